@@ -1,0 +1,376 @@
+// The triangle partition tree of a mesh and its front-to-back ray walk.
+//
+// Every interior node cuts its box in half by an axis-aligned plane; every
+// leaf holds the list of triangles overlapping its box (a triangle may sit in
+// several leaves). A ray walks the leaves it crosses nearest first, so a mesh
+// tests only the triangles near the ray and stops once the next leaf starts
+// beyond the nearest hit found so far.
+//
+// Also here: the exact triangle/box overlap test the builder falls back on,
+// and an exact 2D clipping classifier (`expensivePosition` and its helpers)
+// exported as an alternative to the builder's fast one.
+//
+// Single precision throughout, except the steps marked double.
+#ifndef VEXLARCORE_BSPTREE_H
+#define VEXLARCORE_BSPTREE_H
+
+#include "vexlarcore/bound.h"
+#include "vexlarcore/triangle.h"
+#include "vexlarcore/vector3d.h"
+
+#include <cstdint>
+#include <limits>
+#include <vector>
+
+namespace vexlar {
+
+/// Number of non-empty leaves built by every tree so far (statistics only,
+/// never reset, updated without synchronisation).
+extern std::uint32_t leafs;
+/// Total number of triangle references in those leaves.
+extern std::uint32_t leafst;
+/// Average leaf depth of the last tree a mesh built.
+extern float foo1;
+/// Average leaf size of the last tree a mesh built.
+extern float foo2;
+
+/// One node of a partition tree whose leaves carry a `T` (the library uses
+/// T = std::vector<triangle_t*>).
+///
+/// A node is a leaf exactly when `data` is not null. A node owns its
+/// children and its `data`, but not the items the leaf list points to.
+template <class T> class pureBspTree_t {
+public:
+    /// A leaf holding `d` (owned).
+    explicit pureBspTree_t(T* d) : pos(0), axis(0), left(nullptr), right(nullptr), data(d) {}
+    /// An interior node splitting at `axis` = `p`; owns both children.
+    pureBspTree_t(float p, int ax, pureBspTree_t* l, pureBspTree_t* r)
+        : pos(p), axis(ax), left(l), right(r), data(nullptr) {}
+    /// Deletes the whole subtree and the leaf lists. Works without recursion,
+    /// so arbitrarily deep trees do not exhaust the call stack.
+    ~pureBspTree_t() {
+        delete data;
+        std::vector<pureBspTree_t*> pending;
+        detachChildren(pending);
+        while (!pending.empty()) {
+            pureBspTree_t* n = pending.back();
+            pending.pop_back();
+            n->detachChildren(pending);
+            delete n;
+        }
+    }
+    pureBspTree_t(const pureBspTree_t&) = delete;
+    pureBspTree_t& operator=(const pureBspTree_t&) = delete;
+
+    bool isLeaf() const { return data != nullptr; }
+
+    /// Interior node: coordinate of the splitting plane along `axis`.
+    float pos;
+    /// Interior node: 0 = x, 1 = y, 2 = z.
+    int axis;
+    /// Child below `pos` (null in a leaf).
+    pureBspTree_t* left;
+    /// Child above `pos` (null in a leaf).
+    pureBspTree_t* right;
+    /// Leaf: its list. Null in an interior node.
+    T* data;
+
+private:
+    void detachChildren(std::vector<pureBspTree_t*>& pending) {
+        if (left) pending.push_back(left);
+        if (right) pending.push_back(right);
+        left = right = nullptr;
+    }
+};
+
+typedef std::vector<triangle_t*> triangleList_t;
+typedef pureBspTree_t<triangleList_t> triangleTree_t;
+
+/// Coordinate `axis` (0, 1, 2) of a point or vector.
+inline float axisValue(const point3d_t& p, int axis) {
+    return axis == 0 ? p.x : (axis == 1 ? p.y : p.z);
+}
+inline float axisValue(const vector3d_t& v, int axis) {
+    return axis == 0 ? v.x : (axis == 1 ? v.y : v.z);
+}
+
+/// Builds the tree over `tris` inside `bound`, cutting boxes at their
+/// midpoint along their longest axis (ties prefer x, then y) until a node has
+/// at most `leafSize` triangles or four splits in a row (each failure to
+/// separate counts one up, each success one down) have not separated
+/// anything. Takes ownership of `tris`, which ends in a leaf or is deleted.
+/// `avgDepth` and `avgSize` receive the average leaf depth and leaf size,
+/// averaged pairwise up the tree. Counts built leaves in `leafs` and
+/// `leafst`. Meshes call it with leafSize 4, depth 1, badSplits 0.
+///
+/// The tree has no depth limit, but the failure counter bounds every path to
+/// at most about twice the number of triangles; the builder keeps its
+/// pending work on the heap, so degenerate input cannot exhaust the call
+/// stack.
+triangleTree_t* buildTriangleTree(triangleList_t* tris, const bound_t& bound, unsigned leafSize,
+                                  unsigned depth, unsigned badSplits, float& avgDepth, float& avgSize);
+
+/// Fast classification of `tri` against the plane `axis` = `pos` inside
+/// `bound`: 1 entirely below, 2 entirely above, 3 touches or crosses the plane
+/// with every vertex inside the box's cross-section (so it certainly overlaps
+/// both halves), 0 undecided. Only axis 0, 1, 2 are meaningful.
+int cheapPosition(const triangle_t& tri, const bound_t& bound, float pos, int axis);
+
+/// Exact separating-axis overlap test of the triangle p1 p2 p3 and the box
+/// (Akenine-Möller's test, in its published order).
+bool triBoxOverlap(const bound_t& box, const point3d_t& p1, const point3d_t& p2, const point3d_t& p3);
+
+/// Whether the plane normal·x + d = 0 meets the box centred at the origin
+/// with half-sizes `maxbox`.
+bool planeBoxOverlap(const vector3d_t& normal, float d, const point3d_t& maxbox);
+
+/// Box of all vertices of `tris`, widened by 1e-5 on every side (in double
+/// precision, rounded to float); `null` false. An empty list gives the null
+/// box with both corners at the origin.
+bound_t face_calc_bound(const std::vector<triangle_t*>& tris);
+
+/// Widens the extent [mn, mx] to include `p`.
+inline void growExtent(point3d_t& mn, point3d_t& mx, const point3d_t& p) {
+    if (p.x < mn.x) mn.x = p.x;
+    if (p.y < mn.y) mn.y = p.y;
+    if (p.z < mn.z) mn.z = p.z;
+    if (p.x > mx.x) mx.x = p.x;
+    if (p.y > mx.y) mx.y = p.y;
+    if (p.z > mx.z) mx.z = p.z;
+}
+
+/// The box with corners `mn` and `mx` widened by 1e-5 on every side, the
+/// margin applied in double precision and rounded to float; `null` false.
+bound_t paddedBound(const point3d_t& mn, const point3d_t& mx);
+
+/// True when at least one vertex of `tri` lies in `box` (bounds inclusive).
+bool face_is_in_bound(const triangle_t* const& tri, bound_t& box);
+
+/// Centroid (pa + pb + pc) * (1/3), the factor rounded to single precision.
+point3d_t face_get_pos(const triangle_t* const& tri);
+
+/// Crossing of the plane `axis` = `pos` by the segment [tmin, tmax] of the
+/// ray from + t·ray, given the reciprocals `invRay` of the direction (0 for a
+/// zero component). `side` receives the side the segment starts on (0 below,
+/// 1 at or above the plane). True, with `where` = the crossing parameter,
+/// when the plane is crossed inside the segment; false when the segment lies
+/// entirely on `side` (parallel ray, plane behind the origin, before tmin or
+/// beyond tmax).
+inline bool planeCrossInv(float pos, int axis, const point3d_t& from, const vector3d_t& invRay, float tmin,
+                          float tmax, float& where, int& side) {
+    const float o = axisValue(from, axis);
+    const float id = axisValue(invRay, axis);
+    side = (o >= pos) ? 1 : 0;
+    const float t = (pos - o) * id;
+    if (id == 0.0f || t < 0.0f) return false;
+    if (t < tmin) {
+        // Crossed before the segment starts: the segment is on the far side.
+        side = 1 - side;
+        return false;
+    }
+    if (t > tmax) return false;
+    where = t;
+    return true;
+}
+
+/// Walks the leaves of a tree that a ray crosses, nearest first.
+///
+/// Usage: construct, then while `current` is not null test its items, lower
+/// `limit` to any nearer hit, and `++`. No leaf whose entry parameter is at
+/// least `limit` is visited. `from` and `ray` are kept by address and must
+/// outlive the iterator. The tree is only read, so any number of iterators
+/// may walk one tree at once.
+///
+/// The stack of pending far children reuses storage kept per thread between
+/// walks, so a walk does not allocate once the thread has made its first one
+/// (only a deeper tree than ever before grows it).
+template <class T> class pureBspIterator_t {
+public:
+    /// A pending far child and the ray interval inside its region.
+    struct state_t {
+        const pureBspTree_t<T>* node;
+        float enter;
+        float leave;
+    };
+
+    /// Starts the walk along from + t·ray within [0, dist] (`dist` ≥ 0; pass
+    /// +infinity for no limit). `box` is the box of the whole tree. The walk
+    /// is over at once when `tree` is null or the ray misses `box`.
+    pureBspIterator_t(const pureBspTree_t<T>* tree, float dist, const bound_t& box, const point3d_t& from,
+                      const vector3d_t& ray, bool shadow)
+        : current(nullptr), from(&from), ray(&ray), invRay(0, 0, 0), limit(dist), shadow(shadow) {
+        if (tree == nullptr) return;
+        float enter = 0, leave = 0;
+        if (!box.cross(from, ray, enter, leave, dist)) return;
+        invRay.set(ray.x != 0.0f ? 1.0f / ray.x : 0.0f, ray.y != 0.0f ? 1.0f / ray.y : 0.0f,
+                   ray.z != 0.0f ? 1.0f / ray.z : 0.0f);
+        limit = (leave < dist) ? leave : dist;
+        stack.swap(spareStack());
+        stack.clear();
+        if (stack.capacity() < 16) stack.reserve(16);
+        down(tree, enter, limit);
+    }
+    ~pureBspIterator_t() {
+        // Hand the storage back for the next walk on this thread.
+        std::vector<state_t>& spare = spareStack();
+        if (stack.capacity() > spare.capacity()) spare.swap(stack);
+    }
+    pureBspIterator_t(const pureBspIterator_t&) = default;
+    pureBspIterator_t& operator=(const pureBspIterator_t&) = default;
+
+    /// Moves to the next leaf, or ends the walk (`current` null).
+    pureBspIterator_t& operator++() {
+        current = nullptr;
+        if (stack.empty()) return *this;
+        const state_t& next = stack.back();
+        if (next.enter >= limit) return *this;
+        const state_t s = next;
+        stack.pop_back();
+        down(s.node, s.enter, s.leave < limit ? s.leave : limit);
+        return *this;
+    }
+
+    /// Far children still to visit.
+    std::vector<state_t> stack;
+    /// The leaf list to test now; null when the walk is over.
+    T* current;
+    const point3d_t* from;
+    const vector3d_t* ray;
+    /// Reciprocals of the direction's components, 0 where a component is 0.
+    vector3d_t invRay;
+    /// Leaves entered at or beyond this parameter are skipped; lower it after
+    /// every nearer hit.
+    float limit;
+    /// Kept for the caller; the walk does not use it.
+    bool shadow;
+
+private:
+    void down(const pureBspTree_t<T>* node, float tmin, float tmax) {
+        while (node->data == nullptr) {
+            float where = 0;
+            int side = 0;
+            const bool crosses = planeCrossInv(node->pos, node->axis, *from, invRay, tmin, tmax, where, side);
+            const pureBspTree_t<T>* nearChild = side == 0 ? node->left : node->right;
+            if (crosses) {
+                stack.push_back(state_t{side == 0 ? node->right : node->left, where, tmax});
+                tmax = where;
+            }
+            node = nearChild;
+        }
+        current = node->data;
+    }
+
+    static std::vector<state_t>& spareStack() {
+        static thread_local std::vector<state_t> spare;
+        return spare;
+    }
+};
+
+/// A 2D rectangle for the exact classifier.
+struct square_t {
+    float minX, maxX, minY, maxY;
+};
+
+/// Tracks on which side of the plane height = `pos` the points of a planar
+/// triangle lie, the height being ca·x + cb·y + cc over the 2D point.
+/// `state`: 0 no point yet, 1 below, 2 above, 3 both or on the plane.
+struct checkPosition_f {
+    checkPosition_f(float a, float b, float c, float p) : ca(a), cb(b), cc(c), pos(p), state(0) {}
+    /// Feeds one point; returns whether more points can change the answer.
+    bool operator()(const point2d_t& p) {
+        const float h = ca * p.x + cb * p.y + cc;
+        if (h == pos) {
+            state = 3;
+        } else {
+            const int s = (h < pos) ? 1 : 2;
+            if (state == 0)
+                state = s;
+            else if (state != s)
+                state = 3;
+        }
+        return state < 3;
+    }
+    float ca, cb, cc, pos;
+    int state;
+};
+
+/// Where the segment p1 p2 meets the vertical line at `x`, accepted only
+/// with its y in [minY, maxY]; a horizontal segment meets it at (x, p1.y)
+/// when `x` lies between its ends. `out` receives the crossing.
+bool intersectX(const point2d_t& p1, const point2d_t& p2, float x, float minY, float maxY, point2d_t& out);
+/// The same for the horizontal line at `y` with the range [minX, maxX].
+bool intersectY(const point2d_t& p1, const point2d_t& p2, float y, float minX, float maxX, point2d_t& out);
+/// True when `p` lies in the triangle p1 p2 p3 or on its border.
+bool isInside(const point2d_t& p, const point2d_t& p1, const point2d_t& p2, const point2d_t& p3);
+/// Exit parameter of the ray from + t·dir (x and y only) from the square:
+/// the exit when the ray crosses the square and leaves it at t ≤ maxDist,
+/// −1 otherwise. A zero direction component requires `from` within the
+/// square's range on that axis.
+float exitDist(const point3d_t& from, const vector3d_t& dir, float maxDist, const square_t& sq);
+
+/// Feeds `f` with the crossings of the segment p1 p2 with the lines
+/// x = minX, x = maxX, y = minY, y = maxY in this order, at most two; false
+/// as soon as `f` asks to stop.
+template <class F>
+bool applyVectorIntersect(const point2d_t& p1, const point2d_t& p2, const square_t& sq, F& f) {
+    point2d_t c;
+    int found = 0;
+    for (int line = 0; line < 4 && found < 2; ++line) {
+        bool hit;
+        switch (line) {
+        case 0:
+            hit = intersectX(p1, p2, sq.minX, sq.minY, sq.maxY, c);
+            break;
+        case 1:
+            hit = intersectX(p1, p2, sq.maxX, sq.minY, sq.maxY, c);
+            break;
+        case 2:
+            hit = intersectY(p1, p2, sq.minY, sq.minX, sq.maxX, c);
+            break;
+        default:
+            hit = intersectY(p1, p2, sq.maxY, sq.minX, sq.maxX, c);
+            break;
+        }
+        if (!hit) continue;
+        if (!f(c)) return false;
+        ++found;
+    }
+    return true;
+}
+
+/// Feeds `f` with the points that bound the part of the triangle pa pb pc
+/// inside the square: edge crossings of the border, vertices inside the
+/// square, then square corners inside the triangle. Stops as soon as `f`
+/// asks to.
+template <class F>
+void intersectApply(const point2d_t& pa, const point2d_t& pb, const point2d_t& pc, const square_t& sq, F& f) {
+    if (!applyVectorIntersect(pa, pb, sq, f)) return;
+    if (!applyVectorIntersect(pb, pc, sq, f)) return;
+    if (!applyVectorIntersect(pc, pa, sq, f)) return;
+    const point2d_t* verts[3] = {&pa, &pb, &pc};
+    for (const point2d_t* v : verts) {
+        if (v->x >= sq.minX && v->x <= sq.maxX && v->y >= sq.minY && v->y <= sq.maxY && !f(*v)) return;
+    }
+    const point2d_t corners[4] = {point2d_t(sq.minX, sq.minY), point2d_t(sq.maxX, sq.minY),
+                                  point2d_t(sq.maxX, sq.maxY), point2d_t(sq.minX, sq.maxY)};
+    for (const point2d_t& c : corners) {
+        if (isInside(c, pa, pb, pc) && !f(c)) return;
+    }
+}
+
+/// Exact classification with the codes of `cheapPosition`, by clipping the
+/// triangle's plane to the box's cross-section; 0 when no part of the
+/// triangle lies over the cross-section. Not used by the builder.
+int expensivePosition(const triangle_t& tri, const bound_t& bound, float pos, int axis);
+
+/// The exact classification for a triangle nearly parallel to the split axis.
+/// The points are given with the split axis as their z coordinate; x and y
+/// are measured in the square. Returns 1 when `pos` lies above every height
+/// the triangle reaches over the square, 2 when below, 3 otherwise (also when
+/// no part of the triangle lies over the square).
+int perpendicularPosition(const point3d_t& p1, const point3d_t& p2, const point3d_t& p3, const square_t& sq,
+                          float pos);
+
+} // namespace vexlar
+
+#endif

@@ -1,0 +1,148 @@
+#include "vexlarcore/matrix4.h"
+
+#include <cmath>
+#include <cstdlib>
+#include <iostream>
+#include <utility>
+
+namespace vexlar {
+
+matrix4x4_t::matrix4x4_t(float init) : invalid(0) {
+    for (int i = 0; i < 4; ++i)
+        for (int j = 0; j < 4; ++j) matrix[i][j] = (i == j) ? init : 0.0f;
+}
+
+void matrix4x4_t::identity() {
+    for (int i = 0; i < 4; ++i)
+        for (int j = 0; j < 4; ++j) matrix[i][j] = (i == j) ? 1.0f : 0.0f;
+}
+
+matrix4x4_t& matrix4x4_t::inverse() {
+    matrix4x4_t work(1.0f);
+    for (int i = 0; i < 4; ++i) {
+        // Partial pivoting: the first row holding the largest magnitude wins.
+        float max = 0.0f;
+        int ci = 0;
+        for (int k = i; k < 4; ++k) {
+            if (std::fabs(matrix[k][i]) > max) {
+                max = std::fabs(matrix[k][i]);
+                ci = k;
+            }
+        }
+        if (max == 0.0f) {
+            std::cout << "Error mu grave invirtiendo matriz\n" << i << "\n";
+            invalid = 1;
+            std::cout << *this;
+            std::cout.flush();
+            std::exit(1);
+        }
+        std::swap(matrix[i], matrix[ci]);
+        std::swap(work.matrix[i], work.matrix[ci]);
+        float factor = 1.0f / matrix[i][i];
+        for (int j = 0; j < 4; ++j) {
+            matrix[i][j] *= factor;
+            work.matrix[i][j] *= factor;
+        }
+        for (int k = 0; k < 4; ++k) {
+            if (k == i) continue;
+            float f = matrix[k][i];
+            for (int j = 0; j < 4; ++j) {
+                matrix[k][j] -= f * matrix[i][j];
+                work.matrix[k][j] -= f * work.matrix[i][j];
+            }
+        }
+    }
+    for (int i = 0; i < 4; ++i)
+        for (int j = 0; j < 4; ++j) matrix[i][j] = work.matrix[i][j];
+    return *this;
+}
+
+matrix4x4_t operator*(const matrix4x4_t& a, const matrix4x4_t& b) {
+    matrix4x4_t p(0.0f);
+    for (int i = 0; i < 4; ++i)
+        for (int j = 0; j < 4; ++j) {
+            float s = 0.0f;
+            for (int k = 0; k < 4; ++k) s += a.matrix[i][k] * b.matrix[k][j];
+            p.matrix[i][j] = s;
+        }
+    return p;
+}
+
+void matrix4x4_t::translate(float dx, float dy, float dz) {
+    matrix4x4_t t(1.0f);
+    t.matrix[0][3] = dx;
+    t.matrix[1][3] = dy;
+    t.matrix[2][3] = dz;
+    *this = t * (*this);
+}
+
+namespace {
+
+// Cosine and sine of an angle in degrees, reduced to [0, 360) first so that
+// angles a full turn apart give the same matrix bit for bit.
+void degreesCosSin(float degrees, float& co, float& si) {
+    float a = std::fmod(degrees, 360.0f);
+    if (a < 0.0f) a += 360.0f;
+    float rad = static_cast<float>(static_cast<double>(a) * 0.017453292519943295);
+    co = std::cos(rad);
+    si = std::sin(rad);
+}
+
+} // namespace
+
+void matrix4x4_t::rotateX(float degrees) {
+    float co, si;
+    degreesCosSin(degrees, co, si);
+    matrix4x4_t r(1.0f);
+    r.matrix[1][1] = co;
+    r.matrix[1][2] = -si;
+    r.matrix[2][1] = si;
+    r.matrix[2][2] = co;
+    *this = r * (*this);
+}
+
+void matrix4x4_t::rotateY(float degrees) {
+    float co, si;
+    degreesCosSin(degrees, co, si);
+    matrix4x4_t r(1.0f);
+    r.matrix[0][0] = co;
+    r.matrix[0][2] = si;
+    r.matrix[2][0] = -si;
+    r.matrix[2][2] = co;
+    *this = r * (*this);
+}
+
+void matrix4x4_t::rotateZ(float degrees) {
+    float co, si;
+    degreesCosSin(degrees, co, si);
+    matrix4x4_t r(1.0f);
+    r.matrix[0][0] = co;
+    r.matrix[0][1] = -si;
+    r.matrix[1][0] = si;
+    r.matrix[1][1] = co;
+    *this = r * (*this);
+}
+
+void matrix4x4_t::scale(float sx, float sy, float sz) {
+    for (int i = 0; i < 3; ++i) {
+        matrix[i][0] *= sx;
+        matrix[i][1] *= sy;
+        matrix[i][2] *= sz;
+    }
+}
+
+std::ostream& operator<<(std::ostream& out, const matrix4x4_t& m) {
+    static const char* const open[4] = {"/ ", "| ", "| ", "\\ "};
+    static const char* const close[4] = {" \\\n", " |\n", " |\n", " /\n"};
+    for (int i = 0; i < 4; ++i) {
+        out << open[i];
+        for (int j = 0; j < 4; ++j) {
+            if (j) out << " ";
+            out << m.matrix[i][j];
+        }
+        out << close[i];
+    }
+    return out;
+}
+
+} // namespace vexlar

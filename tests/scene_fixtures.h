@@ -1,0 +1,228 @@
+// Small shaders, lights, backgrounds and outputs for the scene tests, plus
+// an independent double-precision model of the test camera and of spheres.
+#ifndef VEXLAR_TESTS_SCENE_FIXTURES_H
+#define VEXLAR_TESTS_SCENE_FIXTURES_H
+
+#include "vexlarcore/background.h"
+#include "vexlarcore/camera.h"
+#include "vexlarcore/light.h"
+#include "vexlarcore/object3d.h"
+#include "vexlarcore/output.h"
+#include "vexlarcore/renderstate.h"
+#include "vexlarcore/scene.h"
+#include "vexlarcore/shader.h"
+
+#include <cmath>
+#include <functional>
+#include <vector>
+
+namespace fixtures {
+
+using namespace vexlar;
+
+/// Diffuse surface: getDiffuse is `diffuse`; fromWorld adds `ambient`.
+class lambertShader_t : public shaderNode_t {
+public:
+    explicit lambertShader_t(const color_t& d, const color_t& amb = color_t(0.0f)) : diffuse(d), ambient(amb) {}
+    color_t fromWorld(renderState_t& state, const surfacePoint_t& sp, const scene_t&,
+                      const vector3d_t& eye) const override {
+        ++fromWorldCalls;
+        lastEye = eye;
+        lastAux = sp.auxPoint;
+        lastTraveled = state.traveled;
+        return ambient;
+    }
+    color_t getDiffuse(renderState_t&, const surfacePoint_t&, const vector3d_t&) const override {
+        ++diffuseCalls;
+        return diffuse;
+    }
+    void displace(renderState_t& state, surfacePoint_t&, const vector3d_t&, float resolution) const override {
+        ++displaceCalls;
+        lastResolution = resolution;
+        displaceTraveled = state.traveled;
+    }
+    color_t diffuse;
+    color_t ambient;
+    mutable int fromWorldCalls = 0;
+    mutable int diffuseCalls = 0;
+    mutable int displaceCalls = 0;
+    mutable float lastResolution = 0;
+    mutable float lastTraveled = 0;
+    mutable float displaceTraveled = 0;
+    mutable vector3d_t lastEye;
+    mutable point3d_t lastAux;
+};
+
+/// Point light without fall-off: power * diffuse * max(0, N.L), black when
+/// the scene reports the light's position shadowed.
+class pointLight_t : public light_t {
+public:
+    pointLight_t(const point3d_t& p, const color_t& pw) : pos(p), power(pw) {}
+    color_t illuminate(renderState_t& state, const scene_t& scene, surfacePoint_t sp,
+                       const vector3d_t& eye) const override {
+        ++calls;
+        lastEye = eye;
+        vector3d_t N = sp.normal;
+        N.normalize();
+        vector3d_t L = pos - sp.point;
+        L.normalize();
+        const float c = N * L;
+        if (c <= 0.0f) return color_t(0.0f);
+        if (scene.isShadowed(state, sp, pos)) return color_t(0.0f);
+        return power * sp.shader->getDiffuse(state, sp, eye) * c;
+    }
+    void setup(scene_t& scene) override {
+        ++setups;
+        if (repeatOnSetup) scene.setRepeatFirst(true);
+    }
+    void postSetup(scene_t& scene) override {
+        ++postSetups;
+        if (extraPasses > 0) {
+            --extraPasses;
+            scene.setRepeatFirst(true);
+        }
+    }
+    point3d_t pos;
+    color_t power;
+    bool repeatOnSetup = false;
+    int extraPasses = 0;
+    int setups = 0;
+    int postSetups = 0;
+    mutable int calls = 0;
+    mutable vector3d_t lastEye;
+};
+
+/// Light that adds a constant colour (no shadows); counts its calls.
+class constantLight_t : public light_t {
+public:
+    constantLight_t(const color_t& c, bool direct, bool indirect) : light_t(direct, indirect), col(c) {}
+    color_t illuminate(renderState_t&, const scene_t&, surfacePoint_t, const vector3d_t&) const override {
+        ++calls;
+        return col;
+    }
+    color_t col;
+    mutable int calls = 0;
+};
+
+/// Object that reports a hit at a fixed ray parameter `t` whenever the ray
+/// crosses its box and `accept(state)` agrees. Counts its shoot calls.
+class fakeObject_t : public object3d_t {
+public:
+    fakeObject_t(const bound_t& b, float t) : box(b), depth(t) {}
+    int type() const override { return 99; }
+    void transform(const matrix4x4_t&) override {}
+    point3d_t toObject(const point3d_t& p) const override { return p; }
+    vector3d_t toObjectRot(const vector3d_t& v) const override { return v; }
+    point3d_t toObjectOrco(const point3d_t& p) const override { return p; }
+    bool shoot(renderState_t& state, surfacePoint_t& sp, const point3d_t& from, const vector3d_t& ray, bool shadow,
+               float dist) const override {
+        ++shoots;
+        lastDist = dist;
+        if (accept && !accept(state)) return false;
+        if (shadow) return true;
+        sp = surfacePoint_t(const_cast<fakeObject_t*>(this), from + depth * ray, from, vector3d_t(0, 0, 1),
+                            vector3d_t(0, 0, 1), 0, 0, color_t(0.0f), depth, shader, false, false, false);
+        return true;
+    }
+    bound_t getBound() const override { return box; }
+    bound_t box;
+    float depth;
+    std::function<bool(renderState_t&)> accept;
+    mutable int shoots = 0;
+    mutable float lastDist = 0;
+};
+
+/// Builds the scene's object tree for tests that call the tracers directly,
+/// and destroys it at the end of the scope.
+class treeScope_t {
+public:
+    explicit treeScope_t(scene_t& s) : scene(s) { scene.objectTree = buildObjectTree(scene.objects); }
+    ~treeScope_t() {
+        delete scene.objectTree;
+        scene.objectTree = nullptr;
+    }
+    treeScope_t(const treeScope_t&) = delete;
+    treeScope_t& operator=(const treeScope_t&) = delete;
+    scene_t& scene;
+};
+
+/// Background of one colour; counts lookups.
+class constantBackground_t : public background_t {
+public:
+    explicit constantBackground_t(const color_t& c) : col(c) {}
+    color_t lookup(const vector3d_t&, renderState_t&) const override {
+        ++calls;
+        return col;
+    }
+    color_t col;
+    mutable int calls = 0;
+};
+
+/// Background computed by a function of the direction and the state.
+class functionBackground_t : public background_t {
+public:
+    using fn_t = std::function<color_t(const vector3d_t&, renderState_t&)>;
+    explicit functionBackground_t(fn_t f) : fn(std::move(f)) {}
+    color_t lookup(const vector3d_t& dir, renderState_t& state) const override { return fn(dir, state); }
+    fn_t fn;
+};
+
+/// One pixel as the output received it.
+struct pixel_t {
+    int x, y;
+    color_t c;
+    float alpha, depth;
+};
+
+/// Output keeping every pixel it receives; refuses call number `failAt`
+/// (counting from 1) when that is positive.
+class recordingOutput_t : public colorOutput_t {
+public:
+    bool putPixel(int x, int y, const color_t& c, float alpha, float depth) override {
+        calls.push_back({x, y, c, alpha, depth});
+        return failAt <= 0 || static_cast<int>(calls.size()) != failAt;
+    }
+    bool flush() override {
+        ++flushes;
+        return true;
+    }
+    std::vector<pixel_t> calls;
+    int failAt = 0;
+    int flushes = 0;
+};
+
+/// Camera at the origin looking along -z with +y up: pixel (x, y) looks along
+/// ((x - resx/2) / resx, (resy/2 - y) / resx, -focal), normalised. Computed
+/// in double, independently of camera_t.
+struct pinhole_t {
+    int resx, resy;
+    double focal;
+    void dir(double px, double py, double d[3]) const {
+        d[0] = (px - resx / 2.0) / resx;
+        d[1] = (resy / 2.0 - py) / resx;
+        d[2] = -focal;
+        const double l = std::sqrt(d[0] * d[0] + d[1] * d[1] + d[2] * d[2]);
+        for (int i = 0; i < 3; ++i) d[i] /= l;
+    }
+};
+
+/// Nearest positive root of |o + t d - c| = r for unit d, or -1; `margin`
+/// receives how far the ray passes inside the sphere's silhouette (negative
+/// outside), a measure of how safe the hit/miss decision is.
+inline double sphereHit(const double o[3], const double d[3], const double c[3], double r,
+                        double* margin = nullptr) {
+    double v[3] = {o[0] - c[0], o[1] - c[1], o[2] - c[2]};
+    const double b = v[0] * d[0] + v[1] * d[1] + v[2] * d[2];
+    const double cc = v[0] * v[0] + v[1] * v[1] + v[2] * v[2] - r * r;
+    const double disc = b * b - cc;
+    if (margin) *margin = disc >= 0 ? std::sqrt(disc) : -std::sqrt(-disc);
+    if (disc < 0) return -1;
+    const double s = std::sqrt(disc);
+    if (-b - s > 0) return -b - s;
+    if (-b + s > 0) return -b + s;
+    return -1;
+}
+
+} // namespace fixtures
+
+#endif

@@ -1,0 +1,220 @@
+// Perlin noise: the permutation, lattice zeros, wrapping, an independent
+// reference evaluation, the two turbulence sums and the value statistics.
+#include "vexlarcore/noise.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <random>
+#include <set>
+
+using namespace vexlar;
+
+namespace {
+
+typedef int gradientTable_t[16][3];
+
+// The sixteen gradient directions by hash & 15.
+const gradientTable_t gradients = {{1, 1, 0},  {-1, 1, 0}, {1, -1, 0}, {-1, -1, 0}, {1, 0, 1},  {-1, 0, 1},
+                                   {1, 0, -1}, {-1, 0, -1}, {0, 1, 1},  {0, -1, 1}, {0, 1, -1}, {0, -1, -1},
+                                   {1, 1, 0},  {-1, 1, 0}, {0, 1, -1}, {0, -1, -1}};
+// The same with Perlin's own choice for 13 and 14 (-y + z, y - x), to show
+// the tests can tell the two apart.
+const gradientTable_t publishedGradients = {
+    {1, 1, 0},  {-1, 1, 0},  {1, -1, 0}, {-1, -1, 0}, {1, 0, 1},  {-1, 0, 1}, {1, 0, -1}, {-1, 0, -1},
+    {0, 1, 1},  {0, -1, 1},  {0, 1, -1}, {0, -1, -1}, {1, 1, 0},  {0, -1, 1}, {-1, 1, 0}, {0, -1, -1}};
+
+int perm(int i) { return permutation[i & 255]; }
+
+// Corner hash of lattice cell (i, j, k), all taken modulo 256.
+int cornerHash(int i, int j, int k) { return perm(perm(perm(i) + j) + k); }
+
+double quintic(double t) { return t * t * t * (t * (t * 6 - 15) + 10); }
+
+// Independent double-precision evaluation: floor-based cells, explicit
+// modulo indexing, gradient vectors dotted with the corner offsets.
+double referenceNoise(double px, double py, double pz, const gradientTable_t& g = gradients) {
+    const double fx = std::floor(px), fy = std::floor(py), fz = std::floor(pz);
+    const int X = static_cast<int>(((static_cast<long long>(fx) % 256) + 256) % 256);
+    const int Y = static_cast<int>(((static_cast<long long>(fy) % 256) + 256) % 256);
+    const int Z = static_cast<int>(((static_cast<long long>(fz) % 256) + 256) % 256);
+    const double x = px - fx, y = py - fy, z = pz - fz;
+    double corner[2][2][2];
+    for (int a = 0; a < 2; ++a)
+        for (int b = 0; b < 2; ++b)
+            for (int c = 0; c < 2; ++c) {
+                const int h = cornerHash(X + a, Y + b, Z + c) & 15;
+                corner[a][b][c] = g[h][0] * (x - a) + g[h][1] * (y - b) + g[h][2] * (z - c);
+            }
+    const double u = quintic(x), v = quintic(y), w = quintic(z);
+    auto lerp = [](double t, double a, double b) { return a + t * (b - a); };
+    return lerp(w, lerp(v, lerp(u, corner[0][0][0], corner[1][0][0]), lerp(u, corner[0][1][0], corner[1][1][0])),
+                lerp(v, lerp(u, corner[0][0][1], corner[1][0][1]), lerp(u, corner[0][1][1], corner[1][1][1])));
+}
+
+} // namespace
+
+TEST(PerlinTest, PermutationIsPerlinsTable) {
+    std::set<int> seen(permutation, permutation + 256);
+    EXPECT_EQ(seen.size(), 256u);
+    EXPECT_EQ(*seen.begin(), 0);
+    EXPECT_EQ(*seen.rbegin(), 255);
+    const int head[] = {151, 160, 137, 91, 90, 15};
+    const int tail[] = {215, 61, 156, 180};
+    for (int i = 0; i < 6; ++i) EXPECT_EQ(permutation[i], head[i]) << i;
+    for (int i = 0; i < 4; ++i) EXPECT_EQ(permutation[252 + i], tail[i]) << i;
+}
+
+TEST(PerlinTest, InitDoublesTheTable) {
+    newPerlin_t n;
+    for (int i = 0; i < 512; ++i) n.p[i] = -1;
+    n.init();
+    for (int i = 0; i < 256; ++i) {
+        EXPECT_EQ(n.p[i], permutation[i]) << i;
+        EXPECT_EQ(n.p[i + 256], permutation[i]) << i;
+    }
+    newPerlin_t constructed;
+    for (int i = 0; i < 512; ++i) ASSERT_EQ(constructed.p[i], permutation[i & 255]) << i;
+}
+
+TEST(PerlinTest, ZeroOnEveryLatticePoint) {
+    newPerlin_t n;
+    for (int x = -3; x <= 3; ++x)
+        for (int y = -3; y <= 3; ++y)
+            for (int z = -3; z <= 3; ++z) EXPECT_EQ(n.noise(point3d_t(x * 37.0f, y * 11.0f, z)), 0.0f);
+    EXPECT_EQ(n.noise(point3d_t(255, 256, 257)), 0.0f);
+    EXPECT_EQ(n.noise(point3d_t(-256, -1, 1000)), 0.0f);
+}
+
+TEST(PerlinTest, NegativeCoordinatesWrapOntoThePeriod) {
+    newPerlin_t n;
+    EXPECT_EQ(n.noise(point3d_t(-0.5f, 0, 0)), n.noise(point3d_t(255.5f, 0, 0)));
+    EXPECT_NE(n.noise(point3d_t(-0.5f, 0, 0)), 0.0f);
+    EXPECT_EQ(n.noise(point3d_t(-0.5f, -7.25f, -300.5f)), n.noise(point3d_t(255.5f, 248.75f, 211.5f)));
+    // The lattice repeats every 256 units in each direction.
+    const point3d_t p(3.25f, 17.5f, 0.125f);
+    EXPECT_EQ(n.noise(p), n.noise(point3d_t(259.25f, 17.5f, 0.125f)));
+    EXPECT_EQ(n.noise(p), n.noise(point3d_t(3.25f, 529.5f, 0.125f)));
+    EXPECT_EQ(n.noise(p), n.noise(point3d_t(3.25f, 17.5f, -255.875f)));
+}
+
+TEST(PerlinTest, MatchesAnIndependentEvaluation) {
+    newPerlin_t n;
+    std::mt19937 rng(20261206);
+    std::uniform_real_distribution<float> coord(-300.0f, 300.0f);
+    double worst = 0;
+    for (int i = 0; i < 20000; ++i) {
+        const point3d_t p(coord(rng), coord(rng), coord(rng));
+        const double ref = referenceNoise(p.x, p.y, p.z);
+        worst = std::max(worst, std::fabs(n.noise(p) - ref));
+    }
+    EXPECT_LT(worst, 2e-5);
+}
+
+TEST(PerlinTest, GradientsThirteenAndFourteenFollowTheTable) {
+    newPerlin_t n;
+    for (int wanted : {13, 14}) {
+        // A cell on the x axis whose first corner hashes to `wanted`.
+        int X = -1;
+        for (int i = 0; i < 256 && X < 0; ++i)
+            if ((cornerHash(i, 0, 0) & 15) == wanted) X = i;
+        ASSERT_GE(X, 0) << wanted;
+        // Off every axis, so that each gradient component matters.
+        const point3d_t p(X + 0.25f, 0.375f, 0.125f);
+        const double ours = referenceNoise(p.x, p.y, p.z);
+        const double published = referenceNoise(p.x, p.y, p.z, publishedGradients);
+        EXPECT_GT(std::fabs(ours - published), 1e-3) << wanted;
+        EXPECT_NEAR(n.noise(p), ours, 2e-6) << wanted;
+    }
+}
+
+TEST(PerlinTest, HugeAndNonFiniteCoordinates) {
+    newPerlin_t n;
+    // 3e9 is a whole multiple of 256, so it lies on the lattice plane x = 0.
+    EXPECT_EQ(n.noise(point3d_t(3.0e9f, 0.5f, 0.25f)), n.noise(point3d_t(0, 0.5f, 0.25f)));
+    EXPECT_EQ(n.noise(point3d_t(-3.0e9f, 0.5f, 0.25f)), n.noise(point3d_t(0, 0.5f, 0.25f)));
+    const float inf = std::numeric_limits<float>::infinity();
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    EXPECT_EQ(n.noise(point3d_t(inf, 0.5f, 0.5f)), 0.0f);
+    EXPECT_EQ(n.noise(point3d_t(0.5f, -inf, 0.5f)), 0.0f);
+    EXPECT_EQ(n.noise(point3d_t(0.5f, 0.5f, nan)), 0.0f);
+}
+
+TEST(PerlinTest, TurbulenceFormulas) {
+    newPerlin_t n;
+    const point3d_t p(1.3f, -2.7f, 5.45f);
+    EXPECT_EQ(n.turbulence(p, 0, false), 0.5f);
+    EXPECT_EQ(n.turbulence(p, -3, true), 0.5f);
+    EXPECT_EQ(n.turbulence2(p, 0, false, 0.5f, 2.0f), 0.5f);
+
+    const float n0 = n.noise(p);
+    ASSERT_NE(n0, 0.0f);
+    EXPECT_EQ(n.turbulence(p, 1, false), static_cast<float>(static_cast<double>(n0 * (2.0f / 3.0f)) * 0.5 + 0.5));
+    EXPECT_EQ(n.turbulence(p, 1, true),
+              static_cast<float>(static_cast<double>(std::fabs(n0) * (2.0f / 3.0f)) * 0.5 + 0.5));
+
+    // Three octaves: amplitudes 1, 1/2, 1/4 at frequencies 1, 2, 4, scaled by 8/15.
+    const float n1 = n.noise(2.0f * p), n2 = n.noise(4.0f * p);
+    const double sum3 = n0 + 0.5 * n1 + 0.25 * n2;
+    EXPECT_NEAR(n.turbulence(p, 3, false), sum3 * 8.0 / 15.0 * 0.5 + 0.5, 1e-6);
+    const double hard3 = std::fabs(n0) + 0.5 * std::fabs(n1) + 0.25 * std::fabs(n2);
+    EXPECT_NEAR(n.turbulence(p, 3, true), hard3 * 8.0 / 15.0 * 0.5 + 0.5, 1e-6);
+
+    // turbulence2's normaliser starts at 1: 1 + 1 + 0.5 + 0.25 for three octaves.
+    EXPECT_NEAR(n.turbulence2(p, 3, false, 0.5f, 2.0f), sum3 / 2.75 * 0.5 + 0.5, 1e-6);
+    EXPECT_EQ(n.turbulence2(p, 1, false, 0.5f, 2.0f), static_cast<float>(static_cast<double>(n0 / 2.0f) * 0.5 + 0.5));
+    // Free factors: amplitude 0.25, frequency 3; normaliser 1 + 1 + 0.25.
+    const float m1 = n.noise(3.0f * p);
+    EXPECT_NEAR(n.turbulence2(p, 2, true, 0.25f, 3.0f),
+                (std::fabs(n0) + 0.25 * std::fabs(m1)) / 2.25 * 0.5 + 0.5, 1e-6);
+}
+
+TEST(PerlinTest, ManyOctavesStayFinite) {
+    newPerlin_t n;
+    const point3d_t p(0.3f, 0.6f, 0.9f);
+    for (int oct : {20, 30, 31, 40, 200}) {
+        const float t = n.turbulence(p, oct, false);
+        EXPECT_TRUE(std::isfinite(t)) << oct;
+        EXPECT_GE(t, 0.0f) << oct;
+        EXPECT_LE(t, 1.0f) << oct;
+        EXPECT_TRUE(std::isfinite(n.turbulence2(p, oct, true, 0.5f, 2.0f))) << oct;
+    }
+    // Beyond the first few dozen octaves nothing more is added.
+    EXPECT_EQ(n.turbulence(p, 100, false), n.turbulence(p, 200, false));
+}
+
+TEST(PerlinTest, ValueStatisticsOverALargeSample) {
+    newPerlin_t n;
+    std::mt19937 rng(7);
+    std::uniform_real_distribution<float> coord(-50.0f, 50.0f);
+    const int count = 100000;
+    double sum = 0, sumSq = 0, lo = 0, hi = 0;
+    float hardMin = 1, turbLo = 1, turbHi = 0;
+    for (int i = 0; i < count; ++i) {
+        const point3d_t p(coord(rng), coord(rng), coord(rng));
+        const float v = n.noise(p);
+        sum += v;
+        sumSq += double(v) * v;
+        lo = std::min(lo, double(v));
+        hi = std::max(hi, double(v));
+        if (i % 10 == 0) {
+            hardMin = std::min(hardMin, n.turbulence(p, 4, true));
+            const float t = n.turbulence(p, 4, false);
+            turbLo = std::min(turbLo, t);
+            turbHi = std::max(turbHi, t);
+        }
+    }
+    const double mean = sum / count;
+    const double sd = std::sqrt(sumSq / count - mean * mean);
+    EXPECT_LT(std::fabs(mean), 0.01);
+    EXPECT_GT(sd, 0.1);
+    EXPECT_LT(sd, 0.5);
+    EXPECT_GE(lo, -1.1);
+    EXPECT_LE(hi, 1.1);
+    EXPECT_LT(lo, -0.5) << "values spread over most of the range";
+    EXPECT_GT(hi, 0.5);
+    EXPECT_GE(hardMin, 0.5f);
+    EXPECT_GE(turbLo, 0.0f);
+    EXPECT_LE(turbHi, 1.0f);
+}

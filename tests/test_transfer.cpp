@@ -1,0 +1,358 @@
+#include "vexlarcore/transfer.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <cstdint>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/time.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+#include <zlib.h>
+
+using namespace vexlar;
+
+namespace {
+
+// A pipe whose ends close with the object. Small messages fit the pipe's
+// kernel buffer, so one thread can write and then read.
+struct pipe_t {
+    pipe_t() {
+        int fds[2];
+        if (pipe(fds) != 0) std::abort();
+        readFd = fds[0];
+        writeFd = fds[1];
+    }
+    ~pipe_t() {
+        closeRead();
+        closeWrite();
+    }
+    void closeRead() {
+        if (readFd >= 0) close(readFd);
+        readFd = -1;
+    }
+    void closeWrite() {
+        if (writeFd >= 0) close(writeFd);
+        writeFd = -1;
+    }
+    // Everything currently in the pipe, after the writer has closed.
+    std::vector<unsigned char> drain() {
+        closeWrite();
+        std::vector<unsigned char> all;
+        unsigned char chunk[4096];
+        ssize_t n;
+        while ((n = read(readFd, chunk, sizeof chunk)) > 0) all.insert(all.end(), chunk, chunk + n);
+        return all;
+    }
+    int readFd, writeFd;
+};
+
+// Pixel (x, y) gets bytes (10y + x, 100 + x, 200 + y, alpha).
+void fillColor(cBuffer_t& b, unsigned char alpha) {
+    for (int y = 0; y < b.resy; ++y)
+        for (int x = 0; x < b.resx; ++x) {
+            unsigned char* p = b(x, y);
+            p[0] = static_cast<unsigned char>(10 * y + x);
+            p[1] = static_cast<unsigned char>(100 + x);
+            p[2] = static_cast<unsigned char>(200 + y);
+            p[3] = alpha;
+        }
+}
+
+void fillFloat(fBuffer_t& b, float offset) {
+    for (int y = 0; y < b.resy; ++y)
+        for (int x = 0; x < b.resx; ++x) b(x, y) = offset + static_cast<float>(y * b.resx + x) * 0.5f;
+}
+
+class transferTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        useZ = 0;
+        oldPipe = std::signal(SIGPIPE, SIG_IGN);
+    }
+    void TearDown() override {
+        useZ = 0;
+        std::signal(SIGPIPE, oldPipe);
+    }
+    void (*oldPipe)(int) = nullptr;
+};
+
+} // namespace
+
+TEST_F(transferTest, WritePipeNonPositiveLengthsWriteNothing) {
+    pipe_t p;
+    char c = 'x';
+    EXPECT_EQ(writePipe(p.writeFd, &c, 0), 0);
+    EXPECT_EQ(writePipe(p.writeFd, &c, -5), -5);
+    EXPECT_EQ(readPipe(p.readFd, &c, -3), -3);
+    EXPECT_TRUE(p.drain().empty());
+}
+
+TEST_F(transferTest, WriteThenReadPipeRoundTrip) {
+    pipe_t p;
+    char out[6] = "abcde", in[6] = {};
+    EXPECT_EQ(writePipe(p.writeFd, out, 5), 0);
+    EXPECT_EQ(readPipe(p.readFd, in, 5), 0);
+    EXPECT_STREQ(in, "abcde");
+}
+
+TEST_F(transferTest, RawColorRowsFollowStepAndStart) {
+    cBuffer_t b(4, 3);
+    fillColor(b, 77);
+    {
+        pipe_t p;
+        EXPECT_TRUE(sendColor(b, p.writeFd, 4, 3, 2, 1));
+        std::vector<unsigned char> got = p.drain();
+        ASSERT_EQ(got.size(), 16u);
+        EXPECT_EQ(0, std::memcmp(got.data(), b(0, 1), 16));
+    }
+    {
+        pipe_t p;
+        EXPECT_TRUE(sendColor(b, p.writeFd, 4, 3, 2, 0));
+        std::vector<unsigned char> got = p.drain();
+        ASSERT_EQ(got.size(), 32u);
+        EXPECT_EQ(0, std::memcmp(got.data(), b(0, 0), 16));
+        EXPECT_EQ(0, std::memcmp(got.data() + 16, b(0, 2), 16));
+    }
+}
+
+TEST_F(transferTest, ZColorSendsWholeImageWhateverStepAndStart) {
+    cBuffer_t b(4, 3);
+    fillColor(b, 5);
+    useZ = 1;
+    pipe_t p;
+    EXPECT_TRUE(sendColor(b, p.writeFd, 4, 3, 2, 1));
+    std::vector<unsigned char> got = p.drain();
+    ASSERT_GE(got.size(), 4u);
+    std::uint32_t length;
+    std::memcpy(&length, got.data(), 4);
+    ASSERT_EQ(got.size(), 4u + length);
+    std::vector<unsigned char> image(48);
+    uLongf size = 48;
+    ASSERT_EQ(uncompress(image.data(), &size, got.data() + 4, length), Z_OK);
+    EXPECT_EQ(size, 48u);
+    EXPECT_EQ(0, std::memcmp(image.data(), b.data, 48));
+}
+
+TEST_F(transferTest, RawReceiveKeepsAlphaZReceiveReplacesIt) {
+    cBuffer_t src(3, 2), dst(3, 2);
+    fillColor(src, 9);
+    for (int z = 0; z < 2; ++z) {
+        useZ = z;
+        std::memset(dst.data, 0xEE, 24);
+        pipe_t p;
+        ASSERT_TRUE(sendColor(src, p.writeFd, 3, 2, 1, 0));
+        ASSERT_TRUE(receiveColor(dst, 3, 2, p.readFd));
+        for (int y = 0; y < 2; ++y)
+            for (int x = 0; x < 3; ++x) {
+                SCOPED_TRACE(testing::Message() << "useZ " << z << " pixel " << x << "," << y);
+                EXPECT_EQ(0, std::memcmp(dst(x, y), src(x, y), 3));
+                EXPECT_EQ(dst(x, y)[3], z ? 9 : 0xEE);
+            }
+    }
+}
+
+TEST_F(transferTest, MixInterleavesRowsOfWorkers) {
+    const int w = 5, h = 7, n = 2;
+    for (int z = 0; z < 2; ++z) {
+        useZ = z;
+        // Worker k renders only its own rows; other rows hold garbage that
+        // must not reach the image.
+        std::vector<pipe_t> pipes(n);
+        pipeList_t list;
+        cBuffer_t expect(w, h);
+        fBuffer_t expectDepth(w, h);
+        fillColor(expect, 1);
+        fillFloat(expectDepth, 3.0f);
+        for (int k = 0; k < n; ++k) {
+            cBuffer_t part(w, h);
+            fBuffer_t depth(w, h);
+            std::memset(part.data, 0xAB, static_cast<size_t>(w * h * 4));
+            for (int i = 0; i < w * h; ++i) depth.data[i] = -1.0f;
+            for (int y = k; y < h; y += n) {
+                std::memcpy(part(0, y), expect(0, y), w * 4);
+                std::memcpy(&depth(0, y), &expectDepth(0, y), w * sizeof(float));
+            }
+            ASSERT_TRUE(sendColor(part, pipes[k].writeFd, w, h, n, k));
+            ASSERT_TRUE(sendFloat(depth, pipes[k].writeFd, w, h, n, k));
+            list.push_back({pipes[k].readFd, pipes[k].writeFd});
+        }
+        cBuffer_t image(w, h);
+        fBuffer_t imageDepth(w, h);
+        std::memset(image.data, 0x42, static_cast<size_t>(w * h * 4));
+        ASSERT_TRUE(mixColor(image, w, h, n, list));
+        ASSERT_TRUE(mixFloat(imageDepth, w, h, n, list));
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x) {
+                SCOPED_TRACE(testing::Message() << "useZ " << z << " pixel " << x << "," << y);
+                EXPECT_EQ(0, std::memcmp(image(x, y), expect(x, y), 3));
+                EXPECT_EQ(image(x, y)[3], 0x42) << "alpha must be left alone";
+                EXPECT_EQ(imageDepth(x, y), expectDepth(x, y));
+            }
+    }
+}
+
+TEST_F(transferTest, SendToAllWorkersAndOversampleRoundTrip) {
+    const int w = 6, h = 4, n = 3;
+    for (int z = 0; z < 2; ++z) {
+        useZ = z;
+        std::vector<pipe_t> pipes(n);
+        pipeList_t list;
+        for (auto& p : pipes) list.push_back({p.readFd, p.writeFd});
+        cBuffer_t image(w, h);
+        fillColor(image, 200);
+        Buffer_t<char> flags(w, h);
+        for (int i = 0; i < w * h; ++i) flags.data[i] = static_cast<char>(i % 3);
+        ASSERT_TRUE(sendNColor(image, list, w, h, n));
+        ASSERT_TRUE(sendNOversample(flags, list, w, h, n));
+        for (int k = 0; k < n; ++k) {
+            SCOPED_TRACE(testing::Message() << "useZ " << z << " worker " << k);
+            cBuffer_t got(w, h);
+            std::memset(got.data, 0, static_cast<size_t>(w * h * 4));
+            if (z) {
+                ASSERT_TRUE(receiveColor(got, w, h, pipes[k].readFd));
+                EXPECT_EQ(0, std::memcmp(got.data, image.data, static_cast<size_t>(w * h * 4)));
+            } else {
+                // RAW: worker k gets only its rows k, k + n, ...
+                int rows = (h - k + n - 1) / n;
+                ASSERT_TRUE(receiveColor(got, w, rows, pipes[k].readFd));
+                for (int r = 0; r < rows; ++r)
+                    EXPECT_EQ(0, std::memcmp(got(0, r), image(0, k + r * n), 3)) << "row " << r;
+            }
+            Buffer_t<char> gotFlags(w, h);
+            ASSERT_TRUE(receiveOversample(gotFlags, w, h, pipes[k].readFd));
+            EXPECT_EQ(0, std::memcmp(gotFlags.data, flags.data, static_cast<size_t>(w * h)));
+        }
+    }
+}
+
+TEST_F(transferTest, SenderReportsClosedReader) {
+    cBuffer_t b(4, 3);
+    fillColor(b, 0);
+    for (int z = 0; z < 2; ++z) {
+        useZ = z;
+        pipe_t p;
+        p.closeRead();
+        EXPECT_FALSE(sendColor(b, p.writeFd, 4, 3, 1, 0));
+        char c = 0;
+        EXPECT_EQ(writePipe(p.writeFd, &c, 1), -1);
+    }
+}
+
+TEST_F(transferTest, EarlyEndOfPipeIsReportedNotLoopedOn) {
+    pipe_t p;
+    char half[3] = {1, 2, 3}, in[8];
+    ASSERT_EQ(writePipe(p.writeFd, half, 3), 0);
+    p.closeWrite();
+    EXPECT_EQ(readPipe(p.readFd, in, 8), -1);
+
+    cBuffer_t b(4, 3);
+    pipe_t q;
+    ASSERT_EQ(writePipe(q.writeFd, half, 3), 0);
+    q.closeWrite();
+    EXPECT_FALSE(receiveRAWColor(b, 4, 3, q.readFd));
+}
+
+TEST_F(transferTest, LyingOrCorruptZMessagesLeaveDestinationUnchanged) {
+    cBuffer_t dst(4, 3);
+    std::memset(dst.data, 0x5A, 48);
+    auto unchanged = [&] {
+        for (int i = 0; i < 48; ++i)
+            if (dst.data[i] != 0x5A) return false;
+        return true;
+    };
+    {
+        pipe_t p; // a length far beyond what 48 bytes can compress to
+        std::uint32_t huge = 0x7fffffff;
+        ASSERT_EQ(writePipe(p.writeFd, &huge, 4), 0);
+        p.closeWrite();
+        EXPECT_FALSE(receiveZColor(dst, 4, 3, p.readFd));
+        EXPECT_TRUE(unchanged());
+    }
+    {
+        pipe_t p; // a valid length followed by garbage
+        std::uint32_t len = 20;
+        unsigned char junk[20];
+        std::memset(junk, 0x33, sizeof junk);
+        ASSERT_EQ(writePipe(p.writeFd, &len, 4), 0);
+        ASSERT_EQ(writePipe(p.writeFd, junk, 20), 0);
+        EXPECT_FALSE(receiveZColor(dst, 4, 3, p.readFd));
+        EXPECT_TRUE(unchanged());
+    }
+    {
+        pipe_t p; // a message for a larger image than the destination expects
+        cBuffer_t big(8, 8);
+        fillColor(big, 1);
+        ASSERT_TRUE(sendZColor(big, p.writeFd, 8, 8));
+        EXPECT_FALSE(receiveZColor(dst, 4, 3, p.readFd));
+        EXPECT_TRUE(unchanged());
+    }
+    {
+        pipe_t p; // the message ends inside its compressed bytes
+        cBuffer_t src(4, 3);
+        fillColor(src, 1);
+        ASSERT_TRUE(sendZColor(src, p.writeFd, 4, 3));
+        std::vector<unsigned char> all = p.drain();
+        pipe_t q;
+        ASSERT_EQ(writePipe(q.writeFd, all.data(), static_cast<int>(all.size()) - 2), 0);
+        q.closeWrite();
+        EXPECT_FALSE(receiveZColor(dst, 4, 3, q.readFd));
+        EXPECT_TRUE(unchanged());
+    }
+}
+
+TEST_F(transferTest, SizesBeyondTheBufferAreRefused) {
+    cBuffer_t b(4, 3);
+    fillColor(b, 0);
+    pipe_t p;
+    EXPECT_FALSE(sendRAWColor(b, p.writeFd, 5, 3, 1, 0));
+    EXPECT_FALSE(sendRAWColor(b, p.writeFd, 4, 3, 0, 0)) << "a step of 0 would never end";
+    EXPECT_FALSE(receiveRAWColor(b, 4, 4, p.readFd));
+    pipeList_t list{{p.readFd, p.writeFd}};
+    EXPECT_FALSE(mixRAWColor(b, 4, 3, 2, list)) << "more workers than pipes";
+    EXPECT_TRUE(p.drain().empty());
+}
+
+namespace {
+void onAlarm(int) {}
+} // namespace
+
+TEST_F(transferTest, InterruptedReadIsRetried) {
+    struct sigaction sa {};
+    sa.sa_handler = onAlarm;
+    sigemptyset(&sa.sa_mask);
+    sa.sa_flags = 0; // no SA_RESTART: read returns EINTR
+    struct sigaction old {};
+    ASSERT_EQ(sigaction(SIGALRM, &sa, &old), 0);
+    pipe_t p;
+    char out[4] = {'w', 'x', 'y', 'z'}, in[4] = {};
+    std::thread writer([&] {
+        usleep(200000);
+        writePipe(p.writeFd, out, 4);
+    });
+    itimerval timer{};
+    timer.it_value.tv_usec = 20000;
+    setitimer(ITIMER_REAL, &timer, nullptr);
+    EXPECT_EQ(readPipe(p.readFd, in, 4), 0);
+    writer.join();
+    sigaction(SIGALRM, &old, nullptr);
+    EXPECT_EQ(0, std::memcmp(in, out, 4));
+}
+
+TEST(mutex, LocksAndUnlocks) {
+    mutex_t m;
+    int counter = 0;
+    auto work = [&] {
+        for (int i = 0; i < 10000; ++i) {
+            m.wait();
+            ++counter;
+            m.signal();
+        }
+    };
+    std::thread a(work), b(work);
+    a.join();
+    b.join();
+    EXPECT_EQ(counter, 20000);
+}

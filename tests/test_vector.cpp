@@ -1,0 +1,102 @@
+#include "vexlarcore/vector3d.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <iomanip>
+#include <limits>
+#include <sstream>
+
+using namespace vexlar;
+
+namespace {
+
+std::uint32_t bits(float f) {
+    std::uint32_t u;
+    std::memcpy(&u, &f, sizeof u);
+    return u;
+}
+
+float fromBits(std::uint32_t u) {
+    float f;
+    std::memcpy(&f, &u, sizeof f);
+    return f;
+}
+
+template <class T> std::string str(const T& v) {
+    std::ostringstream s;
+    s << v;
+    return s.str();
+}
+
+} // namespace
+
+TEST(Vector, ArithmeticAndProducts) {
+    vector3d_t a(1, 2, 3), b(4, -5, 6);
+    EXPECT_EQ(a * b, 1 * 4 - 2 * 5 + 3 * 6);
+    // Right-handed cross product.
+    EXPECT_EQ(vector3d_t(1, 0, 0) ^ vector3d_t(0, 1, 0), vector3d_t(0, 0, 1));
+    EXPECT_EQ(vector3d_t(0, 1, 0) ^ vector3d_t(0, 0, 1), vector3d_t(1, 0, 0));
+    EXPECT_EQ(a ^ b, vector3d_t(2 * 6 - 3 * -5, 3 * 4 - 1 * 6, 1 * -5 - 2 * 4));
+    EXPECT_EQ(a + b, vector3d_t(5, -3, 9));
+    EXPECT_EQ(a - b, vector3d_t(-3, 7, -3));
+    EXPECT_EQ(-a, vector3d_t(-1, -2, -3));
+    EXPECT_EQ(2.0f * a, vector3d_t(2, 4, 6));
+    EXPECT_EQ(vector3d_t(3, 0, 4).length(), 5.0f);
+
+    point3d_t p(1, 1, 1), q(4, 5, 1);
+    EXPECT_EQ(q - p, vector3d_t(3, 4, 0));
+    point3d_t r = p + vector3d_t(1, 2, 3);
+    EXPECT_EQ(toVector(r), vector3d_t(2, 3, 4));
+    r = r - vector3d_t(2, 3, 4);
+    EXPECT_EQ(toVector(r), vector3d_t(0, 0, 0));
+}
+
+TEST(Vector, NormalizeExactValues) {
+    vector3d_t v(3, 0, 4);
+    v.normalize();
+    EXPECT_EQ(bits(v.x), bits(0.6f));
+    EXPECT_EQ(bits(v.y), bits(0.0f));
+    EXPECT_EQ(bits(v.z), bits(0.8f));
+
+    // The zero vector stays zero, signs included: no division happens.
+    vector3d_t z(-0.0f, 0.0f, -0.0f);
+    z.normalize();
+    EXPECT_EQ(bits(z.x), bits(-0.0f));
+    EXPECT_EQ(bits(z.y), 0u);
+    EXPECT_EQ(bits(z.z), bits(-0.0f));
+
+    // A vector for which the reciprocal square root taken in double and
+    // rounded once differs from the single-precision 1.0f / sqrtf(l).
+    vector3d_t w(fromBits(0xC09CC17E), fromBits(0xBDBAFA95), fromBits(0xBF814D89));
+    w.normalize();
+    EXPECT_EQ(bits(w.x), 0xBF7AAEC2u);
+    EXPECT_EQ(bits(w.y), 0xBC9581EDu);
+    EXPECT_EQ(bits(w.z), 0xBE4EC7B5u);
+}
+
+TEST(Vector, EqualityIsExactIeee) {
+    EXPECT_TRUE(vector3d_t(0, 0, 0) == vector3d_t(-0.0f, 0, 0));
+    EXPECT_FALSE(vector3d_t(0, 0, 0) != vector3d_t(-0.0f, 0, -0.0f));
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    vector3d_t n(1, 2, nan);
+    EXPECT_FALSE(n == n);
+    EXPECT_TRUE(n != n);
+    vector3d_t nx(nan, 0, 0);
+    EXPECT_FALSE(nx == nx);
+    // No tolerance: one ulp apart is unequal.
+    EXPECT_TRUE(vector3d_t(1, 1, 1) != vector3d_t(1, 1, std::nextafter(1.0f, 2.0f)));
+    EXPECT_TRUE(vector3d_t(1, 2, 3) == vector3d_t(1, 2, 3));
+}
+
+TEST(Vector, StreamFormats) {
+    EXPECT_EQ(str(vector3d_t(1, 2, 3)), "(1,2,3)");
+    EXPECT_EQ(str(point3d_t(1, 2, 3)), "(1,2,3)");
+    EXPECT_EQ(str(vector3d_t(0.1f, -2.5f, 1e7f)), "(0.1,-2.5,1e+07)");
+    // The stream's own formatting applies; floats are widened to double.
+    std::ostringstream s;
+    s << std::fixed << std::setprecision(9) << vector3d_t(0.1f, 0, 0);
+    EXPECT_EQ(s.str(), "(0.100000001,0.000000000,0.000000000)");
+}
