@@ -287,8 +287,8 @@ TEST_F(unitTriangle, SmoothNormalsAreInterpolatedAndNormalised) {
 
 TEST(triangleSurface, OrcoPointsFollowEachPosition) {
     // Position, orco, position, orco, ...
-    std::vector<point3d_t> p{point3d_t(0, 0, 0),  point3d_t(10, 10, 10), point3d_t(1, 0, 0),
-                             point3d_t(12, 10, 10), point3d_t(0, 1, 0),   point3d_t(10, 14, 10)};
+    std::vector<point3d_t> p{point3d_t(0, 0, 0),    point3d_t(10, 10, 10), point3d_t(1, 0, 0),
+                             point3d_t(12, 10, 10), point3d_t(0, 1, 0),    point3d_t(10, 14, 10)};
     triangle_t t(&p[0], &p[2], &p[4]);
     const surfacePoint_t sp = t.getSurface(point3d_t(0.25f, 0.25f, 0), 1, true);
     EXPECT_TRUE(sp.hasOrco);

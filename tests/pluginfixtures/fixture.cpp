@@ -4,6 +4,7 @@
 
 #include "vexlarcore/background.h"
 #include "vexlarcore/light.h"
+#include "vexlarcore/object3d.h"
 #include "vexlarcore/params.h"
 #include "vexlarcore/plugin.h"
 #include "vexlarcore/shader.h"
@@ -70,7 +71,7 @@ public:
     return new fixtureBackground_t(c);
 }
 
-[[maybe_unused]] void registerAll(pluginRegistry_t& registry) {
+[[maybe_unused]] void registerAll([[maybe_unused]] pluginRegistry_t& registry) {
 #if FIXTURE_KIND == FIXTURE_GOOD
     registry.registerShader("fx_shader", makeShader, {{"value", "float", "1", "grey level"}}, "test shader");
     registry.registerShader("fx_throws", makeThrowingShader, {}, "factory throws");

@@ -1,0 +1,289 @@
+#include "vexlarcore/forkedscene.h"
+
+#include "vexlarcore/bound.h"
+#include "vexlarcore/bsptree.h"
+#include "vexlarcore/mesh.h"
+#include "vexlarcore/sampling.h"
+#include "vexlarcore/transfer.h"
+
+#include <cerrno>
+#include <csignal>
+#include <cstdint>
+#include <cstdio>
+#include <fcntl.h>
+#include <iostream>
+#include <poll.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+namespace vexlar {
+
+namespace {
+
+// A block message: this header, then w * h pixels, each R, G, B, A, depth as
+// floats, in the order the block hands them out (column by column). A header
+// with index -1 is followed by the worker's statistics instead and ends its
+// stream.
+struct blockHeader_t {
+    std::int32_t index, x, y, w, h;
+};
+constexpr std::int32_t countersMessage = -1;
+constexpr int floatsPerPixel = 5;
+
+struct counters_t {
+    std::uint32_t rays, hitted, bcount, leafs, leafst;
+
+    static counters_t now() { return {vexlar::rays, vexlar::hitted, vexlar::bcount, vexlar::leafs, vexlar::leafst}; }
+    counters_t since(const counters_t& start) const {
+        return {rays - start.rays, hitted - start.hitted, bcount - start.bcount, leafs - start.leafs,
+                leafst - start.leafst};
+    }
+    void addToGlobals() const {
+        vexlar::rays += rays;
+        vexlar::hitted += hitted;
+        vexlar::bcount += bcount;
+        vexlar::leafs += leafs;
+        vexlar::leafst += leafst;
+    }
+};
+
+// Keeps the pixels of one block as the block hands them out.
+class blockRecorder_t : public colorOutput_t {
+public:
+    bool putPixel(int, int, const color_t& c, float alpha, float depth) override {
+        pixels.insert(pixels.end(), {c.R, c.G, c.B, alpha, depth});
+        return true;
+    }
+    bool flush() override { return true; }
+    std::vector<float> pixels;
+};
+
+// Seeds the process-wide generator and the camera's Halton sequences from
+// the block's index alone, so that a block's pixels do not depend on which
+// process renders it or on what it rendered before.
+double radicalInverse(std::uint64_t i, int base) {
+    const double inv = 1.0 / base;
+    double f = inv, r = 0.0;
+    for (; i > 0; i /= static_cast<std::uint64_t>(base), f *= inv) r += f * static_cast<double>(i % base);
+    return r;
+}
+
+void seedBlock(camera_t& camera, std::size_t index) {
+    // Park-Miller seeds must lie in [1, 2^31 - 2].
+    std::uint64_t mixed = (static_cast<std::uint64_t>(index) + 1) * 2654435761u + 123212u;
+    myseed = static_cast<int>(mixed % 2147483646u) + 1;
+    // Each block starts its own stretch of 2^20 Halton points.
+    const std::uint64_t start = static_cast<std::uint64_t>(index) << 20;
+    camera.halton2.value = radicalInverse(start, 2);
+    camera.halton3.value = radicalInverse(start, 3);
+}
+
+struct worker_t {
+    pid_t pid = -1;
+    int fd = -1;
+    int number = 0;
+    bool finished = false; // sent its statistics: every block arrived
+};
+
+void closeAndReap(worker_t& w, bool kill) {
+    if (w.fd >= 0) close(w.fd);
+    w.fd = -1;
+    if (w.pid > 0) {
+        if (kill) ::kill(w.pid, SIGKILL);
+        int status = 0;
+        while (waitpid(w.pid, &status, 0) < 0 && errno == EINTR) {
+        }
+    }
+    w.pid = -1;
+}
+
+bool writeMessage(int fd, const blockHeader_t& h, const void* body, std::size_t bytes) {
+    if (writePipe(fd, const_cast<blockHeader_t*>(&h), sizeof h) != 0) return false;
+    return bytes == 0 || writePipe(fd, const_cast<void*>(body), static_cast<int>(bytes)) == 0;
+}
+
+} // namespace
+
+forkedscene_t::forkedscene_t() : scene_t() {
+    long n = sysconf(_SC_NPROCESSORS_ONLN);
+    workers = n < 1 ? 1 : static_cast<int>(n);
+}
+
+forkedscene_t::~forkedscene_t() {}
+
+void forkedscene_t::doChild(colorOutput_t&) {}
+
+void forkedscene_t::render(colorOutput_t& output) {
+    if (camera == nullptr) {
+        std::cerr << "Error: the scene has no camera; set one with setCamera before rendering" << std::endl;
+        return;
+    }
+    // The same order of steps as the in-process driver, so that the block
+    // order drawn from rand() is the same.
+    blockSpliter_t blocks(camera->resx, camera->resy, 64);
+    renderArea_t area;
+    buildTree();
+    struct treeGuard_t {
+        forkedscene_t& s;
+        ~treeGuard_t() { s.destroyTree(); }
+    } guard{*this};
+    lightSetup();
+    if (!preliminaryPasses(output, area)) return;
+    std::cout << std::endl;
+
+    const std::size_t total = blocks.regions.size();
+    std::vector<char> done(total, 0);
+    std::size_t delivered = 0;
+    std::cout << "\rRender pass: [" << std::flush;
+
+    // Hands one recorded block to the output; false when it refused a pixel.
+    auto deliver = [&](const blockHeader_t& h, const float* px) {
+        if (delivered > 0 && delivered % 10 == 0) std::cout << '#' << std::flush;
+        ++delivered;
+        done[static_cast<std::size_t>(h.index)] = 1;
+        for (int x = h.x; x < h.x + h.w; ++x)
+            for (int y = h.y; y < h.y + h.h; ++y, px += floatsPerPixel)
+                if (!output.putPixel(x, y, color_t(px[0], px[1], px[2]), px[3], px[4])) return false;
+        return true;
+    };
+    blockRecorder_t recorder;
+    auto renderHere = [&](std::size_t index) {
+        seedBlock(*camera, index);
+        recorder.pixels.clear();
+        renderBlock(blocks, index, area, recorder, false);
+        blockHeader_t h{static_cast<std::int32_t>(index), area.realX, area.realY, area.realW, area.realH};
+        return h;
+    };
+
+    std::vector<worker_t> pool;
+    const int n = static_cast<int>(std::min<std::size_t>(static_cast<std::size_t>(workers), total));
+    if (n > 1) {
+        std::cout.flush();
+        std::fflush(nullptr);
+        for (int k = 0; k < n; ++k) {
+            int fds[2];
+            if (pipe2(fds, O_CLOEXEC) != 0) break;
+            pid_t pid = fork();
+            if (pid < 0) {
+                close(fds[0]);
+                close(fds[1]);
+                break;
+            }
+            if (pid == 0) {
+                // Worker: keep only its own write end.
+                close(fds[0]);
+                for (const worker_t& w : pool) close(w.fd);
+                std::signal(SIGINT, SIG_IGN);
+                std::signal(SIGPIPE, SIG_DFL);
+                const counters_t start = counters_t::now();
+                for (std::size_t i = static_cast<std::size_t>(k); i < total; i += static_cast<std::size_t>(n)) {
+                    blockHeader_t h = renderHere(i);
+                    if (!writeMessage(fds[1], h, recorder.pixels.data(), recorder.pixels.size() * sizeof(float)))
+                        _exit(1);
+                }
+                counters_t c = counters_t::now().since(start);
+                blockHeader_t h{countersMessage, 0, 0, 0, 0};
+                _exit(writeMessage(fds[1], h, &c, sizeof c) ? 0 : 1);
+            }
+            close(fds[1]);
+            worker_t w;
+            w.pid = pid;
+            w.fd = fds[0];
+            w.number = k;
+            pool.push_back(w);
+        }
+        // Workers that could not be started leave their blocks to this
+        // process, like workers that die.
+    }
+
+    auto abortAll = [&] {
+        std::cout << "Aborted" << std::endl;
+        for (worker_t& w : pool) closeAndReap(w, true);
+    };
+
+    std::vector<float> body;
+    for (;;) {
+        std::vector<pollfd> fds;
+        std::vector<worker_t*> owners;
+        for (worker_t& w : pool)
+            if (w.fd >= 0) {
+                fds.push_back({w.fd, POLLIN, 0});
+                owners.push_back(&w);
+            }
+        if (fds.empty()) break;
+        if (poll(fds.data(), fds.size(), -1) < 0) {
+            if (errno == EINTR) continue;
+            break;
+        }
+        for (std::size_t i = 0; i < fds.size(); ++i) {
+            if (fds[i].revents == 0) continue;
+            worker_t& w = *owners[i];
+            blockHeader_t h;
+            bool ok = readPipe(w.fd, &h, sizeof h) == 0;
+            if (ok && h.index == countersMessage) {
+                counters_t c;
+                if (readPipe(w.fd, &c, sizeof c) == 0) {
+                    c.addToGlobals();
+                    w.finished = true;
+                }
+                closeAndReap(w, false);
+                continue;
+            }
+            // A message that does not describe one of the worker's blocks
+            // means the worker is broken: treat it as dead.
+            if (ok) {
+                ok = h.index >= 0 && static_cast<std::size_t>(h.index) < total && h.w > 0 && h.h > 0 &&
+                     h.w <= blocks.blockSize && h.h <= blocks.blockSize && !done[static_cast<std::size_t>(h.index)];
+            }
+            if (ok) {
+                body.resize(static_cast<std::size_t>(h.w) * static_cast<std::size_t>(h.h) * floatsPerPixel);
+                ok = readPipe(w.fd, body.data(), static_cast<int>(body.size() * sizeof(float))) == 0;
+            }
+            if (!ok) {
+                closeAndReap(w, true);
+                continue;
+            }
+            if (!deliver(h, body.data())) {
+                abortAll();
+                return;
+            }
+        }
+    }
+
+    std::size_t leftover = 0;
+    for (char d : done) leftover += d ? 0 : 1;
+    if (leftover > 0 && n > 1) {
+        for (const worker_t& w : pool)
+            if (!w.finished)
+                std::cerr << "\nRender worker " << w.number << " stopped before finishing its blocks" << std::endl;
+        std::cerr << "Rendering the " << leftover << " unfinished blocks in this process" << std::endl;
+    }
+    for (std::size_t i = 0; i < total; ++i) {
+        if (done[i]) continue;
+        blockHeader_t h = renderHere(i);
+        if (!deliver(h, recorder.pixels.data())) {
+            abortAll();
+            return;
+        }
+    }
+    std::cout << "#]" << std::endl;
+}
+
+threadedscene_t::threadedscene_t() : scene_t() {
+    long n = sysconf(_SC_NPROCESSORS_ONLN);
+    workers = n < 1 ? 1 : static_cast<int>(n);
+}
+
+threadedscene_t::~threadedscene_t() {}
+
+void threadedscene_t::render(colorOutput_t& output) {
+    forkedscene_t driver;
+    static_cast<scene_t&>(driver) = static_cast<const scene_t&>(*this);
+    driver.setWorkers(workers);
+    driver.render(output);
+    // Lights may have changed repeatFirst during set-up; keep what they left.
+    repeatFirst = driver.repeatFirst;
+}
+
+} // namespace vexlar

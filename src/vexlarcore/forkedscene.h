@@ -1,0 +1,87 @@
+// Parallel rendering with worker processes.
+#ifndef VEXLARCORE_FORKEDSCENE_H
+#define VEXLARCORE_FORKEDSCENE_H
+
+#include "vexlarcore/scene.h"
+
+namespace vexlar {
+
+/// A scene that renders its image with several worker processes.
+///
+/// Processes rather than threads: the random seed, the statistics counters
+/// and the camera's ray origin are process-wide or shared and unlocked, so
+/// each worker needs its own copy of them, which fork gives for free.
+///
+/// render(colorOutput_t&) does, in this process, what scene_t::render does
+/// before its render pass (object tree, light set-up, preliminary passes,
+/// with the same progress lines), then forks `workers` processes. All share
+/// the shuffled block order; worker k renders blocks k, k + n, k + 2n, ...
+/// and streams each finished block proper (position, size, colour, alpha,
+/// depth) to this process over a pipe, where the pixels reach the output
+/// through putPixel as blocks arrive, with the usual progress line.
+///
+/// - Before each block the random seed is set from the block's index (and
+///   a camera that takes lens samples from Halton sequences starts them at a
+///   block-dependent index), so the image is the same for any number of
+///   workers. It differs from scene_t::render's only where random numbers
+///   are drawn (depth of field, indirect light): the in-process driver keeps
+///   one sequence for the whole image.
+/// - With one worker (or where fork fails) the blocks are rendered in this
+///   process, in the same way.
+/// - A refused pixel aborts: "Aborted" is printed, every worker is killed
+///   and reaped, and render returns.
+/// - A worker that dies loses nothing: its unfinished blocks are rendered in
+///   this process afterwards, and a line on standard error says so.
+/// - Workers ignore SIGINT, so a Ctrl-C reaches the host's output (which
+///   then refuses the next pixel) rather than killing them one by one. This
+///   process ignores SIGPIPE while workers run.
+/// - The statistics counters (rays, hitted, bcount, leafs, leafst) of the
+///   workers are added to this process's at the end.
+/// - No worker outlives render and no descriptor is left open.
+///
+/// The output is called from this process only. Not for use from several
+/// threads at once.
+class forkedscene_t : public scene_t {
+public:
+    /// Workers default to the number of online processors.
+    forkedscene_t();
+    ~forkedscene_t() override;
+
+    void render(colorOutput_t& output) override;
+    using scene_t::render;
+
+    /// The worker side of render, run in each child process; not meant to be
+    /// called by hosts. Does nothing when called directly.
+    virtual void doChild(colorOutput_t& output);
+
+    /// Number of worker processes; values below 1 are taken as 1.
+    void setWorkers(int n) { workers = n < 1 ? 1 : n; }
+    int getWorkers() const { return workers; }
+
+private:
+    int workers;
+};
+
+/// A scene whose render uses the process-parallel driver of forkedscene_t.
+/// Threads are not used on purpose: the random seed, the statistics counters
+/// and the camera are process-wide and unlocked, so threads would race on
+/// them and make the image depend on scheduling.
+class threadedscene_t : public scene_t {
+public:
+    threadedscene_t();
+    ~threadedscene_t() override;
+
+    /// Renders like forkedscene_t::render with `workers` processes.
+    void render(colorOutput_t& output) override;
+    using scene_t::render;
+
+    void setWorkers(int n) { workers = n < 1 ? 1 : n; }
+    int getWorkers() const { return workers; }
+
+private:
+    int workers;
+};
+
+} // namespace vexlar
+
+#endif

@@ -1,0 +1,191 @@
+#include "vexlarcore/forkedscene.h"
+#include "vexlarcore/sampling.h"
+#include "vexlarcore/sphere.h"
+
+#include "scene_fixtures.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdlib>
+#include <dirent.h>
+#include <map>
+#include <memory>
+#include <sys/wait.h>
+#include <tuple>
+#include <unistd.h>
+
+using namespace vexlar;
+using namespace fixtures;
+
+namespace {
+
+// Kills the process it runs in when it shades a point of the given pixel
+// column band, unless that process is the test's own: a worker that crashes
+// mid-render.
+class crashingShader_t : public lambertShader_t {
+public:
+    crashingShader_t(const color_t& d, pid_t p) : lambertShader_t(d), parent(p) {}
+    color_t fromWorld(renderState_t& state, const surfacePoint_t& sp, const scene_t& s,
+                      const vector3d_t& eye) const override {
+        if (getpid() != parent && state.pixelNumber % 200 > 120) raise(SIGKILL);
+        return lambertShader_t::fromWorld(state, sp, s, eye);
+    }
+    pid_t parent;
+};
+
+typedef std::map<std::pair<int, int>, std::tuple<float, float, float, float, float>> image_t;
+
+image_t toImage(const recordingOutput_t& out) {
+    image_t img;
+    for (const pixel_t& p : out.calls) img[{p.x, p.y}] = std::make_tuple(p.c.R, p.c.G, p.c.B, p.alpha, p.depth);
+    return img;
+}
+
+int openDescriptors() {
+    int count = 0;
+    DIR* d = opendir("/proc/self/fd");
+    if (!d) return -1;
+    while (readdir(d)) ++count;
+    closedir(d);
+    return count;
+}
+
+bool noChildLeft() {
+    int status;
+    return waitpid(-1, &status, WNOHANG) < 0 && errno == ECHILD;
+}
+
+// A 200 x 150 image (12 blocks) of two spheres under a point light, with
+// depth of field and adaptive anti-aliasing, so random draws and the
+// Halton sequences matter.
+struct testScene_t {
+    explicit testScene_t(bool qmc, const shader_t* override = nullptr)
+        : cam(point3d_t(0, 0, 0), point3d_t(0, 0, -1), point3d_t(0, 1, 0), 200, 150, 1.2f, 0.05f, 4.0f, qmc),
+          shader(color_t(0.8f, 0.6f, 0.3f)), ball(point3d_t(0, 0, -4), 1.0f), small(point3d_t(1.2f, 0.6f, -3), 0.4f),
+          lamp(point3d_t(3, 4, 2), color_t(1.0f)), sky(color_t(0.1f, 0.2f, 0.4f)) {
+        const shader_t* s = override ? override : &shader;
+        ball.setShader(s);
+        small.setShader(s);
+        scene.addObject(&ball);
+        scene.addObject(&small);
+        scene.addLight(&lamp);
+        scene.setBackground(&sky);
+        scene.setAntialiasing(1, 4, 1.0f, 0.05f);
+        scene.setCamera(&cam);
+    }
+    camera_t cam;
+    lambertShader_t shader;
+    sphere_t ball, small;
+    pointLight_t lamp;
+    constantBackground_t sky;
+    forkedscene_t scene;
+};
+
+image_t renderWith(int workers, bool qmc, const shader_t* s = nullptr) {
+    srand(7);
+    myseed = 123212;
+    testScene_t t(qmc, s);
+    t.scene.setWorkers(workers);
+    recordingOutput_t out;
+    testing::internal::CaptureStdout();
+    t.scene.render(out);
+    testing::internal::GetCapturedStdout();
+    EXPECT_EQ(out.calls.size(), 200u * 150u) << "every pixel exactly once, workers " << workers;
+    return toImage(out);
+}
+
+} // namespace
+
+TEST(forkedScene, ImageDoesNotDependOnTheNumberOfWorkers) {
+    for (bool qmc : {false, true}) {
+        SCOPED_TRACE(qmc ? "halton lens samples" : "random lens samples");
+        image_t one = renderWith(1, qmc);
+        ASSERT_EQ(one.size(), 200u * 150u);
+        EXPECT_EQ(renderWith(2, qmc), one);
+        EXPECT_EQ(renderWith(3, qmc), one);
+        EXPECT_TRUE(noChildLeft());
+    }
+}
+
+TEST(forkedScene, ProgressLineMatchesTheInProcessDriver) {
+    srand(3);
+    testScene_t t(false);
+    t.scene.setWorkers(2);
+    recordingOutput_t out;
+    testing::internal::CaptureStdout();
+    t.scene.render(out);
+    std::string text = testing::internal::GetCapturedStdout();
+    // 12 blocks: one '#' before the eleventh, then "#]".
+    EXPECT_NE(text.find("\rRender pass: [##]\n"), std::string::npos) << text;
+}
+
+TEST(forkedScene, RefusedPixelStopsEverythingAndLeavesNoChild) {
+    const int before = openDescriptors();
+    srand(7);
+    testScene_t t(false);
+    t.scene.setWorkers(3);
+    recordingOutput_t out;
+    out.failAt = 5000;
+    testing::internal::CaptureStdout();
+    t.scene.render(out);
+    std::string text = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(out.calls.size(), 5000u) << "no pixel after the refused one";
+    EXPECT_NE(text.find("Aborted"), std::string::npos);
+    EXPECT_TRUE(noChildLeft());
+    EXPECT_EQ(openDescriptors(), before) << "pipes closed";
+}
+
+TEST(forkedScene, DeadWorkerLosesNothing) {
+    image_t reference = renderWith(1, false);
+    crashingShader_t crash(color_t(0.8f, 0.6f, 0.3f), getpid());
+    srand(7);
+    myseed = 123212;
+    testScene_t t(false, &crash);
+    t.scene.setWorkers(2);
+    recordingOutput_t out;
+    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
+    t.scene.render(out);
+    testing::internal::GetCapturedStdout();
+    std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_NE(err.find("stopped before finishing"), std::string::npos) << err;
+    EXPECT_NE(err.find("in this process"), std::string::npos) << err;
+    EXPECT_EQ(out.calls.size(), 200u * 150u);
+    EXPECT_EQ(toImage(out), reference);
+    EXPECT_TRUE(noChildLeft());
+}
+
+TEST(forkedScene, WithoutCameraRendersNothing) {
+    forkedscene_t s;
+    recordingOutput_t out;
+    testing::internal::CaptureStderr();
+    s.render(out);
+    EXPECT_NE(testing::internal::GetCapturedStderr().find("no camera"), std::string::npos);
+    EXPECT_TRUE(out.calls.empty());
+}
+
+TEST(forkedScene, WorkerCountIsAtLeastOne) {
+    forkedscene_t s;
+    EXPECT_GE(s.getWorkers(), 1);
+    s.setWorkers(0);
+    EXPECT_EQ(s.getWorkers(), 1);
+    s.setWorkers(-4);
+    EXPECT_EQ(s.getWorkers(), 1);
+}
+
+TEST(threadedScene, RendersThroughTheProcessDriver) {
+    image_t reference = renderWith(2, false);
+    srand(7);
+    myseed = 123212;
+    testScene_t t(false);
+    threadedscene_t threaded;
+    static_cast<scene_t&>(threaded) = static_cast<const scene_t&>(t.scene);
+    threaded.setWorkers(2);
+    recordingOutput_t out;
+    testing::internal::CaptureStdout();
+    threaded.render(out);
+    testing::internal::GetCapturedStdout();
+    EXPECT_EQ(toImage(out), reference);
+}
