@@ -23,7 +23,8 @@ public:
     point3d_t toObject(const point3d_t& p) const override { return p; }
     vector3d_t toObjectRot(const vector3d_t& v) const override { return v; }
     point3d_t toObjectOrco(const point3d_t& p) const override { return p; }
-    bool shoot(renderState_t&, surfacePoint_t&, const point3d_t&, const vector3d_t&, bool, float) const override {
+    bool shoot(renderState_t&, surfacePoint_t&, const point3d_t&, const vector3d_t&, bool,
+               float) const override {
         return false;
     }
     bound_t getBound() const override { return box; }
@@ -38,7 +39,8 @@ void BM_buildObjectTree(benchmark::State& state) {
     std::list<object3d_t*> objects;
     for (int i = 0; i < n; ++i) {
         point3d_t a(pos(rng), pos(rng), pos(rng));
-        owned.emplace_back(new boxObject_t(bound_t(a, point3d_t(a.x + size(rng), a.y + size(rng), a.z + size(rng)))));
+        owned.emplace_back(
+            new boxObject_t(bound_t(a, point3d_t(a.x + size(rng), a.y + size(rng), a.z + size(rng)))));
         objects.push_back(owned.back().get());
     }
     // Silence the per-build object count line while timing.

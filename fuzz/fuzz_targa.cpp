@@ -37,7 +37,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     vexlar::targaImg_t img;
     if (img.Load(path.c_str())) {
-        if (img.image == nullptr || img.image->resx != img.width || img.image->resy != img.height) std::abort();
+        if (img.image == nullptr || img.image->resx != img.width || img.image->resy != img.height)
+            std::abort();
         float sum = 0;
         for (int y = -1; y <= img.height; ++y)
             for (int x = -1; x <= img.width; ++x) sum += img(x, y).R;

@@ -182,7 +182,8 @@ TEST(BufferDeathTest, ImpossibleSizesEndTheProcess) {
         testing::ExitedWithCode(1), "");
     EXPECT_EXIT({ cBuffer_t b(INT_MAX, INT_MAX); }, testing::ExitedWithCode(1),
                 "Error allocating memory in cBuffer\n");
-    EXPECT_EXIT({ Buffer_t<char> b(-5, 1); }, testing::ExitedWithCode(1), "Error allocating memory in cBuffer\n");
+    EXPECT_EXIT({ Buffer_t<char> b(-5, 1); }, testing::ExitedWithCode(1),
+                "Error allocating memory in cBuffer\n");
 }
 
 TEST(BufferDeathTest, FloatBufferFailureGoesToStdout) {

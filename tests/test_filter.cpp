@@ -51,7 +51,8 @@ std::string runAntiNoise(const filterAntiNoise_t& f, cBuffer_t& img) {
 }
 
 // Anti-noise written as a scan over the whole image with the diamond test.
-std::vector<unsigned char> antiNoiseModel(const std::vector<unsigned char>& in, int w, int h, int R, float maxDelta) {
+std::vector<unsigned char> antiNoiseModel(const std::vector<unsigned char>& in, int w, int h, int R,
+                                          float maxDelta) {
     std::vector<unsigned char> out = in;
     for (int y = 0; y < h; ++y)
         for (int x = 0; x < w; ++x) {
@@ -306,7 +307,7 @@ TEST(AntiNoise, RadiusOneUsesTheEdgeNeighboursOnly) {
     for (int i = 0; i < 36; ++i) img.data[i] = 0;
     for (int y = 0; y < 3; ++y)
         for (int x = 0; x < 3; ++x) img(x, y)[3] = static_cast<unsigned char>(x + 10 * y);
-    img(1, 0)[1] = 50; // edge neighbour of the centre
+    img(1, 0)[1] = 50;  // edge neighbour of the centre
     img(0, 0)[1] = 200; // diagonal: outside the diamond of (1, 1)
     runAntiNoise(filterAntiNoise_t(1.0f, 1.5f), img);
     // Centre: (0 + 50 + 0 + 0 + 0) / 5 in float, packed.

@@ -57,7 +57,9 @@ public:
     bound_t box;
 };
 
-bound_t boxAt(float x0, float x1) { return bound_t(point3d_t(x0, -1, -1), point3d_t(x1, 1, 1)); }
+bound_t boxAt(float x0, float x1) {
+    return bound_t(point3d_t(x0, -1, -1), point3d_t(x1, 1, 1));
+}
 
 // Random boxes and rays on a 1/16 grid, so that box slabs are computed
 // exactly and a box is crossed whenever a box inside it is.
@@ -93,8 +95,8 @@ geomeTree_t<object3d_t>* quietBuild(std::list<object3d_t*>& objects) {
     return root;
 }
 
-std::vector<object3d_t*> walk(const geomeTree_t<object3d_t>* tree, const point3d_t& from, const vector3d_t& ray,
-                              bool shadow, float dist = inf) {
+std::vector<object3d_t*> walk(const geomeTree_t<object3d_t>* tree, const point3d_t& from,
+                              const vector3d_t& ray, bool shadow, float dist = inf) {
     std::vector<object3d_t*> out;
     for (geomeIterator_t<object3d_t> it(tree, dist, from, ray, shadow); it.current != nullptr; ++it) {
         out.push_back(*it);
@@ -295,7 +297,8 @@ TEST(ObjectTreeTest, OrderIsNearestFirstPerNodeNotGlobal) {
     ++it;
     EXPECT_EQ(it.current, nullptr);
     // Any-hit mode goes left first whatever the distances.
-    EXPECT_EQ(walk(root, point3d_t(20, 0, 0), vector3d_t(-1, 0, 0), true), (std::vector<object3d_t*>{&a, &b, &c}));
+    EXPECT_EQ(walk(root, point3d_t(20, 0, 0), vector3d_t(-1, 0, 0), true),
+              (std::vector<object3d_t*>{&a, &b, &c}));
     delete root;
 }
 
@@ -431,8 +434,9 @@ TEST(NodeTreeTest, ShapeLinksAndCounts) {
 
     std::ostringstream dump;
     dump << *root;
-    std::map<const void*, std::string> names{{root, "R"},         {n, "N"},      {n->left, "P1"}, {n->right, "P0"},
-                                             {root->right, "P2"}, {&p0, "o0"}, {&p1, "o1"},     {&p2, "o2"}};
+    std::map<const void*, std::string> names{
+        {root, "R"},         {n, "N"},    {n->left, "P1"}, {n->right, "P0"},
+        {root->right, "P2"}, {&p0, "o0"}, {&p1, "o1"},     {&p2, "o2"}};
     EXPECT_EQ(named(dump.str(), names), "P1(L N o1)\nP0(L N o0)\nN(P1 R P0)\nP2(L R o2)\nR(N NULL P2)");
     std::ostringstream leafDump;
     leafDump << *root->right;
@@ -499,7 +503,8 @@ TEST(NodeTreeTest, DistanceLimitUsesTheLimitedTest) {
 
 namespace {
 
-void leftFirst(const boundTreeNode_t* n, const point3d_t& from, const vector3d_t& ray, std::vector<object3d_t*>& out) {
+void leftFirst(const boundTreeNode_t* n, const point3d_t& from, const vector3d_t& ray,
+               std::vector<object3d_t*>& out) {
     if (n->isLeaf()) {
         out.push_back(n->object);
         return;

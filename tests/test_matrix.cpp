@@ -90,7 +90,7 @@ TEST(Matrix, ProductIsRowByColumn) {
             for (int k = 0; k < 4; ++k) s += a[i][k] * b[k][j];
             EXPECT_EQ(p[i][j], s);
         }
-    EXPECT_EQ(p[0][0], 13.0f);  // 1 + 12
+    EXPECT_EQ(p[0][0], 13.0f); // 1 + 12
     EXPECT_EQ(p[0][3], 10.0f); // 2 * 3 + 4 * 1
 }
 

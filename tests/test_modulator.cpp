@@ -37,7 +37,9 @@ public:
 
     bool discrete;
     float texelsU = 1, texelsV = 1;
-    std::function<colorA_t(const point3d_t&)> colour = [](const point3d_t&) { return colorA_t(0.2f, 0.4f, 0.8f, 1); };
+    std::function<colorA_t(const point3d_t&)> colour = [](const point3d_t&) {
+        return colorA_t(0.2f, 0.4f, 0.8f, 1);
+    };
     std::function<float(const point3d_t&)> scalar = [](const point3d_t&) { return 0.5f; };
     mutable std::vector<point3d_t> colorCalls, floatCalls;
     mutable int discreteCalls = 0;
@@ -51,8 +53,11 @@ public:
     void transform(const matrix4x4_t&) override {}
     point3d_t toObject(const point3d_t& p) const override { return p; }
     vector3d_t toObjectRot(const vector3d_t& v) const override { return vector3d_t(v.z, v.x, v.y); }
-    point3d_t toObjectOrco(const point3d_t& p) const override { return point3d_t(p.x + 10, p.y + 20, p.z + 30); }
-    bool shoot(renderState_t&, surfacePoint_t&, const point3d_t&, const vector3d_t&, bool, float) const override {
+    point3d_t toObjectOrco(const point3d_t& p) const override {
+        return point3d_t(p.x + 10, p.y + 20, p.z + 30);
+    }
+    bool shoot(renderState_t&, surfacePoint_t&, const point3d_t&, const vector3d_t&, bool,
+               float) const override {
         return false;
     }
     bound_t getBound() const override { return bound_t(); }
@@ -89,18 +94,18 @@ point3d_t imageMap(modulator_t& m, const point3d_t& p, bool& clipped) {
     return mapped(m, makePoint(p), clipped);
 }
 
-#define EXPECT_POINT_EQ(p, ex, ey, ez)                                                                            \
-    do {                                                                                                          \
-        EXPECT_FLOAT_EQ((p).x, (ex));                                                                             \
-        EXPECT_FLOAT_EQ((p).y, (ey));                                                                             \
-        EXPECT_FLOAT_EQ((p).z, (ez));                                                                             \
+#define EXPECT_POINT_EQ(p, ex, ey, ez)                                                                       \
+    do {                                                                                                     \
+        EXPECT_FLOAT_EQ((p).x, (ex));                                                                        \
+        EXPECT_FLOAT_EQ((p).y, (ey));                                                                        \
+        EXPECT_FLOAT_EQ((p).z, (ez));                                                                        \
     } while (0)
 
-#define EXPECT_POINT_NEAR(p, ex, ey, ez, tol)                                                                     \
-    do {                                                                                                          \
-        EXPECT_NEAR((p).x, (ex), (tol));                                                                          \
-        EXPECT_NEAR((p).y, (ey), (tol));                                                                          \
-        EXPECT_NEAR((p).z, (ez), (tol));                                                                          \
+#define EXPECT_POINT_NEAR(p, ex, ey, ez, tol)                                                                \
+    do {                                                                                                     \
+        EXPECT_NEAR((p).x, (ex), (tol));                                                                     \
+        EXPECT_NEAR((p).y, (ey), (tol));                                                                     \
+        EXPECT_NEAR((p).z, (ez), (tol));                                                                     \
     } while (0)
 
 } // namespace
@@ -434,7 +439,7 @@ TEST(ModulatorTest, ClipModes) {
     t = imageMap(m, point3d_t(-3, -3, 0), clipped); // (-1, 2)
     EXPECT_POINT_EQ(t, 0.0f, 1.0f, 0.0f);
 
-    for (int mode : {modulator_t::NOCLIP, 17}) {
+    for (int mode : {int(modulator_t::NOCLIP), 17}) {
         m.clipMode = mode;
         t = imageMap(m, point3d_t(9, 9, 9), clipped);
         EXPECT_FALSE(clipped) << mode;
@@ -473,20 +478,30 @@ struct blendCase_t {
 // The blend rules written out channel by channel.
 float blendChannel(int mode, float c, float t, float w) {
     switch (mode) {
-    case 0: return w > 1 ? t : w * t + (1 - w) * c;
-    case 1: return c * (w > 1 ? t : w * t + (1 - w) * 1.0f);
-    case 2: return c + w * t;
-    case 3: return c - w * t;
-    default: return c;
+    case 0:
+        return w > 1 ? t : w * t + (1 - w) * c;
+    case 1:
+        return c * (w > 1 ? t : w * t + (1 - w) * 1.0f);
+    case 2:
+        return c + w * t;
+    case 3:
+        return c - w * t;
+    default:
+        return c;
     }
 }
 float blendScalar(int mode, float v, float t, float w) {
     switch (mode) {
-    case 0: return t * w + v * (1 - w);
-    case 1: return (t * w + (1 - w)) * v;
-    case 2: return v + w * t;
-    case 3: return v - w * t;
-    default: return v;
+    case 0:
+        return t * w + v * (1 - w);
+    case 1:
+        return (t * w + (1 - w)) * v;
+    case 2:
+        return v + w * t;
+    case 3:
+        return v - w * t;
+    default:
+        return v;
     }
 }
 
@@ -496,9 +511,9 @@ TEST(ModulatorTest, EachBlendModeWithItsWeights) {
     scriptedTexture_t tex;
     tex.scalar = [](const point3d_t&) { return 0.5f; };
     const color_t tc(0.2f, 0.4f, 0.8f);
-    for (const blendCase_t& bc : {blendCase_t{0, 0.25f}, blendCase_t{0, 1.0f}, blendCase_t{0, 2.0f},
-                                  blendCase_t{1, 0.5f}, blendCase_t{1, 1.0f}, blendCase_t{2, 0.5f},
-                                  blendCase_t{3, 0.75f}, blendCase_t{6, 0.5f}}) {
+    for (const blendCase_t& bc :
+         {blendCase_t{0, 0.25f}, blendCase_t{0, 1.0f}, blendCase_t{0, 2.0f}, blendCase_t{1, 0.5f},
+          blendCase_t{1, 1.0f}, blendCase_t{2, 0.5f}, blendCase_t{3, 0.75f}, blendCase_t{6, 0.5f}}) {
         modulator_t m(&tex);
         m.mode = bc.mode;
         m.amountA = bc.w;

@@ -16,21 +16,27 @@ namespace {
 typedef int gradientTable_t[16][3];
 
 // The sixteen gradient directions by hash & 15.
-const gradientTable_t gradients = {{1, 1, 0},  {-1, 1, 0}, {1, -1, 0}, {-1, -1, 0}, {1, 0, 1},  {-1, 0, 1},
-                                   {1, 0, -1}, {-1, 0, -1}, {0, 1, 1},  {0, -1, 1}, {0, 1, -1}, {0, -1, -1},
-                                   {1, 1, 0},  {-1, 1, 0}, {0, 1, -1}, {0, -1, -1}};
+const gradientTable_t gradients = {{1, 1, 0},  {-1, 1, 0},  {1, -1, 0}, {-1, -1, 0}, {1, 0, 1},  {-1, 0, 1},
+                                   {1, 0, -1}, {-1, 0, -1}, {0, 1, 1},  {0, -1, 1},  {0, 1, -1}, {0, -1, -1},
+                                   {1, 1, 0},  {-1, 1, 0},  {0, 1, -1}, {0, -1, -1}};
 // The same with Perlin's own choice for 13 and 14 (-y + z, y - x), to show
 // the tests can tell the two apart.
 const gradientTable_t publishedGradients = {
-    {1, 1, 0},  {-1, 1, 0},  {1, -1, 0}, {-1, -1, 0}, {1, 0, 1},  {-1, 0, 1}, {1, 0, -1}, {-1, 0, -1},
-    {0, 1, 1},  {0, -1, 1},  {0, 1, -1}, {0, -1, -1}, {1, 1, 0},  {0, -1, 1}, {-1, 1, 0}, {0, -1, -1}};
+    {1, 1, 0}, {-1, 1, 0}, {1, -1, 0}, {-1, -1, 0}, {1, 0, 1}, {-1, 0, 1}, {1, 0, -1}, {-1, 0, -1},
+    {0, 1, 1}, {0, -1, 1}, {0, 1, -1}, {0, -1, -1}, {1, 1, 0}, {0, -1, 1}, {-1, 1, 0}, {0, -1, -1}};
 
-int perm(int i) { return permutation[i & 255]; }
+int perm(int i) {
+    return permutation[i & 255];
+}
 
 // Corner hash of lattice cell (i, j, k), all taken modulo 256.
-int cornerHash(int i, int j, int k) { return perm(perm(perm(i) + j) + k); }
+int cornerHash(int i, int j, int k) {
+    return perm(perm(perm(i) + j) + k);
+}
 
-double quintic(double t) { return t * t * t * (t * (t * 6 - 15) + 10); }
+double quintic(double t) {
+    return t * t * t * (t * (t * 6 - 15) + 10);
+}
 
 // Independent double-precision evaluation: floor-based cells, explicit
 // modulo indexing, gradient vectors dotted with the corner offsets.
@@ -49,8 +55,9 @@ double referenceNoise(double px, double py, double pz, const gradientTable_t& g 
             }
     const double u = quintic(x), v = quintic(y), w = quintic(z);
     auto lerp = [](double t, double a, double b) { return a + t * (b - a); };
-    return lerp(w, lerp(v, lerp(u, corner[0][0][0], corner[1][0][0]), lerp(u, corner[0][1][0], corner[1][1][0])),
-                lerp(v, lerp(u, corner[0][0][1], corner[1][0][1]), lerp(u, corner[0][1][1], corner[1][1][1])));
+    return lerp(
+        w, lerp(v, lerp(u, corner[0][0][0], corner[1][0][0]), lerp(u, corner[0][1][0], corner[1][1][0])),
+        lerp(v, lerp(u, corner[0][0][1], corner[1][0][1]), lerp(u, corner[0][1][1], corner[1][1][1])));
 }
 
 } // namespace
@@ -150,7 +157,8 @@ TEST(PerlinTest, TurbulenceFormulas) {
 
     const float n0 = n.noise(p);
     ASSERT_NE(n0, 0.0f);
-    EXPECT_EQ(n.turbulence(p, 1, false), static_cast<float>(static_cast<double>(n0 * (2.0f / 3.0f)) * 0.5 + 0.5));
+    EXPECT_EQ(n.turbulence(p, 1, false),
+              static_cast<float>(static_cast<double>(n0 * (2.0f / 3.0f)) * 0.5 + 0.5));
     EXPECT_EQ(n.turbulence(p, 1, true),
               static_cast<float>(static_cast<double>(std::fabs(n0) * (2.0f / 3.0f)) * 0.5 + 0.5));
 
@@ -163,7 +171,8 @@ TEST(PerlinTest, TurbulenceFormulas) {
 
     // turbulence2's normaliser starts at 1: 1 + 1 + 0.5 + 0.25 for three octaves.
     EXPECT_NEAR(n.turbulence2(p, 3, false, 0.5f, 2.0f), sum3 / 2.75 * 0.5 + 0.5, 1e-6);
-    EXPECT_EQ(n.turbulence2(p, 1, false, 0.5f, 2.0f), static_cast<float>(static_cast<double>(n0 / 2.0f) * 0.5 + 0.5));
+    EXPECT_EQ(n.turbulence2(p, 1, false, 0.5f, 2.0f),
+              static_cast<float>(static_cast<double>(n0 / 2.0f) * 0.5 + 0.5));
     // Free factors: amplitude 0.25, frequency 3; normaliser 1 + 1 + 0.25.
     const float m1 = n.noise(3.0f * p);
     EXPECT_NEAR(n.turbulence2(p, 2, true, 0.25f, 3.0f),

@@ -13,7 +13,8 @@ public:
     point3d_t toObject(const point3d_t& p) const override { return p; }
     vector3d_t toObjectRot(const vector3d_t& v) const override { return v; }
     point3d_t toObjectOrco(const point3d_t& p) const override { return p; }
-    bool shoot(renderState_t&, surfacePoint_t&, const point3d_t&, const vector3d_t&, bool, float) const override {
+    bool shoot(renderState_t&, surfacePoint_t&, const point3d_t&, const vector3d_t&, bool,
+               float) const override {
         return false;
     }
     bound_t getBound() const override { return bound_t(); }
@@ -31,7 +32,9 @@ void expectPoint(const point3d_t& p, float x, float y, float z) {
     EXPECT_EQ(p.z, z);
 }
 
-const shader_t* fakeShader() { return reinterpret_cast<const shader_t*>(0x1000); }
+const shader_t* fakeShader() {
+    return reinterpret_cast<const shader_t*>(0x1000);
+}
 
 } // namespace
 
@@ -94,8 +97,8 @@ TEST(SurfacePointTest, DefaultZeroesWhatItSets) {
 
 TEST(SurfacePointTest, FullConstructorAssignsInOrderAndBuildsTangents) {
     stubObject_t o;
-    surfacePoint_t sp(&o, point3d_t(1, 2, 3), point3d_t(4, 5, 6), vector3d_t(0, 0, 1), vector3d_t(0, 1, 0), 0.25f,
-                      0.75f, color_t(0.1f, 0.2f, 0.3f), 9.5f, fakeShader(), true, false, true);
+    surfacePoint_t sp(&o, point3d_t(1, 2, 3), point3d_t(4, 5, 6), vector3d_t(0, 0, 1), vector3d_t(0, 1, 0),
+                      0.25f, 0.75f, color_t(0.1f, 0.2f, 0.3f), 9.5f, fakeShader(), true, false, true);
     EXPECT_EQ(sp.object, &o);
     expectPoint(sp.point, 1, 2, 3);
     expectPoint(sp.orcoPoint, 4, 5, 6);
@@ -120,19 +123,20 @@ TEST(SurfacePointTest, FullConstructorAssignsInOrderAndBuildsTangents) {
 }
 
 TEST(SurfacePointTest, TangentsFollowTheNormal) {
-    surfacePoint_t down(nullptr, point3d_t(), point3d_t(), vector3d_t(0, 0, -1), vector3d_t(0, 0, -1), 0, 0, color_t(),
-                        0, nullptr, false, false, false);
+    surfacePoint_t down(nullptr, point3d_t(), point3d_t(), vector3d_t(0, 0, -1), vector3d_t(0, 0, -1), 0, 0,
+                        color_t(), 0, nullptr, false, false, false);
     expectVec(down.tangentU, -1, 0, 0);
     expectVec(down.tangentV, 0, 1, 0);
     // Along x: u = (n.y, -n.x, 0), v = n x u.
-    surfacePoint_t side(nullptr, point3d_t(), point3d_t(), vector3d_t(1, 0, 0), vector3d_t(1, 0, 0), 0, 0, color_t(),
-                        0, nullptr, false, false, false);
+    surfacePoint_t side(nullptr, point3d_t(), point3d_t(), vector3d_t(1, 0, 0), vector3d_t(1, 0, 0), 0, 0,
+                        color_t(), 0, nullptr, false, false, false);
     expectVec(side.tangentU, 0, -1, 0);
     expectVec(side.tangentV, 0, 0, -1);
     // The frame is orthonormal for a skew normal.
     vector3d_t n(1, 2, 2);
     n.normalize();
-    surfacePoint_t skew(nullptr, point3d_t(), point3d_t(), n, n, 0, 0, color_t(), 0, nullptr, false, false, false);
+    surfacePoint_t skew(nullptr, point3d_t(), point3d_t(), n, n, 0, 0, color_t(), 0, nullptr, false, false,
+                        false);
     EXPECT_NEAR(skew.tangentU * n, 0.0f, 1e-6f);
     EXPECT_NEAR(skew.tangentV * n, 0.0f, 1e-6f);
     EXPECT_NEAR(skew.tangentU * skew.tangentV, 0.0f, 1e-6f);
@@ -143,8 +147,8 @@ TEST(SurfacePointTest, TangentsFollowTheNormal) {
 TEST(SurfacePointTest, CopyKeepsPlainPointers) {
     stubObject_t o;
     int element = 0;
-    surfacePoint_t sp(&o, point3d_t(1, 2, 3), point3d_t(1, 2, 3), vector3d_t(0, 0, 1), vector3d_t(0, 0, 1), 0.5f,
-                      0.5f, color_t(), 2, fakeShader(), false, false, false);
+    surfacePoint_t sp(&o, point3d_t(1, 2, 3), point3d_t(1, 2, 3), vector3d_t(0, 0, 1), vector3d_t(0, 0, 1),
+                      0.5f, 0.5f, color_t(), 2, fakeShader(), false, false, false);
     sp.origin = &element;
     sp.dudNV = 3;
     sp.auxPoint = point3d_t(0.5f, -0.5f, 0);

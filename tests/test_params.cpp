@@ -58,7 +58,7 @@ TEST(ParameterTest, ConstructorsSetKindValueAndZeroTheRest) {
 TEST(ParameterTest, CopyKeepsKindFlagAndOnlyThatValue) {
     parameter_t c(0.5f, 0.25f, 1.0f, 0.75f);
     c.used = true;
-    c.text = "stale";  // not meaningful for a colour
+    c.text = "stale"; // not meaningful for a colour
     c.number = 9.0f;
     parameter_t copy(c);
     EXPECT_EQ(copy.kind, 3);
@@ -249,25 +249,22 @@ TEST(ParamMapTest, CheckUnusedPrintsUnreadEntriesInKeyOrder) {
     m["alpha"] = parameter_t(point3d_t(0, 0, 0));
     point3d_t p;
     ASSERT_TRUE(m.getParam("alpha", p));
-    EXPECT_EQ(unusedReport(m, "mat1"),
-              "[WARNING]:Unused param beta in mat1\n"
-              "[WARNING]:Unused param gamma in mat1\n");
+    EXPECT_EQ(unusedReport(m, "mat1"), "[WARNING]:Unused param beta in mat1\n"
+                                       "[WARNING]:Unused param gamma in mat1\n");
     // Reporting changes nothing: a second report is the same.
-    EXPECT_EQ(unusedReport(m, "mat1"),
-              "[WARNING]:Unused param beta in mat1\n"
-              "[WARNING]:Unused param gamma in mat1\n");
+    EXPECT_EQ(unusedReport(m, "mat1"), "[WARNING]:Unused param beta in mat1\n"
+                                       "[WARNING]:Unused param gamma in mat1\n");
 }
 
 TEST(ParamMapTest, KeysAreOrderedBytewise) {
     paramMap_t m;
     for (const char* k : {"b", "B", "a", "ab", "a b", "_"}) m[k] = parameter_t(0.0f);
-    EXPECT_EQ(unusedReport(m, "e"),
-              "[WARNING]:Unused param B in e\n"
-              "[WARNING]:Unused param _ in e\n"
-              "[WARNING]:Unused param a in e\n"
-              "[WARNING]:Unused param a b in e\n"
-              "[WARNING]:Unused param ab in e\n"
-              "[WARNING]:Unused param b in e\n");
+    EXPECT_EQ(unusedReport(m, "e"), "[WARNING]:Unused param B in e\n"
+                                    "[WARNING]:Unused param _ in e\n"
+                                    "[WARNING]:Unused param a in e\n"
+                                    "[WARNING]:Unused param a b in e\n"
+                                    "[WARNING]:Unused param ab in e\n"
+                                    "[WARNING]:Unused param b in e\n");
 }
 
 TEST(ParamMapTest, UsedFlagNeverGoesBackAndIsCopiedWithTheMap) {

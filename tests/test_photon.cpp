@@ -35,7 +35,8 @@ std::vector<float> sortedDistances(const std::vector<foundPhoton_t>& f) {
 
 // The gather rules applied to a plain list of all photons.
 void bruteGather(const std::vector<storedPhoton_t>& photons, float maxRadius, const point3d_t& P,
-                 const vector3d_t& N, std::vector<foundPhoton_t>& found, unsigned K, float& radius, float minCos) {
+                 const vector3d_t& N, std::vector<foundPhoton_t>& found, unsigned K, float& radius,
+                 float minCos) {
     if (K != 0 && !(radius > maxRadius)) {
         unsigned n;
         for (;;) {
@@ -193,8 +194,8 @@ TEST(PhotonMap, EqualDistancesKeepTheNewcomer) {
     // Whichever the tree yields second replaces the first.
     std::vector<const storedPhoton_t*> order;
     searchCircle_t c(point3d_t(0, 0, 0), 1.0f);
-    for (gObjectIterator_t<const storedPhoton_t*, searchCircle_t, circleCross_f> it(map.tree, c); !it.finished;
-         ++it)
+    for (gObjectIterator_t<const storedPhoton_t*, searchCircle_t, circleCross_f> it(map.tree, c);
+         !it.finished; ++it)
         order.push_back(*it);
     ASSERT_EQ(order.size(), 2u);
     EXPECT_EQ(found[0].photon, order[1]);

@@ -26,7 +26,9 @@ namespace {
 
 const std::string fixtureDir = VEXLAR_FIXTURE_DIR;
 
-std::string fixture(const std::string& name) { return fixtureDir + "/" + name + ".so"; }
+std::string fixture(const std::string& name) {
+    return fixtureDir + "/" + name + ".so";
+}
 
 // A fresh folder under the test temp dir, removed with its files.
 class tempDir_t {
@@ -86,8 +88,8 @@ TEST(pluginInterface, kindNames) {
 
 TEST_F(fixtureDirectoryTest, reportsEveryFaultyModuleOnItsOwnLineAndKeepsTheGoodOnes) {
     const std::vector<std::string> expected = {
-        fixture("fx2_duplicate") + ": shader type \"fx_shader\" is already registered by " + fixture("fx1_good") +
-            "; ignored",
+        fixture("fx2_duplicate") + ": shader type \"fx_shader\" is already registered by " +
+            fixture("fx1_good") + "; ignored",
         fixture("fx2_duplicate") + ": texture type \"fx_twice\" is already registered by " +
             fixture("fx2_duplicate") + "; ignored",
         fixture("fx3_throws") + ": registration failed: out of paint",
@@ -179,10 +181,11 @@ TEST_F(fixtureDirectoryTest, unknownTypesAndFailingFactoriesGiveNull) {
 
 TEST_F(fixtureDirectoryTest, directRegistrationsFollowTheSameRules) {
     manager.registerShader("fx_shader", nullptr, {}, "");
-    manager.registerBackground("builtin_bg", [](paramMap_t&, pluginContext_t&) -> background_t* { return nullptr; },
-                               {}, "host's own");
-    manager.registerBackground("builtin_bg", [](paramMap_t&, pluginContext_t&) -> background_t* { return nullptr; },
-                               {}, "again");
+    manager.registerBackground(
+        "builtin_bg", [](paramMap_t&, pluginContext_t&) -> background_t* { return nullptr; }, {},
+        "host's own");
+    manager.registerBackground(
+        "builtin_bg", [](paramMap_t&, pluginContext_t&) -> background_t* { return nullptr; }, {}, "again");
     ASSERT_GE(manager.errors().size(), 2u);
     const std::vector<std::string> tail(manager.errors().end() - 2, manager.errors().end());
     const std::vector<std::string> expected = {
@@ -222,7 +225,8 @@ TEST(pluginManager, emptyManagerDescribesNothing) {
     pluginManager_t manager(log);
     std::ostringstream out;
     manager.describe(out);
-    EXPECT_EQ(out.str(), "Shaders:\n  (none)\nLights:\n  (none)\nTextures:\n  (none)\nBackgrounds:\n  (none)\n");
+    EXPECT_EQ(out.str(),
+              "Shaders:\n  (none)\nLights:\n  (none)\nTextures:\n  (none)\nBackgrounds:\n  (none)\n");
     EXPECT_EQ(manager.typeNames(pluginKind_t::shader), "");
 }
 
@@ -275,6 +279,7 @@ TEST(pluginManager, aModuleLoadedTwiceRegistersNothingTheSecondTime) {
     EXPECT_EQ(manager.moduleCount(), 1u);
     // One duplicate line per type of the module.
     EXPECT_EQ(manager.errors().size(), 6u);
-    EXPECT_EQ(manager.errors()[0], fixture("fx1_good") + ": shader type \"fx_shader\" is already registered by " +
+    EXPECT_EQ(manager.errors()[0], fixture("fx1_good") +
+                                       ": shader type \"fx_shader\" is already registered by " +
                                        fixture("fx1_good") + "; ignored");
 }

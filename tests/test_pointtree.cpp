@@ -33,9 +33,13 @@ bool isInBound(const item_t& p, bound_t& b) {
     return b.a.x <= p->x && p->x <= b.g.x && b.a.y <= p->y && p->y <= b.g.y && b.a.z <= p->z && p->z <= b.g.z;
 }
 
-point3d_t getPos(const item_t& p) { return *p; }
+point3d_t getPos(const item_t& p) {
+    return *p;
+}
 
-bool samePoint(const point3d_t& a, const point3d_t& b) { return a.x == b.x && a.y == b.y && a.z == b.z; }
+bool samePoint(const point3d_t& a, const point3d_t& b) {
+    return a.x == b.x && a.y == b.y && a.z == b.z;
+}
 
 node_t* build(const std::vector<point3d_t>& pts, unsigned leafSize = 8, bool sx = false, bool sy = false,
               bool sz = false) {
@@ -74,7 +78,8 @@ std::size_t checkNode(const node_t* n, const node_t* parent, unsigned leafSize, 
         }
         if (n->items.size() > leafSize) {
             // Only points that no axis can separate stay together.
-            for (item_t p : n->items) EXPECT_TRUE(samePoint(*p, *n->items[0])) << "oversized leaf of distinct points";
+            for (item_t p : n->items)
+                EXPECT_TRUE(samePoint(*p, *n->items[0])) << "oversized leaf of distinct points";
         }
         return n->items.size();
     }
@@ -154,7 +159,8 @@ TEST(PointTree, SplitAxisFollowsTheLargestExtentAndTheSkipFlags) {
     // Equal extents on all axes: x wins the tie.
     std::vector<point3d_t> cube;
     for (int i = 0; i < 27; ++i)
-        cube.push_back(point3d_t(static_cast<float>(i % 3), static_cast<float>(i / 3 % 3), static_cast<float>(i / 9)));
+        cube.push_back(
+            point3d_t(static_cast<float>(i % 3), static_cast<float>(i / 3 % 3), static_cast<float>(i / 9)));
     node_t* root = build(cube, 9);
     ASSERT_TRUE(root->right->isLeaf());
     EXPECT_EQ(root->right->items.size(), 9u); // the plane x = 1
@@ -209,7 +215,8 @@ TEST(PointTree, RandomCloudsMatchTheBruteForceWalk) {
             if (i > 0 && rng() % 5 == 0) {
                 pts.push_back(pts[rng() % pts.size()]);
             } else {
-                pts.push_back(point3d_t(u(rng), u(rng) * (cloud % 3 == 0 ? 0.01f : 1.0f), std::floor(u(rng))));
+                pts.push_back(
+                    point3d_t(u(rng), u(rng) * (cloud % 3 == 0 ? 0.01f : 1.0f), std::floor(u(rng))));
             }
         }
         const unsigned leafSize = 1 + rng() % 10;

@@ -24,7 +24,9 @@ float fb(std::uint32_t u) {
     return f;
 }
 
-vector3d_t vb(std::uint32_t x, std::uint32_t y, std::uint32_t z) { return vector3d_t(fb(x), fb(y), fb(z)); }
+vector3d_t vb(std::uint32_t x, std::uint32_t y, std::uint32_t z) {
+    return vector3d_t(fb(x), fb(y), fb(z));
+}
 
 void expectBits(const vector3d_t& v, std::uint32_t x, std::uint32_t y, std::uint32_t z) {
     EXPECT_EQ(bits(v.x), x);
@@ -198,8 +200,8 @@ TEST(Fresnel, EdgesAndPinnedBits) {
     EXPECT_EQ(kt, kr < 1.0f ? 1.0f - kr : 0.0f);
     // First factor in double precision (squaring g + mu in single gives
     // 0x3E96FE3C).
-    fresnel(vb(0x3F46392C, 0x3EF22814, 0xBED74100), vb(0xBE9A31F8, 0x3F2CF4C7, 0x3F2C45FD), fb(0x3FA741EC), kr,
-            kt);
+    fresnel(vb(0x3F46392C, 0x3EF22814, 0xBED74100), vb(0xBE9A31F8, 0x3F2CF4C7, 0x3F2C45FD), fb(0x3FA741EC),
+            kr, kt);
     EXPECT_EQ(bits(kr), 0x3E96FE3Du);
     EXPECT_EQ(bits(kt), 0x3F3480E2u);
 }
@@ -347,6 +349,7 @@ TEST(DiscreteVectorCone, GridOverTheCone) {
             EXPECT_NEAR(r * d, 1 - (1 - cosang) * j / square, 3e-6f) << s;
         }
     }
+    EXPECT_EQ(discreteVectorCone(vector3d_t(0, 1, 0), 0.5f, 3, 0), vector3d_t(0, 1, 0));
     // The azimuth: cell i of the x-axis cone lies at angle 2 pi i / square
     // from +y towards +z.
     vector3d_t r = discreteVectorCone(vector3d_t(1, 0, 0), 0.0f, 1 * 4 + 2, 4);
@@ -444,7 +447,8 @@ TEST(DirConverter, EncodeFindsTheNearestTabulatedDirection) {
         int bt = -1, bp = -1;
         for (int tt = 0; tt < 255; ++tt)
             for (int pp = 0; pp < 256; ++pp) {
-                vector3d_t c = dirconverter.convert(static_cast<unsigned char>(tt), static_cast<unsigned char>(pp));
+                vector3d_t c =
+                    dirconverter.convert(static_cast<unsigned char>(tt), static_cast<unsigned char>(pp));
                 double dot = static_cast<double>(c.x) * d.x + static_cast<double>(c.y) * d.y +
                              static_cast<double>(c.z) * d.z;
                 if (dot > best) {

@@ -16,13 +16,16 @@ namespace {
 // The smallest complete shader: only the pure operations, all red.
 class redShader_t : public shader_t {
 public:
-    color_t fromRadiosity(renderState_t&, const surfacePoint_t&, const energy_t&, const vector3d_t&) const override {
+    color_t fromRadiosity(renderState_t&, const surfacePoint_t&, const energy_t&,
+                          const vector3d_t&) const override {
         return color_t(1, 0, 0);
     }
-    color_t fromLight(renderState_t&, const surfacePoint_t&, const energy_t&, const vector3d_t&) const override {
+    color_t fromLight(renderState_t&, const surfacePoint_t&, const energy_t&,
+                      const vector3d_t&) const override {
         return color_t(1, 0, 0);
     }
-    color_t fromWorld(renderState_t&, const surfacePoint_t&, const scene_t&, const vector3d_t&) const override {
+    color_t fromWorld(renderState_t&, const surfacePoint_t&, const scene_t&,
+                      const vector3d_t&) const override {
         return color_t(1, 0, 0);
     }
     color_t getDiffuse(renderState_t&, const surfacePoint_t&, const vector3d_t&) const override {
@@ -37,8 +40,9 @@ void expectColor(const color_t& c, float r, float g, float b) {
 }
 
 surfacePoint_t samplePoint() {
-    surfacePoint_t sp(nullptr, point3d_t(1, 2, 3), point3d_t(4, 5, 6), vector3d_t(0, 0, 1), vector3d_t(0, 1, 0),
-                      0.25f, 0.75f, color_t(0.5f, 0.5f, 0.5f), 7.0f, nullptr, true, true, true);
+    surfacePoint_t sp(nullptr, point3d_t(1, 2, 3), point3d_t(4, 5, 6), vector3d_t(0, 0, 1),
+                      vector3d_t(0, 1, 0), 0.25f, 0.75f, color_t(0.5f, 0.5f, 0.5f), 7.0f, nullptr, true, true,
+                      true);
     sp.dudNU = 1;
     sp.dvdNV = 2;
     return sp;

@@ -23,7 +23,9 @@ namespace {
 const std::string moduleDir = VEXLAR_TEST_MODULE_DIR;
 const std::string modulePath = VEXLAR_TEST_MODULE;
 
-std::string baseName(const std::string& path) { return path.substr(path.rfind('/') + 1); }
+std::string baseName(const std::string& path) {
+    return path.substr(path.rfind('/') + 1);
+}
 
 // True while the dynamic loader still has the module mapped.
 bool moduleLoaded() {
@@ -122,10 +124,10 @@ TEST(ListDirTest, OnlyRegularFilesAsFullPathsAndSecondCallReplaces) {
     const std::string one = a.file("one.so");
     const std::string two = a.file("two.txt");
     a.dir("sub");
-    a.file("sub/inner.so"); // not listed: listing is not recursive
+    a.file("sub/inner.so");                            // not listed: listing is not recursive
     const std::string viaLink = a.link("linked", one); // followed: names a regular file
-    a.link("dangling", a.path + "/nowhere");          // stat fails: skipped
-    a.link("dirlink", a.path + "/sub");               // a directory: skipped
+    a.link("dangling", a.path + "/nowhere");           // stat fails: skipped
+    a.link("dirlink", a.path + "/sub");                // a directory: skipped
 
     std::list<std::string>& first = listDir(a.path);
     EXPECT_EQ(sorted(first), (std::vector<std::string>{viaLink, one, two}));
@@ -181,8 +183,8 @@ TEST(SharedLibraryTest, MissingSymbolGivesNullAndOneErrorLine) {
     // The underscore-decorated name is not how symbols are named here.
     EXPECT_EQ(lib.getSymbol("_vexlarTestAnswer"), nullptr);
     const std::string err = testing::internal::GetCapturedStderr();
-    EXPECT_EQ(err, "dlerror: " + modulePath + ": undefined symbol: vexlarNoSuchSymbol\n" + "dlerror: " +
-                       modulePath + ": undefined symbol: _vexlarTestAnswer\n");
+    EXPECT_EQ(err, "dlerror: " + modulePath + ": undefined symbol: vexlarNoSuchSymbol\n" +
+                       "dlerror: " + modulePath + ": undefined symbol: _vexlarTestAnswer\n");
     EXPECT_EQ(osxdlerror(), nullptr) << "the text was fetched by the error line";
     EXPECT_TRUE(lib.isOpen());
 }
@@ -482,7 +484,8 @@ TEST(LoaderLayerTest, PrivateAndPublicModes) {
     void* priv = osxdlopen(copyPath.c_str(), 2);
     ASSERT_NE(priv, nullptr);
     EXPECT_NE(osxdlsym(priv, "vexlarTestAnswer"), nullptr);
-    EXPECT_EQ(osxdlsym(program, "vexlarTestAnswer"), nullptr) << "private symbols stay out of the program's scope";
+    EXPECT_EQ(osxdlsym(program, "vexlarTestAnswer"), nullptr)
+        << "private symbols stay out of the program's scope";
     osxdlerror();
     EXPECT_NE(osxdlclose(priv), 0);
 

@@ -71,18 +71,23 @@ enum class enc_t { grey8, rgb15, rgb16, rgb24, rgb32 };
 
 unsigned bytesOf(enc_t e) {
     switch (e) {
-    case enc_t::grey8: return 1;
+    case enc_t::grey8:
+        return 1;
     case enc_t::rgb15:
-    case enc_t::rgb16: return 2;
-    case enc_t::rgb24: return 3;
-    default: return 4;
+    case enc_t::rgb16:
+        return 2;
+    case enc_t::rgb24:
+        return 3;
+    default:
+        return 4;
     }
 }
 
 // Stores `c` in encoding `e`; `extra` supplies the unused 15-bit top bit.
 bytes_t encode(enc_t e, const rgba_t& c, bool extra = false) {
     switch (e) {
-    case enc_t::grey8: return {c[0]};
+    case enc_t::grey8:
+        return {c[0]};
     case enc_t::rgb15:
     case enc_t::rgb16: {
         unsigned v = (static_cast<unsigned>(c[0] >> 3) << 10) | (static_cast<unsigned>(c[1] >> 3) << 5) |
@@ -90,32 +95,41 @@ bytes_t encode(enc_t e, const rgba_t& c, bool extra = false) {
         if (e == enc_t::rgb16 ? c[3] >= 128 : extra) v |= 0x8000;
         return {static_cast<std::uint8_t>(v & 255), static_cast<std::uint8_t>(v >> 8)};
     }
-    case enc_t::rgb24: return {c[2], c[1], c[0]};
-    default: return {c[2], c[1], c[0], c[3]};
+    case enc_t::rgb24:
+        return {c[2], c[1], c[0]};
+    default:
+        return {c[2], c[1], c[0], c[3]};
     }
 }
 
 // What the reader makes of `c` stored as a pixel in encoding `e`.
 rgba_t decodedPixel(enc_t e, const rgba_t& c, bool alpha) {
     switch (e) {
-    case enc_t::grey8: return {c[0], c[0], c[0], alpha ? c[0] : std::uint8_t(255)};
+    case enc_t::grey8:
+        return {c[0], c[0], c[0], alpha ? c[0] : std::uint8_t(255)};
     case enc_t::rgb15:
     case enc_t::rgb16:
         return {expand5(c[0] >> 3), expand5(c[1] >> 3), expand5(c[2] >> 3),
                 alpha ? std::uint8_t(c[3] >= 128 ? 128 : 0) : std::uint8_t(255)};
-    case enc_t::rgb24: return {c[0], c[1], c[2], 255};
-    default: return {c[0], c[1], c[2], alpha ? c[3] : std::uint8_t(255)};
+    case enc_t::rgb24:
+        return {c[0], c[1], c[2], 255};
+    default:
+        return {c[0], c[1], c[2], alpha ? c[3] : std::uint8_t(255)};
     }
 }
 
 // What the reader makes of `c` stored as a colour-map entry.
 rgba_t decodedEntry(enc_t e, const rgba_t& c) {
     switch (e) {
-    case enc_t::rgb15: return {expand5(c[0] >> 3), expand5(c[1] >> 3), expand5(c[2] >> 3), 0};
+    case enc_t::rgb15:
+        return {expand5(c[0] >> 3), expand5(c[1] >> 3), expand5(c[2] >> 3), 0};
     case enc_t::rgb16:
-        return {expand5(c[0] >> 3), expand5(c[1] >> 3), expand5(c[2] >> 3), std::uint8_t(c[3] >= 128 ? 128 : 0)};
-    case enc_t::rgb24: return {c[0], c[1], c[2], 0};
-    default: return c;
+        return {expand5(c[0] >> 3), expand5(c[1] >> 3), expand5(c[2] >> 3),
+                std::uint8_t(c[3] >= 128 ? 128 : 0)};
+    case enc_t::rgb24:
+        return {c[0], c[1], c[2], 0};
+    default:
+        return c;
     }
 }
 
@@ -140,7 +154,8 @@ bytes_t runLength(const std::vector<bytes_t>& px, rle_t how) {
         if (how == rle_t::longRaw) {
             n = std::min<std::size_t>(128, px.size() - i);
         } else if (how == rle_t::greedy) {
-            while (i + n < px.size() && n < 128 && !(i + n + 1 < px.size() && px[i + n + 1] == px[i + n])) ++n;
+            while (i + n < px.size() && n < 128 && !(i + n + 1 < px.size() && px[i + n + 1] == px[i + n]))
+                ++n;
         }
         out.push_back(static_cast<std::uint8_t>(n - 1));
         for (std::size_t k = 0; k < n; ++k) out.insert(out.end(), px[i + k].begin(), px[i + k].end());
@@ -260,7 +275,8 @@ TEST_F(Targa, LookupsOutsideTheImageAreBlack) {
     t.data = {255, 255, 255, 255, 255, 255};
     targaImg_t img;
     ASSERT_TRUE(load(img, t.bytes()));
-    for (auto xy : {std::make_pair(-1, 0), std::make_pair(2, 0), std::make_pair(0, -1), std::make_pair(0, 1)}) {
+    for (auto xy :
+         {std::make_pair(-1, 0), std::make_pair(2, 0), std::make_pair(0, -1), std::make_pair(0, 1)}) {
         color_t c = img(xy.first, xy.second);
         EXPECT_EQ(c.R, 0.0f);
         EXPECT_EQ(c.G, 0.0f);
@@ -343,9 +359,10 @@ struct trueFormat_t {
 
 TEST_F(Targa, TrueColourAndGreyscaleInEveryLayout) {
     const trueFormat_t formats[] = {
-        {2, enc_t::rgb24, 24, 0}, {2, enc_t::rgb32, 32, 8}, {2, enc_t::rgb32, 32, 0}, {2, enc_t::rgb16, 16, 0},
-        {2, enc_t::rgb16, 16, 1}, {2, enc_t::rgb15, 15, 0}, {2, enc_t::grey8, 8, 0},  {2, enc_t::grey8, 8, 8},
-        {3, enc_t::grey8, 8, 0},  {3, enc_t::grey8, 8, 8},  {3, enc_t::rgb16, 16, 0},
+        {2, enc_t::rgb24, 24, 0}, {2, enc_t::rgb32, 32, 8}, {2, enc_t::rgb32, 32, 0},
+        {2, enc_t::rgb16, 16, 0}, {2, enc_t::rgb16, 16, 1}, {2, enc_t::rgb15, 15, 0},
+        {2, enc_t::grey8, 8, 0},  {2, enc_t::grey8, 8, 8},  {3, enc_t::grey8, 8, 0},
+        {3, enc_t::grey8, 8, 8},  {3, enc_t::rgb16, 16, 0},
     };
     const rle_t layouts[] = {rle_t::none, rle_t::greedy, rle_t::singleRaw, rle_t::singleRuns, rle_t::longRaw};
     const std::pair<int, int> sizes[] = {{7, 5}, {1, 1}, {130, 3}};
@@ -376,9 +393,9 @@ TEST_F(Targa, TrueColourAndGreyscaleInEveryLayout) {
                     else
                         t.data = runLength(px, how);
                     const std::string what = "type " + std::to_string(t.type) + " depth " +
-                                             std::to_string(f.depth) + " alpha " + std::to_string(f.alphaBits) +
-                                             " desc " + std::to_string(orient) + " layout " +
-                                             std::to_string(static_cast<int>(how)) + " size " +
+                                             std::to_string(f.depth) + " alpha " +
+                                             std::to_string(f.alphaBits) + " desc " + std::to_string(orient) +
+                                             " layout " + std::to_string(static_cast<int>(how)) + " size " +
                                              std::to_string(w) + "x" + std::to_string(h);
                     targaImg_t img;
                     ASSERT_TRUE(load(img, t.bytes())) << what << ": " << img.error;
@@ -416,7 +433,8 @@ TEST_F(Targa, ColourMappedInEveryLayout) {
                         if (depth == 8)
                             px.push_back({static_cast<std::uint8_t>(i)});
                         else
-                            px.push_back({static_cast<std::uint8_t>(i & 255), static_cast<std::uint8_t>(i >> 8)});
+                            px.push_back(
+                                {static_cast<std::uint8_t>(i & 255), static_cast<std::uint8_t>(i >> 8)});
                     }
                     tgaFile_t t;
                     t.type = how == rle_t::none ? 1 : 9;
@@ -842,9 +860,14 @@ TEST_F(Targa, RandomlyDamagedFilesNeverMisbehave) {
         for (int e = 0; e < edits; ++e) {
             std::size_t at = rng() % b.size();
             switch (rng() % 3) {
-            case 0: b[at] = static_cast<std::uint8_t>(rng()); break;
-            case 1: b.resize(at); break;
-            default: b.insert(b.begin() + static_cast<std::ptrdiff_t>(at), static_cast<std::uint8_t>(rng()));
+            case 0:
+                b[at] = static_cast<std::uint8_t>(rng());
+                break;
+            case 1:
+                b.resize(at);
+                break;
+            default:
+                b.insert(b.begin() + static_cast<std::ptrdiff_t>(at), static_cast<std::uint8_t>(rng()));
             }
             if (b.empty()) b.push_back(0);
         }
@@ -877,14 +900,16 @@ TEST_F(Targa, RoundTripWithTheWriter) {
             outTga_t out(w, h, path.c_str(), alpha);
             for (int y = 0; y < h; ++y)
                 for (int x = 0; x < w; ++x) {
-                    color_t c(static_cast<float>(rng() % 1000) / 999.0f, static_cast<float>(rng() % 1000) / 999.0f,
+                    color_t c(static_cast<float>(rng() % 1000) / 999.0f,
+                              static_cast<float>(rng() % 1000) / 999.0f,
                               static_cast<float>(rng() % 1000) / 999.0f);
                     float a = static_cast<float>(rng() % 1000) / 999.0f;
                     out.putPixel(x, y, c, a, 1.0f);
                     unsigned char packed[3];
                     packed << c;
                     expect.push_back({packed[0], packed[1], packed[2],
-                                      alpha ? static_cast<std::uint8_t>(static_cast<int>(a * 255.0f)) : std::uint8_t(255)});
+                                      alpha ? static_cast<std::uint8_t>(static_cast<int>(a * 255.0f))
+                                            : std::uint8_t(255)});
                 }
             testing::internal::CaptureStdout();
             ASSERT_TRUE(out.flush());

@@ -18,7 +18,8 @@ namespace {
 // A small tree node whose name records the join order: a parent is named
 // "(left,right)".
 struct node_t {
-    node_t(const std::string& n, const bound_t& b) : name(n), box(b), left(nullptr), right(nullptr), count(1) {}
+    node_t(const std::string& n, const bound_t& b)
+        : name(n), box(b), left(nullptr), right(nullptr), count(1) {}
     node_t(node_t* l, node_t* r)
         : name("(" + l->name + "," + r->name + ")"), box(l->box, r->box), left(l), right(r),
           count(l->count + r->count) {}
@@ -101,8 +102,8 @@ void collectLeaves(const node_t* n, std::vector<std::string>& leaves) {
 }
 
 bool contains(const bound_t& outer, const bound_t& inner) {
-    return outer.a.x <= inner.a.x && outer.a.y <= inner.a.y && outer.a.z <= inner.a.z && outer.g.x >= inner.g.x &&
-           outer.g.y >= inner.g.y && outer.g.z >= inner.g.z;
+    return outer.a.x <= inner.a.x && outer.a.y <= inner.a.y && outer.a.z <= inner.a.z &&
+           outer.g.x >= inner.g.x && outer.g.y >= inner.g.y && outer.g.z >= inner.g.z;
 }
 
 void checkTree(const node_t* n) {
@@ -261,7 +262,8 @@ TEST(TreeBuilderTest, RandomBoxesBuildAConsistentTree) {
             }
             std::string name = "n" + std::to_string(i);
             expected.push_back(name);
-            b.push(new node_t(name, bound_t(point3d_t(x, y, z), point3d_t(x + size(rng), y + size(rng), z + 1))));
+            b.push(new node_t(name,
+                              bound_t(point3d_t(x, y, z), point3d_t(x + size(rng), y + size(rng), z + 1))));
             checkInvariants(b);
         }
         while (b.items.size() >= 2) {

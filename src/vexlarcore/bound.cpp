@@ -10,8 +10,7 @@ namespace vexlar {
 std::uint32_t bcount = 0;
 
 bound_t::bound_t(const bound_t& r, const bound_t& l)
-    : null(false),
-      a(std::min(r.a.x, l.a.x), std::min(r.a.y, l.a.y), std::min(r.a.z, l.a.z)),
+    : null(false), a(std::min(r.a.x, l.a.x), std::min(r.a.y, l.a.y), std::min(r.a.z, l.a.z)),
       g(std::max(r.g.x, l.g.x), std::max(r.g.y, l.g.y), std::max(r.g.z, l.g.z)) {}
 
 float bound_t::vol() const {
@@ -102,7 +101,8 @@ bool bound_t::cross(const point3d_t& from, const vector3d_t& ray, float& where, 
     return slabs(from, ray, true, dist, where, leave);
 }
 
-bool bound_t::cross(const point3d_t& from, const vector3d_t& ray, float& enter, float& leave, float dist) const {
+bool bound_t::cross(const point3d_t& from, const vector3d_t& ray, float& enter, float& leave,
+                    float dist) const {
     return slabs(from, ray, true, dist, enter, leave);
 }
 

@@ -31,7 +31,9 @@ void allocationFailed(std::FILE* stream) {
 
 fBuffer_t::fBuffer_t(int w, int h) : data(bufferDetail::allocate<float>(w, h, 1, stdout)), resx(w), resy(h) {}
 
-fBuffer_t::~fBuffer_t() { delete[] data; }
+fBuffer_t::~fBuffer_t() {
+    delete[] data;
+}
 
 void fBuffer_t::set(int w, int h) {
     delete[] data;

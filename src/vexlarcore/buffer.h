@@ -104,9 +104,7 @@ public:
 
     /// The first of the N elements of pixel (x, y).
     T* operator()(int x, int y) { return data + (static_cast<std::ptrdiff_t>(y) * resx + x) * N; }
-    const T* operator()(int x, int y) const {
-        return data + (static_cast<std::ptrdiff_t>(y) * resx + x) * N;
-    }
+    const T* operator()(int x, int y) const { return data + (static_cast<std::ptrdiff_t>(y) * resx + x) * N; }
 
     T* data;
     int resx;

@@ -85,8 +85,8 @@ void filterDOF_t::apply(cBuffer_t& image, fBuffer_t& depth, fBuffer_t& /*other*/
                 const float z = depth(x, y);
                 const float b = (z - focus < 0) ? nearBlur : farBlur;
                 const float dist = std::fabs(z - focus);
-                const float r =
-                    b * static_cast<float>((static_cast<double>(dist) - sharpZone) / static_cast<double>(focus));
+                const float r = b * static_cast<float>((static_cast<double>(dist) - sharpZone) /
+                                                       static_cast<double>(focus));
                 color_t c;
                 if (r >= static_cast<float>(s))
                     c = mix_circle(image, depth, z, x, y, 1.0f, threshold);

@@ -13,8 +13,7 @@ namespace {
 
 // A tree node that cannot be allocated leaves no tree to render with; the
 // library's policy for that is to stop the process with a fixed message.
-template <class N>
-N* checkedNode(N* node) {
+template <class N> N* checkedNode(N* node) {
     if (node == nullptr) {
         std::printf("Error allocating memory in bound tree\n");
         std::fflush(stdout);
@@ -29,7 +28,8 @@ float oTreeDist_f::operator()(const geomeTree_t<object3d_t>* l, const geomeTree_
     return bound_distance(l->bound, r->bound);
 }
 
-geomeTree_t<object3d_t>* oTreeJoin_f::operator()(geomeTree_t<object3d_t>* l, geomeTree_t<object3d_t>* r) const {
+geomeTree_t<object3d_t>* oTreeJoin_f::operator()(geomeTree_t<object3d_t>* l,
+                                                 geomeTree_t<object3d_t>* r) const {
     return checkedNode(new (std::nothrow) geomeTree_t<object3d_t>(l, r));
 }
 
@@ -55,7 +55,8 @@ boundTreeNode_t::boundTreeNode_t(object3d_t* obj)
     : left(nullptr), right(nullptr), parent(nullptr), bound(obj->getBound()), count(1), object(obj) {}
 
 boundTreeNode_t::boundTreeNode_t(boundTreeNode_t* l, boundTreeNode_t* r)
-    : left(l), right(r), parent(nullptr), bound(l->bound, r->bound), count(l->count + r->count), object(nullptr) {
+    : left(l), right(r), parent(nullptr), bound(l->bound, r->bound), count(l->count + r->count),
+      object(nullptr) {
     l->parent = this;
     r->parent = this;
 }

@@ -28,8 +28,7 @@ namespace vexlar {
 
 /// One node of the object tree. A node is a leaf exactly when `element` is
 /// non-null; `left` and `right` are only meaningful in inner nodes.
-template <class T>
-class geomeTree_t {
+template <class T> class geomeTree_t {
 public:
     /// A leaf holding `e` (not owned unless `ownsElement` is set later).
     geomeTree_t(T* e, const bound_t& b)
@@ -104,8 +103,7 @@ struct oTreeJoin_f {
 ///   }
 /// `dist` is in multiples of `ray`. The iterator keeps references to `from`
 /// and `ray`: keep them alive and unchanged while iterating.
-template <class T>
-class geomeIterator_t {
+template <class T> class geomeIterator_t {
 public:
     struct state_t {
         const geomeTree_t<T>* node;

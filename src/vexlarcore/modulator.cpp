@@ -12,10 +12,14 @@ namespace {
 // Coordinate k[axis] of q with 1 = x, 2 = y, 3 = z; anything else is "none".
 inline float axisValue(const point3d_t& q, int axis) {
     switch (axis) {
-    case 1: return q.x;
-    case 2: return q.y;
-    case 3: return q.z;
-    default: return 0.0f;
+    case 1:
+        return q.x;
+    case 2:
+        return q.y;
+    case 3:
+        return q.z;
+    default:
+        return 0.0f;
     }
 }
 
@@ -42,48 +46,32 @@ inline float scaleAboutCentre(float t, float size, float offset) {
 } // namespace
 
 modulator_t::modulator_t(const texture_t* tex)
-    : amountA(0),
-      amountB(0),
-      amountValue(0),
-      amountC(0),
-      amountD(0),
-      displaceAmount(0),
-      sizeX(1),
-      sizeY(1),
-      sizeZ(1),
-      mode(MIX),
-      texture(tex),
-      projection(FLAT),
-      coordSource(ORCO),
-      useTransform(false),
-      coordTransform(1.0f),
-      offsetX(0),
-      offsetY(0),
-      offsetZ(0),
-      cropMinX(0),
-      cropMinY(0),
-      cropMaxX(1),
-      cropMaxY(1),
-      repeatX(1),
-      repeatY(1),
-      clipMode(NOCLIP),
-      axisX(1),
-      axisY(2),
-      axisZ(3) {}
+    : amountA(0), amountB(0), amountValue(0), amountC(0), amountD(0), displaceAmount(0), sizeX(1), sizeY(1),
+      sizeZ(1), mode(MIX), texture(tex), projection(FLAT), coordSource(ORCO), useTransform(false),
+      coordTransform(1.0f), offsetX(0), offsetY(0), offsetZ(0), cropMinX(0), cropMinY(0), cropMaxX(1),
+      cropMaxY(1), repeatX(1), repeatY(1), clipMode(NOCLIP), axisX(1), axisY(2), axisZ(3) {}
 
 bool modulator_t::doMapping(const surfacePoint_t& sp, const vector3d_t& eye, point3d_t& texpt) const {
     // 1. The source point.
     point3d_t q = texpt;
     switch (coordSource) {
-    case UV: q.set(2.0f * sp.u - 1.0f, 1.0f - 2.0f * sp.v, -0.98f); break;
-    case GLOBAL: q = sp.point; break;
+    case UV:
+        q.set(2.0f * sp.u - 1.0f, 1.0f - 2.0f * sp.v, -0.98f);
+        break;
+    case GLOBAL:
+        q = sp.point;
+        break;
     case ORCO:
         // A hit record always names its object; without one the record's own
         // orco point is the best stand-in.
         q = sp.object ? sp.object->toObjectOrco(sp.point) : sp.orcoPoint;
         break;
-    case AUX: q.set(sp.auxPoint.x, sp.auxPoint.y, -0.98f); break;
-    case NORMAL: q.set(-sp.normal.x, sp.normal.z, sp.normal.y); break;
+    case AUX:
+        q.set(sp.auxPoint.x, sp.auxPoint.y, -0.98f);
+        break;
+    case NORMAL:
+        q.set(-sp.normal.x, sp.normal.z, sp.normal.y);
+        break;
     case REFLECTION: {
         vector3d_t e = eye;
         e.normalize();
@@ -93,7 +81,8 @@ bool modulator_t::doMapping(const surfacePoint_t& sp, const vector3d_t& eye, poi
         q.set(r.x, r.y, r.z);
         break;
     }
-    default: break;
+    default:
+        break;
     }
 
     // 2. The optional transform. A reflection direction feeding a projection
@@ -150,7 +139,9 @@ bool modulator_t::doMapping(const surfacePoint_t& sp, const vector3d_t& eye, poi
         double u = 0.0;
         if (r2 != 0.0f) {
             const float r = std::sqrt(r2);
-            u = (1.0 - std::atan2(static_cast<double>(x / r), static_cast<double>(y / r)) * 0.3183098861837907) * 0.5;
+            u = (1.0 -
+                 std::atan2(static_cast<double>(x / r), static_cast<double>(y / r)) * 0.3183098861837907) *
+                0.5;
         }
         texpt.x = static_cast<float>(u);
         texpt.y = static_cast<float>(1.0 - (static_cast<double>(z) + 1.0) * 0.5);
@@ -161,7 +152,8 @@ bool modulator_t::doMapping(const surfacePoint_t& sp, const vector3d_t& eye, poi
         spheremap(p, texpt.x, texpt.y);
         break;
     }
-    default: break;
+    default:
+        break;
     }
 
     // 6. Repeat.
@@ -182,11 +174,13 @@ bool modulator_t::doMapping(const surfacePoint_t& sp, const vector3d_t& eye, poi
         texpt.x = std::min(1.0f, std::max(0.0f, texpt.x));
         texpt.y = std::min(1.0f, std::max(0.0f, texpt.y));
         return false;
-    case CLIP: return texpt.x < 0.0f || texpt.x > 1.0f || texpt.y < 0.0f || texpt.y > 1.0f;
+    case CLIP:
+        return texpt.x < 0.0f || texpt.x > 1.0f || texpt.y < 0.0f || texpt.y > 1.0f;
     case CLIPCUBE:
         return texpt.x < 0.0f || texpt.x > 1.0f || texpt.y < 0.0f || texpt.y > 1.0f || texpt.z < -1.0f ||
                texpt.z > 1.0f;
-    default: return false;
+    default:
+        return false;
     }
 }
 
@@ -196,25 +190,45 @@ const color_t white(1.0f, 1.0f, 1.0f);
 
 void blendColor(int mode, color_t& col, const color_t& tc, float w) {
     switch (mode) {
-    case modulator_t::MIX: col = mix(tc, col, w); break;
-    case modulator_t::MULTIPLY: col = col * mix(tc, white, w); break;
-    case modulator_t::ADD: col = col + w * tc; break;
-    case modulator_t::SUBTRACT: col = col - w * tc; break;
-    default: break;
+    case modulator_t::MIX:
+        col = mix(tc, col, w);
+        break;
+    case modulator_t::MULTIPLY:
+        col = col * mix(tc, white, w);
+        break;
+    case modulator_t::ADD:
+        col = col + w * tc;
+        break;
+    case modulator_t::SUBTRACT:
+        col = col - w * tc;
+        break;
+    default:
+        break;
     }
 }
 
 void blendValue(int mode, float& value, float tv, float w) {
     switch (mode) {
-    case modulator_t::MIX: value = tv * w + value * (1.0f - w); break;
-    case modulator_t::MULTIPLY: value = (tv * w + (1.0f - w)) * value; break;
-    case modulator_t::ADD: value = value + w * tv; break;
-    case modulator_t::SUBTRACT: value = value - w * tv; break;
-    default: break;
+    case modulator_t::MIX:
+        value = tv * w + value * (1.0f - w);
+        break;
+    case modulator_t::MULTIPLY:
+        value = (tv * w + (1.0f - w)) * value;
+        break;
+    case modulator_t::ADD:
+        value = value + w * tv;
+        break;
+    case modulator_t::SUBTRACT:
+        value = value - w * tv;
+        break;
+    default:
+        break;
     }
 }
 
-inline color_t rgb(const colorA_t& c) { return color_t(c.R, c.G, c.B); }
+inline color_t rgb(const colorA_t& c) {
+    return color_t(c.R, c.G, c.B);
+}
 
 } // namespace
 
@@ -229,7 +243,8 @@ void modulator_t::modulate(color_t& colA, color_t& colB, float& value, const sur
     if (amountValue > 0.0f) blendValue(mode, value, tv, amountValue);
 }
 
-void modulator_t::modulate(color_t& colC, color_t& colD, const surfacePoint_t& sp, const vector3d_t& eye) const {
+void modulator_t::modulate(color_t& colC, color_t& colD, const surfacePoint_t& sp,
+                           const vector3d_t& eye) const {
     point3d_t texpt(0, 0, 0);
     if (doMapping(sp, eye, texpt)) return;
     const color_t tc = rgb(texture->colorAt(texpt));

@@ -67,24 +67,24 @@ public:
     /// the step is one texel along each tangent instead.
     void displace(surfacePoint_t& sp, const vector3d_t& eye, float res) const;
 
-    float amountA;         ///< weight of the first colour, three-output modulate
-    float amountB;         ///< weight of the second colour, three-output modulate
-    float amountValue;     ///< weight of the scalar, three-output modulate
-    float amountC;         ///< weight of the first colour, two-output modulate
-    float amountD;         ///< weight of the second colour, two-output modulate
-    float displaceAmount;  ///< bump strength; 0 disables displace
+    float amountA;        ///< weight of the first colour, three-output modulate
+    float amountB;        ///< weight of the second colour, three-output modulate
+    float amountValue;    ///< weight of the scalar, three-output modulate
+    float amountC;        ///< weight of the first colour, two-output modulate
+    float amountD;        ///< weight of the second colour, two-output modulate
+    float displaceAmount; ///< bump strength; 0 disables displace
     float sizeX, sizeY, sizeZ;
-    int mode;              ///< blend mode, see the enum
+    int mode;                 ///< blend mode, see the enum
     const texture_t* texture; ///< not owned
-    int projection;        ///< image projection, see the enum
-    int coordSource;       ///< coordinate source, see the enum
-    bool useTransform;     ///< apply coordTransform to the source point
+    int projection;           ///< image projection, see the enum
+    int coordSource;          ///< coordinate source, see the enum
+    bool useTransform;        ///< apply coordTransform to the source point
     matrix4x4_t coordTransform;
     float offsetX, offsetY, offsetZ;
     float cropMinX, cropMinY;
     float cropMaxX, cropMaxY;
-    int repeatX, repeatY;  ///< tiling of image textures; counts above 1 take effect
-    int clipMode;          ///< edge handling of image textures, see the enum
+    int repeatX, repeatY;            ///< tiling of image textures; counts above 1 take effect
+    int clipMode;                    ///< edge handling of image textures, see the enum
     signed char axisX, axisY, axisZ; ///< source coordinate per texture axis: 0 none, 1 x, 2 y, 3 z
 };
 

@@ -37,15 +37,8 @@ public:
     /// Sets every setting to its default: no shader, both flags true, casting
     /// shadows, words 0, colours black, factor 0.
     object3d_t()
-        : shader(nullptr),
-          settingFlagA(true),
-          settingFlagB(true),
-          castShadows(true),
-          settingWordA(0),
-          settingWordB(0),
-          settingColorA(0, 0, 0),
-          settingColorB(0, 0, 0),
-          settingFactor(0) {}
+        : shader(nullptr), settingFlagA(true), settingFlagB(true), castShadows(true), settingWordA(0),
+          settingWordB(0), settingColorA(0, 0, 0), settingColorB(0, 0, 0), settingFactor(0) {}
     virtual ~object3d_t() {}
 
     /// Kind tag: 0 for a mesh, 1 for a sphere, 2 for an instance.
@@ -113,26 +106,17 @@ public:
     /// derivatives are left unset: a record that only receives a `shoot`
     /// result needs nothing more.
     surfacePoint_t()
-        : normal(0, 0, 0),
-          tangentU(0, 0, 0),
-          tangentV(0, 0, 0),
-          geometricNormal(0, 0, 0),
-          point(0, 0, 0),
-          orcoPoint(0, 0, 0),
-          shader(nullptr),
-          hasUV(false),
-          hasVertexColor(false),
-          hasOrco(false),
-          auxPoint(0, 0, 0),
-          vertexColor(0, 0, 0),
-          origin(nullptr) {}
+        : normal(0, 0, 0), tangentU(0, 0, 0), tangentV(0, 0, 0), geometricNormal(0, 0, 0), point(0, 0, 0),
+          orcoPoint(0, 0, 0), shader(nullptr), hasUV(false), hasVertexColor(false), hasOrco(false),
+          auxPoint(0, 0, 0), vertexColor(0, 0, 0), origin(nullptr) {}
     /// Assigns the named fields, builds `tangentU`/`tangentV` from `normal`
     /// with `createCS`, sets the four derivatives to 0, `auxPoint` to zero
     /// and `origin` to null. The producer sets derivatives and `origin`
     /// afterwards when it has them.
-    surfacePoint_t(object3d_t* object, const point3d_t& point, const point3d_t& orcoPoint, const vector3d_t& normal,
-                   const vector3d_t& geometricNormal, float u, float v, color_t vertexColor, float depth,
-                   const shader_t* shader, bool hasUV, bool hasVertexColor, bool hasOrco);
+    surfacePoint_t(object3d_t* object, const point3d_t& point, const point3d_t& orcoPoint,
+                   const vector3d_t& normal, const vector3d_t& geometricNormal, float u, float v,
+                   color_t vertexColor, float depth, const shader_t* shader, bool hasUV, bool hasVertexColor,
+                   bool hasOrco);
     surfacePoint_t(const surfacePoint_t& sp) = default;
     surfacePoint_t& operator=(const surfacePoint_t& sp) = default;
 

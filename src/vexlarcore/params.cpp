@@ -16,7 +16,9 @@ parameter_t::parameter_t(float r, float g, float b, float a)
 
 parameter_t::parameter_t() : kind(NONE), used(false), number(0) {}
 
-parameter_t::parameter_t(const parameter_t& other) : kind(NONE), used(false), number(0) { *this = other; }
+parameter_t::parameter_t(const parameter_t& other) : kind(NONE), used(false), number(0) {
+    *this = other;
+}
 
 parameter_t& parameter_t::operator=(const parameter_t& other) {
     if (this == &other) return *this;
@@ -126,12 +128,17 @@ bool paramMap_t::includes(const std::string& name, int kind) const {
 
 void paramMap_t::checkUnused(const std::string& env) const {
     for (const auto& entry : dicc)
-        if (!entry.second.used) std::cout << "[WARNING]:Unused param " << entry.first << " in " << env << "\n";
+        if (!entry.second.used)
+            std::cout << "[WARNING]:Unused param " << entry.first << " in " << env << "\n";
     std::cout.flush();
 }
 
-parameter_t& paramMap_t::operator[](const std::string& name) { return dicc[name]; }
+parameter_t& paramMap_t::operator[](const std::string& name) {
+    return dicc[name];
+}
 
-void paramMap_t::clear() { dicc.clear(); }
+void paramMap_t::clear() {
+    dicc.clear();
+}
 
 } // namespace vexlar

@@ -44,12 +44,12 @@ public:
     /// Same rule as the copy constructor.
     parameter_t& operator=(const parameter_t& other);
 
-    int kind;            ///< -1 none, 0 float, 1 string, 2 point, 3 colour
-    bool used;           ///< set by the first successful typed read
-    std::string text;    ///< value of a string setting
-    float number;        ///< value of a float setting
-    point3d_t point;     ///< value of a point setting
-    colorA_t colour;     ///< value of a colour setting
+    int kind;         ///< -1 none, 0 float, 1 string, 2 point, 3 colour
+    bool used;        ///< set by the first successful typed read
+    std::string text; ///< value of a string setting
+    float number;     ///< value of a float setting
+    point3d_t point;  ///< value of a point setting
+    colorA_t colour;  ///< value of a colour setting
 };
 
 /// The settings of one plug-in instance, ordered by name (bytewise).

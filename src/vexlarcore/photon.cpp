@@ -24,7 +24,9 @@ storedPhoton_t::storedPhoton_t(const point3d_t& p, const color_t& c, const vecto
     dirconverter.encode(dir, theta, phi);
 }
 
-vector3d_t storedPhoton_t::direction() const { return dirconverter.convert(theta, phi); }
+vector3d_t storedPhoton_t::direction() const {
+    return dirconverter.convert(theta, phi);
+}
 
 void runningPhoton_t::position(const point3d_t& p, float dist) {
     if (distance(pos, p) > dist) lastPos = pos;
@@ -46,11 +48,15 @@ bool global_photon_is_in_bound(const storedPhoton_t* const& p, bound_t& b) {
     return b.a.x <= q.x && q.x <= b.g.x && b.a.y <= q.y && q.y <= b.g.y && b.a.z <= q.z && q.z <= b.g.z;
 }
 
-point3d_t global_photon_get_pos(const storedPhoton_t* const& p) { return p->pos; }
+point3d_t global_photon_get_pos(const storedPhoton_t* const& p) {
+    return p->pos;
+}
 
 globalPhotonMap_t::globalPhotonMap_t(float maxR) : maxRadius(maxR), tree(nullptr) {}
 
-globalPhotonMap_t::~globalPhotonMap_t() { delete tree; }
+globalPhotonMap_t::~globalPhotonMap_t() {
+    delete tree;
+}
 
 void globalPhotonMap_t::store(const storedPhoton_t& photon) {
     // The tree points into `photons`, which may move now.
@@ -65,8 +71,8 @@ void globalPhotonMap_t::buildTree() {
     for (const storedPhoton_t& p : photons) pointers.push_back(&p);
     delete tree;
     tree = nullptr;
-    tree = buildGenericTree(pointers, global_photon_calc_bound, global_photon_is_in_bound, global_photon_get_pos, 8,
-                            1, false, false, false);
+    tree = buildGenericTree(pointers, global_photon_calc_bound, global_photon_is_in_bound,
+                            global_photon_get_pos, 8, 1, false, false, false);
 }
 
 void globalPhotonMap_t::gather(const point3d_t& P, const vector3d_t& N, std::vector<foundPhoton_t>& found,

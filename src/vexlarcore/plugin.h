@@ -142,10 +142,14 @@ enum class pluginKind_t { shader, light, texture, background };
 /// "shader", "light", "texture" or "background".
 inline const char* pluginKindName(pluginKind_t kind) {
     switch (kind) {
-    case pluginKind_t::shader: return "shader";
-    case pluginKind_t::light: return "light";
-    case pluginKind_t::texture: return "texture";
-    case pluginKind_t::background: return "background";
+    case pluginKind_t::shader:
+        return "shader";
+    case pluginKind_t::light:
+        return "light";
+    case pluginKind_t::texture:
+        return "texture";
+    case pluginKind_t::background:
+        return "background";
     }
     return "?";
 }
@@ -164,7 +168,8 @@ public:
     virtual void registerLight(const std::string& type, lightFactory_t factory,
                                const std::vector<pluginParam_t>& params, const std::string& description) = 0;
     virtual void registerTexture(const std::string& type, textureFactory_t factory,
-                                 const std::vector<pluginParam_t>& params, const std::string& description) = 0;
+                                 const std::vector<pluginParam_t>& params,
+                                 const std::string& description) = 0;
     virtual void registerBackground(const std::string& type, backgroundFactory_t factory,
                                     const std::vector<pluginParam_t>& params,
                                     const std::string& description) = 0;
@@ -175,8 +180,8 @@ public:
 /// `interfaceVersion` first and touches nothing else when it differs from
 /// its own pluginInterfaceVersion.
 struct vexlarPluginInfo_t {
-    int interfaceVersion;                         ///< pluginInterfaceVersion of the module's build
-    const char* moduleName;                       ///< short name for messages, e.g. "shader_generic"
+    int interfaceVersion;                            ///< pluginInterfaceVersion of the module's build
+    const char* moduleName;                          ///< short name for messages, e.g. "shader_generic"
     void (*registerAll)(pluginRegistry_t& registry); ///< registers the module's types
 };
 
@@ -208,11 +213,11 @@ inline bool isColorKey(const std::string& key) {
 
 /// Defines the module's entry point. Use once per module, at file scope
 /// outside any namespace: VEXLAR_PLUGIN("module_name", registerFunction)
-#define VEXLAR_PLUGIN(moduleNameText, registerFunction)                                                     \
-    extern "C" VEXLAR_PLUGIN_VISIBLE const ::vexlar::vexlarPluginInfo_t* vexlarPluginEntry() {              \
-        static const ::vexlar::vexlarPluginInfo_t info = {::vexlar::pluginInterfaceVersion, moduleNameText, \
-                                                          registerFunction};                               \
-        return &info;                                                                                       \
+#define VEXLAR_PLUGIN(moduleNameText, registerFunction)                                                      \
+    extern "C" VEXLAR_PLUGIN_VISIBLE const ::vexlar::vexlarPluginInfo_t* vexlarPluginEntry() {               \
+        static const ::vexlar::vexlarPluginInfo_t info = {::vexlar::pluginInterfaceVersion, moduleNameText,  \
+                                                          registerFunction};                                 \
+        return &info;                                                                                        \
     }
 
 #endif

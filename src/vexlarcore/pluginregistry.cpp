@@ -21,12 +21,12 @@ class stagingRegistry_t : public pluginRegistry_t {
 public:
     explicit stagingRegistry_t(std::vector<pluginTypeInfo_t>& out) : staged(out) {}
 
-    void registerShader(const std::string& type, shaderFactory_t factory, const std::vector<pluginParam_t>& params,
-                        const std::string& description) override {
+    void registerShader(const std::string& type, shaderFactory_t factory,
+                        const std::vector<pluginParam_t>& params, const std::string& description) override {
         add(pluginKind_t::shader, type, params, description).shaderFactory = factory;
     }
-    void registerLight(const std::string& type, lightFactory_t factory, const std::vector<pluginParam_t>& params,
-                       const std::string& description) override {
+    void registerLight(const std::string& type, lightFactory_t factory,
+                       const std::vector<pluginParam_t>& params, const std::string& description) override {
         add(pluginKind_t::light, type, params, description).lightFactory = factory;
     }
     void registerTexture(const std::string& type, textureFactory_t factory,
@@ -34,13 +34,14 @@ public:
         add(pluginKind_t::texture, type, params, description).textureFactory = factory;
     }
     void registerBackground(const std::string& type, backgroundFactory_t factory,
-                            const std::vector<pluginParam_t>& params, const std::string& description) override {
+                            const std::vector<pluginParam_t>& params,
+                            const std::string& description) override {
         add(pluginKind_t::background, type, params, description).backgroundFactory = factory;
     }
 
 private:
-    pluginTypeInfo_t& add(pluginKind_t kind, const std::string& type, const std::vector<pluginParam_t>& params,
-                          const std::string& description) {
+    pluginTypeInfo_t& add(pluginKind_t kind, const std::string& type,
+                          const std::vector<pluginParam_t>& params, const std::string& description) {
         pluginTypeInfo_t info;
         info.kind = kind;
         info.type = type;
@@ -67,7 +68,8 @@ bool hasModuleSuffix(const std::string& path) {
     };
     for (const char* s : suffixes) {
         std::string suffix(s);
-        if (path.size() > suffix.size() && path.compare(path.size() - suffix.size(), suffix.size(), suffix) == 0)
+        if (path.size() > suffix.size() &&
+            path.compare(path.size() - suffix.size(), suffix.size(), suffix) == 0)
             return true;
     }
     return false;
@@ -222,7 +224,8 @@ int pluginManager_t::commit(std::vector<pluginTypeInfo_t>& staged, const std::st
         typeKey_t key(static_cast<int>(t.kind), t.type);
         auto it = types.find(key);
         if (it != types.end()) {
-            const std::string& other = it->second.modulePath.empty() ? it->second.moduleName : it->second.modulePath;
+            const std::string& other =
+                it->second.modulePath.empty() ? it->second.moduleName : it->second.modulePath;
             report(origin + ": " + kindName + " type \"" + t.type + "\" is already registered by " + other +
                    "; ignored");
             continue;
@@ -247,21 +250,24 @@ pluginTypeInfo_t builtIn(pluginKind_t kind, const std::string& type, const std::
 } // namespace
 
 void pluginManager_t::registerShader(const std::string& type, shaderFactory_t factory,
-                                     const std::vector<pluginParam_t>& params, const std::string& description) {
+                                     const std::vector<pluginParam_t>& params,
+                                     const std::string& description) {
     std::vector<pluginTypeInfo_t> one{builtIn(pluginKind_t::shader, type, params, description)};
     one[0].shaderFactory = factory;
     commit(one, "built in");
 }
 
 void pluginManager_t::registerLight(const std::string& type, lightFactory_t factory,
-                                    const std::vector<pluginParam_t>& params, const std::string& description) {
+                                    const std::vector<pluginParam_t>& params,
+                                    const std::string& description) {
     std::vector<pluginTypeInfo_t> one{builtIn(pluginKind_t::light, type, params, description)};
     one[0].lightFactory = factory;
     commit(one, "built in");
 }
 
 void pluginManager_t::registerTexture(const std::string& type, textureFactory_t factory,
-                                      const std::vector<pluginParam_t>& params, const std::string& description) {
+                                      const std::vector<pluginParam_t>& params,
+                                      const std::string& description) {
     std::vector<pluginTypeInfo_t> one{builtIn(pluginKind_t::texture, type, params, description)};
     one[0].textureFactory = factory;
     commit(one, "built in");
@@ -286,7 +292,8 @@ shader_t* pluginManager_t::createShader(const std::string& type, paramMap_t& par
     return t ? runFactory<shader_t>(t->shaderFactory, params, context) : nullptr;
 }
 
-light_t* pluginManager_t::createLight(const std::string& type, paramMap_t& params, pluginContext_t& context) const {
+light_t* pluginManager_t::createLight(const std::string& type, paramMap_t& params,
+                                      pluginContext_t& context) const {
     const pluginTypeInfo_t* t = lookup(pluginKind_t::light, type);
     return t ? runFactory<light_t>(t->lightFactory, params, context) : nullptr;
 }
@@ -303,7 +310,9 @@ background_t* pluginManager_t::createBackground(const std::string& type, paramMa
     return t ? runFactory<background_t>(t->backgroundFactory, params, context) : nullptr;
 }
 
-bool pluginManager_t::has(pluginKind_t kind, const std::string& type) const { return lookup(kind, type) != nullptr; }
+bool pluginManager_t::has(pluginKind_t kind, const std::string& type) const {
+    return lookup(kind, type) != nullptr;
+}
 
 const pluginTypeInfo_t* pluginManager_t::find(pluginKind_t kind, const std::string& type) const {
     return lookup(kind, type);
@@ -345,10 +354,11 @@ void pluginManager_t::describe(std::ostream& out) const {
                 wKind = std::max(wKind, p.kind.size());
                 wDefault = std::max(wDefault, p.defaultValue.empty() ? 10 : p.defaultValue.size());
             }
-            auto row = [&](const std::string& a, const std::string& b, const std::string& c, const std::string& d) {
+            auto row = [&](const std::string& a, const std::string& b, const std::string& c,
+                           const std::string& d) {
                 out << "      " << std::left << std::setw(static_cast<int>(wName)) << a << "  "
-                    << std::setw(static_cast<int>(wKind)) << b << "  " << std::setw(static_cast<int>(wDefault)) << c
-                    << "  " << d << std::right << '\n';
+                    << std::setw(static_cast<int>(wKind)) << b << "  "
+                    << std::setw(static_cast<int>(wDefault)) << c << "  " << d << std::right << '\n';
             };
             row("name", "kind", "default", "meaning");
             for (const pluginParam_t& p : t.params)

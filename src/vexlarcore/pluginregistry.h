@@ -49,13 +49,13 @@ class sharedlibrary_t;
 /// One registered type.
 struct pluginTypeInfo_t {
     pluginKind_t kind = pluginKind_t::shader;
-    std::string type;                  ///< name used by scene descriptions
-    std::string description;           ///< one line
-    std::vector<pluginParam_t> params; ///< parameter table
-    std::string moduleName;            ///< the module's own name ("built in" for direct registrations)
-    std::string modulePath;            ///< the module file ("" for direct registrations)
-    shaderFactory_t shaderFactory = nullptr;         ///< set for shaders
-    lightFactory_t lightFactory = nullptr;           ///< set for lights
+    std::string type;                        ///< name used by scene descriptions
+    std::string description;                 ///< one line
+    std::vector<pluginParam_t> params;       ///< parameter table
+    std::string moduleName;                  ///< the module's own name ("built in" for direct registrations)
+    std::string modulePath;                  ///< the module file ("" for direct registrations)
+    shaderFactory_t shaderFactory = nullptr; ///< set for shaders
+    lightFactory_t lightFactory = nullptr;   ///< set for lights
     textureFactory_t textureFactory = nullptr;       ///< set for textures
     backgroundFactory_t backgroundFactory = nullptr; ///< set for backgrounds
 };
@@ -87,14 +87,15 @@ public:
 
     /// Direct registrations (types built into the host); duplicates are
     /// reported and ignored like a module's.
-    void registerShader(const std::string& type, shaderFactory_t factory, const std::vector<pluginParam_t>& params,
-                        const std::string& description) override;
-    void registerLight(const std::string& type, lightFactory_t factory, const std::vector<pluginParam_t>& params,
-                       const std::string& description) override;
+    void registerShader(const std::string& type, shaderFactory_t factory,
+                        const std::vector<pluginParam_t>& params, const std::string& description) override;
+    void registerLight(const std::string& type, lightFactory_t factory,
+                       const std::vector<pluginParam_t>& params, const std::string& description) override;
     void registerTexture(const std::string& type, textureFactory_t factory,
                          const std::vector<pluginParam_t>& params, const std::string& description) override;
     void registerBackground(const std::string& type, backgroundFactory_t factory,
-                            const std::vector<pluginParam_t>& params, const std::string& description) override;
+                            const std::vector<pluginParam_t>& params,
+                            const std::string& description) override;
 
     /// Build an object of a registered type. Null for an unknown type
     /// (nothing reported: check has() and report with typeNames()), and
@@ -104,7 +105,8 @@ public:
     shader_t* createShader(const std::string& type, paramMap_t& params, pluginContext_t& context) const;
     light_t* createLight(const std::string& type, paramMap_t& params, pluginContext_t& context) const;
     texture_t* createTexture(const std::string& type, paramMap_t& params, pluginContext_t& context) const;
-    background_t* createBackground(const std::string& type, paramMap_t& params, pluginContext_t& context) const;
+    background_t* createBackground(const std::string& type, paramMap_t& params,
+                                   pluginContext_t& context) const;
 
     /// True when a type of that kind and name is registered.
     bool has(pluginKind_t kind, const std::string& type) const;

@@ -42,8 +42,12 @@ public:
 };
 
 namespace pointTreeDetail {
-inline float& axis(point3d_t& p, int k) { return k == 0 ? p.x : (k == 1 ? p.y : p.z); }
-inline float axis(const point3d_t& p, int k) { return k == 0 ? p.x : (k == 1 ? p.y : p.z); }
+inline float& axis(point3d_t& p, int k) {
+    return k == 0 ? p.x : (k == 1 ? p.y : p.z);
+}
+inline float axis(const point3d_t& p, int k) {
+    return k == 0 ? p.x : (k == 1 ? p.y : p.z);
+}
 } // namespace pointTreeDetail
 
 /// Builds a tree over `items`; the caller owns the returned root.
@@ -60,10 +64,10 @@ inline float axis(const point3d_t& p, int k) { return k == 0 ? p.x : (k == 1 ? p
 /// left out). Inner nodes carry the box of the set they split. `depth` is
 /// handed on, one more per level; it limits nothing.
 template <class T>
-gBoundTreeNode_t<T>* buildGenericTree(const std::vector<T>& items, bound_t (*calcBound)(const std::vector<T>&),
-                                      bool (*isInBound)(const T&, bound_t&), point3d_t (*getPos)(const T&),
-                                      unsigned int leafSize, unsigned int depth, bool skipX, bool skipY,
-                                      bool skipZ) {
+gBoundTreeNode_t<T>*
+buildGenericTree(const std::vector<T>& items, bound_t (*calcBound)(const std::vector<T>&),
+                 bool (*isInBound)(const T&, bound_t&), point3d_t (*getPos)(const T&), unsigned int leafSize,
+                 unsigned int depth, bool skipX, bool skipY, bool skipZ) {
     typedef gBoundTreeNode_t<T> node_t;
     if (items.size() <= leafSize || (skipX && skipY && skipZ)) {
         node_t* leaf = new node_t;
@@ -110,7 +114,8 @@ gBoundTreeNode_t<T>* buildGenericTree(const std::vector<T>& items, bound_t (*cal
                                 skipY || axis == 1, skipZ || axis == 2);
 
     auto build = [&](const std::vector<T>& group) {
-        return buildGenericTree(group, calcBound, isInBound, getPos, leafSize, depth + 1, skipX, skipY, skipZ);
+        return buildGenericTree(group, calcBound, isInBound, getPos, leafSize, depth + 1, skipX, skipY,
+                                skipZ);
     };
     auto join = [&box](node_t* l, node_t* r) {
         node_t* node = new node_t;

@@ -114,6 +114,7 @@ vector3d_t randomVectorCone(const vector3d_t& d, float cosang, float z1, float z
 }
 
 vector3d_t discreteVectorCone(const vector3d_t& d, float cosang, int sample, int square) {
+    if (square <= 0) return d; // an empty grid: nothing to divide by
     int i = sample / square;
     int j = sample - i * square;
     float q = 1.0f / static_cast<float>(square);

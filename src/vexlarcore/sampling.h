@@ -71,7 +71,8 @@ vector3d_t randomVectorCone(const vector3d_t& d, float cosang, float z1, float z
 /// The direction of cell `sample` (0 .. square*square - 1) of a square x
 /// square grid over the cone around d with half-angle acos(cosang): the cell
 /// index divided by `square` selects the azimuth step, the remainder the step
-/// of cos(theta), starting at the axis. Sample 0 is d itself. square > 0.
+/// of cos(theta), starting at the axis. Sample 0 is d itself; so is every
+/// sample when square <= 0.
 vector3d_t discreteVectorCone(const vector3d_t& d, float cosang, int sample, int square);
 
 /// Cylindrical texture coordinates around the z axis: v = 1 - (z + 1) / 2,

@@ -60,12 +60,14 @@ public:
     /// normalised eye; indirect light is gathered only when the channel
     /// average of the result exceeds 0.05, and is multiplied channel by
     /// channel with it.
-    virtual color_t getDiffuse(renderState_t& state, const surfacePoint_t& sp, const vector3d_t& eye) const = 0;
+    virtual color_t getDiffuse(renderState_t& state, const surfacePoint_t& sp,
+                               const vector3d_t& eye) const = 0;
     /// May perturb `sp` (typically its normal, for bump mapping). Called by
     /// the tracers right after a hit and before any lighting, with a
     /// normalised eye and the scene's world resolution; later lighting calls
     /// see the modified point. The default does nothing.
-    virtual void displace(renderState_t& state, surfacePoint_t& sp, const vector3d_t& eye, float resolution) const;
+    virtual void displace(renderState_t& state, surfacePoint_t& sp, const vector3d_t& eye,
+                          float resolution) const;
     /// Colour for an auxiliary output channel. Never called by the library.
     /// Default: (0, 0, 0, 0).
     virtual colorA_t stdoutColor(renderState_t& state, const surfacePoint_t& sp, const vector3d_t& eye,
@@ -109,7 +111,8 @@ public:
     /// Black.
     color_t getDiffuse(renderState_t& state, const surfacePoint_t& sp, const vector3d_t& eye) const override;
     /// Does nothing.
-    void displace(renderState_t& state, surfacePoint_t& sp, const vector3d_t& eye, float resolution) const override;
+    void displace(renderState_t& state, surfacePoint_t& sp, const vector3d_t& eye,
+                  float resolution) const override;
 };
 
 } // namespace vexlar

@@ -48,7 +48,9 @@ const char* osxerror(int kind, const char* format, ...) {
     return nullptr;
 }
 
-const char* osxdlerror() { return osxerror(1, nullptr); }
+const char* osxdlerror() {
+    return osxerror(1, nullptr);
+}
 
 void* osxdlopen(const char* path, int mode) {
     if (!path) return dlProgramHandle();
@@ -118,7 +120,9 @@ int osxdlclose(void* handle) {
 
 sharedlibrary_t::sharedlibrary_t() : refcount(nullptr), handle(nullptr) {}
 
-sharedlibrary_t::sharedlibrary_t(const std::string& name) : refcount(nullptr), handle(nullptr) { open(name); }
+sharedlibrary_t::sharedlibrary_t(const std::string& name) : refcount(nullptr), handle(nullptr) {
+    open(name);
+}
 
 sharedlibrary_t::sharedlibrary_t(const sharedlibrary_t& other) : refcount(nullptr), handle(other.handle) {
     if (handle) {
@@ -138,7 +142,9 @@ sharedlibrary_t& sharedlibrary_t::operator=(const sharedlibrary_t& other) {
     return *this;
 }
 
-sharedlibrary_t::~sharedlibrary_t() { release(); }
+sharedlibrary_t::~sharedlibrary_t() {
+    release();
+}
 
 void sharedlibrary_t::release() {
     if (!handle) return;

@@ -22,7 +22,9 @@ namespace vexlar {
 
 /// The handle osxdlopen returns for a null path: the running program and
 /// everything it has loaded. Its value is all bits set ((void*)-1).
-inline void* dlProgramHandle() { return reinterpret_cast<void*>(~static_cast<std::uintptr_t>(0)); }
+inline void* dlProgramHandle() {
+    return reinterpret_cast<void*>(~static_cast<std::uintptr_t>(0));
+}
 
 /// Records or fetches the loader layer's error text.
 ///

@@ -29,9 +29,13 @@ enum {
 const unsigned char descRightToLeft = 0x10;
 const unsigned char descTopFirst = 0x20;
 
-unsigned int le16(const unsigned char* p) { return p[0] | (static_cast<unsigned int>(p[1]) << 8); }
+unsigned int le16(const unsigned char* p) {
+    return p[0] | (static_cast<unsigned int>(p[1]) << 8);
+}
 
-unsigned char expand5(unsigned int v) { return static_cast<unsigned char>(v * 255 / 31); }
+unsigned char expand5(unsigned int v) {
+    return static_cast<unsigned char>(v * 255 / 31);
+}
 
 // 5-5-5 colour in a little-endian 16-bit word: x RRRRR GGGGG BBBBB.
 void unpack555(unsigned int lo, unsigned int hi, unsigned char* rgb) {
@@ -49,7 +53,9 @@ bool validAlpha(unsigned int alphaBits, unsigned int bytesPerPixel) {
            (alphaBits == 8 && bytesPerPixel == 4);
 }
 
-void swapPixels(unsigned char* a, unsigned char* b) { std::swap_ranges(a, a + 4, b); }
+void swapPixels(unsigned char* a, unsigned char* b) {
+    std::swap_ranges(a, a + 4, b);
+}
 
 } // namespace
 
@@ -74,7 +80,9 @@ bool targaImg_t::fail(const char* text, bool dropImage) {
     return false;
 }
 
-bool targaImg_t::readError() { return fail(kCorrupt, true); }
+bool targaImg_t::readError() {
+    return fail(kCorrupt, true);
+}
 
 color_t targaImg_t::operator()(int x, int y) const {
     color_t c(0, 0, 0);
@@ -173,7 +181,8 @@ bool targaImg_t::Load(const char* name) {
     const std::uint64_t pixels = static_cast<std::uint64_t>(width) * height;
     if (pixels * 4 > static_cast<std::uint64_t>(INT_MAX)) return fail("Image too large", false);
 
-    if (hdr[hdrIdLength] != 0 && std::fseek(file, hdr[hdrIdLength], SEEK_CUR) != 0) return fail(kCorrupt, false);
+    if (hdr[hdrIdLength] != 0 && std::fseek(file, hdr[hdrIdLength], SEEK_CUR) != 0)
+        return fail(kCorrupt, false);
 
     const unsigned int entryBytes = (mapEntrySize + 7) / 8;
     if (colorMapped) {

@@ -25,8 +25,7 @@ namespace vexlar {
 /// `D distF()(T, T)` measures two nodes, `T joinF()(T left, T right)` makes
 /// their parent. The builder never frees the nodes: they belong to the tree
 /// the caller keeps.
-template <class T, class D, class distF, class joinF>
-class treeBuilder_t {
+template <class T, class D, class distF, class joinF> class treeBuilder_t {
 public:
     struct item_t;
     typedef typename std::list<item_t>::iterator iterator;
@@ -157,7 +156,8 @@ public:
             } else {
                 // Two votes out of three: closer than i's partner, closer than
                 // j's partner, and i's partner has itself a closer partner.
-                int votes = (d < i->nearestDist) + (d < j->nearestDist) + (i->nearest->nearestDist < i->nearestDist);
+                int votes =
+                    (d < i->nearestDist) + (d < j->nearestDist) + (i->nearest->nearestDist < i->nearestDist);
                 adopt = votes >= 2;
             }
             if (adopt) {

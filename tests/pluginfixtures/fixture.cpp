@@ -58,13 +58,19 @@ public:
     params.getParam("value", v);
     return new fixtureShader_t(v);
 }
-[[maybe_unused]] shader_t* makeThrowingShader(paramMap_t&, pluginContext_t&) { throw std::runtime_error("boom"); }
+[[maybe_unused]] shader_t* makeThrowingShader(paramMap_t&, pluginContext_t&) {
+    throw std::runtime_error("boom");
+}
 [[maybe_unused]] shader_t* makeNullShader(paramMap_t&, pluginContext_t& context) {
     context.warn("no can do");
     return nullptr;
 }
-[[maybe_unused]] light_t* makeLight(paramMap_t&, pluginContext_t&) { return new fixtureLight_t(); }
-[[maybe_unused]] texture_t* makeTexture(paramMap_t&, pluginContext_t&) { return new fixtureTexture_t(); }
+[[maybe_unused]] light_t* makeLight(paramMap_t&, pluginContext_t&) {
+    return new fixtureLight_t();
+}
+[[maybe_unused]] texture_t* makeTexture(paramMap_t&, pluginContext_t&) {
+    return new fixtureTexture_t();
+}
 [[maybe_unused]] background_t* makeBackground(paramMap_t& params, pluginContext_t&) {
     color_t c(0, 0, 0);
     params.getParam("color", c);
@@ -99,16 +105,19 @@ public:
 
 } // namespace
 
-#if FIXTURE_KIND == FIXTURE_GOOD || FIXTURE_KIND == FIXTURE_DUPLICATE || FIXTURE_KIND == FIXTURE_THROWS ||          \
+#if FIXTURE_KIND == FIXTURE_GOOD || FIXTURE_KIND == FIXTURE_DUPLICATE || FIXTURE_KIND == FIXTURE_THROWS ||   \
     FIXTURE_KIND == FIXTURE_BADNAMES
 VEXLAR_PLUGIN("fixture", registerAll)
 #elif FIXTURE_KIND == FIXTURE_BADVERSION
 extern "C" VEXLAR_PLUGIN_VISIBLE const vexlar::vexlarPluginInfo_t* vexlarPluginEntry() {
-    static const vexlar::vexlarPluginInfo_t info = {vexlar::pluginInterfaceVersion + 98, "future", registerAll};
+    static const vexlar::vexlarPluginInfo_t info = {vexlar::pluginInterfaceVersion + 98, "future",
+                                                    registerAll};
     return &info;
 }
 #elif FIXTURE_KIND == FIXTURE_NULLINFO
-extern "C" VEXLAR_PLUGIN_VISIBLE const vexlar::vexlarPluginInfo_t* vexlarPluginEntry() { return nullptr; }
+extern "C" VEXLAR_PLUGIN_VISIBLE const vexlar::vexlarPluginInfo_t* vexlarPluginEntry() {
+    return nullptr;
+}
 #elif FIXTURE_KIND == FIXTURE_NOREGISTER
 extern "C" VEXLAR_PLUGIN_VISIBLE const vexlar::vexlarPluginInfo_t* vexlarPluginEntry() {
     static const vexlar::vexlarPluginInfo_t info = {vexlar::pluginInterfaceVersion, "", nullptr};

@@ -6,9 +6,13 @@ extern "C" {
 __attribute__((visibility("default"))) int vexlarTestValue = 7;
 __attribute__((visibility("default"))) int* vexlarTestUnloadCounter = nullptr;
 
-__attribute__((visibility("default"))) int vexlarTestAnswer() { return 42; }
+__attribute__((visibility("default"))) int vexlarTestAnswer() {
+    return 42;
+}
 
-__attribute__((visibility("default"))) int vexlarTestTwice(int x) { return 2 * x; }
+__attribute__((visibility("default"))) int vexlarTestTwice(int x) {
+    return 2 * x;
+}
 
 __attribute__((destructor)) static void vexlarTestOnUnload() {
     if (vexlarTestUnloadCounter) ++*vexlarTestUnloadCounter;

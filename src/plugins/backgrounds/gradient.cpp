@@ -20,7 +20,8 @@ using namespace vexlar;
 
 class gradientBackground_t : public background_t {
 public:
-    gradientBackground_t(const color_t& horizon, const color_t& zenith, const color_t& ground, const vector3d_t& up)
+    gradientBackground_t(const color_t& horizon, const color_t& zenith, const color_t& ground,
+                         const vector3d_t& up)
         : horizon(horizon), zenith(zenith), ground(ground), up(up) {}
 
     color_t lookup(const vector3d_t& dir, renderState_t&) const override {

@@ -27,7 +27,8 @@ struct lightBasics_t {
     }
 
     /// Table rows for the three settings, for registration.
-    static std::vector<pluginParam_t> params(const std::string& powerDefault, const std::string& powerMeaning) {
+    static std::vector<pluginParam_t> params(const std::string& powerDefault,
+                                             const std::string& powerMeaning) {
         return {{"color", "color", "1 1 1", "colour of the light"},
                 {"power", "float", powerDefault, powerMeaning},
                 {"shadows", "bool", "on", "cast hard shadows"}};

@@ -125,7 +125,8 @@ public:
             // The map has marked it used already; only the warning remains.
             const std::string* text = nullptr;
             params.getParam(name, text);
-            warnValue(name, "\"" + (text ? *text : std::string()) + "\"", "should be \"on\" or \"off\"", defText);
+            warnValue(name, "\"" + (text ? *text : std::string()) + "\"", "should be \"on\" or \"off\"",
+                      defText);
             return def;
         }
         return b;
@@ -185,7 +186,8 @@ public:
         const float ch[3] = {c.R, c.G, c.B};
         for (float v : ch) {
             if (!std::isfinite(v) || (!allowNegative && v < 0.0f)) {
-                warnValue(name, colorText(c), allowNegative ? "is not finite" : "has a negative or non-finite channel",
+                warnValue(name, colorText(c),
+                          allowNegative ? "is not finite" : "has a negative or non-finite channel",
                           colorText(def));
                 return def;
             }
@@ -205,11 +207,16 @@ private:
 
     static const char* kindText(int kind) {
         switch (kind) {
-        case parameter_t::FLOAT: return "a number";
-        case parameter_t::STRING: return "a string";
-        case parameter_t::POINT: return "a point";
-        case parameter_t::COLOR: return "a colour";
-        default: return "nothing";
+        case parameter_t::FLOAT:
+            return "a number";
+        case parameter_t::STRING:
+            return "a string";
+        case parameter_t::POINT:
+            return "a point";
+        case parameter_t::COLOR:
+            return "a colour";
+        default:
+            return "nothing";
         }
     }
 
@@ -237,19 +244,21 @@ private:
             params.getParam(name, c);
             break;
         }
-        default: break;
+        default:
+            break;
         }
     }
 
     // True when the setting is present with the wanted kind; reports a
     // present setting of another kind.
-    bool expectKind(const std::string& name, int kind, const std::string& wanted, const std::string& defText) {
+    bool expectKind(const std::string& name, int kind, const std::string& wanted,
+                    const std::string& defText) {
         int present = presentKind(name);
         if (present == kind) return true;
         if (present != parameter_t::NONE) {
             markRead(name, present);
-            context.warn("setting \"" + name + "\" should be " + wanted + ", not " + kindText(present) + "; using " +
-                         defText);
+            context.warn("setting \"" + name + "\" should be " + wanted + ", not " + kindText(present) +
+                         "; using " + defText);
         }
         return false;
     }

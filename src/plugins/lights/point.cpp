@@ -46,8 +46,8 @@ light_t* makePoint(paramMap_t& params, pluginContext_t& context) {
 
 void registerAll(pluginRegistry_t& registry) {
     std::vector<pluginParam_t> table{{"from", "point", "0 0 0", "position of the light"}};
-    for (const pluginParam_t& p :
-         plugins::lightBasics_t::params("1", "energy arriving at distance 1; falls off with the squared distance"))
+    for (const pluginParam_t& p : plugins::lightBasics_t::params(
+             "1", "energy arriving at distance 1; falls off with the squared distance"))
         table.push_back(p);
     registry.registerLight("point", makePoint, table, "point light with inverse-square fall-off");
 }

@@ -16,7 +16,8 @@ using namespace vexlar;
 class constantShader_t : public shaderNode_t {
 public:
     explicit constantShader_t(const color_t& c) : color(c) {}
-    color_t fromWorld(renderState_t&, const surfacePoint_t&, const scene_t&, const vector3d_t&) const override {
+    color_t fromWorld(renderState_t&, const surfacePoint_t&, const scene_t&,
+                      const vector3d_t&) const override {
         return color;
     }
 

@@ -87,7 +87,8 @@ struct genericSettings_t {
 
 class genericShader_t : public shader_t {
 public:
-    genericShader_t(const genericSettings_t& s, std::vector<modulator_t> layers) : s(s), layers(std::move(layers)) {}
+    genericShader_t(const genericSettings_t& s, std::vector<modulator_t> layers)
+        : s(s), layers(std::move(layers)) {}
 
     color_t fromRadiosity(renderState_t&, const surfacePoint_t& sp, const energy_t& energy,
                           const vector3d_t& eye) const override {
@@ -153,7 +154,8 @@ public:
         return surfaceAt(sp, unit(eye)).diffuse;
     }
 
-    void displace(renderState_t&, surfacePoint_t& sp, const vector3d_t& eye, float resolution) const override {
+    void displace(renderState_t&, surfacePoint_t& sp, const vector3d_t& eye,
+                  float resolution) const override {
         for (const modulator_t& m : layers)
             if (m.displaceAmount != 0.0f) m.displace(sp, eye, resolution);
     }
@@ -214,19 +216,28 @@ const std::vector<std::string> modeNames{"mix", "multiply", "add", "subtract"};
 const std::vector<std::string> coordNames{"uv", "global", "orco", "window", "normal", "reflection"};
 const std::vector<std::string> projectionNames{"flat", "cube", "tube", "sphere"};
 const std::vector<std::string> clipNames{"clamp", "clip", "clipcube", "repeat"};
-const char* const layerKeys[] = {"texture", "mode",  "colfac", "specfac",  "hardfac",  "bump",     "coords",
-                                 "projection", "axes", "size",  "offset", "repeat_x", "repeat_y", "clip"};
+const char* const layerKeys[] = {"texture",    "mode", "colfac", "specfac", "hardfac",  "bump",     "coords",
+                                 "projection", "axes", "size",   "offset",  "repeat_x", "repeat_y", "clip"};
 
 // "xyz" style axis selection: 1 x, 2 y, 3 z, 0 none.
 bool parseAxes(const std::string& text, signed char out[3]) {
     if (text.size() != 3) return false;
     for (int i = 0; i < 3; ++i) {
         switch (text[static_cast<std::size_t>(i)]) {
-        case 'x': out[i] = 1; break;
-        case 'y': out[i] = 2; break;
-        case 'z': out[i] = 3; break;
-        case 'n': out[i] = 0; break;
-        default: return false;
+        case 'x':
+            out[i] = 1;
+            break;
+        case 'y':
+            out[i] = 2;
+            break;
+        case 'z':
+            out[i] = 3;
+            break;
+        case 'n':
+            out[i] = 0;
+            break;
+        default:
+            return false;
         }
     }
     return true;
@@ -297,7 +308,7 @@ shader_t* makeGeneric(paramMap_t& params, pluginContext_t& context) {
     s.specular = read.getColor("specular_color", s.specular);
     s.hard = read.getFloat("hard", s.hard, plugins::range_t::between(1, 10000));
     s.model = read.getChoice("specular_model", {"phong", "blinn"}, 0) == 0 ? specularModel_t::phong
-                                                                            : specularModel_t::blinn;
+                                                                           : specularModel_t::blinn;
     s.mirror = read.getColor("mirror_color", s.mirror);
     s.transmit = read.getColor("transmit_color", s.transmit);
     s.ior = read.getFloat("ior", s.ior, plugins::range_t::above(0));
@@ -326,7 +337,8 @@ std::vector<pluginParam_t> genericParams() {
         {"layerN_specfac", "float", "0", "effect on the specular colour"},
         {"layerN_hardfac", "float", "0", "effect on the hardness (intensity 1 stands for 255)"},
         {"layerN_bump", "float", "0", "bump-mapping strength (negative: inverted)"},
-        {"layerN_coords", "string", "orco", "\"uv\", \"global\", \"orco\", \"window\", \"normal\", \"reflection\""},
+        {"layerN_coords", "string", "orco",
+         "\"uv\", \"global\", \"orco\", \"window\", \"normal\", \"reflection\""},
         {"layerN_projection", "string", "flat", "for images: \"flat\", \"cube\", \"tube\" or \"sphere\""},
         {"layerN_axes", "string", "xyz", "source axis of texture x, y, z: x, y, z or n (none)"},
         {"layerN_size", "point", "1 1 1", "scale of the texture coordinates"},

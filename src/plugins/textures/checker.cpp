@@ -22,7 +22,8 @@ using namespace vexlar;
 
 class checkerTexture_t : public texture_t {
 public:
-    checkerTexture_t(const color_t& even, const color_t& odd, float size) : even(even), odd(odd), size(size) {}
+    checkerTexture_t(const color_t& even, const color_t& odd, float size)
+        : even(even), odd(odd), size(size) {}
 
     colorA_t colorAt(const point3d_t& p) const override { return colorA_t(cellColor(p), 1.0f); }
     float floatAt(const point3d_t& p) const override {

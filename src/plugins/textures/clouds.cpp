@@ -24,7 +24,9 @@ public:
     cloudsTexture_t(const color_t& dark, const color_t& light, int depth, bool hard, float size)
         : dark(dark), light(light), depth(depth), hard(hard), size(size) {}
 
-    colorA_t colorAt(const point3d_t& p) const override { return colorA_t(mix(light, dark, floatAt(p)), 1.0f); }
+    colorA_t colorAt(const point3d_t& p) const override {
+        return colorA_t(mix(light, dark, floatAt(p)), 1.0f);
+    }
     float floatAt(const point3d_t& p) const override {
         return perlin.turbulence(point3d_t(p.x / size, p.y / size, p.z / size), depth, hard);
     }

@@ -56,8 +56,9 @@ private:
     color_t lookup(float x, float y) const {
         const int w = image.width, h = image.height;
         if (!std::isfinite(x) || !std::isfinite(y)) return color_t(0, 0, 0);
-        if (!interpolate) return image(clampIndex(std::floor(x * static_cast<double>(w)), w),
-                                       clampIndex(std::floor(y * static_cast<double>(h)), h));
+        if (!interpolate)
+            return image(clampIndex(std::floor(x * static_cast<double>(w)), w),
+                         clampIndex(std::floor(y * static_cast<double>(h)), h));
         // Texel centres sit at half-integer positions.
         double fx = x * static_cast<double>(w) - 0.5, fy = y * static_cast<double>(h) - 0.5;
         double x0 = std::floor(fx), y0 = std::floor(fy);
