@@ -23,7 +23,8 @@ using namespace vexlar;
 /// Diffuse surface: getDiffuse is `diffuse`; fromWorld adds `ambient`.
 class lambertShader_t : public shaderNode_t {
 public:
-    explicit lambertShader_t(const color_t& d, const color_t& amb = color_t(0.0f)) : diffuse(d), ambient(amb) {}
+    explicit lambertShader_t(const color_t& d, const color_t& amb = color_t(0.0f))
+        : diffuse(d), ambient(amb) {}
     color_t fromWorld(renderState_t& state, const surfacePoint_t& sp, const scene_t&,
                       const vector3d_t& eye) const override {
         ++fromWorldCalls;
@@ -114,8 +115,8 @@ public:
     point3d_t toObject(const point3d_t& p) const override { return p; }
     vector3d_t toObjectRot(const vector3d_t& v) const override { return v; }
     point3d_t toObjectOrco(const point3d_t& p) const override { return p; }
-    bool shoot(renderState_t& state, surfacePoint_t& sp, const point3d_t& from, const vector3d_t& ray, bool shadow,
-               float dist) const override {
+    bool shoot(renderState_t& state, surfacePoint_t& sp, const point3d_t& from, const vector3d_t& ray,
+               bool shadow, float dist) const override {
         ++shoots;
         lastDist = dist;
         if (accept && !accept(state)) return false;

@@ -430,6 +430,24 @@ TEST_F(pluginsTest, badTextureLayersAreReportedAndSkipped) {
     expectColor(s->getDiffuse(state, p, vector3d_t(0, 0, 1)), 0.25, 0.25, 0.25);
 }
 
+TEST_F(pluginsTest, layerSettingsAreCheckedLikeAnyOther) {
+    paramMap_t tp;
+    auto board = texture("checker", tp);
+    context.textures["board"] = board.get();
+    paramMap_t sp;
+    sp["layer2_texture"] = parameter_t(std::string("board"));
+    sp["layer2_repeat_x"] = parameter_t(3e9f);
+    sp["layer2_axes"] = parameter_t(std::string("xyw"));
+    sp["layer2_coords"] = parameter_t(std::string("screen"));
+    EXPECT_TRUE(shader("generic", sp));
+    const std::vector<std::string> expected = {
+        "setting \"layer2_coords\" = \"screen\" is not one of \"uv\", \"global\", \"orco\", \"window\", "
+        "\"normal\", \"reflection\"; using \"orco\"",
+        "setting \"layer2_axes\" = \"xyw\" should be three letters from x, y, z and n; using \"xyz\"",
+        "setting \"layer2_repeat_x\" = 3e+09 is out of range (at least 1); using 1"};
+    EXPECT_EQ(context.warnings, expected);
+}
+
 // ---------------------------------------------------------------- textures
 
 TEST_F(pluginsTest, checkerColoursAtKnownPoints) {

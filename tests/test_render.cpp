@@ -50,8 +50,8 @@ struct sampleRecord_t {
 class recordingBackground_t : public background_t {
 public:
     color_t lookup(const vector3d_t& dir, renderState_t& state) const override {
-        records.push_back({state.screenPos, dir, state.sampleIndex, state.pixelNumber, state.rayLevel,
-                           state.contribution});
+        records.push_back(
+            {state.screenPos, dir, state.sampleIndex, state.pixelNumber, state.rayLevel, state.contribution});
         state.contribution = 0.5f; // the driver resets it for first samples only
         return shade(state.screenPos.x, state.screenPos.y);
     }
@@ -145,8 +145,7 @@ TEST_F(BlockTest, HammersleyPositionsAndMergeWeights) {
                     EXPECT_EQ(r.contribution, 0.5f); // not reset for extra samples
                     EXPECT_NEAR(r.screen.x, 2 * px / resx - 1, 1e-6);
                     EXPECT_NEAR(r.screen.y, 1 - 2 * py / resy, 1e-6);
-                    const vector3d_t d =
-                        twin.shootRay(static_cast<float>(px), static_cast<float>(py));
+                    const vector3d_t d = twin.shootRay(static_cast<float>(px), static_cast<float>(py));
                     EXPECT_NEAR(r.dir.x, d.x, 1e-6);
                     EXPECT_NEAR(r.dir.y, d.y, 1e-6);
                     // Samples beyond the image edge give channels outside
@@ -224,7 +223,8 @@ TEST_F(BlockTest, HardEdgeIsResampledFlatAreaIsNot) {
     scene.setAntialiasing(1, 4, 1.0f, 0.1f);
     scene.render(area);
     for (int y = 0; y < resy; ++y)
-        for (int x = 0; x < resx; ++x) EXPECT_EQ(lookupsOf(x, y), (x == 3 || x == 4) ? 5 : 1) << x << "," << y;
+        for (int x = 0; x < resx; ++x)
+            EXPECT_EQ(lookupsOf(x, y), (x == 3 || x == 4) ? 5 : 1) << x << "," << y;
     // Samples spread over [x - 0.5, x + 0.5): column 4's reach back across
     // the edge (x' = 3.5 and 3.75 are black), column 3's stay black.
     EXPECT_FLOAT_EQ(area.image[index(4, 0)].R, (1.0f + 2.0f) / 5.0f);
@@ -260,6 +260,24 @@ TEST_F(BlockTest, RegionUpperBoundIsExclusiveOnlyInTheRenderPass) {
             EXPECT_EQ(area.depth[index(x, y)], 7.0f); // never written by a preliminary pass
         }
     EXPECT_EQ(bg.records.size(), 9u);
+}
+
+TEST_F(BlockTest, HandMadeAreaGetsBuffersOfItsSize) {
+    renderArea_t manual;
+    manual.X = manual.realX = 2;
+    manual.Y = manual.realY = 1;
+    manual.W = manual.realW = 3;
+    manual.H = manual.realH = 2;
+    scene.setAntialiasing(1, 2, 1.0f, 0.0f);
+    scene.render(manual);
+    ASSERT_EQ(manual.image.size(), 6u);
+    ASSERT_EQ(manual.depth.size(), 6u);
+    ASSERT_EQ(manual.resample.size(), 6u);
+    EXPECT_EQ(bg.records.front().pixelNumber, 2 + 1 * resx);
+    EXPECT_EQ(manual.depth[5], -1.0f);
+    renderArea_t empty;
+    scene.fakeRender(empty); // a 0 x 0 area renders nothing
+    EXPECT_TRUE(empty.image.empty());
 }
 
 TEST_F(BlockTest, ExposureAndGammaApplyToEveryCameraSample) {

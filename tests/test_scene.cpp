@@ -241,7 +241,7 @@ TEST_F(SceneTest, FourBlockImageProgressTextIsExact) {
     EXPECT_EQ(text, std::string(header) + "\n\rRender pass: [#]\n");
     EXPECT_EQ(lastErr, "Setting up lights ...\nFinished setting up lights\n");
     EXPECT_EQ(out.calls.size(), 65u * 65u);
-    EXPECT_EQ(out.flushes, 0); // flushing is the host's business
+    EXPECT_EQ(out.flushes, 0);     // flushing is the host's business
     EXPECT_EQ(watcher.order, "s"); // no preliminary pass, so no postSetup
     EXPECT_EQ(scene.objectTree, nullptr);
 }
@@ -253,7 +253,8 @@ TEST_F(SceneTest, EveryPixelIsDeliveredOnceWithObjectsAndTheCountLine) {
     treeWatcher_t watcher;
     scene.addLight(&watcher);
     const std::string text = renderCaptured();
-    EXPECT_EQ(text, "Building bounding tree ... Object count= 1\nOK\nLight setup ...\n\n\n\rRender pass: [#]\n");
+    EXPECT_EQ(text,
+              "Building bounding tree ... Object count= 1\nOK\nLight setup ...\n\n\n\rRender pass: [#]\n");
     EXPECT_TRUE(watcher.treeDuringSetup);
     EXPECT_EQ(scene.objectTree, nullptr);
     std::vector<int> seen(65 * 65, 0);
@@ -298,7 +299,8 @@ TEST_F(SceneTest, AbortDuringAPreliminaryPassSkipsPostSetup) {
     scene.addObject(&s);
     out.failAt = 1;
     const std::string text = renderCaptured();
-    EXPECT_EQ(text, "Building bounding tree ... Object count= 1\nOK\nLight setup ...\n\n\rFake   pass: [Aborted\n");
+    EXPECT_EQ(text,
+              "Building bounding tree ... Object count= 1\nOK\nLight setup ...\n\n\rFake   pass: [Aborted\n");
     EXPECT_EQ(out.calls.size(), 1u);
     EXPECT_EQ(lamp.postSetups, 0);
     EXPECT_EQ(scene.objectTree, nullptr);

@@ -10,19 +10,26 @@ if(NOT TARGET vexlarhost)
   set(VEXLAR_HOST_DIR ${CMAKE_CURRENT_LIST_DIR})
   set(VEXLAR_HOST_GEN_DIR ${PROJECT_BINARY_DIR}/src/host/generated)
 
-  # The demo scene's mesh is compiled into the program, so that `vexlar`
-  # with no scene file needs nothing but itself and the plug-ins.
-  add_custom_command(
-    OUTPUT ${VEXLAR_HOST_GEN_DIR}/bunnydata.cpp
-    COMMAND ${CMAKE_COMMAND} -DINPUT=${PROJECT_SOURCE_DIR}/scenes/bunny.obj
-            -DOUTPUT=${VEXLAR_HOST_GEN_DIR}/bunnydata.cpp -DSYMBOL=demoBunnyObj
-            -P ${VEXLAR_HOST_DIR}/embed.cmake
-    DEPENDS ${PROJECT_SOURCE_DIR}/scenes/bunny.obj ${VEXLAR_HOST_DIR}/embed.cmake
-    COMMENT "Embedding the demo mesh")
+  # The demo scene and its mesh are compiled into the program, so that
+  # `vexlar` with no scene file needs nothing but itself and the plug-ins.
+  set(VEXLAR_HOST_EMBEDDED "")
+  foreach(pair "bunny.obj:demoBunnyObj" "demo.json:demoSceneJson")
+    string(REPLACE ":" ";" parts ${pair})
+    list(GET parts 0 file)
+    list(GET parts 1 symbol)
+    add_custom_command(
+      OUTPUT ${VEXLAR_HOST_GEN_DIR}/${symbol}.cpp
+      COMMAND ${CMAKE_COMMAND} -DINPUT=${PROJECT_SOURCE_DIR}/scenes/${file}
+              -DOUTPUT=${VEXLAR_HOST_GEN_DIR}/${symbol}.cpp -DSYMBOL=${symbol}
+              -P ${VEXLAR_HOST_DIR}/embed.cmake
+      DEPENDS ${PROJECT_SOURCE_DIR}/scenes/${file} ${VEXLAR_HOST_DIR}/embed.cmake
+      COMMENT "Embedding scenes/${file} in the vexlar program")
+    list(APPEND VEXLAR_HOST_EMBEDDED ${VEXLAR_HOST_GEN_DIR}/${symbol}.cpp)
+  endforeach()
 
   file(GLOB VEXLAR_HOST_SOURCES CONFIGURE_DEPENDS ${VEXLAR_HOST_DIR}/*.cpp)
   list(REMOVE_ITEM VEXLAR_HOST_SOURCES ${VEXLAR_HOST_DIR}/main.cpp)
-  add_library(vexlarhost STATIC ${VEXLAR_HOST_SOURCES} ${VEXLAR_HOST_GEN_DIR}/bunnydata.cpp)
+  add_library(vexlarhost STATIC ${VEXLAR_HOST_SOURCES} ${VEXLAR_HOST_EMBEDDED})
   target_include_directories(vexlarhost PUBLIC ${PROJECT_SOURCE_DIR}/src)
   target_link_libraries(vexlarhost
     PUBLIC vexlarcore nlohmann_json::nlohmann_json

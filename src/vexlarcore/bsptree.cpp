@@ -14,16 +14,73 @@ float foo2 = 0;
 
 namespace {
 
+// ---------------------------------------------------------------------------
+// Builder
+
+// The corners of one triangle, copied out of the mesh so that classifying
+// it reads one small record instead of chasing four pointers.
+struct packedTriangle_t {
+    float c[3][3]; // c[vertex][axis]
+
+    point3d_t corner(int k) const { return point3d_t(c[k][0], c[k][1], c[k][2]); }
+};
+
+struct packedBox_t {
+    float a[3], g[3];
+    explicit packedBox_t(const bound_t& b) : a{b.a.x, b.a.y, b.a.z}, g{b.g.x, b.g.y, b.g.z} {}
+};
+
+// The classification of cheapPosition on copied corners. The comparisons
+// are arranged without data-dependent branches where possible; NaN
+// coordinates classify exactly as in the vertex-by-vertex formulation (a NaN
+// never counts as lying on the other side).
+int classify(const packedTriangle_t& t, const packedBox_t& box, float pos, int axis) {
+    const int u = axis == 0 ? 1 : 0;
+    const int v = axis == 2 ? 1 : 2;
+    bool outside = false;
+    for (int k = 0; k < 3; ++k) {
+        const float pu = t.c[k][u], pv = t.c[k][v];
+        outside |= (pu < box.a[u]) | (pu > box.g[u]) | (pv < box.a[v]) | (pv > box.g[v]);
+    }
+    const int base = outside ? 0 : 3;
+
+    const float c0 = t.c[0][axis], c1 = t.c[1][axis], c2 = t.c[2][axis];
+    if (c0 == pos) return base;
+    if (c0 < pos) return (!(c1 >= pos) & !(c2 >= pos)) ? 1 : base;
+    return (!(c1 <= pos) & !(c2 <= pos)) ? 2 : base;
+}
+
+packedTriangle_t pack(const triangle_t& t) {
+    packedTriangle_t p;
+    const point3d_t* v[3] = {t.pa, t.pb, t.pc};
+    for (int k = 0; k < 3; ++k) {
+        p.c[k][0] = v[k]->x;
+        p.c[k][1] = v[k]->y;
+        p.c[k][2] = v[k]->z;
+    }
+    return p;
+}
+
 float& axisRef(point3d_t& p, int axis) {
     return axis == 0 ? p.x : (axis == 1 ? p.y : p.z);
 }
 
-// ---------------------------------------------------------------------------
-// Builder
+// A node of the tree under construction; children and leaf contents are
+// indices, so nothing is allocated per node until the finished tree is laid
+// out.
+struct draftNode_t {
+    float pos;
+    int axis;
+    std::uint32_t left, right;        // interior node: draft indices of the children
+    std::size_t itemsBegin, itemsEnd; // leaf: its range in the leaf item array
+    bool leaf;
+};
 
-// A subtree still to build, and where its result goes.
+// A subtree still to build. Its triangles (positions in the input list,
+// ascending) are the range [begin, end) of the work arena, which is used as
+// a stack: a task on top of `todo` always owns the top of the arena.
 struct buildTask_t {
-    triangleList_t* tris;
+    std::size_t begin, end;
     bound_t box;
     unsigned depth;
     unsigned badSplits;
@@ -33,7 +90,7 @@ struct buildTask_t {
 
 // An interior node whose children are not finished yet.
 struct openNode_t {
-    triangleTree_t* node;
+    std::uint32_t node;
     float avgDepth[2];
     float avgSize[2];
     int done;
@@ -54,41 +111,83 @@ float half(float sum) {
     return static_cast<float>(static_cast<double>(sum) / 2.0);
 }
 
+// Allocates the finished tree in depth-first order, each node next to its
+// leaf list, so that a ray walking down a branch touches neighbouring memory.
+triangleTree_t* layOut(const std::vector<draftNode_t>& draft, const std::vector<std::uint32_t>& items,
+                       const std::vector<triangle_t*>& input) {
+    triangleTree_t* root = nullptr;
+    std::vector<std::pair<std::uint32_t, triangleTree_t**>> pending{{0u, &root}};
+    while (!pending.empty()) {
+        const std::pair<std::uint32_t, triangleTree_t**> next = pending.back();
+        pending.pop_back();
+        const draftNode_t& d = draft[next.first];
+        if (d.leaf) {
+            auto* list = new triangleList_t();
+            list->reserve(d.itemsEnd - d.itemsBegin);
+            for (std::size_t i = d.itemsBegin; i < d.itemsEnd; ++i) list->push_back(input[items[i]]);
+            *next.second = new triangleTree_t(list);
+        } else {
+            triangleTree_t* node = new triangleTree_t(d.pos, d.axis, nullptr, nullptr);
+            *next.second = node;
+            pending.push_back({d.right, &node->right});
+            pending.push_back({d.left, &node->left});
+        }
+    }
+    return root;
+}
+
 } // namespace
 
 triangleTree_t* buildTriangleTree(triangleList_t* tris, const bound_t& bound, unsigned leafSize,
                                   unsigned depth, unsigned badSplits, float& avgDepth, float& avgSize) {
+    const std::size_t total = tris->size();
+    if (total <= leafSize || badSplits > 3) {
+        // A leaf at once: it keeps the caller's list.
+        if (total > 0) {
+            ++leafs;
+            leafst += static_cast<std::uint32_t>(total);
+        }
+        avgDepth = static_cast<float>(depth);
+        avgSize = static_cast<float>(total);
+        return new triangleTree_t(tris);
+    }
+
     // The natural formulation recurses into the low child and then the high
     // child. The same order is kept here with explicit stacks: `todo` holds
     // the subtrees still to build (low child on top), `open` the interior
     // nodes waiting for their children's averages. Degenerate input can make
     // paths thousands of levels deep, which must not depend on the size of
     // the caller's stack.
-    triangleTree_t* root = nullptr;
+    std::vector<triangle_t*> input;
+    input.swap(*tris);
+    delete tris;
+    std::vector<packedTriangle_t> packed;
+    packed.reserve(total);
+    for (const triangle_t* t : input) packed.push_back(pack(*t));
+
+    std::vector<std::uint32_t> arena(total);
+    for (std::size_t i = 0; i < total; ++i) arena[i] = static_cast<std::uint32_t>(i);
+    std::vector<std::uint32_t> low, high; // scratch for one split
+    std::vector<std::uint32_t> leafItems;
+    std::vector<draftNode_t> draft;
     std::vector<buildTask_t> todo;
     std::vector<openNode_t> open;
-    todo.push_back(buildTask_t{tris, bound, depth, badSplits, noParent, 0});
+    todo.push_back(buildTask_t{0, total, bound, depth, badSplits, noParent, 0});
 
     while (!todo.empty()) {
         const buildTask_t task = todo.back();
         todo.pop_back();
-        const std::size_t n = task.tris->size();
+        const std::size_t n = task.end - task.begin;
+        const std::uint32_t self = static_cast<std::uint32_t>(draft.size());
+        if (task.parent != noParent) {
+            draftNode_t& parent = draft[open[task.parent].node];
+            (task.side == 0 ? parent.left : parent.right) = self;
+        }
 
-        triangleTree_t* node;
-        const bool leaf = n <= leafSize || task.badSplits > 3;
-        int axis = 0;
-        triangleList_t* low = nullptr;
-        triangleList_t* high = nullptr;
-        bound_t lowBox = task.box, highBox = task.box;
-        if (leaf) {
-            if (n > 0) {
-                ++leafs;
-                leafst += static_cast<std::uint32_t>(n);
-            }
-            node = new triangleTree_t(task.tris);
-        } else {
+        if (n > leafSize && task.badSplits <= 3) {
             const bound_t& b = task.box;
             const float dx = b.g.x - b.a.x, dy = b.g.y - b.a.y, dz = b.g.z - b.a.z;
+            int axis;
             if (dx >= dy && dx >= dz)
                 axis = 0;
             else if (dy >= dz)
@@ -98,49 +197,55 @@ triangleTree_t* buildTriangleTree(triangleList_t* tris, const bound_t& bound, un
             const float pos = static_cast<float>(
                 (static_cast<double>(axisValue(b.a, axis)) + static_cast<double>(axisValue(b.g, axis))) /
                 2.0);
+            bound_t lowBox = b, highBox = b;
             axisRef(lowBox.g, axis) = pos;
             axisRef(highBox.a, axis) = pos;
 
-            low = new triangleList_t();
-            high = new triangleList_t();
-            low->reserve(n / 2);
-            high->reserve(n / 2);
-            for (triangle_t* tri : *task.tris) {
-                int k = cheapPosition(*tri, b, pos, axis);
+            const packedBox_t pb(b);
+            low.clear();
+            high.clear();
+            for (std::size_t j = task.begin; j < task.end; ++j) {
+                const std::uint32_t i = arena[j];
+                const packedTriangle_t& t = packed[i];
+                int k = classify(t, pb, pos, axis);
                 if (k == 0) {
-                    const bool inLow = triBoxOverlap(lowBox, *tri->pa, *tri->pb, *tri->pc);
-                    const bool inHigh = triBoxOverlap(highBox, *tri->pa, *tri->pb, *tri->pc);
+                    const point3d_t p0 = t.corner(0), p1 = t.corner(1), p2 = t.corner(2);
+                    const bool inLow = triBoxOverlap(lowBox, p0, p1, p2);
+                    const bool inHigh = triBoxOverlap(highBox, p0, p1, p2);
                     // A triangle the exact test puts in neither half (it only
                     // grazes the box within rounding) is kept on both sides.
                     k = (inLow && !inHigh) ? 1 : ((inHigh && !inLow) ? 2 : 3);
                 }
-                if (k != 2) low->push_back(tri);
-                if (k != 1) high->push_back(tri);
+                if (k != 2) low.push_back(i);
+                if (k != 1) high.push_back(i);
             }
-            delete task.tris;
-            node = new triangleTree_t(pos, axis, nullptr, nullptr);
-        }
 
-        // Hang the node under its parent.
-        if (task.parent == noParent)
-            root = node;
-        else if (task.side == 0)
-            open[task.parent].node->left = node;
-        else
-            open[task.parent].node->right = node;
-
-        if (!leaf) {
-            open.push_back(openNode_t{node, {0, 0}, {0, 0}, 0, task.parent, task.side});
-            const std::size_t self = open.size() - 1;
-            const unsigned lowBad = childBadSplits(low->size(), n, task.badSplits);
-            const unsigned highBad = childBadSplits(high->size(), n, task.badSplits);
-            todo.push_back(buildTask_t{high, highBox, task.depth + 1, highBad, self, 1});
-            todo.push_back(buildTask_t{low, lowBox, task.depth + 1, lowBad, self, 0});
+            draft.push_back(draftNode_t{pos, axis, 0, 0, 0, 0, false});
+            open.push_back(openNode_t{self, {0, 0}, {0, 0}, 0, task.parent, task.side});
+            const std::size_t me = open.size() - 1;
+            // The children replace this task's range: high first, low on top.
+            arena.resize(task.begin);
+            arena.insert(arena.end(), high.begin(), high.end());
+            arena.insert(arena.end(), low.begin(), low.end());
+            const std::size_t mid = task.begin + high.size();
+            todo.push_back(buildTask_t{task.begin, mid, highBox, task.depth + 1,
+                                       childBadSplits(high.size(), n, task.badSplits), me, 1});
+            todo.push_back(buildTask_t{mid, arena.size(), lowBox, task.depth + 1,
+                                       childBadSplits(low.size(), n, task.badSplits), me, 0});
             continue;
         }
 
-        // A finished leaf: pass the averages up through every interior node
-        // that it completes.
+        // A leaf.
+        if (n > 0) {
+            ++leafs;
+            leafst += static_cast<std::uint32_t>(n);
+        }
+        draft.push_back(draftNode_t{0, 0, 0, 0, leafItems.size(), leafItems.size() + n, true});
+        leafItems.insert(leafItems.end(), arena.begin() + static_cast<std::ptrdiff_t>(task.begin),
+                         arena.begin() + static_cast<std::ptrdiff_t>(task.end));
+        arena.resize(task.begin);
+
+        // Pass the averages up through every interior node the leaf completes.
         float d = static_cast<float>(task.depth);
         float s = static_cast<float>(n);
         std::size_t parent = task.parent;
@@ -165,29 +270,18 @@ triangleTree_t* buildTriangleTree(triangleList_t* tris, const bound_t& bound, un
             parent = up;
         }
     }
-    return root;
+
+    // Release the scratch before laying out, so the tree's small blocks come
+    // from fresh memory in walk order.
+    std::vector<std::uint32_t>().swap(arena);
+    std::vector<std::uint32_t>().swap(low);
+    std::vector<std::uint32_t>().swap(high);
+    std::vector<packedTriangle_t>().swap(packed);
+    return layOut(draft, leafItems, input);
 }
 
 int cheapPosition(const triangle_t& tri, const bound_t& bound, float pos, int axis) {
-    const int u = (axis + 1) % 3, v = (axis + 2) % 3;
-    const point3d_t* verts[3] = {tri.pa, tri.pb, tri.pc};
-    bool inside = true;
-    for (const point3d_t* p : verts) {
-        const float pu = axisValue(*p, u), pv = axisValue(*p, v);
-        if (pu < axisValue(bound.a, u) || pu > axisValue(bound.g, u) || pv < axisValue(bound.a, v) ||
-            pv > axisValue(bound.g, v))
-            inside = false;
-    }
-    const int base = inside ? 3 : 0;
-
-    const float c0 = axisValue(*tri.pa, axis);
-    if (c0 == pos) return base;
-    const int side = (c0 < pos) ? 1 : 2;
-    for (int i = 1; i < 3; ++i) {
-        const float c = axisValue(*verts[i], axis);
-        if (c == pos || (side == 1 && c > pos) || (side == 2 && c < pos)) return base;
-    }
-    return side;
+    return classify(pack(tri), packedBox_t(bound), pos, axis);
 }
 
 bool planeBoxOverlap(const vector3d_t& normal, float d, const point3d_t& maxbox) {

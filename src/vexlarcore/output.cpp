@@ -59,6 +59,7 @@ bool outTga_t::flush() {
 }
 
 bool outTga_t::savetga(const char* name) {
+    if (name == nullptr) return false;
     std::cout << "Saving Targa file as " << name << std::endl;
     if (sizex < 0 || sizey < 0 || sizex > 0xffff || sizey > 0xffff) {
         std::cerr << "[ERROR]: image size " << sizex << " x " << sizey

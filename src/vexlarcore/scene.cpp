@@ -217,6 +217,12 @@ bool scene_t::cameraSample(renderState_t& state, float px, float py, bool inclus
 }
 
 void scene_t::firstSamples(renderArea_t& a, renderState_t& state, bool preliminary) const {
+    // An area shaped by hand rather than by getArea may have buffers smaller
+    // than its rectangle; grow them instead of writing past their end.
+    const std::size_t n = (a.W > 0 && a.H > 0) ? static_cast<std::size_t>(a.W) * a.H : 0;
+    if (a.image.size() < n) a.image.resize(n);
+    if (a.depth.size() < n) a.depth.resize(n, 0.0f);
+    if (a.resample.size() < n) a.resample.resize(n, false);
     const int resx = camera->resx;
     for (int y = a.Y; y < a.Y + a.H; ++y) {
         for (int x = a.X; x < a.X + a.W; ++x) {

@@ -71,6 +71,7 @@ public:
     /// anti-aliasing into the area's colour and depth buffers. Needs a camera
     /// (does nothing without one); the tree must have been built by the
     /// caller (`objectTree`), otherwise every ray sees the background.
+    /// Buffers smaller than the area's rectangle are grown first.
     void render(renderArea_t& area) const;
     /// Single-sample variant for preliminary passes: no exposure and gamma,
     /// alpha always 0, depth not written, inclusive region bounds.

@@ -57,6 +57,18 @@ void swapPixels(unsigned char* a, unsigned char* b) {
     std::swap_ranges(a, a + 4, b);
 }
 
+// Skips n bytes by reading them, so that pipes work as well as files and a
+// file that ends inside the skipped field is noticed.
+bool skipBytes(std::FILE* f, unsigned long n) {
+    unsigned char scratch[512];
+    while (n > 0) {
+        const std::size_t chunk = n < sizeof(scratch) ? n : sizeof(scratch);
+        if (std::fread(scratch, 1, chunk, f) != chunk) return false;
+        n -= chunk;
+    }
+    return true;
+}
+
 } // namespace
 
 targaImg_t::targaImg_t()
@@ -181,8 +193,7 @@ bool targaImg_t::Load(const char* name) {
     const std::uint64_t pixels = static_cast<std::uint64_t>(width) * height;
     if (pixels * 4 > static_cast<std::uint64_t>(INT_MAX)) return fail("Image too large", false);
 
-    if (hdr[hdrIdLength] != 0 && std::fseek(file, hdr[hdrIdLength], SEEK_CUR) != 0)
-        return fail(kCorrupt, false);
+    if (!skipBytes(file, hdr[hdrIdLength])) return fail(kCorrupt, false);
 
     const unsigned int entryBytes = (mapEntrySize + 7) / 8;
     if (colorMapped) {
@@ -210,7 +221,7 @@ bool targaImg_t::Load(const char* name) {
         }
     } else if (mapType != 0 && mapEntries != 0) {
         // A map the image does not use still sits before the pixels.
-        if (std::fseek(file, static_cast<long>(mapEntries) * entryBytes, SEEK_CUR) != 0)
+        if (!skipBytes(file, static_cast<unsigned long>(mapEntries) * entryBytes))
             return fail(kCorrupt, false);
     }
 

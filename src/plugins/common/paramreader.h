@@ -109,7 +109,8 @@ public:
             warnValue(name, numberText(v), "is not a whole number", numberText(def));
             return def;
         }
-        if (!range.contains(v)) {
+        // Beyond the int range the conversion would be undefined.
+        if (!range.contains(v) || v >= 2147483648.0f || v < -2147483648.0f) {
             warnValue(name, numberText(v), "is out of range (" + range.text() + ")", numberText(def));
             return def;
         }

@@ -50,6 +50,7 @@
 //
 // The layers act through the library's modulator_t: colfac, specfac and
 // hardfac are its amountA, amountB and amountValue, bump its displaceAmount.
+#include <algorithm>
 #include <cmath>
 #include <memory>
 #include <vector>

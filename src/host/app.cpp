@@ -1,0 +1,201 @@
+#include "host/app.h"
+
+#include <csignal>
+#include <cstdlib>
+#include <iostream>
+#include <memory>
+#include <new>
+#include <sstream>
+
+#include <sys/stat.h>
+
+#include "host/demoscene.h"
+#include "host/imagesink.h"
+#include "host/imagewrite.h"
+#include "host/options.h"
+#include "host/pluginpaths.h"
+#include "host/quiet.h"
+#include "host/sceneloader.h"
+#include "host/stats.h"
+#include "vexlarcore/pluginregistry.h"
+#include "vexlarcore/sampling.h"
+
+namespace vexlar {
+namespace host {
+
+namespace {
+
+volatile std::sig_atomic_t interrupted = 0;
+
+extern "C" void onInterrupt(int) { interrupted = 1; }
+
+// The first Ctrl-C asks the render to stop (the sink refuses the next
+// pixel); the handler then resets itself, so a second one ends the program
+// at once.
+void catchInterrupt() {
+    struct sigaction sa {};
+    sa.sa_handler = onInterrupt;
+    sigemptyset(&sa.sa_mask);
+    sa.sa_flags = SA_RESTART | SA_RESETHAND;
+    sigaction(SIGINT, &sa, nullptr);
+}
+
+// A failure with its complete message; ends the run with `status`.
+struct runFailure_t {
+    std::string message;
+    int status;
+};
+
+[[noreturn]] void failRun(const std::string& message, int status = exitFailure) {
+    throw runFailure_t{"vexlar: error: " + message, status};
+}
+
+bool isDirectory(const std::string& path) {
+    struct stat st;
+    return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+// Loads the plug-ins; returns the warnings (one per failed module).
+std::vector<std::string> loadPlugins(pluginManager_t& plugins, const options_t& opt) {
+    std::vector<std::string> warnings;
+    std::string dir = opt.pluginDir;
+    if (!dir.empty()) {
+        if (!isDirectory(dir)) failRun("--plugins \"" + dir + "\": not a folder");
+    } else {
+        std::vector<std::string> candidates = pluginDirCandidates(executablePath());
+        dir = findPluginDir(candidates);
+        if (dir.empty()) {
+            std::string looked;
+            for (const std::string& c : candidates) looked += (looked.empty() ? "" : ", ") + c;
+            warnings.push_back("vexlar: warning: no plug-in folder found (looked in " + looked +
+                               "); use --plugins DIR");
+            return warnings;
+        }
+    }
+    plugins.loadDirectory(dir);
+    for (const std::string& e : plugins.errors()) warnings.push_back("vexlar: warning: plug-in " + e);
+    return warnings;
+}
+
+sceneSource_t sourceFor(const options_t& opt) {
+    if (opt.sceneFile.empty()) return demoSceneSource();
+    sceneSource_t s;
+    std::string error;
+    if (isDirectory(opt.sceneFile)) failRun("cannot read scene file \"" + opt.sceneFile + "\": it is a folder");
+    if (!readFile(opt.sceneFile, s.text, error))
+        failRun("cannot read scene file \"" + opt.sceneFile + "\": " + error);
+    s.label = opt.sceneFile;
+    s.baseDir = folderOf(opt.sceneFile);
+    return s;
+}
+
+int renderScene(const options_t& opt) {
+    phaseClock_t clock;
+    const counters_t startCounters = counters_t::now();
+    clock.start("load");
+
+    // The manager must outlive every object its plug-ins made (declared
+    // before the scene, so destroyed after it).
+    std::ostringstream pluginLog;
+    pluginManager_t plugins(pluginLog);
+    std::vector<std::string> warnings = loadPlugins(plugins, opt);
+    if (opt.listPlugins) {
+        for (const std::string& w : warnings) std::cerr << w << "\n";
+        plugins.describe(std::cout);
+        return exitOk;
+    }
+
+    catchInterrupt();
+    sceneSource_t source = sourceFor(opt);
+    sceneOverrides_t overrides;
+    overrides.settings = opt.settings;
+    overrides.width = opt.width;
+    overrides.height = opt.height;
+    overrides.hasRegion = opt.hasRegion;
+    for (int i = 0; i < 4; ++i) overrides.region[i] = opt.region[i];
+    loadOptions_t loadOptions;
+    loadOptions.workers = opt.workers;
+
+    std::unique_ptr<loadedScene_t> loaded;
+    std::string outputPath;
+    bool alpha = false;
+    std::unique_ptr<imageSink_t> sink;
+    {
+        quietScope_t quiet(opt.quiet);
+        loaded = loadScene(source, overrides, plugins, loadOptions);
+        for (const std::string& w : loaded->warnings) warnings.push_back(w);
+        for (const std::string& w : warnings) std::cerr << w << "\n";
+        if (opt.strict && !warnings.empty())
+            failRun(std::to_string(warnings.size()) + (warnings.size() == 1 ? " warning" : " warnings") +
+                    " with --strict");
+
+        if (opt.hasSeed || loaded->hasSeed) {
+            int seed = opt.hasSeed ? opt.seed : loaded->seed;
+            myseed = seed;
+            std::srand(static_cast<unsigned>(seed));
+        }
+        outputPath = !opt.output.empty() ? opt.output : !loaded->outputFile.empty() ? loaded->outputFile : "render.png";
+        alpha = opt.alpha || loaded->saveAlpha;
+        imageFormat_t format = formatOf(outputPath);
+        if (format == imageFormat_t::unknown)
+            failRun("cannot write \"" + outputPath + "\": unsupported image format (use a .png or .tga file name)");
+        // Found out before rendering that the output cannot be written, not after.
+        atomicFile_t file;
+        std::string error;
+        if (!file.open(outputPath, error)) failRun("cannot write \"" + outputPath + "\": " + error);
+        if (interrupted) failRun("interrupted before rendering", exitInterrupted);
+
+        clock.start("render");
+        sink.reset(new imageSink_t(loaded->width, loaded->height, loaded->region, &interrupted));
+        loaded->scene->render(*sink);
+        if (sink->aborted() || interrupted) {
+            file.discard();
+            std::string partial = partialName(outputPath);
+            if (!saveImage(partial, sink->colour, alpha, error))
+                failRun("interrupted; the partial image could not be saved: " + error, exitInterrupted);
+            failRun("interrupted; the blocks finished so far are in \"" + partial + "\"", exitInterrupted);
+        }
+
+        clock.start("filters");
+        if (!loaded->filters.empty()) {
+            fBuffer_t spare(loaded->width, loaded->height);
+            for (filter_t* f : loaded->filters) f->apply(sink->colour, sink->depth, spare);
+        }
+
+        clock.start("write");
+        if (!writeImageTo(file, sink->colour, format, alpha, error) || !file.commit(error))
+            failRun("cannot write \"" + outputPath + "\": " + error);
+        clock.stop();
+    }
+    if (!opt.quiet)
+        std::cout << "vexlar: wrote " << outputPath << " (" << loaded->width << " x " << loaded->height << ")\n";
+    if (opt.stats)
+        clock.report(std::cout, counters_t::now().since(startCounters), loaded->width, loaded->height, opt.workers);
+    return exitOk;
+}
+
+} // namespace
+
+int runVexlar(int argc, const char* const* argv) {
+    options_t opt;
+    int status = parseOptions(argc, argv, opt, std::cout, std::cerr);
+    if (status >= 0) return status;
+    try {
+        return renderScene(opt);
+    } catch (const runFailure_t& f) {
+        std::cerr << f.message << std::endl;
+        return f.status;
+    } catch (const sceneError_t& e) {
+        std::cerr << e.what() << std::endl;
+        return exitFailure;
+    } catch (const std::bad_alloc&) {
+        std::cerr << "vexlar: error: out of memory" << std::endl;
+        return exitFailure;
+    } catch (const std::exception& e) {
+        std::cerr << "vexlar: error: " << e.what() << std::endl;
+        return exitFailure;
+    }
+}
+
+} // namespace host
+} // namespace vexlar

@@ -1,0 +1,294 @@
+#include "host/diagnostics.h"
+
+#include <cctype>
+
+namespace vexlar {
+namespace host {
+
+jsonPath_t jsonPath_t::operator/(const std::string& key) const {
+    jsonPath_t p(*this);
+    p.steps.push_back({false, key, 0});
+    return p;
+}
+
+jsonPath_t jsonPath_t::operator/(std::size_t index) const {
+    jsonPath_t p(*this);
+    p.steps.push_back({true, std::string(), index});
+    return p;
+}
+
+std::string jsonPath_t::dotted() const {
+    if (steps.empty()) return "(top level)";
+    std::string out;
+    for (const step_t& s : steps) {
+        if (s.isIndex) {
+            out += "[" + std::to_string(s.index) + "]";
+        } else {
+            if (!out.empty()) out += ".";
+            out += s.key;
+        }
+    }
+    return out;
+}
+
+std::string jsonPath_t::pointer() const {
+    std::string out;
+    for (const step_t& s : steps) {
+        out += "/";
+        if (s.isIndex) {
+            out += std::to_string(s.index);
+            continue;
+        }
+        for (char c : s.key) {
+            if (c == '~')
+                out += "~0";
+            else if (c == '/')
+                out += "~1";
+            else
+                out += c;
+        }
+    }
+    return out;
+}
+
+textPos_t positionOf(const std::string& text, std::size_t offset) {
+    textPos_t p;
+    p.line = 1;
+    std::size_t lineStart = 0;
+    for (std::size_t i = 0; i < offset && i < text.size(); ++i) {
+        if (text[i] == '\n') {
+            ++p.line;
+            lineStart = i + 1;
+        }
+    }
+    p.column = static_cast<int>((offset < text.size() ? offset : text.size()) - lineStart) + 1;
+    return p;
+}
+
+namespace {
+
+// A scanner over text already known to be valid JSON. It records where each
+// value starts; it does not check the grammar beyond what it needs to walk.
+class scanner_t {
+public:
+    scanner_t(const std::string& text, std::map<std::string, textPos_t>& out) : text(text), out(out) {}
+
+    bool value(const std::string& pointer, int depth) {
+        skipSpace();
+        if (pos >= text.size() || depth > 512) return false;
+        out[pointer] = here();
+        char c = text[pos];
+        if (c == '{') return object(pointer, depth);
+        if (c == '[') return array(pointer, depth);
+        if (c == '"') return string(nullptr);
+        // Numbers and the literals true, false, null.
+        while (pos < text.size() && (std::isalnum(static_cast<unsigned char>(text[pos])) || text[pos] == '-' ||
+                                     text[pos] == '+' || text[pos] == '.'))
+            ++pos;
+        return true;
+    }
+
+private:
+    bool object(const std::string& pointer, int depth) {
+        ++pos; // '{'
+        skipSpace();
+        if (pos < text.size() && text[pos] == '}') {
+            ++pos;
+            return true;
+        }
+        while (pos < text.size()) {
+            skipSpace();
+            std::string key;
+            if (pos >= text.size() || text[pos] != '"' || !string(&key)) return false;
+            skipSpace();
+            if (pos >= text.size() || text[pos] != ':') return false;
+            ++pos;
+            if (!value(pointer + "/" + escape(key), depth + 1)) return false;
+            skipSpace();
+            if (pos >= text.size()) return false;
+            if (text[pos] == '}') {
+                ++pos;
+                return true;
+            }
+            if (text[pos] != ',') return false;
+            ++pos;
+        }
+        return false;
+    }
+
+    bool array(const std::string& pointer, int depth) {
+        ++pos; // '['
+        skipSpace();
+        if (pos < text.size() && text[pos] == ']') {
+            ++pos;
+            return true;
+        }
+        for (std::size_t i = 0; pos < text.size(); ++i) {
+            if (!value(pointer + "/" + std::to_string(i), depth + 1)) return false;
+            skipSpace();
+            if (pos >= text.size()) return false;
+            if (text[pos] == ']') {
+                ++pos;
+                return true;
+            }
+            if (text[pos] != ',') return false;
+            ++pos;
+        }
+        return false;
+    }
+
+    // Reads a string token; keys are decoded for the simple escapes, which
+    // is all that member names in scene files use (other escapes are kept
+    // as written, so such a member just has no position).
+    bool string(std::string* decoded) {
+        ++pos; // opening quote
+        while (pos < text.size()) {
+            char c = text[pos++];
+            if (c == '"') return true;
+            if (c == '\\' && pos < text.size()) {
+                char e = text[pos++];
+                if (decoded) {
+                    switch (e) {
+                    case 'n': *decoded += '\n'; break;
+                    case 't': *decoded += '\t'; break;
+                    case '"': *decoded += '"'; break;
+                    case '\\': *decoded += '\\'; break;
+                    case '/': *decoded += '/'; break;
+                    default: *decoded += '\\'; *decoded += e; break;
+                    }
+                }
+                continue;
+            }
+            if (c == '\n') {
+                ++line;
+                lineStart = pos;
+            }
+            if (decoded) *decoded += c;
+        }
+        return false;
+    }
+
+    // Blanks, and the comments the scene reader accepts ("//" to the end
+    // of the line, "/* ... */").
+    void skipSpace() {
+        while (pos < text.size()) {
+            char c = text[pos];
+            if (c == '/' && pos + 1 < text.size() && (text[pos + 1] == '/' || text[pos + 1] == '*')) {
+                bool block = text[pos + 1] == '*';
+                pos += 2;
+                while (pos < text.size()) {
+                    if (!block && text[pos] == '\n') break;
+                    if (block && text[pos] == '*' && pos + 1 < text.size() && text[pos + 1] == '/') {
+                        pos += 2;
+                        break;
+                    }
+                    if (text[pos] == '\n') {
+                        ++line;
+                        lineStart = pos + 1;
+                    }
+                    ++pos;
+                }
+                continue;
+            }
+            if (c == '\n') {
+                ++line;
+                lineStart = pos + 1;
+            } else if (c != ' ' && c != '\t' && c != '\r') {
+                return;
+            }
+            ++pos;
+        }
+    }
+
+    textPos_t here() const {
+        textPos_t p;
+        p.line = line;
+        p.column = static_cast<int>(pos - lineStart) + 1;
+        return p;
+    }
+
+    static std::string escape(const std::string& key) {
+        std::string out;
+        for (char c : key) {
+            if (c == '~')
+                out += "~0";
+            else if (c == '/')
+                out += "~1";
+            else
+                out += c;
+        }
+        return out;
+    }
+
+    const std::string& text;
+    std::map<std::string, textPos_t>& out;
+    std::size_t pos = 0;
+    int line = 1;
+    std::size_t lineStart = 0;
+};
+
+// The pointer of the parent value ("" has none).
+bool parentOf(std::string& pointer) {
+    if (pointer.empty()) return false;
+    pointer.erase(pointer.rfind('/'));
+    return true;
+}
+
+} // namespace
+
+void jsonPositions_t::index(const std::string& text) {
+    positions.clear();
+    scanner_t(text, positions).value("", 0);
+}
+
+textPos_t jsonPositions_t::find(const std::string& pointer) const {
+    std::string p = pointer;
+    do {
+        auto it = positions.find(p);
+        if (it != positions.end()) return it->second;
+    } while (parentOf(p));
+    return textPos_t();
+}
+
+void jsonPositions_t::markOverride(const std::string& pointer, const std::string& origin) {
+    overrides[pointer] = origin;
+}
+
+std::string jsonPositions_t::overrideOf(const std::string& pointer) const {
+    std::string p = pointer;
+    do {
+        auto it = overrides.find(p);
+        if (it != overrides.end()) return it->second;
+    } while (parentOf(p));
+    return std::string();
+}
+
+diagnostics_t::diagnostics_t(std::string label, const jsonPositions_t* positions)
+    : name(std::move(label)), positions(positions) {}
+
+std::string diagnostics_t::place(const jsonPath_t& at) const {
+    if (positions) {
+        std::string origin = positions->overrideOf(at.pointer());
+        if (!origin.empty()) return origin + ": ";
+        textPos_t p = positions->find(at.pointer());
+        if (p.line > 0) return name + ":" + std::to_string(p.line) + ":" + std::to_string(p.column) + ": ";
+    }
+    return name + ": ";
+}
+
+std::string diagnostics_t::errorText(const jsonPath_t& at, const std::string& message) const {
+    return place(at) + "error: " + at.dotted() + ": " + message;
+}
+
+void diagnostics_t::fail(const jsonPath_t& at, const std::string& message) const {
+    throw sceneError_t(errorText(at, message));
+}
+
+void diagnostics_t::warn(const jsonPath_t& at, const std::string& message) {
+    kept.push_back(place(at) + "warning: " + at.dotted() + ": " + message);
+}
+
+void diagnostics_t::failFile(const std::string& message) const { throw sceneError_t(name + ": error: " + message); }
+
+} // namespace host
+} // namespace vexlar

@@ -1,0 +1,55 @@
+// The pixel sink of the vexlar program: keeps the finished pixels as RGBA
+// bytes with a depth per pixel (what the post filters work on), only inside
+// the rendered rectangle, and refuses pixels once a stop was requested.
+#ifndef VEXLAR_HOST_IMAGESINK_H
+#define VEXLAR_HOST_IMAGESINK_H
+
+#include <csignal>
+#include <cstddef>
+
+#include "host/sceneloader.h"
+#include "vexlarcore/buffer.h"
+#include "vexlarcore/output.h"
+
+namespace vexlar {
+namespace host {
+
+/// Depth stored for a pixel where nothing was hit. The library reports -1;
+/// the depth-of-field filter would take that for a point just in front of
+/// the camera, so the sink stores a far distance instead.
+constexpr float noHitDepth = 1e30f;
+
+class imageSink_t : public colorOutput_t {
+public:
+    /// A black, fully transparent `width` x `height` image (both >= 1).
+    /// Only pixels inside `keep` are stored: outside a render region the
+    /// renderer hands over whatever its block buffers held. `stop` may be
+    /// null; when it points at a non-zero value, putPixel refuses.
+    imageSink_t(int width, int height, const pixelRect_t& keep, const volatile std::sig_atomic_t* stop);
+
+    /// Stores the colour (channels clamped to [0, 1]; not-a-number as 0)
+    /// and alpha as bytes, and the depth. False, storing nothing, once a
+    /// stop was requested. Pixels outside the image or `keep` are ignored.
+    bool putPixel(int x, int y, const color_t& c, float alpha, float depth) override;
+    /// Nothing to make durable: the program writes the image itself.
+    bool flush() override { return true; }
+
+    /// True when putPixel refused a pixel.
+    bool aborted() const { return refused; }
+    /// Number of pixels stored.
+    std::size_t stored() const { return count; }
+
+    cBuffer_t colour;
+    fBuffer_t depth;
+
+private:
+    pixelRect_t keep;
+    const volatile std::sig_atomic_t* stop;
+    bool refused = false;
+    std::size_t count = 0;
+};
+
+} // namespace host
+} // namespace vexlar
+
+#endif

@@ -1,0 +1,149 @@
+#include "host/meshload.h"
+
+#include <sstream>
+
+#include <tiny_obj_loader.h>
+
+namespace vexlar {
+namespace host {
+
+bool parseObj(const std::string& text, meshData_t& out, std::string& error) {
+    tinyobj::ObjReaderConfig config;
+    config.triangulate = true;
+    config.vertex_color = false;
+    tinyobj::ObjReader reader;
+    // Materials are ignored: give the reader no material text, so that it
+    // never opens a file named by "mtllib".
+    if (!reader.ParseFromString(text, std::string(), config)) {
+        error = reader.Error();
+        while (!error.empty() && (error.back() == '\n' || error.back() == '\r')) error.pop_back();
+        if (error.empty()) error = "not a readable OBJ file";
+        std::size_t nl = error.find('\n');
+        if (nl != std::string::npos) error = error.substr(0, nl);
+        return false;
+    }
+    const tinyobj::attrib_t& attrib = reader.GetAttrib();
+    out = meshData_t();
+    std::size_t nv = attrib.vertices.size() / 3;
+    out.vertices.reserve(nv);
+    for (std::size_t i = 0; i < nv; ++i)
+        out.vertices.emplace_back(attrib.vertices[3 * i], attrib.vertices[3 * i + 1], attrib.vertices[3 * i + 2]);
+    bool allUV = !attrib.texcoords.empty();
+    std::vector<float> uv;
+    for (const tinyobj::shape_t& shape : reader.GetShapes()) {
+        const tinyobj::mesh_t& mesh = shape.mesh;
+        std::size_t offset = 0;
+        for (std::size_t f = 0; f < mesh.num_face_vertices.size(); ++f) {
+            std::size_t n = mesh.num_face_vertices[f];
+            if (n == 3) {
+                std::array<int, 3> face{};
+                for (std::size_t k = 0; k < 3; ++k) {
+                    const tinyobj::index_t& idx = mesh.indices[offset + k];
+                    if (idx.vertex_index < 0 || static_cast<std::size_t>(idx.vertex_index) >= nv) {
+                        error = "face " + std::to_string(out.faces.size() + 1) + " refers to a missing vertex";
+                        return false;
+                    }
+                    face[k] = idx.vertex_index;
+                    std::size_t t = static_cast<std::size_t>(idx.texcoord_index);
+                    if (idx.texcoord_index < 0 || 2 * t + 1 >= attrib.texcoords.size()) {
+                        allUV = false;
+                    } else {
+                        uv.push_back(attrib.texcoords[2 * t]);
+                        uv.push_back(attrib.texcoords[2 * t + 1]);
+                    }
+                }
+                out.faces.push_back(face);
+            }
+            // Lines and points (n < 3) are not surfaces; skip them.
+            offset += n;
+        }
+    }
+    if (out.faces.empty()) {
+        error = "no faces";
+        return false;
+    }
+    if (allUV && uv.size() == 6 * out.faces.size()) out.faceUV = std::move(uv);
+    return true;
+}
+
+meshData_t readInlineMesh(sectionReader_t& reader) {
+    const diagnostics_t& diag = reader.diagnostics();
+    meshData_t data;
+    const json* vertices = reader.member("vertices");
+    const json* faces = reader.member("faces");
+    if (!vertices || !faces) diag.fail(reader.path(), "a mesh needs \"file\" or both \"vertices\" and \"faces\"");
+    const jsonPath_t vat = reader.path() / "vertices";
+    if (!vertices->is_array() || vertices->empty())
+        diag.fail(vat, "expected a non-empty list of [x, y, z], found " + describeKind(*vertices));
+    for (std::size_t i = 0; i < vertices->size(); ++i) data.vertices.push_back(pointAt((*vertices)[i], vat / i, diag));
+
+    std::vector<std::array<float, 2>> vertexUV;
+    if (const json* uv = reader.member("uv")) {
+        const jsonPath_t uat = reader.path() / "uv";
+        if (!uv->is_array() || uv->size() != vertices->size())
+            diag.fail(uat, "expected one [u, v] per vertex (" + std::to_string(vertices->size()) + "), found " +
+                               describeKind(*uv));
+        for (std::size_t i = 0; i < uv->size(); ++i) {
+            const json& e = (*uv)[i];
+            if (!e.is_array() || e.size() != 2) diag.fail(uat / i, "expected [u, v], found " + describeKind(e));
+            vertexUV.push_back({numberAt(e[0], uat / i / 0, diag), numberAt(e[1], uat / i / 1, diag)});
+        }
+    }
+
+    const jsonPath_t fat = reader.path() / "faces";
+    if (!faces->is_array() || faces->empty())
+        diag.fail(fat, "expected a non-empty list of [i, j, k], found " + describeKind(*faces));
+    const double count = static_cast<double>(data.vertices.size());
+    for (std::size_t f = 0; f < faces->size(); ++f) {
+        const json& face = (*faces)[f];
+        if (!face.is_array() || face.size() < 3)
+            diag.fail(fat / f, "expected at least 3 vertex indices, found " + describeKind(face));
+        std::vector<int> idx;
+        for (std::size_t k = 0; k < face.size(); ++k) {
+            const json& e = face[k];
+            double d = e.is_number() ? e.get<double>() : -1.0;
+            if (!e.is_number() || d != static_cast<double>(static_cast<long long>(d)) || d < 0 || d >= count)
+                diag.fail(fat / f / k, "expected a vertex index from 0 to " + std::to_string(data.vertices.size() - 1) +
+                                           ", found " + (e.is_number() ? e.dump() : describeKind(e)));
+            idx.push_back(static_cast<int>(d));
+        }
+        // A polygon becomes a fan of triangles around its first corner.
+        for (std::size_t k = 1; k + 1 < idx.size(); ++k) {
+            data.faces.push_back({idx[0], idx[k], idx[k + 1]});
+            if (!vertexUV.empty()) {
+                for (int v : {idx[0], idx[k], idx[k + 1]}) {
+                    data.faceUV.push_back(vertexUV[static_cast<std::size_t>(v)][0]);
+                    data.faceUV.push_back(vertexUV[static_cast<std::size_t>(v)][1]);
+                }
+            }
+        }
+    }
+    return data;
+}
+
+meshObject_t* buildMesh(const meshData_t& data, const matrix4x4_t& placement, float smoothAngle) {
+    // The triangles point into these arrays; the mesh copies the arrays and
+    // re-points its own triangles, so they may go out of scope afterwards.
+    std::vector<point3d_t> ver = data.vertices;
+    std::vector<float> uv = data.faceUV;
+    std::vector<triangle_t> tris;
+    tris.reserve(data.faces.size());
+    const bool hasUV = uv.size() == 6 * data.faces.size();
+    for (std::size_t f = 0; f < data.faces.size(); ++f) {
+        const std::array<int, 3>& face = data.faces[f];
+        triangle_t t(&ver[static_cast<std::size_t>(face[0])], &ver[static_cast<std::size_t>(face[1])],
+                     &ver[static_cast<std::size_t>(face[2])]);
+        if (hasUV) {
+            t.uv = uv.data() + 6 * f;
+            t.hasUV = true;
+        }
+        tris.push_back(t);
+    }
+    meshObject_t* mesh = meshObject_t::factory(placement, ver, std::vector<vector3d_t>(), tris, uv,
+                                               std::vector<float>(), false);
+    if (smoothAngle >= 0.0f) mesh->autoSmooth(smoothAngle);
+    return mesh;
+}
+
+} // namespace host
+} // namespace vexlar

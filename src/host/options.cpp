@@ -1,0 +1,137 @@
+#include "host/options.h"
+
+#include <ostream>
+#include <regex>
+
+#include <unistd.h>
+
+#include <CLI/CLI.hpp>
+
+namespace vexlar {
+namespace host {
+
+namespace {
+
+const char* const footer =
+    "With no scene file, vexlar renders its built-in demo scene.\n"
+    "Scene files are JSON; see docs/scene-format.md. Relative file names in a\n"
+    "scene file resolve against the scene file's folder.\n"
+    "Ctrl-C stops a render: the finished blocks go to NAME.partial.EXT and the\n"
+    "exit status is 130. Other exit statuses: 0 success, 1 failure (one line on\n"
+    "standard error), 2 bad command line.";
+
+struct parsed_t {
+    std::string size;
+    std::vector<int> region;
+    std::vector<std::string> sets;
+    bool version = false;
+};
+
+// Declares every option on `app`, bound to `o` and `p`.
+void declare(CLI::App& app, options_t& o, parsed_t& p) {
+    app.description("vexlar: renders a scene description into a PNG or TGA image.");
+    app.footer(footer);
+    app.get_formatter()->column_width(30);
+    app.add_option("scene-file", o.sceneFile, "JSON scene description (default: the built-in demo scene)");
+    app.add_option("-o,--output", o.output,
+                   "image to write, .png or .tga by extension (default: the scene's output.file, else render.png)");
+    app.add_option("-j,--workers", o.workers, "worker processes; 1 renders in this process (default: all cores)")
+        ->check(CLI::Range(1, 4096));
+    app.add_option("--size", p.size, "image size in pixels, overriding the scene's camera.resolution")
+        ->type_name("WxH")
+        ->check(
+            [](const std::string& s) {
+                return std::regex_match(s, std::regex("[1-9][0-9]{0,4}x[1-9][0-9]{0,4}"))
+                           ? std::string()
+                           : std::string("expected WIDTHxHEIGHT such as 640x480");
+            },
+            "WxH");
+    app.add_option("--region", p.region,
+                   "render only the pixels x0 <= x < x1, y0 <= y < y1 (rows from the top); the rest stays "
+                   "transparent black")
+        ->type_name("X0 X1 Y0 Y1")
+        ->expected(4);
+    app.add_option("--set", p.sets,
+                   "override a camera, render or output setting by its JSON path, e.g. --set camera.focal=1.5 "
+                   "(repeatable)")
+        ->type_name("KEY=VALUE")
+        ->expected(1)
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
+        ->check(
+            [](const std::string& s) {
+                std::size_t eq = s.find('=');
+                return (eq == std::string::npos || eq == 0) ? std::string("expected KEY=VALUE") : std::string();
+            },
+            "KEY=VALUE");
+    app.add_option("--seed", o.seed, "seed of the random numbers and of the block order")
+        ->check(CLI::Range(1, 2147483646));
+    app.add_flag("--alpha", o.alpha, "save an alpha channel");
+    app.add_option("--plugins", o.pluginDir,
+                   "plug-in folder (default: the installed one, or the build's when run from the build tree)");
+    app.add_flag("--list-plugins", o.listPlugins, "list the plug-in types with their parameters and exit");
+    app.add_flag("--strict", o.strict, "treat warnings (unknown settings, unused parameters) as errors");
+    app.add_flag("-q,--quiet", o.quiet, "print nothing but warnings and errors");
+    app.add_flag("--stats", o.stats, "print the time of each phase, rays, rays per second and the counters");
+    app.add_flag("--version", p.version, "print the version and exit");
+}
+
+} // namespace
+
+int processorCount() {
+    long n = sysconf(_SC_NPROCESSORS_ONLN);
+    return n < 1 ? 1 : static_cast<int>(n > 4096 ? 4096 : n);
+}
+
+std::string helpText() {
+    CLI::App app;
+    app.name("vexlar");
+    options_t o;
+    parsed_t p;
+    declare(app, o, p);
+    return app.help();
+}
+
+int parseOptions(int argc, const char* const* argv, options_t& options, std::ostream& out, std::ostream& err) {
+    CLI::App app;
+    app.name("vexlar");
+    options_t o;
+    o.workers = processorCount();
+    parsed_t p;
+    declare(app, o, p);
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::CallForHelp&) {
+        out << app.help();
+        return exitOk;
+    } catch (const CLI::ParseError& e) {
+        err << "vexlar: error: " << e.what() << " (see vexlar --help)\n";
+        return exitUsage;
+    }
+    if (p.version) {
+        out << "vexlar " << VEXLAR_VERSION << "\n";
+        return exitOk;
+    }
+    if (!p.size.empty()) {
+        std::size_t x = p.size.find('x');
+        o.width = std::stoi(p.size.substr(0, x));
+        o.height = std::stoi(p.size.substr(x + 1));
+        if (o.width > 65535 || o.height > 65535) {
+            err << "vexlar: error: --size: each side must be from 1 to 65535 pixels (see vexlar --help)\n";
+            return exitUsage;
+        }
+    }
+    if (!p.region.empty()) {
+        o.hasRegion = true;
+        for (int i = 0; i < 4; ++i) o.region[i] = p.region[static_cast<std::size_t>(i)];
+    }
+    for (const std::string& s : p.sets) {
+        std::size_t eq = s.find('=');
+        o.settings.emplace_back(s.substr(0, eq), s.substr(eq + 1));
+    }
+    o.hasSeed = app.count("--seed") > 0;
+    options = o;
+    return -1;
+}
+
+} // namespace host
+} // namespace vexlar
