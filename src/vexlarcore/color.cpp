@@ -11,9 +11,10 @@ constexpr float byteToFloat = 0.003921569f;
 unsigned char packChannel(float v) {
     // Only values of 1.0 and above become 255: the product is truncated.
     float c = (v - 1.0f >= 0.0f) ? 1.0f : v;
+    // Negative channels would otherwise wrap to a bright byte; NaN and huge
+    // negative values cannot even be converted to int.
+    if (!(c > 0.0f)) return 0;
     int i = static_cast<int>(c * 255.0f);
-    // A negative channel would otherwise wrap to a bright byte.
-    if (i < 0) i = 0;
     return static_cast<unsigned char>(i & 0xff);
 }
 

@@ -66,7 +66,7 @@ if(NOT PKG_CONFIG)
   fail("pkg-config not found")
 endif()
 set(ENV{PKG_CONFIG_PATH} "${pcdir}")
-execute_process(COMMAND "${PKG_CONFIG}" "--define-variable=prefix=${prefix}" --cflags --libs vexlarcore
+execute_process(COMMAND "${PKG_CONFIG}" --cflags --libs vexlarcore
   RESULT_VARIABLE rc OUTPUT_VARIABLE flags ERROR_VARIABLE err OUTPUT_STRIP_TRAILING_WHITESPACE)
 if(NOT rc EQUAL 0)
   fail("pkg-config failed (${rc}): ${err}")
