@@ -11,13 +11,14 @@
 
 namespace {
 
+// A private file name, made once per process; the file itself exists only
+// while one input is being loaded (a fuzzer may end the process at any time).
 const std::string& tempPath() {
     static const std::string path = [] {
         char tmpl[] = "/tmp/vexlar_fuzz_targa_XXXXXX";
         int fd = mkstemp(tmpl);
         if (fd < 0) std::abort();
         close(fd);
-        std::atexit([] { std::remove(tempPath().c_str()); });
         return std::string(tmpl);
     }();
     return path;
@@ -31,12 +32,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (f == nullptr) return 0;
     if (size != 0 && std::fwrite(data, 1, size, f) != size) {
         std::fclose(f);
+        std::remove(path.c_str());
         return 0;
     }
     std::fclose(f);
 
     vexlar::targaImg_t img;
-    if (img.Load(path.c_str())) {
+    const bool loaded = img.Load(path.c_str());
+    std::remove(path.c_str());
+    if (loaded) {
         if (img.image == nullptr || img.image->resx != img.width || img.image->resy != img.height)
             std::abort();
         float sum = 0;

@@ -280,6 +280,46 @@ triangleTree_t* buildTriangleTree(triangleList_t* tris, const bound_t& bound, un
     return layOut(draft, leafItems, input);
 }
 
+flatTriangleTree_t::flatTriangleTree_t(const triangleTree_t* tree) {
+    if (tree == nullptr) return;
+    const std::uint32_t maxIndex = (1u << 30) - 1;
+    // Depth first, low child right after its parent; the high child's index
+    // is patched into its parent when the child is placed.
+    std::vector<std::pair<const triangleTree_t*, std::size_t>> pending{{tree, 0}};
+    const std::size_t noPatch = std::numeric_limits<std::size_t>::max();
+    pending.back().second = noPatch;
+    while (!pending.empty()) {
+        const std::pair<const triangleTree_t*, std::size_t> next = pending.back();
+        pending.pop_back();
+        const std::size_t self = nodes.size();
+        if (self > maxIndex || items.size() > maxIndex) {
+            nodes.clear();
+            items.clear();
+            return;
+        }
+        if (next.second != noPatch) nodes[next.second].word |= static_cast<std::uint32_t>(self) << 2;
+        const triangleTree_t* n = next.first;
+        flatNode_t f;
+        if (n->isLeaf()) {
+            if (n->data->size() > maxIndex) {
+                nodes.clear();
+                items.clear();
+                return;
+            }
+            f.begin = static_cast<std::uint32_t>(items.size());
+            f.word = (static_cast<std::uint32_t>(n->data->size()) << 2) | 3u;
+            items.insert(items.end(), n->data->begin(), n->data->end());
+        } else {
+            f.pos = n->pos;
+            // Any axis value other than 0 and 1 reads as z, as in planeCrossInv.
+            f.word = n->axis == 0 ? 0u : (n->axis == 1 ? 1u : 2u);
+            pending.push_back({n->right, self});
+            pending.push_back({n->left, noPatch});
+        }
+        nodes.push_back(f);
+    }
+}
+
 int cheapPosition(const triangle_t& tri, const bound_t& bound, float pos, int axis) {
     return classify(pack(tri), packedBox_t(bound), pos, axis);
 }

@@ -173,33 +173,39 @@ inline bool planeCrossInv(float pos, int axis, const point3d_t& from, const vect
     return true;
 }
 
-/// Walks the leaves of a tree that a ray crosses, nearest first.
+/// The front-to-back walk shared by the tree iterators, written once for any
+/// node representation. `Access` names the node handle (`node_t`), what a
+/// leaf yields (`leaf_t`, null when the walk is over) and reads nodes:
+/// `isLeaf`, `pos`, `axis`, `left`, `right`, `leaf`.
 ///
 /// Usage: construct, then while `current` is not null test its items, lower
 /// `limit` to any nearer hit, and `++`. No leaf whose entry parameter is at
 /// least `limit` is visited. `from` and `ray` are kept by address and must
-/// outlive the iterator. The tree is only read, so any number of iterators
-/// may walk one tree at once.
+/// outlive the walk. The tree is only read, so any number of walks may run
+/// over one tree at once.
 ///
 /// The stack of pending far children reuses storage kept per thread between
 /// walks, so a walk does not allocate once the thread has made its first one
 /// (only a deeper tree than ever before grows it).
-template <class T> class pureBspIterator_t {
+template <class Access> class bspWalk_t {
 public:
+    typedef typename Access::node_t node_t;
+    typedef typename Access::leaf_t leaf_t;
+
     /// A pending far child and the ray interval inside its region.
     struct state_t {
-        const pureBspTree_t<T>* node;
+        node_t node;
         float enter;
         float leave;
     };
 
     /// Starts the walk along from + t·ray within [0, dist] (`dist` ≥ 0; pass
     /// +infinity for no limit). `box` is the box of the whole tree. The walk
-    /// is over at once when `tree` is null or the ray misses `box`.
-    pureBspIterator_t(const pureBspTree_t<T>* tree, float dist, const bound_t& box, const point3d_t& from,
-                      const vector3d_t& ray, bool shadow)
-        : current(nullptr), from(&from), ray(&ray), invRay(0, 0, 0), limit(dist), shadow(shadow) {
-        if (tree == nullptr) return;
+    /// is over at once when `hasRoot` is false or the ray misses `box`.
+    bspWalk_t(const Access& acc, node_t root, bool hasRoot, float dist, const bound_t& box,
+              const point3d_t& from, const vector3d_t& ray, bool shadow)
+        : current(), from(&from), ray(&ray), invRay(0, 0, 0), limit(dist), shadow(shadow), access(acc) {
+        if (!hasRoot) return;
         float enter = 0, leave = 0;
         if (!box.cross(from, ray, enter, leave, dist)) return;
         invRay.set(ray.x != 0.0f ? 1.0f / ray.x : 0.0f, ray.y != 0.0f ? 1.0f / ray.y : 0.0f,
@@ -208,32 +214,31 @@ public:
         stack.swap(spareStack());
         stack.clear();
         if (stack.capacity() < 16) stack.reserve(16);
-        down(tree, enter, limit);
+        down(root, enter, limit);
     }
-    ~pureBspIterator_t() {
+    ~bspWalk_t() {
         // Hand the storage back for the next walk on this thread.
         std::vector<state_t>& spare = spareStack();
         if (stack.capacity() > spare.capacity()) spare.swap(stack);
     }
-    pureBspIterator_t(const pureBspIterator_t&) = default;
-    pureBspIterator_t& operator=(const pureBspIterator_t&) = default;
+    bspWalk_t(const bspWalk_t&) = default;
+    bspWalk_t& operator=(const bspWalk_t&) = default;
 
     /// Moves to the next leaf, or ends the walk (`current` null).
-    pureBspIterator_t& operator++() {
-        current = nullptr;
-        if (stack.empty()) return *this;
-        const state_t& next = stack.back();
-        if (next.enter >= limit) return *this;
-        const state_t s = next;
+    void next() {
+        current = leaf_t();
+        if (stack.empty()) return;
+        const state_t& top = stack.back();
+        if (top.enter >= limit) return;
+        const state_t s = top;
         stack.pop_back();
         down(s.node, s.enter, s.leave < limit ? s.leave : limit);
-        return *this;
     }
 
     /// Far children still to visit.
     std::vector<state_t> stack;
-    /// The leaf list to test now; null when the walk is over.
-    T* current;
+    /// The leaf to test now; null when the walk is over.
+    leaf_t current;
     const point3d_t* from;
     const vector3d_t* ray;
     /// Reciprocals of the direction's components, 0 where a component is 0.
@@ -243,27 +248,110 @@ public:
     float limit;
     /// Kept for the caller; the walk does not use it.
     bool shadow;
+    /// Reads the nodes.
+    Access access;
 
 private:
-    void down(const pureBspTree_t<T>* node, float tmin, float tmax) {
-        while (node->data == nullptr) {
+    void down(node_t node, float tmin, float tmax) {
+        while (!access.isLeaf(node)) {
             float where = 0;
             int side = 0;
-            const bool crosses = planeCrossInv(node->pos, node->axis, *from, invRay, tmin, tmax, where, side);
-            const pureBspTree_t<T>* nearChild = side == 0 ? node->left : node->right;
+            const bool crosses =
+                planeCrossInv(access.pos(node), access.axis(node), *from, invRay, tmin, tmax, where, side);
+            const node_t nearChild = side == 0 ? access.left(node) : access.right(node);
             if (crosses) {
-                stack.push_back(state_t{side == 0 ? node->right : node->left, where, tmax});
+                stack.push_back(state_t{side == 0 ? access.right(node) : access.left(node), where, tmax});
                 tmax = where;
             }
             node = nearChild;
         }
-        current = node->data;
+        current = access.leaf(node);
     }
 
     static std::vector<state_t>& spareStack() {
         static thread_local std::vector<state_t> spare;
         return spare;
     }
+};
+
+/// Node access of pureBspTree_t for bspWalk_t.
+template <class T> struct pureBspAccess_t {
+    typedef const pureBspTree_t<T>* node_t;
+    typedef T* leaf_t;
+    bool isLeaf(node_t n) const { return n->data != nullptr; }
+    float pos(node_t n) const { return n->pos; }
+    int axis(node_t n) const { return n->axis; }
+    node_t left(node_t n) const { return n->left; }
+    node_t right(node_t n) const { return n->right; }
+    leaf_t leaf(node_t n) const { return n->data; }
+};
+
+/// Walks the leaves of a pureBspTree_t that a ray crosses, nearest first;
+/// see bspWalk_t for the fields and the protocol. `current` is the leaf's
+/// list.
+template <class T> class pureBspIterator_t : public bspWalk_t<pureBspAccess_t<T>> {
+public:
+    /// Starts a walk over `tree` (null: the walk is over at once) along
+    /// from + t·ray within [0, dist]; `box` is the box of the whole tree.
+    pureBspIterator_t(const pureBspTree_t<T>* tree, float dist, const bound_t& box, const point3d_t& from,
+                      const vector3d_t& ray, bool shadow)
+        : bspWalk_t<pureBspAccess_t<T>>(pureBspAccess_t<T>(), tree, tree != nullptr, dist, box, from, ray,
+                                        shadow) {}
+    /// Moves to the next leaf, or ends the walk (`current` null).
+    pureBspIterator_t& operator++() {
+        this->next();
+        return *this;
+    }
+};
+
+/// A compact read-only copy of a triangle tree for fast walks: 8-byte nodes
+/// in depth-first order (a node's low child follows it) and the leaves'
+/// triangles in one array. Walked with bspWalk_t<flatTriangleTree_t::access_t>
+/// it visits the same leaves in the same order as pureBspIterator_t over the
+/// tree it was copied from, and yields the same triangles in the same order.
+class flatTriangleTree_t {
+public:
+    struct flatNode_t {
+        union {
+            float pos;           // interior node
+            std::uint32_t begin; // leaf: first entry in `items`
+        };
+        // Low two bits: the axis, or 3 for a leaf. The rest: the index of the
+        // high child (interior) or the number of triangles (leaf).
+        std::uint32_t word;
+
+        bool isLeaf() const { return (word & 3u) == 3u; }
+        std::uint32_t count() const { return word >> 2; }
+    };
+
+    struct access_t {
+        typedef const flatNode_t* node_t;
+        typedef const flatNode_t* leaf_t;
+        const flatNode_t* base;
+        bool isLeaf(node_t n) const { return n->isLeaf(); }
+        float pos(node_t n) const { return n->pos; }
+        int axis(node_t n) const { return static_cast<int>(n->word & 3u); }
+        node_t left(node_t n) const { return n + 1; }
+        node_t right(node_t n) const { return base + (n->word >> 2); }
+        leaf_t leaf(node_t n) const { return n; }
+    };
+
+    flatTriangleTree_t() {}
+    /// Copies `tree`; empty (see `valid`) when `tree` is null or too large to
+    /// index with 30 bits.
+    explicit flatTriangleTree_t(const triangleTree_t* tree);
+
+    bool valid() const { return !nodes.empty(); }
+    access_t access() const { return access_t{nodes.data()}; }
+    const flatNode_t* root() const { return nodes.data(); }
+    /// The triangles of a leaf node.
+    const triangle_t* const* leafBegin(const flatNode_t* leaf) const { return items.data() + leaf->begin; }
+    const triangle_t* const* leafEnd(const flatNode_t* leaf) const {
+        return items.data() + leaf->begin + leaf->count();
+    }
+
+    std::vector<flatNode_t> nodes;
+    std::vector<const triangle_t*> items;
 };
 
 /// A 2D rectangle for the exact classifier.

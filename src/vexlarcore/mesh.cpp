@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <initializer_list>
 #include <limits>
+#include <utility>
 
 namespace vexlar {
 
@@ -132,6 +133,8 @@ void meshObject_t::buildTree() {
     for (triangle_t& t : triangles) list->push_back(&t);
     const bound_t box = face_calc_bound(*list);
     tree = buildTriangleTree(list, box, 4, 1, 0, foo1, foo2);
+    flat = flatTriangleTree_t(tree);
+    flatSource = tree;
 }
 
 void meshObject_t::recalcBound() {
@@ -204,21 +207,24 @@ point3d_t meshObject_t::toObjectOrco(const point3d_t& p) const {
     return untransformed ? p : orcoMatrix * p;
 }
 
-bool meshObject_t::shoot(renderState_t& state, surfacePoint_t& sp, const point3d_t& from,
-                         const vector3d_t& ray, bool shadow, float dist) const {
-    const float limit = dist >= 0 ? dist : std::numeric_limits<float>::infinity();
-    ++rays;
-    if (tree == nullptr || triangles.empty()) return false;
+namespace {
 
-    pureBspIterator_t<triangleList_t> it(tree, limit, bound, from, ray, shadow);
-    const void* const skip = state.skipElement;
-    const triangle_t* best = nullptr;
-    float bestT = -1;
+// The triangle loop of shoot over any walk: tests every triangle of every
+// leaf the walk yields, lowering the walk's limit after each nearer hit.
+// Returns true for a shadow query that found a blocker. Without `shadow`,
+// `best` and `bestT` receive the nearest hit (null and -1 for none).
+template <class Walk, class LeafRange>
+bool scanLeaves(Walk& it, LeafRange leafRange, const void* skip, const point3d_t& from, const vector3d_t& ray,
+                bool shadow, float limit, const triangle_t*& best, float& bestT) {
+    best = nullptr;
+    bestT = -1;
     // Counted locally and published once: the global sits behind the
     // library's symbol table and would be reloaded for every triangle.
     std::uint32_t met = 0;
-    for (; it.current != nullptr; ++it) {
-        for (const triangle_t* tr : *it.current) {
+    for (; it.current; it.next()) {
+        const auto range = leafRange(it.current);
+        for (const triangle_t* const* p = range.first; p != range.second; ++p) {
+            const triangle_t* tr = *p;
             ++met;
             if (tr == skip || tr == best) continue;
             if (!tr->hit(from, ray)) continue;
@@ -239,7 +245,40 @@ bool meshObject_t::shoot(renderState_t& state, surfacePoint_t& sp, const point3d
         }
     }
     hitted += met;
-    if (shadow || best == nullptr) return false;
+    return false;
+}
+
+typedef std::pair<const triangle_t* const*, const triangle_t* const*> triangleRange_t;
+
+} // namespace
+
+bool meshObject_t::shoot(renderState_t& state, surfacePoint_t& sp, const point3d_t& from,
+                         const vector3d_t& ray, bool shadow, float dist) const {
+    const float limit = dist >= 0 ? dist : std::numeric_limits<float>::infinity();
+    ++rays;
+    if (tree == nullptr || triangles.empty()) return false;
+
+    const triangle_t* best = nullptr;
+    float bestT = -1;
+    bool blocked;
+    if (flatSource == tree && flat.valid()) {
+        // The compact copy visits the same leaves and triangles in the same
+        // order as the tree itself, with far fewer cache misses.
+        bspWalk_t<flatTriangleTree_t::access_t> it(flat.access(), flat.root(), true, limit, bound, from, ray,
+                                                   shadow);
+        const auto leafRange = [this](const flatTriangleTree_t::flatNode_t* leaf) {
+            return triangleRange_t(flat.leafBegin(leaf), flat.leafEnd(leaf));
+        };
+        blocked = scanLeaves(it, leafRange, state.skipElement, from, ray, shadow, limit, best, bestT);
+    } else {
+        pureBspIterator_t<triangleList_t> it(tree, limit, bound, from, ray, shadow);
+        const auto leafRange = [](const triangleList_t* leaf) {
+            return triangleRange_t(leaf->data(), leaf->data() + leaf->size());
+        };
+        blocked = scanLeaves(it, leafRange, state.skipElement, from, ray, shadow, limit, best, bestT);
+    }
+    if (shadow) return blocked;
+    if (best == nullptr) return false;
 
     const point3d_t p = from + bestT * ray;
     surfacePoint_t hit = best->getSurface(p, bestT, hasOrco);

@@ -131,6 +131,11 @@ public:
     triangleTree_t* tree;
 
 private:
+    /// Compact copy of `tree` that `shoot` walks, and the tree it was copied
+    /// from: a host that replaces `tree` gets walks over its own tree.
+    flatTriangleTree_t flat;
+    const triangleTree_t* flatSource = nullptr;
+
     void copyArrays(const std::vector<point3d_t>& ver, const std::vector<vector3d_t>& nor,
                     const std::vector<triangle_t>& ts, const std::vector<float>& fuv,
                     const std::vector<float>& fcol);

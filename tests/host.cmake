@@ -1,0 +1,45 @@
+# Tests of the vexlar program. The host's code apart from main() is a static
+# library (vexlarhost) that the test executables link; the end-to-end tests
+# run the built program itself.
+file(GLOB VEXLAR_HOST_TESTS CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/test_host_*.cpp)
+if(VEXLAR_HOST_TESTS)
+  include(${PROJECT_SOURCE_DIR}/src/host/hostlib.cmake)
+  find_package(PNG REQUIRED)
+  get_property(host_plugin_targets GLOBAL PROPERTY VEXLAR_PLUGIN_TARGETS)
+  if(host_plugin_targets)
+    set(host_plugin_dir ${VEXLAR_PLUGIN_BUILD_DIR})
+  else()
+    set(host_plugin_dir "")
+  endif()
+  if(TARGET vexlar)
+    set(host_program $<TARGET_FILE:vexlar>)
+  else()
+    set(host_program "")
+  endif()
+  foreach(src ${VEXLAR_HOST_TESTS})
+    get_filename_component(name ${src} NAME_WE)
+    if(NOT TARGET ${name})
+      continue()
+    endif()
+    target_link_libraries(${name} PRIVATE vexlarhost PNG::PNG)
+    # Without the plug-ins (or the program) the tests that need them skip.
+    target_compile_definitions(${name} PRIVATE
+      VEXLAR_HOST_PLUGIN_DIR="${host_plugin_dir}"
+      VEXLAR_HOST_PROGRAM="${host_program}")
+    if(host_plugin_targets)
+      add_dependencies(${name} ${host_plugin_targets})
+    endif()
+    if(TARGET vexlar)
+      add_dependencies(${name} vexlar)
+    endif()
+  endforeach()
+
+  # An independent check of the PNG files the program writes: a decoder
+  # written with nothing but Python's zlib, and pngcheck when installed.
+  find_package(Python3 COMPONENTS Interpreter)
+  if(TARGET vexlar AND Python3_Interpreter_FOUND)
+    add_test(NAME host_png_independent_decoder
+             COMMAND Python3::Interpreter ${CMAKE_CURRENT_SOURCE_DIR}/scripts/host_decodepng.py
+                     $<TARGET_FILE:vexlar> ${CMAKE_CURRENT_SOURCE_DIR}/data)
+  endif()
+endif()
