@@ -25,7 +25,12 @@ if(VEXLAR_HOST_TESTS)
     # Without the plug-ins (or the program) the tests that need them skip.
     target_compile_definitions(${name} PRIVATE
       VEXLAR_HOST_PLUGIN_DIR="${host_plugin_dir}"
-      VEXLAR_HOST_PROGRAM="${host_program}")
+      VEXLAR_HOST_PROGRAM="${host_program}"
+      VEXLAR_VERSION="${PROJECT_VERSION}"
+      VEXLAR_HOST_BUILD_DIR="${PROJECT_BINARY_DIR}/src/host"
+      VEXLAR_PLUGIN_BUILD_DIR="${VEXLAR_PLUGIN_BUILD_DIR}"
+      VEXLAR_PLUGIN_INSTALL_DIR="${CMAKE_INSTALL_PREFIX}/${VEXLAR_PLUGIN_INSTALL_DIR}"
+      VEXLAR_PLUGIN_INSTALL_RELDIR="${VEXLAR_PLUGIN_INSTALL_DIR}")
     if(host_plugin_targets)
       add_dependencies(${name} ${host_plugin_targets})
     endif()

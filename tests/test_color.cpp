@@ -137,3 +137,21 @@ TEST(Color, StreamFormats) {
     s << std::setprecision(3) << color_t(1.0f / 3, 2, -1);
     EXPECT_EQ(s.str(), "[0.333 2 -1]");
 }
+
+TEST(Color, ArraysAreConsecutiveFloats) {
+    static_assert(sizeof(color_t) == 3 * sizeof(float), "R, G, B");
+    static_assert(sizeof(colorA_t) == 4 * sizeof(float), "R, G, B, then A");
+    colorA_t c[2] = {colorA_t(1, 2, 3, 4), colorA_t(5, 6, 7, 8)};
+    float f[8];
+    std::memcpy(f, c, sizeof f);
+    for (int i = 0; i < 8; ++i) EXPECT_EQ(f[i], static_cast<float>(i + 1));
+    color_t rgb[2] = {color_t(1, 2, 3), color_t(4, 5, 6)};
+    std::memcpy(f, rgb, sizeof rgb);
+    EXPECT_EQ(f[3], 4.0f);
+    // A buffer of floats walked four at a time reads the same colours back.
+    float buf[8] = {1, 2, 3, 4, 5, 6, 7, 8};
+    colorA_t back;
+    (buf + 4) >> back;
+    EXPECT_EQ(back.R, 5.0f);
+    EXPECT_EQ(back.A, 8.0f);
+}

@@ -151,7 +151,9 @@ TEST(DepthOfField, BelowOnePassChangesNothing) {
     for (int i = 0; i < 20; ++i) depth.data[i] = static_cast<float>(i) * 7.0f;
     std::vector<unsigned char> before = bytesOf(img);
     filterDOF_t f(0.5f, 0.5f, 10.0f, 1.0f);
+    testing::internal::CaptureStderr();
     EXPECT_EQ(runDOF(f, img, depth), "Applying DOF filter ... \rApplying DOF filter [ 0 / 0 ] ...   OK\n");
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
     EXPECT_EQ(bytesOf(img), before);
 }
 
@@ -233,6 +235,26 @@ TEST(DepthOfField, BlurPassesGrowWithTheDistance) {
     EXPECT_NE(img(1, 1)[0], once(1, 1)[0]);
 }
 
+TEST(DepthOfField, WindowToleranceIsASinglePrecisionProduct) {
+    // focus 9: 9 * 0.1f rounds to 0.900000036, while the double product
+    // rounded to float is 0.899999976. A neighbour exactly at the single-
+    // precision limit 1 - 9 * 0.1f takes part in the blur of its neighbour at
+    // depth 1 (r = 1 * 8 / 9, one pass); at the double limit it would not.
+    const float focus = 9.0f;
+    const float limit = 1.0f - focus * 0.1f;
+    ASSERT_LT(limit, 1.0f - static_cast<float>(static_cast<double>(focus) * 0.1));
+    cBuffer_t img(2, 1);
+    fBuffer_t depth(2, 1);
+    for (int i = 0; i < 8; ++i) img.data[i] = 0;
+    img(1, 0)[0] = 200;
+    img(0, 0)[3] = img(1, 0)[3] = 255;
+    depth(0, 0) = 1.0f;
+    depth(1, 0) = limit;
+    runDOF(filterDOF_t(1.0f, 1.0f, focus, 0.0f), img, depth);
+    const float red = 200 * 0.003921569f * 0.5f;
+    EXPECT_EQ(img(0, 0)[0], static_cast<unsigned char>(red * 255.0f));
+}
+
 TEST(DepthOfField, AlphaIsKept) {
     std::mt19937 rng(3);
     cBuffer_t img(6, 5);
@@ -275,7 +297,9 @@ TEST(AntiNoise, RadiusZeroKeepsEveryPixel) {
     cBuffer_t img(4, 3);
     randomImage(img, rng);
     std::vector<unsigned char> before = bytesOf(img);
+    testing::internal::CaptureStderr();
     const std::string out = runAntiNoise(filterAntiNoise_t(0.0f, 0.1f), img);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
     EXPECT_EQ(out, "Applying AntiNoise filter ... "
                    "\rApplying AntiNoise filter [ 0 / 3 ] ...   "
                    "\rApplying AntiNoise filter [ 1 / 3 ] ...   "

@@ -12,6 +12,7 @@
 #include <dirent.h>
 #include <map>
 #include <memory>
+#include <stdexcept>
 #include <sys/wait.h>
 #include <tuple>
 #include <unistd.h>
@@ -35,11 +36,35 @@ public:
     pid_t parent;
 };
 
+// Throws in every process but the test's own, for pixels of a column band: a
+// worker whose rendering fails with an exception.
+class throwingShader_t : public lambertShader_t {
+public:
+    throwingShader_t(const color_t& d, pid_t p) : lambertShader_t(d), parent(p) {}
+    color_t fromWorld(renderState_t& state, const surfacePoint_t& sp, const scene_t& s,
+                      const vector3d_t& eye) const override {
+        if (getpid() != parent && state.pixelNumber % 200 > 120) throw std::runtime_error("shader failed");
+        return lambertShader_t::fromWorld(state, sp, s, eye);
+    }
+    pid_t parent;
+};
+
+// An output that throws at its n-th pixel.
+class throwingOutput_t : public recordingOutput_t {
+public:
+    bool putPixel(int x, int y, const color_t& c, float alpha, float depth) override {
+        if (static_cast<int>(calls.size()) + 1 == throwAt) throw std::runtime_error("output failed");
+        return recordingOutput_t::putPixel(x, y, c, alpha, depth);
+    }
+    int throwAt = 0;
+};
+
 typedef std::map<std::pair<int, int>, std::tuple<float, float, float, float, float>> image_t;
 
 image_t toImage(const recordingOutput_t& out) {
     image_t img;
-    for (const pixel_t& p : out.calls) img[{p.x, p.y}] = std::make_tuple(p.c.R, p.c.G, p.c.B, p.alpha, p.depth);
+    for (const pixel_t& p : out.calls)
+        img[{p.x, p.y}] = std::make_tuple(p.c.R, p.c.G, p.c.B, p.alpha, p.depth);
     return img;
 }
 
@@ -63,8 +88,9 @@ bool noChildLeft() {
 struct testScene_t {
     explicit testScene_t(bool qmc, const shader_t* override = nullptr)
         : cam(point3d_t(0, 0, 0), point3d_t(0, 0, -1), point3d_t(0, 1, 0), 200, 150, 1.2f, 0.05f, 4.0f, qmc),
-          shader(color_t(0.8f, 0.6f, 0.3f)), ball(point3d_t(0, 0, -4), 1.0f), small(point3d_t(1.2f, 0.6f, -3), 0.4f),
-          lamp(point3d_t(3, 4, 2), color_t(1.0f)), sky(color_t(0.1f, 0.2f, 0.4f)) {
+          shader(color_t(0.8f, 0.6f, 0.3f)), ball(point3d_t(0, 0, -4), 1.0f),
+          small(point3d_t(1.2f, 0.6f, -3), 0.4f), lamp(point3d_t(3, 4, 2), color_t(1.0f)),
+          sky(color_t(0.1f, 0.2f, 0.4f)) {
         const shader_t* s = override ? override : &shader;
         ball.setShader(s);
         small.setShader(s);
@@ -157,6 +183,59 @@ TEST(forkedScene, DeadWorkerLosesNothing) {
     EXPECT_TRUE(noChildLeft());
 }
 
+TEST(forkedScene, ThrowingOutputLeavesNoChildAndNoDescriptor) {
+    const int before = openDescriptors();
+    srand(7);
+    testScene_t t(false);
+    t.scene.setWorkers(3);
+    throwingOutput_t out;
+    out.throwAt = 7000;
+    testing::internal::CaptureStdout();
+    EXPECT_THROW(t.scene.render(out), std::runtime_error);
+    testing::internal::GetCapturedStdout();
+    EXPECT_EQ(out.calls.size(), 6999u);
+    EXPECT_TRUE(noChildLeft()) << "workers killed and reaped on the way out";
+    EXPECT_EQ(openDescriptors(), before) << "pipes closed";
+    EXPECT_EQ(t.scene.objectTree, nullptr);
+}
+
+TEST(forkedScene, WorkerExceptionNeverReturnsIntoTheHost) {
+    image_t reference = renderWith(1, false);
+    // Any process other than this one that comes back out of render writes
+    // its pid here: a worker whose exception unwound into the test's code.
+    int escaped[2];
+    ASSERT_EQ(pipe(escaped), 0);
+    const pid_t self = getpid();
+    throwingShader_t shader(color_t(0.8f, 0.6f, 0.3f), self);
+    srand(7);
+    myseed = 123212;
+    recordingOutput_t out;
+    {
+        testScene_t t(false, &shader);
+        t.scene.setWorkers(2);
+        testing::internal::CaptureStdout();
+        testing::internal::CaptureStderr();
+        try {
+            t.scene.render(out);
+        } catch (...) {
+        }
+        if (getpid() != self) {
+            const pid_t me = getpid();
+            (void)!write(escaped[1], &me, sizeof me);
+            _exit(0);
+        }
+        testing::internal::GetCapturedStdout();
+        const std::string err = testing::internal::GetCapturedStderr();
+        EXPECT_NE(err.find("stopped before finishing"), std::string::npos) << err;
+    }
+    close(escaped[1]);
+    pid_t who = 0;
+    EXPECT_EQ(read(escaped[0], &who, sizeof who), 0) << "process " << who << " escaped from render";
+    close(escaped[0]);
+    EXPECT_EQ(toImage(out), reference) << "the failed worker's blocks are rendered here";
+    EXPECT_TRUE(noChildLeft());
+}
+
 TEST(forkedScene, WithoutCameraRendersNothing) {
     forkedscene_t s;
     recordingOutput_t out;
@@ -188,4 +267,23 @@ TEST(threadedScene, RendersThroughTheProcessDriver) {
     threaded.render(out);
     testing::internal::GetCapturedStdout();
     EXPECT_EQ(toImage(out), reference);
+}
+
+TEST(threadedScene, RenderLeavesTheScenesOwnTreeAlone) {
+    srand(7);
+    myseed = 123212;
+    testScene_t t(false);
+    threadedscene_t threaded;
+    static_cast<scene_t&>(threaded) = static_cast<const scene_t&>(t.scene);
+    threaded.setWorkers(2);
+    geomeTree_t<object3d_t>* own = buildObjectTree(threaded.objects);
+    ASSERT_NE(own, nullptr);
+    threaded.objectTree = own;
+    recordingOutput_t out;
+    testing::internal::CaptureStdout();
+    threaded.render(out);
+    testing::internal::GetCapturedStdout();
+    EXPECT_EQ(out.calls.size(), 200u * 150u);
+    // Still this scene's, still alive: its destructor deletes it once.
+    EXPECT_EQ(threaded.objectTree, own);
 }

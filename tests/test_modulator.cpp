@@ -325,6 +325,14 @@ TEST(ModulatorTest, TubeProjection) {
     EXPECT_POINT_NEAR(imageMap(m, point3d_t(1, 1, 0), clipped), 0.375f, 0.5f, 0.0f, 1e-7f);
     // On the axis the azimuth is 0.
     EXPECT_POINT_EQ(imageMap(m, point3d_t(0, 0, 0.5f), clipped), 0.0f, 0.25f, 0.5f);
+
+    // The height is single precision: z + 1 is rounded to float before the
+    // halving, which a double evaluation would not do.
+    volatile float z = -6.29835881e-07f;
+    const float single = 1.0f - (z + 1.0f) * 0.5f;
+    const float doubled = static_cast<float>(1.0 - (static_cast<double>(z) + 1.0) * 0.5);
+    ASSERT_NE(single, doubled);
+    EXPECT_EQ(imageMap(m, point3d_t(0.5f, 0.25f, z), clipped).y, single);
 }
 
 TEST(ModulatorTest, SphereProjection) {

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <new>
+
 using namespace vexlar;
 
 namespace {
@@ -93,6 +96,25 @@ TEST(SurfacePointTest, DefaultZeroesWhatItSets) {
     EXPECT_FALSE(sp.hasUV);
     EXPECT_FALSE(sp.hasVertexColor);
     EXPECT_FALSE(sp.hasOrco);
+}
+
+TEST(SurfacePointTest, DefaultLeavesNothingIndeterminate) {
+    // The fields a hit fills start at 0, so that a record copied before any
+    // hit carries defined values. Built over garbage to show they are set.
+    alignas(surfacePoint_t) unsigned char raw[sizeof(surfacePoint_t)];
+    std::memset(raw, 0xA5, sizeof raw);
+    surfacePoint_t* sp = new (raw) surfacePoint_t();
+    EXPECT_EQ(sp->u, 0.0f);
+    EXPECT_EQ(sp->v, 0.0f);
+    EXPECT_EQ(sp->depth, 0.0f);
+    EXPECT_EQ(sp->object, nullptr);
+    EXPECT_EQ(sp->dudNU, 0.0f);
+    EXPECT_EQ(sp->dudNV, 0.0f);
+    EXPECT_EQ(sp->dvdNU, 0.0f);
+    EXPECT_EQ(sp->dvdNV, 0.0f);
+    surfacePoint_t copy(*sp);
+    EXPECT_EQ(copy.depth, 0.0f);
+    sp->~surfacePoint_t();
 }
 
 TEST(SurfacePointTest, FullConstructorAssignsInOrderAndBuildsTangents) {

@@ -118,6 +118,16 @@ TEST(PhotonMap, ThreeTimesKCandidatesShrinkTheRadius) {
     std::sort(ptrs.begin(), ptrs.end());
     for (int i = 0; i < 4; ++i) EXPECT_EQ(ptrs[i], &map.photons[i]); // the four nearest
 
+    // The shrink is a single-precision product: 0.6f * 0.95f = 0.569999993,
+    // where a double product would round to 0.570000052.
+    globalPhotonMap_t close(10.0f);
+    for (int i = 1; i <= 12; ++i) close.store(upPhoton(0.04f * static_cast<float>(i), 0, 0));
+    close.buildTree();
+    radius = 0.6f;
+    close.gather(point3d_t(0, 0, 0), up, found, 4, radius, 0.0f);
+    EXPECT_EQ(radius, 0.6f * 0.95f);
+    EXPECT_NE(radius, static_cast<float>(0.6f * 0.95));
+
     // K / n = 4 / 8 = 0.5 is not below 0.49: no shrink.
     globalPhotonMap_t half(10.0f);
     for (int i = 1; i <= 8; ++i) half.store(upPhoton(0.05f * static_cast<float>(i), 0, 0));

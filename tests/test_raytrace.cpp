@@ -238,6 +238,22 @@ TEST_F(RaytraceTest, FogBlendsByDistanceAndReplacesMisses) {
     EXPECT_NEAR(h.B, fh + (1 - fh) * 0.7f, 1e-5);
 }
 
+TEST_F(RaytraceTest, FogFactorMultipliesInSingleAndExponentiatesInDouble) {
+    // Against black fog a white colour becomes the fog factor itself. For
+    // these values the single- and double-precision products lead to
+    // different factors.
+    const float distance = 60.31f, density = 0.481f;
+    scene.setFog(density, color_t(0.0f));
+    color_t c(1.0f);
+    scene.fog_addToCol(distance, c);
+    const float product = -distance * density;
+    const float expected = static_cast<float>(std::exp(static_cast<double>(product)));
+    ASSERT_NE(expected, static_cast<float>(std::exp(-static_cast<double>(distance) * density)));
+    EXPECT_EQ(c.R, expected);
+    EXPECT_EQ(c.G, expected);
+    EXPECT_EQ(c.B, expected);
+}
+
 TEST_F(RaytraceTest, LightFlagsSelectDirectAndIndirectContributions) {
     lambertShader_t shader(color_t(0.0f), color_t(0.01f));
     sphere_t s(point3d_t(0, 0, -5), 1);
@@ -444,4 +460,65 @@ TEST_F(RaytraceTest, GatheringLeavesTheSurfaceOnTheSideOfTheViewer) {
     state.rayLevel = -1;
     color_t above = scene.raytrace(state, point3d_t(0, 1, -5), vector3d_t(0, -1, 0));
     EXPECT_FLOAT_EQ(above.R, 4.0f); // four gathering rays, each sees the dome's 1.0
+}
+
+namespace {
+
+/// Surface facing +z with the tangent frame set by the test.
+class framedObject_t : public fakeObject_t {
+public:
+    framedObject_t(const vector3d_t& u, const vector3d_t& v)
+        : fakeObject_t(bound_t(point3d_t(-100, -100, -100), point3d_t(100, 100, 100)), 5.0f), tu(u), tv(v) {}
+    bool shoot(renderState_t& state, surfacePoint_t& sp, const point3d_t& from, const vector3d_t& ray,
+               bool shadow, float dist) const override {
+        if (!fakeObject_t::shoot(state, sp, from, ray, shadow, dist)) return false;
+        sp.tangentU = tu;
+        sp.tangentV = tv;
+        return true;
+    }
+    vector3d_t tu, tv;
+};
+
+} // namespace
+
+TEST_F(RaytraceTest, GatheringDirectionsFollowTheStrataAndTheTangentFrame) {
+    // Only the camera ray (level 0) hits; every gathering ray reaches the
+    // background, which records its direction.
+    lambertShader_t shader(color_t(1.0f));
+    framedObject_t surface(vector3d_t(0, 1, 0), vector3d_t(-1, 0, 0));
+    surface.shader = &shader;
+    surface.accept = [](renderState_t& s) { return s.rayLevel == 0; };
+    scene.addObject(&surface);
+    std::vector<vector3d_t> dirs;
+    functionBackground_t bg([&dirs](const vector3d_t& d, renderState_t&) {
+        dirs.push_back(d);
+        return color_t(0.0f);
+    });
+    scene.setBackground(&bg);
+    const int n = 2;
+    const double U = 0.4, Phi = 1.3;
+    scene.setIndirect(true, n, 1.0f);
+    scene.setIndirectStrata(static_cast<float>(U), static_cast<float>(Phi));
+    treeScope_t tree(scene);
+
+    const std::int32_t seed = 90210;
+    myseed = seed;
+    state.rayLevel = -1;
+    scene.raytrace(state, origin, minusZ);
+    ASSERT_EQ(dirs.size(), static_cast<size_t>(n * n));
+    int draws = 0;
+    for (int i = 0; i < n; ++i)
+        for (int j = 0; j < n; ++j) {
+            const double xi1 = parkMiller(seed, ++draws) * std::ldexp(1.0, -31);
+            const double xi2 = parkMiller(seed, ++draws) * std::ldexp(1.0, -31);
+            const double t = (xi1 + i) * U, phi = (xi2 + j) * Phi;
+            // tangentU is +y, tangentV is -x, the normal +z.
+            const double s = std::sqrt(1 - t);
+            const vector3d_t& d = dirs[static_cast<size_t>(i * n + j)];
+            SCOPED_TRACE(::testing::Message() << "stratum " << i << ", " << j);
+            EXPECT_NEAR(d.x, -s * std::sin(phi), 2e-6);
+            EXPECT_NEAR(d.y, s * std::cos(phi), 2e-6);
+            EXPECT_NEAR(d.z, std::sqrt(t), 2e-6);
+        }
+    EXPECT_EQ(myseed, parkMiller(seed, 2 * n * n));
 }

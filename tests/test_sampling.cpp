@@ -255,6 +255,27 @@ TEST(CreateCS, PolesAndFrames) {
     expectBits(v, 0xBF2B240D, 0xBE8ACBDB, 0xBF31497F);
 }
 
+TEST(CreateCS, TinyHorizontalComponentsStillGiveAUnitFrame) {
+    // Normals a hair off the z axis (as left by chains of rotations): the
+    // squares of x and y underflow in single precision, to 0 or to a denormal.
+    vector3d_t u, v;
+    createCS(vector3d_t(1e-30f, 0, 1), u, v);
+    EXPECT_EQ(u, vector3d_t(0, -1, 0));
+    EXPECT_EQ(v, vector3d_t(1, 0, -1e-30f));
+    createCS(vector3d_t(0, -3e-25f, -1), u, v);
+    EXPECT_EQ(u, vector3d_t(-1, 0, 0));
+    EXPECT_EQ(v, vector3d_t(0, 1, -3e-25f));
+    for (vector3d_t n : {vector3d_t(1e-23f, 1e-23f, 1), vector3d_t(8.3e-23f, 0, -1),
+                         vector3d_t(-2e-20f, 5e-21f, 1), vector3d_t(1e-40f, -1e-40f, 1)}) {
+        createCS(n, u, v);
+        EXPECT_NEAR(u.length(), 1, 1e-6f) << n;
+        EXPECT_NEAR(v.length(), 1, 1e-6f) << n;
+        EXPECT_NEAR(u * n, 0, 1e-6f) << n;
+        EXPECT_NEAR(u * v, 0, 1e-6f) << n;
+        EXPECT_EQ(u.z, 0.0f) << n;
+    }
+}
+
 TEST(ShirleyDisc, KnownPoints) {
     float u, v;
     ShirleyDisc(0.5f, 0.5f, u, v);

@@ -178,13 +178,17 @@ TEST(SharedLibraryTest, MissingSymbolGivesNullAndOneErrorLine) {
     sharedlibrary_t lib(modulePath);
     ASSERT_TRUE(lib.isOpen());
     drainErrors();
+    testing::internal::CaptureStdout();
     testing::internal::CaptureStderr();
     EXPECT_EQ(lib.getSymbol("vexlarNoSuchSymbol"), nullptr);
     // The underscore-decorated name is not how symbols are named here.
     EXPECT_EQ(lib.getSymbol("_vexlarTestAnswer"), nullptr);
     const std::string err = testing::internal::GetCapturedStderr();
+    const std::string out = testing::internal::GetCapturedStdout();
     EXPECT_EQ(err, "dlerror: " + modulePath + ": undefined symbol: vexlarNoSuchSymbol\n" +
                        "dlerror: " + modulePath + ": undefined symbol: _vexlarTestAnswer\n");
+    EXPECT_EQ(out, "dyld: " + modulePath + ": undefined symbol: vexlarNoSuchSymbol\n" +
+                       "dyld: " + modulePath + ": undefined symbol: _vexlarTestAnswer\n");
     EXPECT_EQ(osxdlerror(), nullptr) << "the text was fetched by the error line";
     EXPECT_TRUE(lib.isOpen());
 }
@@ -193,9 +197,13 @@ TEST(SharedLibraryTest, MissingFileLeavesHandleClosedWithLoaderMessage) {
     drainErrors();
     bool opened = true;
     const std::string path = moduleDir + "/no-such-module.so";
+    testing::internal::CaptureStdout();
     const std::string err = captureOpenError(path, opened);
+    const std::string out = testing::internal::GetCapturedStdout();
     EXPECT_FALSE(opened);
-    EXPECT_EQ(err, "dlerror: " + path + ": cannot open shared object file: No such file or directory\n");
+    const std::string message = path + ": cannot open shared object file: No such file or directory";
+    EXPECT_EQ(err, "dlerror: " + message + "\n");
+    EXPECT_EQ(out, "dyld: " + message + "\n") << "the loader's message is shown on standard output too";
     EXPECT_EQ(osxdlerror(), nullptr);
 }
 
@@ -440,22 +448,30 @@ TEST(LoaderLayerTest, ErrorTextIsPrefixedCutAndFetchedOnce) {
 
 TEST(LoaderLayerTest, KindZeroPrefersTheLoadersOwnMessage) {
     drainErrors();
-    // No loader message pending: our text stays.
+    // No loader message pending: our text stays, the loader's empty one is shown.
+    testing::internal::CaptureStdout();
     osxerror(0, "Can not open \"%s\"", "/x");
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "dyld: \n");
     const char* err = osxdlerror();
     ASSERT_NE(err, nullptr);
     EXPECT_STREQ(err, "dlsimple: Can not open \"/x\"");
 
-    // A pending loader message replaces it whole.
+    // A pending loader message is shown and replaces our text whole.
+    const std::string loaderText =
+        "/nonexistent-dir/lib.so: cannot open shared object file: No such file or directory";
     ASSERT_EQ(dlopen("/nonexistent-dir/lib.so", RTLD_NOW), nullptr);
+    testing::internal::CaptureStdout();
     osxerror(0, "Can not open \"%s\"", "/x");
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "dyld: " + loaderText + "\n");
     err = osxdlerror();
     ASSERT_NE(err, nullptr);
-    EXPECT_STREQ(err, "/nonexistent-dir/lib.so: cannot open shared object file: No such file or directory");
+    EXPECT_EQ(std::string(err), loaderText);
 
-    // Kind below zero ignores the loader.
+    // Kind below zero ignores the loader and prints nothing.
     ASSERT_EQ(dlopen("/nonexistent-dir/lib.so", RTLD_NOW), nullptr);
+    testing::internal::CaptureStdout();
     osxerror(-1, "mine");
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
     err = osxdlerror();
     ASSERT_NE(err, nullptr);
     EXPECT_STREQ(err, "dlsimple: mine");

@@ -339,6 +339,28 @@ TEST_F(Targa, SixteenBitPixels) {
     EXPECT_EQ(img.alphaBits, 1);
 }
 
+TEST_F(Targa, FifteenBitPixelsTakeTwoBytes) {
+    // A 15-bit pixel is stored in a 16-bit word; its top bit is not alpha.
+    // Two pixels: red 31 green 0 blue 0 (top bit set), then blue 16.
+    tgaFile_t t;
+    t.width = 2;
+    t.height = 1;
+    t.depth = 15;
+    t.descriptor = 0x20;
+    t.data = bytes_t{0x00, 0xFC, 0x10, 0x00};
+    targaImg_t img;
+    ASSERT_TRUE(load(img, t.bytes())) << img.error;
+    EXPECT_EQ(img.bytesPerPixel, 2);
+    EXPECT_FALSE(img.hasAlpha);
+    expectPicture(img, 2, 1, {rgba_t{255, 0, 0, 255}, rgba_t{0, 0, 131, 255}}, "15-bit");
+
+    // Run-length: the run's pixel is two bytes as well.
+    t.type = 10;
+    t.data = bytes_t{0x81, 0xE0, 0x03};
+    ASSERT_TRUE(load(img, t.bytes())) << img.error;
+    expectPicture(img, 2, 1, {rgba_t{0, 255, 0, 255}, rgba_t{0, 255, 0, 255}}, "15-bit run");
+}
+
 TEST_F(Targa, FiveBitChannelsExpandByTruncation) {
     // Red 31, green 16, blue 1: 0x7E01 -> lo 0x01, hi 0x7E... composed below.
     unsigned v = (31u << 10) | (16u << 5) | 1u;
@@ -821,10 +843,30 @@ TEST_F(Targa, ReloadKeepsOrDropsThePreviousImage) {
     EXPECT_GT(img(1, 1).R, 0.0f);
     EXPECT_EQ(img(300, 300).R, 0.0f);
 
-    // A short header keeps it too.
-    EXPECT_FALSE(load(img, bytes_t{0, 0, 2}));
+    // A file that ends early is a read error, which drops the picture
+    // wherever the end falls: in the pixel rows (found before allocating),
+    // in the colour map, or within the header.
+    tgaFile_t cut = good;
+    cut.data.resize(9);
+    for (const bytes_t& b : {cut.bytes(), bytes_t{0, 0, 2}}) {
+        ASSERT_TRUE(load(img, good.bytes()));
+        EXPECT_FALSE(load(img, b));
+        EXPECT_EQ(img.error, kCorrupt);
+        EXPECT_EQ(img.image, nullptr);
+        EXPECT_EQ(img(0, 0).R, 0.0f);
+    }
+    tgaFile_t cutMap;
+    cutMap.type = 1;
+    cutMap.mapType = 1;
+    cutMap.mapLength = 4;
+    cutMap.mapEntrySize = 24;
+    cutMap.map = bytes_t{1, 2, 3, 4};
+    cutMap.depth = 8;
+    ASSERT_TRUE(load(img, good.bytes()));
+    EXPECT_FALSE(load(img, cutMap.bytes()));
     EXPECT_EQ(img.error, kCorrupt);
-    EXPECT_EQ(img.image, first);
+    EXPECT_EQ(img.image, nullptr);
+    ASSERT_TRUE(load(img, good.bytes()));
 
     // A bad index found while decoding drops it.
     tgaFile_t mapped;

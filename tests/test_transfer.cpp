@@ -2,11 +2,15 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <csignal>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
-#include <sys/time.h>
+#include <pthread.h>
+#include <sched.h>
+#include <sys/syscall.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
@@ -316,28 +320,57 @@ TEST_F(transferTest, SizesBeyondTheBufferAreRefused) {
 }
 
 namespace {
-void onAlarm(int) {}
+
+volatile sig_atomic_t alarms = 0;
+void onAlarm(int) {
+    alarms = alarms + 1;
+}
+
+// The scheduler state letter of thread `tid` of this process ('S' while it
+// sleeps in a blocking call), or 0 if it cannot be read.
+char threadState(pid_t tid) {
+    char path[64];
+    std::snprintf(path, sizeof path, "/proc/self/task/%d/stat", static_cast<int>(tid));
+    FILE* f = std::fopen(path, "r");
+    if (!f) return 0;
+    char line[512] = {};
+    const size_t n = std::fread(line, 1, sizeof line - 1, f);
+    std::fclose(f);
+    line[n] = '\0';
+    const char* close = std::strrchr(line, ')');
+    return (close && close[1] == ' ') ? close[2] : 0;
+}
+
 } // namespace
 
 TEST_F(transferTest, InterruptedReadIsRetried) {
     struct sigaction sa {};
     sa.sa_handler = onAlarm;
     sigemptyset(&sa.sa_mask);
-    sa.sa_flags = 0; // no SA_RESTART: read returns EINTR
+    sa.sa_flags = 0; // no SA_RESTART: a blocked read returns EINTR
     struct sigaction old {};
     ASSERT_EQ(sigaction(SIGALRM, &sa, &old), 0);
+    alarms = 0;
     pipe_t p;
     char out[4] = {'w', 'x', 'y', 'z'}, in[4] = {};
+    const pid_t readerTid = static_cast<pid_t>(syscall(SYS_gettid));
+    const pthread_t reader = pthread_self();
+    std::atomic<bool> returned{false};
+    // Interrupts the reader once it sleeps in read, waits until it sleeps
+    // again (it retried) or has given up, and only then sends the data.
     std::thread writer([&] {
-        usleep(200000);
+        while (threadState(readerTid) != 'S') sched_yield();
+        pthread_kill(reader, SIGALRM);
+        while (alarms == 0) sched_yield();
+        while (!returned && threadState(readerTid) != 'S') sched_yield();
         writePipe(p.writeFd, out, 4);
     });
-    itimerval timer{};
-    timer.it_value.tv_usec = 20000;
-    setitimer(ITIMER_REAL, &timer, nullptr);
-    EXPECT_EQ(readPipe(p.readFd, in, 4), 0);
+    const int result = readPipe(p.readFd, in, 4);
+    returned = true;
     writer.join();
     sigaction(SIGALRM, &old, nullptr);
+    EXPECT_EQ(alarms, 1);
+    EXPECT_EQ(result, 0) << "the interrupted read must be retried";
     EXPECT_EQ(0, std::memcmp(in, out, 4));
 }
 

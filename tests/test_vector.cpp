@@ -100,3 +100,17 @@ TEST(Vector, StreamFormats) {
     s << std::fixed << std::setprecision(9) << vector3d_t(0.1f, 0, 0);
     EXPECT_EQ(s.str(), "(0.100000001,0.000000000,0.000000000)");
 }
+
+TEST(Vector, ArraysAreConsecutiveFloats) {
+    // Mesh vertex arrays and the pixel buffers rely on this layout.
+    static_assert(sizeof(vector3d_t) == 3 * sizeof(float), "three floats");
+    static_assert(sizeof(point3d_t) == 3 * sizeof(float), "three floats");
+    static_assert(sizeof(point2d_t) == 2 * sizeof(float), "two floats");
+    point3d_t pts[2] = {point3d_t(1, 2, 3), point3d_t(4, 5, 6)};
+    float f[6];
+    std::memcpy(f, pts, sizeof f);
+    for (int i = 0; i < 6; ++i) EXPECT_EQ(f[i], static_cast<float>(i + 1));
+    point2d_t flat[2] = {point2d_t(7, 8), point2d_t(9, 10)};
+    std::memcpy(f, flat, sizeof flat);
+    EXPECT_EQ(f[3], 10.0f);
+}

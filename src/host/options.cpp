@@ -34,7 +34,7 @@ void declare(CLI::App& app, options_t& o, parsed_t& p) {
     app.get_formatter()->column_width(30);
     app.add_option("scene-file", o.sceneFile, "JSON scene description (default: the built-in demo scene)");
     app.add_option("-o,--output", o.output,
-                   "image to write, .png or .tga by extension (default: the scene's output.file, else render.png)");
+                   "image to write, .png or .tga (default: the scene's output.file, else render.png)");
     app.add_option("-j,--workers", o.workers, "worker processes; 1 renders in this process (default: all cores)")
         ->check(CLI::Range(1, 4096));
     app.add_option("--size", p.size, "image size in pixels, overriding the scene's camera.resolution")
@@ -45,15 +45,15 @@ void declare(CLI::App& app, options_t& o, parsed_t& p) {
                            ? std::string()
                            : std::string("expected WIDTHxHEIGHT such as 640x480");
             },
-            "WxH");
+            "");
     app.add_option("--region", p.region,
-                   "render only the pixels x0 <= x < x1, y0 <= y < y1 (rows from the top); the rest stays "
+                   "render only pixels x0 <= x < x1, y0 <= y < y1 (row 0 at the top); the rest stays "
                    "transparent black")
         ->type_name("X0 X1 Y0 Y1")
         ->expected(4);
     app.add_option("--set", p.sets,
-                   "override a camera, render or output setting by its JSON path, e.g. --set camera.focal=1.5 "
-                   "(repeatable)")
+                   "override a camera, render or output setting by its JSON path, "
+                   "e.g. camera.focal=1.5 (repeatable)")
         ->type_name("KEY=VALUE")
         ->expected(1)
         ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
@@ -62,7 +62,7 @@ void declare(CLI::App& app, options_t& o, parsed_t& p) {
                 std::size_t eq = s.find('=');
                 return (eq == std::string::npos || eq == 0) ? std::string("expected KEY=VALUE") : std::string();
             },
-            "KEY=VALUE");
+            "");
     app.add_option("--seed", o.seed, "seed of the random numbers and of the block order")
         ->check(CLI::Range(1, 2147483646));
     app.add_flag("--alpha", o.alpha, "save an alpha channel");

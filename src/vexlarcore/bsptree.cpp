@@ -321,7 +321,8 @@ flatTriangleTree_t::flatTriangleTree_t(const triangleTree_t* tree) {
 }
 
 int cheapPosition(const triangle_t& tri, const bound_t& bound, float pos, int axis) {
-    return classify(pack(tri), packedBox_t(bound), pos, axis);
+    // Other axis values read as z, as everywhere else in the tree code.
+    return classify(pack(tri), packedBox_t(bound), pos, (axis == 0 || axis == 1) ? axis : 2);
 }
 
 bool planeBoxOverlap(const vector3d_t& normal, float d, const point3d_t& maxbox) {

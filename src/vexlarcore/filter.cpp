@@ -74,7 +74,9 @@ void filterDOF_t::apply(cBuffer_t& image, fBuffer_t& depth, fBuffer_t& /*other*/
     const int w = std::min(image.resx, depth.resx);
     const int h = std::min(image.resy, depth.resy);
     const double sharpZone = static_cast<double>(focus) * static_cast<double>(scale) * 0.1;
-    const float threshold = static_cast<float>(static_cast<double>(focus) * 0.1);
+    // Only the blur radius below is computed in double precision; the depth
+    // tolerance of the blur window is a single-precision product.
+    const float threshold = focus * 0.1f;
 
     std::printf("Applying DOF filter ... ");
     std::fflush(stdout);

@@ -34,7 +34,9 @@ constexpr int floatsPerPixel = 5;
 struct counters_t {
     std::uint32_t rays, hitted, bcount, leafs, leafst;
 
-    static counters_t now() { return {vexlar::rays, vexlar::hitted, vexlar::bcount, vexlar::leafs, vexlar::leafst}; }
+    static counters_t now() {
+        return {vexlar::rays, vexlar::hitted, vexlar::bcount, vexlar::leafs, vexlar::leafst};
+    }
     counters_t since(const counters_t& start) const {
         return {rays - start.rays, hitted - start.hitted, bcount - start.bcount, leafs - start.leafs,
                 leafst - start.leafst};
@@ -98,6 +100,22 @@ void closeAndReap(worker_t& w, bool kill) {
     w.pid = -1;
 }
 
+// Kills and reaps every worker still running when render leaves, whichever
+// way it leaves (an exception from the output included), so that no worker
+// is left blocked on a pipe nobody reads.
+class poolGuard_t {
+public:
+    explicit poolGuard_t(std::vector<worker_t>& p) : pool(p) {}
+    ~poolGuard_t() {
+        for (worker_t& w : pool) closeAndReap(w, true);
+    }
+    poolGuard_t(const poolGuard_t&) = delete;
+    poolGuard_t& operator=(const poolGuard_t&) = delete;
+
+private:
+    std::vector<worker_t>& pool;
+};
+
 bool writeMessage(int fd, const blockHeader_t& h, const void* body, std::size_t bytes) {
     if (writePipe(fd, const_cast<blockHeader_t*>(&h), sizeof h) != 0) return false;
     return bytes == 0 || writePipe(fd, const_cast<void*>(body), static_cast<int>(bytes)) == 0;
@@ -157,6 +175,7 @@ void forkedscene_t::render(colorOutput_t& output) {
     };
 
     std::vector<worker_t> pool;
+    poolGuard_t poolGuard(pool);
     const int n = static_cast<int>(std::min<std::size_t>(static_cast<std::size_t>(workers), total));
     if (n > 1) {
         std::cout.flush();
@@ -176,15 +195,27 @@ void forkedscene_t::render(colorOutput_t& output) {
                 for (const worker_t& w : pool) close(w.fd);
                 std::signal(SIGINT, SIG_IGN);
                 std::signal(SIGPIPE, SIG_DFL);
-                const counters_t start = counters_t::now();
-                for (std::size_t i = static_cast<std::size_t>(k); i < total; i += static_cast<std::size_t>(n)) {
-                    blockHeader_t h = renderHere(i);
-                    if (!writeMessage(fds[1], h, recorder.pixels.data(), recorder.pixels.size() * sizeof(float)))
-                        _exit(1);
+                // Nothing may unwind out of here: an exception would carry
+                // this copy of the process back into the host's code. The
+                // worker ends instead, and its blocks are rendered again.
+                int status = 1;
+                try {
+                    const counters_t start = counters_t::now();
+                    bool ok = true;
+                    for (std::size_t i = static_cast<std::size_t>(k); ok && i < total;
+                         i += static_cast<std::size_t>(n)) {
+                        blockHeader_t h = renderHere(i);
+                        ok = writeMessage(fds[1], h, recorder.pixels.data(),
+                                          recorder.pixels.size() * sizeof(float));
+                    }
+                    if (ok) {
+                        counters_t c = counters_t::now().since(start);
+                        blockHeader_t h{countersMessage, 0, 0, 0, 0};
+                        if (writeMessage(fds[1], h, &c, sizeof c)) status = 0;
+                    }
+                } catch (...) {
                 }
-                counters_t c = counters_t::now().since(start);
-                blockHeader_t h{countersMessage, 0, 0, 0, 0};
-                _exit(writeMessage(fds[1], h, &c, sizeof c) ? 0 : 1);
+                _exit(status);
             }
             close(fds[1]);
             worker_t w;
@@ -200,6 +231,15 @@ void forkedscene_t::render(colorOutput_t& output) {
     auto abortAll = [&] {
         std::cout << "Aborted" << std::endl;
         for (worker_t& w : pool) closeAndReap(w, true);
+    };
+    // A block message must name one of the worker's own blocks, not yet
+    // delivered, with exactly that block's rectangle.
+    auto expected = [&](const worker_t& w, const blockHeader_t& h) {
+        if (h.index < 0 || static_cast<std::size_t>(h.index) >= total || h.index % n != w.number ||
+            done[static_cast<std::size_t>(h.index)])
+            return false;
+        const blockSpliter_t::region_t& r = blocks.regions[total - 1 - static_cast<std::size_t>(h.index)];
+        return h.x == r.realX && h.y == r.realY && h.w == r.realW && h.h == r.realH && h.w > 0 && h.h > 0;
     };
 
     std::vector<float> body;
@@ -232,10 +272,7 @@ void forkedscene_t::render(colorOutput_t& output) {
             }
             // A message that does not describe one of the worker's blocks
             // means the worker is broken: treat it as dead.
-            if (ok) {
-                ok = h.index >= 0 && static_cast<std::size_t>(h.index) < total && h.w > 0 && h.h > 0 &&
-                     h.w <= blocks.blockSize && h.h <= blocks.blockSize && !done[static_cast<std::size_t>(h.index)];
-            }
+            if (ok) ok = expected(w, h);
             if (ok) {
                 body.resize(static_cast<std::size_t>(h.w) * static_cast<std::size_t>(h.h) * floatsPerPixel);
                 ok = readPipe(w.fd, body.data(), static_cast<int>(body.size() * sizeof(float))) == 0;
@@ -256,7 +293,8 @@ void forkedscene_t::render(colorOutput_t& output) {
     if (leftover > 0 && n > 1) {
         for (const worker_t& w : pool)
             if (!w.finished)
-                std::cerr << "\nRender worker " << w.number << " stopped before finishing its blocks" << std::endl;
+                std::cerr << "\nRender worker " << w.number << " stopped before finishing its blocks"
+                          << std::endl;
         std::cerr << "Rendering the " << leftover << " unfinished blocks in this process" << std::endl;
     }
     for (std::size_t i = 0; i < total; ++i) {
@@ -280,6 +318,9 @@ threadedscene_t::~threadedscene_t() {}
 void threadedscene_t::render(colorOutput_t& output) {
     forkedscene_t driver;
     static_cast<scene_t&>(driver) = static_cast<const scene_t&>(*this);
+    // The copy must not take over a tree this scene may hold: the driver
+    // builds and destroys its own.
+    driver.objectTree = nullptr;
     driver.setWorkers(workers);
     driver.render(output);
     // Lights may have changed repeatFirst during set-up; keep what they left.

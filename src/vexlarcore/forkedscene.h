@@ -33,14 +33,21 @@ namespace vexlar {
 /// - A worker that dies loses nothing: its unfinished blocks are rendered in
 ///   this process afterwards, and a line on standard error says so.
 /// - Workers ignore SIGINT, so a Ctrl-C reaches the host's output (which
-///   then refuses the next pixel) rather than killing them one by one. This
-///   process ignores SIGPIPE while workers run.
+///   then refuses the next pixel) rather than killing them one by one.
+/// - A worker whose rendering throws ends (it never returns into the host's
+///   code); its blocks are rendered again here, as for a worker that died.
+///   A message that is cut short or names a block that is not the worker's
+///   also counts as the worker's death.
 /// - The statistics counters (rays, hitted, bcount, leafs, leafst) of the
 ///   workers are added to this process's at the end.
-/// - No worker outlives render and no descriptor is left open.
+/// - No worker outlives render and no descriptor is left open, also when
+///   the output throws: the workers are then killed and reaped before the
+///   exception leaves render.
 ///
 /// The output is called from this process only. Not for use from several
-/// threads at once.
+/// threads at once; since workers are forked, the host should not have other
+/// threads running (a forked worker holds only the calling thread, and locks
+/// other threads held stay locked in it).
 class forkedscene_t : public scene_t {
 public:
     /// Workers default to the number of online processors.

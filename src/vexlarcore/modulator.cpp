@@ -144,7 +144,8 @@ bool modulator_t::doMapping(const surfacePoint_t& sp, const vector3d_t& eye, poi
                 0.5;
         }
         texpt.x = static_cast<float>(u);
-        texpt.y = static_cast<float>(1.0 - (static_cast<double>(z) + 1.0) * 0.5);
+        // Only the azimuth is taken in double; the height stays single.
+        texpt.y = 1.0f - (z + 1.0f) * 0.5f;
         break;
     }
     case SPHERE: {

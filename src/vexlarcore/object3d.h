@@ -103,12 +103,14 @@ class surfacePoint_t {
 public:
     /// Zero vectors and points, black vertex colour, null `shader` and
     /// `origin`, all flags false. `u`, `v`, `depth`, `object` and the four
-    /// derivatives are left unset: a record that only receives a `shoot`
-    /// result needs nothing more.
+    /// derivatives are meant to be filled by a hit; they start at 0 (null
+    /// `object`) so that a record copied or read before any hit holds no
+    /// indeterminate values.
     surfacePoint_t()
-        : normal(0, 0, 0), tangentU(0, 0, 0), tangentV(0, 0, 0), geometricNormal(0, 0, 0), point(0, 0, 0),
-          orcoPoint(0, 0, 0), shader(nullptr), hasUV(false), hasVertexColor(false), hasOrco(false),
-          auxPoint(0, 0, 0), vertexColor(0, 0, 0), origin(nullptr) {}
+        : normal(0, 0, 0), tangentU(0, 0, 0), tangentV(0, 0, 0), geometricNormal(0, 0, 0), u(0), v(0),
+          point(0, 0, 0), orcoPoint(0, 0, 0), depth(0), object(nullptr), shader(nullptr), hasUV(false),
+          hasVertexColor(false), hasOrco(false), dudNU(0), dudNV(0), dvdNU(0), dvdNV(0), auxPoint(0, 0, 0),
+          vertexColor(0, 0, 0), origin(nullptr) {}
     /// Assigns the named fields, builds `tangentU`/`tangentV` from `normal`
     /// with `createCS`, sets the four derivatives to 0, `auxPoint` to zero
     /// and `origin` to null. The producer sets derivatives and `origin`

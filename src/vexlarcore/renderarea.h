@@ -21,7 +21,10 @@ class colorOutput_t;
 /// after the largest block no allocation happens.
 ///
 /// Buffers cover the bordered rectangle (X, Y, W, H), row-major: the pixel at
-/// image position (x, y) has index (y - Y) * W + (x - X).
+/// image position (x, y) has index (y - Y) * W + (x - X). checkResample and
+/// out expect each buffer to hold at least W * H entries, as getArea (and the
+/// scene's block renderer) leave them; an area shaped by hand must be sized
+/// the same way first.
 class renderArea_t {
 public:
     renderArea_t() : X(0), Y(0), W(0), H(0), realX(0), realY(0), realW(0), realH(0) {}

@@ -1,6 +1,7 @@
 #include "vexlarcore/sampling.h"
 
 #include <cmath>
+#include <limits>
 
 namespace vexlar {
 
@@ -62,8 +63,18 @@ void createCS(const vector3d_t& n, vector3d_t& u, vector3d_t& v) {
         v = vector3d_t(0.0f, 1.0f, 0.0f);
         return;
     }
-    float s = static_cast<float>(1.0 / std::sqrt(static_cast<double>(n.x * n.x + n.y * n.y)));
-    u = vector3d_t(n.y * s, -n.x * s, 0.0f);
+    float h = n.x * n.x + n.y * n.y;
+    if (h < std::numeric_limits<float>::min()) {
+        // Horizontal components below about 1e-19 square to a denormal or
+        // to 0 in single precision: the scale would be far off or infinite
+        // and the frame not unit length or NaN. Their squares are exact in
+        // double precision, and so is the direction of u.
+        double l = std::sqrt(static_cast<double>(n.x) * n.x + static_cast<double>(n.y) * n.y);
+        u = vector3d_t(static_cast<float>(n.y / l), static_cast<float>(-n.x / l), 0.0f);
+    } else {
+        float s = static_cast<float>(1.0 / std::sqrt(static_cast<double>(h)));
+        u = vector3d_t(n.y * s, -n.x * s, 0.0f);
+    }
     v = vector3d_t(-n.z * u.y, n.z * u.x, n.x * u.y - n.y * u.x);
 }
 

@@ -52,7 +52,9 @@ void fast_fresnel(const vector3d_t& v, const vector3d_t& n, float r0, float& Kr,
 
 /// Completes the unit vector n to a frame: u and v are unit, perpendicular to
 /// n and to each other, with v = n x u. For n = (0, 0, +-1) the frame is
-/// u = (+-1, 0, 0), v = (0, 1, 0).
+/// u = (+-1, 0, 0), v = (0, 1, 0). u is (n.y, -n.x, 0) scaled to unit length
+/// (taken in double precision when n.x and n.y are so small that their
+/// squares underflow in single precision).
 void createCS(const vector3d_t& n, vector3d_t& u, vector3d_t& v);
 
 /// Shirley's concentric mapping of (r1, r2) in [0, 1]^2 onto the unit disc;

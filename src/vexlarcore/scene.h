@@ -46,6 +46,10 @@ extern int pcount;
 /// adds `using scene_t::render;`. The protected steps below let a parallel
 /// driver reuse the tree building, light set-up, preliminary passes and
 /// per-block work.
+///
+/// Copying: a copy shares every pointer, `objectTree` included, and both
+/// destructors delete a tree they hold. Copy a scene only while it has no
+/// tree, that is outside `render` (the tree exists only during it).
 class scene_t {
 public:
     /// Empty lists and table, no camera, no tree, defaults as documented per
@@ -109,6 +113,8 @@ public:
     /// Colour with one bounce of gathered diffuse light at the first diffuse
     /// hit (only when `gathering` is false and indirect lighting is enabled).
     /// A hit without shader gives black and leaves hitDistance unchanged.
+    /// The squared-sine coordinate of each gathering direction is clamped
+    /// to [0, 1], so rounding at the last stratum cannot give a NaN ray.
     color_t raytrace_indir(renderState_t& state, const point3d_t& from, const vector3d_t& ray,
                            bool gathering) const;
     /// Sum of the lights' illuminate (those whose useDirect, or useIndirect
@@ -168,8 +174,9 @@ public:
     float getIndirectPower() const { return indirectPower; }
     float getIndirectStratumU() const { return indirectStratumU; }
     float getIndirectStratumPhi() const { return indirectStratumPhi; }
-    /// Exponent applied to every camera sample after exposure, the value
-    /// itself (not its reciprocal): 1 (the default) leaves colours linear.
+    /// Exponent applied to every camera sample after exposure and after
+    /// clamping each channel to [0, 1], the value itself (not its
+    /// reciprocal): 1 (the default) leaves colours linear.
     void setGamma(float g) { gamma = g; }
     float getGamma() const { return gamma; }
     /// Exposure: with e != 0 each channel X becomes 1 - exp(X * e), so e is

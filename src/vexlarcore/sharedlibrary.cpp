@@ -40,9 +40,12 @@ const char* osxerror(int kind, const char* format, ...) {
     }
     if (kind == 0) {
         // The loader's own explanation (which names the file and the reason)
-        // is more useful than ours, so it wins whenever it has one.
+        // is shown at once and, being more useful than ours, wins whenever it
+        // has one.
         const char* loaderMsg = dlerror();
-        if (loaderMsg && loaderMsg[0] != '\0') std::snprintf(errstr, errSize, "%s", loaderMsg);
+        if (!loaderMsg) loaderMsg = "";
+        std::printf("dyld: %s\n", loaderMsg);
+        if (loaderMsg[0] != '\0') std::snprintf(errstr, errSize, "%s", loaderMsg);
     }
     err_filled = 1;
     return nullptr;

@@ -8,6 +8,9 @@
 //    looks up symbols and unloads the library when its last copy goes;
 //  - listDir, the regular files of a directory as full paths.
 //
+// Failures the system loader explains (opening, looking up, unloading) also
+// print its message on standard output as "dyld: <message>".
+//
 // Thread safety: none. The error text and listDir's result list are
 // process-wide and unlocked; use all of this from one thread (the host's
 // start-up code).
@@ -31,9 +34,10 @@ inline void* dlProgramHandle() {
 /// kind > 0 fetches: returns the pending text, or null if there is none, and
 /// clears it (the returned buffer stays valid until the next record).
 /// kind <= 0 records "dlsimple: " followed by the printf-style message, cut
-/// to 255 characters; with kind exactly 0 the system loader's own pending
-/// message, when it has a non-empty one, replaces the whole text. Recording
-/// returns null.
+/// to 255 characters. With kind exactly 0 the system loader's own pending
+/// message is also printed on standard output as "dyld: <message>\n" (an
+/// empty message when it has none) and, when it is non-empty, replaces the
+/// whole text. Recording returns null.
 const char* osxerror(int kind, const char* format, ...)
 #if defined(__GNUC__)
     __attribute__((format(printf, 2, 3)))

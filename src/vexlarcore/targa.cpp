@@ -158,7 +158,7 @@ bool targaImg_t::Load(const char* name) {
     }
 
     unsigned char hdr[hdrSize];
-    if (std::fread(hdr, 1, hdrSize, file) != hdrSize) return fail(kCorrupt, false);
+    if (std::fread(hdr, 1, hdrSize, file) != hdrSize) return readError();
 
     const unsigned int type = hdr[hdrImageType];
     const unsigned int mapType = hdr[hdrMapType];
@@ -193,7 +193,7 @@ bool targaImg_t::Load(const char* name) {
     const std::uint64_t pixels = static_cast<std::uint64_t>(width) * height;
     if (pixels * 4 > static_cast<std::uint64_t>(INT_MAX)) return fail("Image too large", false);
 
-    if (!skipBytes(file, hdr[hdrIdLength])) return fail(kCorrupt, false);
+    if (!skipBytes(file, hdr[hdrIdLength])) return readError();
 
     const unsigned int entryBytes = (mapEntrySize + 7) / 8;
     if (colorMapped) {
@@ -207,7 +207,7 @@ bool targaImg_t::Load(const char* name) {
                 delete[] colorMap;
                 colorMap = nullptr;
                 mapLength = 0;
-                return fail(kCorrupt, false);
+                return readError();
             }
             if (entryBytes == 2) {
                 unpack555(in[0], in[1], out);
@@ -221,8 +221,7 @@ bool targaImg_t::Load(const char* name) {
         }
     } else if (mapType != 0 && mapEntries != 0) {
         // A map the image does not use still sits before the pixels.
-        if (!skipBytes(file, static_cast<unsigned long>(mapEntries) * entryBytes))
-            return fail(kCorrupt, false);
+        if (!skipBytes(file, static_cast<unsigned long>(mapEntries) * entryBytes)) return readError();
     }
 
     // Reject a file too short for its pixel data before allocating, so that a
@@ -232,11 +231,11 @@ bool targaImg_t::Load(const char* name) {
     const long here = std::ftell(file);
     if (here >= 0 && std::fseek(file, 0, SEEK_END) == 0) {
         const long end = std::ftell(file);
-        if (end < 0 || std::fseek(file, here, SEEK_SET) != 0) return fail(kCorrupt, false);
+        if (end < 0 || std::fseek(file, here, SEEK_SET) != 0) return readError();
         const std::uint64_t available = end > here ? static_cast<std::uint64_t>(end - here) : 0;
         const std::uint64_t needed =
             runLength ? (pixels + 127) / 128 * (1 + bytesPerPixel) : pixels * bytesPerPixel;
-        if (needed > available) return fail(kCorrupt, false);
+        if (needed > available) return readError();
     }
 
     delete image;

@@ -49,10 +49,12 @@
 //  - Truncation is detected before the image is allocated whenever the file
 //    size is known, so a short file with a huge header allocates nothing.
 //
-// State: a reader may Load several times. A failure found before the new
-// image is allocated (open, header, checks, colour map, size check) keeps
-// the previous image; a failure while decoding pixels frees it (`image`
-// null). Not thread-safe; concurrent look-ups on a loaded reader are fine.
+// State: a reader may Load several times. A file that cannot be opened, or
+// one rejected by the type, format, depth or size checks, keeps the previous
+// image. Every "Corrupted or unexpected end of file" failure (wherever the
+// file ends, even within the header) and a bad colour-map index free it
+// (`image` null), as a read error while decoding does. Not thread-safe;
+// concurrent look-ups on a loaded reader are fine.
 #ifndef VEXLARCORE_TARGA_H
 #define VEXLARCORE_TARGA_H
 

@@ -34,13 +34,17 @@ bool transferAll(int fd, void* buf, std::size_t bytes, bool writing) {
 bool writeAll(int fd, const void* buf, std::size_t bytes) {
     return transferAll(fd, const_cast<void*>(buf), bytes, true);
 }
-bool readAll(int fd, void* buf, std::size_t bytes) { return transferAll(fd, buf, bytes, false); }
+bool readAll(int fd, void* buf, std::size_t bytes) {
+    return transferAll(fd, buf, bytes, false);
+}
 
 template <class B> bool fits(const B& buf, int resx, int resy) {
     return buf.data != nullptr && resx >= 0 && resy >= 0 && resx <= buf.resx && resy <= buf.resy;
 }
 
-std::size_t pixels(int resx, int resy) { return static_cast<std::size_t>(resx) * static_cast<std::size_t>(resy); }
+std::size_t pixels(int resx, int resy) {
+    return static_cast<std::size_t>(resx) * static_cast<std::size_t>(resy);
+}
 
 // Rows start, start + step, ... of a buffer with `elemsPerRow` elements of
 // `elemSize` bytes per row; `rowBytes` bytes of each row are sent.
@@ -61,6 +65,8 @@ bool compressMessage(const void* data, std::size_t bytes, std::vector<unsigned c
     if (compress(message.data() + sizeof(std::uint32_t), &packed, static_cast<const Bytef*>(data),
                  static_cast<uLong>(bytes)) != Z_OK)
         return false;
+    // The length field has 32 bits; a longer message cannot be described.
+    if (packed > 0xFFFFFFFFu) return false;
     std::uint32_t length = static_cast<std::uint32_t>(packed);
     std::memcpy(message.data(), &length, sizeof length);
     message.resize(sizeof(std::uint32_t) + packed);
@@ -99,7 +105,9 @@ void copyRGB(unsigned char* dst, const unsigned char* src, int resx) {
     }
 }
 
-bool validWorkers(const pipeList_t& pipes, int n) { return n >= 1 && pipes.size() >= static_cast<std::size_t>(n); }
+bool validWorkers(const pipeList_t& pipes, int n) {
+    return n >= 1 && pipes.size() >= static_cast<std::size_t>(n);
+}
 
 } // namespace
 
@@ -116,13 +124,14 @@ int readPipe(int fd, void* buf, int len) {
 // ---- senders ----
 
 bool sendColor(const cBuffer_t& buf, int fd, int resx, int resy, int step, int start) {
-    return useZ ? sendZColor(buf, fd, resx, resy, step, start) : sendRAWColor(buf, fd, resx, resy, step, start);
+    return useZ ? sendZColor(buf, fd, resx, resy, step, start)
+                : sendRAWColor(buf, fd, resx, resy, step, start);
 }
 
 bool sendRAWColor(const cBuffer_t& buf, int fd, int resx, int resy, int step, int start) {
     if (!fits(buf, resx, resy)) return false;
-    return sendRows(buf.data, static_cast<std::size_t>(buf.resx) * 4, static_cast<std::size_t>(resx) * 4, fd, resy,
-                    step, start);
+    return sendRows(buf.data, static_cast<std::size_t>(buf.resx) * 4, static_cast<std::size_t>(resx) * 4, fd,
+                    resy, step, start);
 }
 
 bool sendZColor(const cBuffer_t& buf, int fd, int resx, int resy, int, int) {
@@ -131,7 +140,8 @@ bool sendZColor(const cBuffer_t& buf, int fd, int resx, int resy, int, int) {
 }
 
 bool sendFloat(const fBuffer_t& buf, int fd, int resx, int resy, int step, int start) {
-    return useZ ? sendZFloat(buf, fd, resx, resy, step, start) : sendRAWFloat(buf, fd, resx, resy, step, start);
+    return useZ ? sendZFloat(buf, fd, resx, resy, step, start)
+                : sendRAWFloat(buf, fd, resx, resy, step, start);
 }
 
 bool sendRAWFloat(const fBuffer_t& buf, int fd, int resx, int resy, int step, int start) {
@@ -282,7 +292,8 @@ bool mixFloat(fBuffer_t& buf, int resx, int resy, int n, pipeList_t pipes) {
 bool mixRAWFloat(fBuffer_t& buf, int resx, int resy, int n, pipeList_t pipes) {
     if (!validWorkers(pipes, n) || !fits(buf, resx, resy)) return false;
     for (int y = 0; y < resy; ++y) {
-        if (!readAll(pipes[y % n].first, &buf(0, y), static_cast<std::size_t>(resx) * sizeof(float))) return false;
+        if (!readAll(pipes[y % n].first, &buf(0, y), static_cast<std::size_t>(resx) * sizeof(float)))
+            return false;
     }
     return true;
 }
