@@ -86,8 +86,9 @@ bool noChildLeft() {
 // depth of field and adaptive anti-aliasing, so random draws and the
 // Halton sequences matter.
 struct testScene_t {
-    explicit testScene_t(bool qmc, const shader_t* override = nullptr)
-        : cam(point3d_t(0, 0, 0), point3d_t(0, 0, -1), point3d_t(0, 1, 0), 200, 150, 1.2f, 0.05f, 4.0f, qmc),
+    explicit testScene_t(bool qmc, const shader_t* override = nullptr, float aperture = 0.05f)
+        : cam(point3d_t(0, 0, 0), point3d_t(0, 0, -1), point3d_t(0, 1, 0), 200, 150, 1.2f, aperture, 4.0f,
+              qmc),
           shader(color_t(0.8f, 0.6f, 0.3f)), ball(point3d_t(0, 0, -4), 1.0f),
           small(point3d_t(1.2f, 0.6f, -3), 0.4f), lamp(point3d_t(3, 4, 2), color_t(1.0f)),
           sky(color_t(0.1f, 0.2f, 0.4f)) {
@@ -133,6 +134,30 @@ TEST(forkedScene, ImageDoesNotDependOnTheNumberOfWorkers) {
         EXPECT_EQ(renderWith(3, qmc), one);
         EXPECT_TRUE(noChildLeft());
     }
+}
+
+TEST(forkedScene, SameImageAsTheInProcessDriverWhenNothingIsRandom) {
+    // Without depth of field no random number is drawn, so every pixel must
+    // come out exactly as scene_t::render puts it, at the same position.
+    srand(7);
+    testScene_t forked(false, nullptr, 0.0f);
+    forked.scene.setWorkers(3);
+    recordingOutput_t outForked;
+    testing::internal::CaptureStdout();
+    forked.scene.render(outForked);
+    testing::internal::GetCapturedStdout();
+
+    srand(7);
+    testScene_t serial(false, nullptr, 0.0f);
+    scene_t plain(static_cast<const scene_t&>(serial.scene));
+    recordingOutput_t outPlain;
+    testing::internal::CaptureStdout();
+    plain.render(outPlain);
+    testing::internal::GetCapturedStdout();
+
+    ASSERT_EQ(outPlain.calls.size(), 200u * 150u);
+    EXPECT_EQ(outForked.calls.size(), outPlain.calls.size());
+    EXPECT_EQ(toImage(outForked), toImage(outPlain));
 }
 
 TEST(forkedScene, ProgressLineMatchesTheInProcessDriver) {

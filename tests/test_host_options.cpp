@@ -86,6 +86,11 @@ TEST(hostOptions, everyOptionIsRead) {
     EXPECT_TRUE(o.alpha && o.strict && o.quiet && o.stats);
     EXPECT_EQ(o.pluginDir, "/p");
 
+    // Options with values never swallow the scene file.
+    parse_t f = parse({"--set", "camera.resolution=[20, 10]", "--region", "0", "1", "0", "1", "s.json"});
+    ASSERT_EQ(f.status, -1) << f.err;
+    EXPECT_EQ(f.options.sceneFile, "s.json");
+    EXPECT_EQ(f.options.settings[0].second, "[20, 10]");
     parse_t l = parse({"--output=y.png", "--workers=1", "--quiet", "--list-plugins"});
     ASSERT_EQ(l.status, -1);
     EXPECT_EQ(l.options.output, "y.png");

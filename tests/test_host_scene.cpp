@@ -615,6 +615,9 @@ TEST_F(hostScene, relativeFilesResolveAgainstTheSceneFolder) {
     EXPECT_EQ(o->outputFile, dir.path + "/out/x.png");
     EXPECT_TRUE(o->saveAlpha);
     EXPECT_EQ(load(R"({"output": {"file": "/abs.png"}})", sceneOverrides_t(), dir.path)->outputFile, "/abs.png");
+    EXPECT_EQ(errorOf(R"({"output": {"file": "x.jpg"}})"),
+              "t.json:1:21: error: output.file: unsupported image format \"x.jpg\" (use a .png or .tga file name)");
+    EXPECT_TRUE(contains(errorOf(R"({"output": {"file": ""}})"), "output.file: the output file name is empty"));
     EXPECT_EQ(resolvePath("", "a.obj"), "a.obj");
     EXPECT_EQ(resolvePath("d/", "a.obj"), "d/a.obj");
     EXPECT_EQ(folderOf("a/b/c.json"), "a/b");
@@ -706,4 +709,25 @@ TEST_F(hostScene, theDemoSceneLoadsCleanly) {
     std::stringstream text;
     text << in.rdbuf();
     EXPECT_EQ(text.str(), demoSceneText());
+}
+
+TEST_F(hostScene, theDocumentedExampleIsTheSampleSceneAndLoadsCleanly) {
+    auto read = [](const std::string& path) {
+        std::ifstream in(path);
+        std::stringstream text;
+        text << in.rdbuf();
+        return text.str();
+    };
+    const std::string doc = read(std::string(VEXLAR_SOURCE_DIR) + "/docs/scene-format.md");
+    const std::size_t begin = doc.find("```json\n");
+    ASSERT_NE(begin, std::string::npos);
+    const std::size_t end = doc.find("```", begin + 8);
+    ASSERT_NE(end, std::string::npos);
+    const std::string example = doc.substr(begin + 8, end - begin - 8);
+    EXPECT_EQ(example, read(std::string(VEXLAR_SOURCE_DIR) + "/scenes/example.json"));
+    auto s = load(example, sceneOverrides_t(), std::string(VEXLAR_SOURCE_DIR) + "/scenes");
+    EXPECT_TRUE(s->warnings.empty()) << s->warnings[0];
+    EXPECT_EQ(s->objectList.size(), 5u);
+    EXPECT_EQ(s->filters.size(), 2u);
+    EXPECT_EQ(s->lightList.size(), 3u);
 }

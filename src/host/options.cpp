@@ -50,12 +50,14 @@ void declare(CLI::App& app, options_t& o, parsed_t& p) {
                    "render only pixels x0 <= x < x1, y0 <= y < y1 (row 0 at the top); the rest stays "
                    "transparent black")
         ->type_name("X0 X1 Y0 Y1")
-        ->expected(4);
+        ->expected(4)
+        ->allow_extra_args(false);
     app.add_option("--set", p.sets,
                    "override a camera, render or output setting by its JSON path, "
                    "e.g. camera.focal=1.5 (repeatable)")
         ->type_name("KEY=VALUE")
         ->expected(1)
+        ->allow_extra_args(false)
         ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
         ->check(
             [](const std::string& s) {

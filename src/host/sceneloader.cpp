@@ -6,6 +6,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "host/imagewrite.h"
 #include "host/meshload.h"
 #include "host/transform.h"
 #include "vexlarcore/forkedscene.h"
@@ -476,6 +477,8 @@ private:
         if (r.has("file")) {
             std::string file = r.text("file", "");
             if (file.empty()) diag.fail(at / "file", "the output file name is empty");
+            if (formatOf(file) == imageFormat_t::unknown)
+                diag.fail(at / "file", "unsupported image format \"" + file + "\" (use a .png or .tga file name)");
             out.outputFile = resolvePath(source.baseDir, file);
         }
         out.saveAlpha = r.flag("alpha", false);

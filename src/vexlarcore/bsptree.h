@@ -157,9 +157,11 @@ point3d_t face_get_pos(const triangle_t* const& tri);
 /// entirely on `side` (parallel ray, plane behind the origin, before tmin or
 /// beyond tmax).
 inline bool planeCrossInv(float pos, int axis, const point3d_t& from, const vector3d_t& invRay, float tmin,
-                          float tmax, float& where, int& side) {
-    const float o = axisValue(from, axis);
-    const float id = axisValue(invRay, axis);
+                          float tmax, float& where, int& side);
+
+/// planeCrossInv with the origin coordinate `o` and reciprocal `id` along the
+/// plane's axis already picked out.
+inline bool planeCrossAt(float pos, float o, float id, float tmin, float tmax, float& where, int& side) {
     side = (o >= pos) ? 1 : 0;
     const float t = (pos - o) * id;
     if (id == 0.0f || t < 0.0f) return false;
@@ -171,6 +173,11 @@ inline bool planeCrossInv(float pos, int axis, const point3d_t& from, const vect
     if (t > tmax) return false;
     where = t;
     return true;
+}
+
+inline bool planeCrossInv(float pos, int axis, const point3d_t& from, const vector3d_t& invRay, float tmin,
+                          float tmax, float& where, int& side) {
+    return planeCrossAt(pos, axisValue(from, axis), axisValue(invRay, axis), tmin, tmax, where, side);
 }
 
 /// The front-to-back walk shared by the tree iterators, written once for any
@@ -210,6 +217,12 @@ public:
         if (!box.cross(from, ray, enter, leave, dist)) return;
         invRay.set(ray.x != 0.0f ? 1.0f / ray.x : 0.0f, ray.y != 0.0f ? 1.0f / ray.y : 0.0f,
                    ray.z != 0.0f ? 1.0f / ray.z : 0.0f);
+        // Indexed copies, so a node's axis selects without branching.
+        const float o[3] = {from.x, from.y, from.z}, i[3] = {invRay.x, invRay.y, invRay.z};
+        for (int k = 0; k < 3; ++k) {
+            origin[k] = o[k];
+            inverse[k] = i[k];
+        }
         limit = (leave < dist) ? leave : dist;
         stack.swap(spareStack());
         stack.clear();
@@ -252,15 +265,27 @@ public:
     Access access;
 
 private:
+    float origin[3] = {0, 0, 0};
+    float inverse[3] = {0, 0, 0};
+
     void down(node_t node, float tmin, float tmax) {
         while (!access.isLeaf(node)) {
             float where = 0;
             int side = 0;
+            const int axis = access.axis(node);
+            // Axis values other than 0 and 1 read as z, as in planeCrossInv.
+            const int k = (axis == 0 || axis == 1) ? axis : 2;
             const bool crosses =
-                planeCrossInv(access.pos(node), access.axis(node), *from, invRay, tmin, tmax, where, side);
+                planeCrossAt(access.pos(node), origin[k], inverse[k], tmin, tmax, where, side);
             const node_t nearChild = side == 0 ? access.left(node) : access.right(node);
             if (crosses) {
-                stack.push_back(state_t{side == 0 ? access.right(node) : access.left(node), where, tmax});
+                // Filled field by field: building the record first and copying
+                // it makes the compiler stall on a store-to-load round trip.
+                stack.emplace_back();
+                state_t& far = stack.back();
+                far.node = side == 0 ? access.right(node) : access.left(node);
+                far.enter = where;
+                far.leave = tmax;
                 tmax = where;
             }
             node = nearChild;

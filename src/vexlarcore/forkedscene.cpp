@@ -254,6 +254,9 @@ void forkedscene_t::render(colorOutput_t& output) {
         if (fds.empty()) break;
         if (poll(fds.data(), fds.size(), -1) < 0) {
             if (errno == EINTR) continue;
+            // Cannot wait for the workers any more: stop them and render
+            // what they had not delivered here.
+            for (worker_t& w : pool) closeAndReap(w, true);
             break;
         }
         for (std::size_t i = 0; i < fds.size(); ++i) {

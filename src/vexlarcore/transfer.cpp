@@ -97,6 +97,11 @@ bool receiveZ(int fd, std::size_t expected, std::vector<unsigned char>& out) {
     return outLength == expected;
 }
 
+// memcpy that accepts the null pointers of empty images.
+void copyBytes(void* dst, const void* src, std::size_t bytes) {
+    if (bytes > 0) std::memcpy(dst, src, bytes);
+}
+
 void copyRGB(unsigned char* dst, const unsigned char* src, int resx) {
     for (int x = 0; x < resx; ++x) {
         dst[4 * x] = src[4 * x];
@@ -237,7 +242,7 @@ bool receiveZColor(cBuffer_t& buf, int resx, int resy, int fd) {
     if (!fits(buf, resx, resy)) return false;
     std::vector<unsigned char> image;
     if (!receiveZ(fd, pixels(resx, resy) * 4, image)) return false;
-    std::memcpy(buf.data, image.data(), image.size());
+    copyBytes(buf.data, image.data(), image.size());
     return true;
 }
 
@@ -254,7 +259,7 @@ bool receiveZOversample(Buffer_t<char>& buf, int resx, int resy, int fd) {
     if (!fits(buf, resx, resy)) return false;
     std::vector<unsigned char> flags;
     if (!receiveZ(fd, pixels(resx, resy), flags)) return false;
-    std::memcpy(buf.data, flags.data(), flags.size());
+    copyBytes(buf.data, flags.data(), flags.size());
     return true;
 }
 
@@ -305,7 +310,7 @@ bool mixZFloat(fBuffer_t& buf, int resx, int resy, int n, pipeList_t pipes) {
         if (!receiveZ(pipes[k].first, pixels(resx, resy) * sizeof(float), image)) return false;
         const std::size_t rowBytes = static_cast<std::size_t>(resx) * sizeof(float);
         for (int y = k; y < resy; y += n)
-            std::memcpy(&buf(0, y), image.data() + static_cast<std::size_t>(y) * rowBytes, rowBytes);
+            copyBytes(&buf(0, y), image.data() + static_cast<std::size_t>(y) * rowBytes, rowBytes);
     }
     return true;
 }
