@@ -224,10 +224,6 @@ bool scanLeaves(Walk& it, LeafRange leafRange, const void* skip, const point3d_t
     for (; it.current; it.next()) {
         const auto range = leafRange(it.current);
         for (const triangle_t* const* p = range.first; p != range.second; ++p) {
-            __builtin_prefetch(*p);
-            __builtin_prefetch(&(*p)->N);
-        }
-        for (const triangle_t* const* p = range.first; p != range.second; ++p) {
             const triangle_t* tr = *p;
             ++met;
             if (tr == skip || tr == best) continue;
