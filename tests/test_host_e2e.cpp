@@ -55,13 +55,18 @@ std::string slurp(const std::string& path) {
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-bool exists(const std::string& path) { return access(path.c_str(), F_OK) == 0; }
+bool exists(const std::string& path) {
+    return access(path.c_str(), F_OK) == 0;
+}
 
-bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+bool contains(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
 
 // Starts the program in `cwd` with its standard output on a pipe (returned
 // in `outFd`) and its standard error in the file `errPath`.
-pid_t start(const std::vector<std::string>& args, const std::string& cwd, int& outFd, const std::string& errPath) {
+pid_t start(const std::vector<std::string>& args, const std::string& cwd, int& outFd,
+            const std::string& errPath) {
     int fds[2];
     if (pipe(fds) != 0) return -1;
     pid_t pid = fork();
@@ -188,7 +193,8 @@ TEST_F(hostProgram, rendersMatchTheReferenceImages) {
             total += d;
             far += d > 8;
         }
-        EXPECT_LE(far, static_cast<long>(got.rgba.size() / 500)) << far << " channel values differ by more than 8";
+        EXPECT_LE(far, static_cast<long>(got.rgba.size() / 500))
+            << far << " channel values differ by more than 8";
         EXPECT_LT(double(total) / double(got.rgba.size()), 1.0);
     }
 }
@@ -222,9 +228,11 @@ TEST_F(hostProgram, flatColoursLandOnTheirPixels) {
 
 TEST_F(hostProgram, regionRendersOnlyItsRectangleAndTheSamePixels) {
     const std::string scene = dataDir + "/host_small.json";
-    image_t full = render(dir, {"-j", "1", "--set", "render.antialiasing.passes=0", "--alpha", scene}, "full.png");
-    image_t part = render(dir, {"-j", "2", "--set", "render.antialiasing.passes=0", "--alpha", "--region", "40",
-                                "110", "20", "70", scene},
+    image_t full =
+        render(dir, {"-j", "1", "--set", "render.antialiasing.passes=0", "--alpha", scene}, "full.png");
+    image_t part = render(dir,
+                          {"-j", "2", "--set", "render.antialiasing.passes=0", "--alpha", "--region", "40",
+                           "110", "20", "70", scene},
                           "part.png");
     ASSERT_EQ(part.width, 150);
     for (int y = 0; y < 100; ++y)
@@ -294,20 +302,31 @@ TEST_F(hostProgram, failuresPrintOneLineAndKeepTheEarlierImage) {
     };
     const std::string bad = "bad.json";
     std::vector<case_t> cases = {
-        {"", {"missing.json"}, "vexlar: error: cannot read scene file \"missing.json\": No such file or directory"},
+        {"",
+         {"missing.json"},
+         "vexlar: error: cannot read scene file \"missing.json\": No such file or directory"},
         {"{\n  \"camera\": {\n    \"focal\": 1.0,\n  }\n}", {}, "bad.json:4:3: error: invalid JSON: "},
-        {R"({"shaders": {"glass": {"type": "glas"}}})", {},
+        {R"({"shaders": {"glass": {"type": "glas"}}})",
+         {},
          "bad.json:1:32: error: shaders.glass.type: unknown shader type \"glas\" (known: constant, generic)"},
-        {R"({"objects": {"m": {"type": "mesh", "file": "nowhere.obj"}}})", {},
-         "error: objects.m.file: cannot read mesh file \"" + dir.path + "/nowhere.obj\": No such file or directory"},
+        {R"({"objects": {"m": {"type": "mesh", "file": "nowhere.obj"}}})",
+         {},
+         "error: objects.m.file: cannot read mesh file \"" + dir.path +
+             "/nowhere.obj\": No such file or directory"},
         {R"({"objects": {"b": {"type": "sphere"}, "i": {"type": "instance", "of": "b",
             "transform": {"scale": [1, 1, 0]}}}})",
-         {}, "error: objects.i.transform.scale: a scale of 0 flattens the object"},
+         {},
+         "error: objects.i.transform.scale: a scale of 0 flattens the object"},
         {R"({"objects": {"b": {"type": "sphere"}, "i": {"type": "instance", "of": "b",
             "transform": {"matrix": [1,0,0,0, 0,1,0,0, 0,0,0,0, 0,0,0,1]}}}})",
-         {}, "error: objects.i.transform: the transform is singular"},
-        {"{}", {"--plugins", dir.path + "/none"}, "vexlar: error: --plugins \"" + dir.path + "/none\": not a folder"},
-        {"{}", {"-o", "picture.jpg"}, "vexlar: error: cannot write \"picture.jpg\": unsupported image format"},
+         {},
+         "error: objects.i.transform: the transform is singular"},
+        {"{}",
+         {"--plugins", dir.path + "/none"},
+         "vexlar: error: --plugins \"" + dir.path + "/none\": not a folder"},
+        {"{}",
+         {"-o", "picture.jpg"},
+         "vexlar: error: cannot write \"picture.jpg\": unsupported image format"},
     };
     for (const case_t& c : cases) {
         SCOPED_TRACE(c.message);
@@ -321,9 +340,8 @@ TEST_F(hostProgram, failuresPrintOneLineAndKeepTheEarlierImage) {
         EXPECT_EQ(r.status, 1);
         EXPECT_TRUE(contains(r.err, c.message)) << r.err;
         // One line (warnings about the shaderless sphere aside).
-        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n') -
-                      (contains(r.err, "has no \"shader\"") ? 1 : 0),
-                  1)
+        EXPECT_EQ(
+            std::count(r.err.begin(), r.err.end(), '\n') - (contains(r.err, "has no \"shader\"") ? 1 : 0), 1)
             << r.err;
         EXPECT_EQ(slurp(target), "earlier image");
     }
@@ -348,8 +366,9 @@ TEST_F(hostProgram, strictTurnsWarningsIntoAnError) {
         "shaders": {"s": {"type": "constant", "colour_typo": [1, 0, 0]}}})");
     result_t lax = run({"-q", scene}, dir.path);
     EXPECT_EQ(lax.status, 0);
-    EXPECT_TRUE(contains(lax.err, "w.json:2:62: warning: shaders.s.colour_typo: unused parameter: the shader type "
-                                  "\"constant\" does not read it"))
+    EXPECT_TRUE(contains(lax.err,
+                         "w.json:2:62: warning: shaders.s.colour_typo: unused parameter: the shader type "
+                         "\"constant\" does not read it"))
         << lax.err;
     unlink((dir.path + "/render.png").c_str());
     result_t strict = run({"-q", "--strict", scene}, dir.path);
@@ -367,11 +386,13 @@ TEST_F(hostProgram, informationOptions) {
     EXPECT_EQ(version.out.rfind("vexlar ", 0), 0u);
     result_t list = run({"--list-plugins"}, dir.path);
     EXPECT_EQ(list.status, 0);
-    for (const char* type : {"generic", "constant", "point", "sun", "spot", "image", "clouds", "checker", "gradient"})
+    for (const char* type :
+         {"generic", "constant", "point", "sun", "spot", "image", "clouds", "checker", "gradient"})
         EXPECT_TRUE(contains(list.out, type)) << type;
     result_t stats = run({"-q", "--stats", dataDir + "/host_flat.json", "-o", "s.png"}, dir.path);
     EXPECT_EQ(stats.status, 0);
-    for (const char* line : {"Statistics (40 x 30 pixels", "render", "write", "total", "mesh rays", "counters: rays"})
+    for (const char* line :
+         {"Statistics (40 x 30 pixels", "render", "write", "total", "mesh rays", "counters: rays"})
         EXPECT_TRUE(contains(stats.out, line)) << stats.out;
 }
 
@@ -398,7 +419,8 @@ void interruptRender(const tempDir_t& dir, const std::string& workers) {
     int status = finish(pid, outFd, out);
     std::string err = slurp(errPath);
     EXPECT_EQ(status, 130) << err;
-    EXPECT_TRUE(contains(err, "vexlar: error: interrupted; the blocks finished so far are in \"big.partial.png\""))
+    EXPECT_TRUE(
+        contains(err, "vexlar: error: interrupted; the blocks finished so far are in \"big.partial.png\""))
         << err;
     EXPECT_FALSE(exists(dir.path + "/big.png"));
     image_t partial;
@@ -412,6 +434,10 @@ void interruptRender(const tempDir_t& dir, const std::string& workers) {
 
 } // namespace
 
-TEST_F(hostProgram, ctrlCSavesAPartialImageInProcess) { interruptRender(dir, "1"); }
+TEST_F(hostProgram, ctrlCSavesAPartialImageInProcess) {
+    interruptRender(dir, "1");
+}
 
-TEST_F(hostProgram, ctrlCSavesAPartialImageWithWorkers) { interruptRender(dir, "2"); }
+TEST_F(hostProgram, ctrlCSavesAPartialImageWithWorkers) {
+    interruptRender(dir, "2");
+}

@@ -31,7 +31,9 @@ parse_t parse(std::vector<std::string> args) {
     return p;
 }
 
-bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+bool contains(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
 
 // A usage error is one line on the error stream and status 2.
 void expectUsageError(const std::vector<std::string>& args, const std::string& part) {
@@ -62,9 +64,30 @@ TEST(hostOptions, defaults) {
 }
 
 TEST(hostOptions, everyOptionIsRead) {
-    parse_t p = parse({"-o", "x.tga", "-j", "3", "--size", "320x200", "--region", "1", "2", "3", "4", "--set",
-                       "camera.focal=2", "--set", "output.file=a=b.png", "--seed", "77", "--alpha", "--plugins",
-                       "/p", "--strict", "-q", "--stats", "scene.json"});
+    parse_t p = parse({"-o",
+                       "x.tga",
+                       "-j",
+                       "3",
+                       "--size",
+                       "320x200",
+                       "--region",
+                       "1",
+                       "2",
+                       "3",
+                       "4",
+                       "--set",
+                       "camera.focal=2",
+                       "--set",
+                       "output.file=a=b.png",
+                       "--seed",
+                       "77",
+                       "--alpha",
+                       "--plugins",
+                       "/p",
+                       "--strict",
+                       "-q",
+                       "--stats",
+                       "scene.json"});
     ASSERT_EQ(p.status, -1) << p.err;
     const options_t& o = p.options;
     EXPECT_EQ(o.sceneFile, "scene.json");

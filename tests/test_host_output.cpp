@@ -63,7 +63,9 @@ bool readPng(const std::string& path, int& w, int& h, std::vector<unsigned char>
     return ok;
 }
 
-const unsigned char* px(const cBuffer_t& b, int x, int y) { return b.data + 4 * (y * b.resx + x); }
+const unsigned char* px(const cBuffer_t& b, int x, int y) {
+    return b.data + 4 * (y * b.resx + x);
+}
 
 } // namespace
 
@@ -161,9 +163,11 @@ TEST(hostImage, tgaFileBytes) {
     std::string error;
     ASSERT_TRUE(saveImage(dir.path + "/x.tga", img, false, error)) << error;
     const std::string plain = slurp(dir.path + "/x.tga");
-    const unsigned char want[] = {0, 0, 2, 0, 0, 0, 0, 0, 0, 0, 0, 0, 2, 0, 1, 0, 24, 32, 0, 0, 255, 255, 0, 0};
+    const unsigned char want[] = {0, 0, 2, 0, 0,  0,  0, 0, 0,   0,   0, 0,
+                                  2, 0, 1, 0, 24, 32, 0, 0, 255, 255, 0, 0};
     ASSERT_EQ(plain.size(), sizeof want);
-    for (std::size_t i = 0; i < sizeof want; ++i) EXPECT_EQ(static_cast<unsigned char>(plain[i]), want[i]) << i;
+    for (std::size_t i = 0; i < sizeof want; ++i)
+        EXPECT_EQ(static_cast<unsigned char>(plain[i]), want[i]) << i;
     ASSERT_TRUE(saveImage(dir.path + "/y.tga", img, true, error)) << error;
     const std::string withAlpha = slurp(dir.path + "/y.tga");
     ASSERT_EQ(withAlpha.size(), 26u);
@@ -181,8 +185,9 @@ TEST(hostImage, failuresLeaveTheTargetAlone) {
     std::ofstream(target) << "earlier image";
     std::string error;
     EXPECT_FALSE(saveImage(dir.path + "/no/such/folder/x.png", img, false, error));
-    EXPECT_EQ(error.rfind("cannot write \"" + dir.path + "/no/such/folder/x.png\": No such file or directory", 0),
-              0u)
+    EXPECT_EQ(
+        error.rfind("cannot write \"" + dir.path + "/no/such/folder/x.png\": No such file or directory", 0),
+        0u)
         << error;
     EXPECT_FALSE(saveImage(dir.path + "/x.jpg", img, false, error));
     EXPECT_TRUE(error.find("unsupported image format") != std::string::npos);

@@ -48,7 +48,8 @@ protected:
         if (!plugins->has(pluginKind_t::shader, "generic")) GTEST_SKIP() << "standard plug-ins not built";
     }
 
-    static std::unique_ptr<loadedScene_t> load(const std::string& text, const sceneOverrides_t& o = sceneOverrides_t(),
+    static std::unique_ptr<loadedScene_t> load(const std::string& text,
+                                               const sceneOverrides_t& o = sceneOverrides_t(),
                                                const std::string& baseDir = "", int workers = 1) {
         sceneSource_t s;
         s.text = text;
@@ -83,7 +84,9 @@ std::string withObjects(const std::string& objects) {
     return std::string("{") + minimalShaders + R"(, "objects": )" + objects + "}";
 }
 
-bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+bool contains(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
 
 // A scratch folder, removed with its files.
 class tempDir_t {
@@ -113,7 +116,8 @@ TEST(hostDiagnostics, pathsPrintDottedAndAsPointers) {
 }
 
 TEST(hostDiagnostics, positionsOfValuesAndTheirNearestAncestor) {
-    const std::string text = "{\n  \"a\": {\"b\": [1, \n   {\"c\": \"x\\\"y\"}]},\n  // note\n  \"d\": /* x */ true\n}";
+    const std::string text =
+        "{\n  \"a\": {\"b\": [1, \n   {\"c\": \"x\\\"y\"}]},\n  // note\n  \"d\": /* x */ true\n}";
     jsonPositions_t pos;
     pos.index(text);
     textPos_t root = pos.find("");
@@ -142,7 +146,8 @@ TEST(hostDiagnostics, messagesNameFileLineColumnPathOrOption) {
     pos.index(text);
     pos.markOverride("/render", "--set render.gamma=2");
     diagnostics_t diag("s.json", &pos);
-    EXPECT_EQ(diag.errorText(jsonPath_t() / "camera" / "focal", "bad"), "s.json:1:22: error: camera.focal: bad");
+    EXPECT_EQ(diag.errorText(jsonPath_t() / "camera" / "focal", "bad"),
+              "s.json:1:22: error: camera.focal: bad");
     EXPECT_EQ(diag.errorText(jsonPath_t() / "render" / "gamma", "bad"),
               "--set render.gamma=2: error: render.gamma: bad");
     diag.warn(jsonPath_t() / "camera", "hm");
@@ -199,15 +204,16 @@ TEST(hostParams, unusableValuesAreErrorsNamingTheMember) {
         }
         return std::string();
     };
-    EXPECT_EQ(err(R"({"size": [1, 2]})"),
-              "t: error: shaders.g.size: expected a number, a string, true/false, or a point [x, y, z], found a list "
-              "of 2 values");
+    EXPECT_EQ(err(R"({"size": [1, 2]})"), "t: error: shaders.g.size: expected a number, a string, "
+                                          "true/false, or a point [x, y, z], found a list "
+                                          "of 2 values");
     EXPECT_EQ(err(R"({"color": [1, 2]})"),
               "t: error: shaders.g.color: expected a number, a string, true/false, or a colour [r, g, b] or "
               "[r, g, b, a], found a list of 2 values");
     EXPECT_TRUE(contains(err(R"({"x": {"a": 1}})"), "found an object"));
     EXPECT_TRUE(contains(err(R"({"x": null})"), "found null"));
-    EXPECT_TRUE(contains(err(R"({"from": [1, "a", 3]})"), "shaders.g.from[1]: expected a number, found a string"));
+    EXPECT_TRUE(
+        contains(err(R"({"from": [1, "a", 3]})"), "shaders.g.from[1]: expected a number, found a string"));
     EXPECT_EQ(err(R"({"x": 1e300})"), "t: error: shaders.g.x: number out of range");
 }
 
@@ -246,7 +252,8 @@ TEST(hostTransform, stepsApplyInOrderEachAfterThePrevious) {
     EXPECT_NEAR(p.z, 1.0f, 1e-6);
     p = transformOf(R"({"matrix": [1, 0, 0, 5, 0, 1, 0, 6, 0, 0, 1, 7, 0, 0, 0, 1]})") * point3d_t(0, 0, 0);
     EXPECT_FLOAT_EQ(p.y, 6.0f);
-    p = transformOf(R"({"matrix": [[2, 0, 0, 0], [0, 2, 0, 0], [0, 0, 2, 1], [0, 0, 0, 1]]})") * point3d_t(1, 1, 1);
+    p = transformOf(R"({"matrix": [[2, 0, 0, 0], [0, 2, 0, 0], [0, 0, 2, 1], [0, 0, 0, 1]]})") *
+        point3d_t(1, 1, 1);
     EXPECT_FLOAT_EQ(p.z, 3.0f);
     p = transformOf("[]") * point3d_t(1, 2, 3);
     EXPECT_FLOAT_EQ(p.y, 2.0f);
@@ -261,9 +268,12 @@ TEST(hostTransform, singularAndMalformedTransformsAreRefused) {
     EXPECT_TRUE(contains(transformError(R"({"matrix": [1,2,3,0, 2,4,6,0, 1,0,1,0, 0,0,0,1]})"), "singular"));
     EXPECT_TRUE(contains(transformError(R"({"matrix": [1,0,0,0, 0,1,0,0, 0,0,1,0, 0,0,1,1]})"),
                          "last row of the matrix must be 0 0 0 1"));
-    EXPECT_TRUE(contains(transformError(R"([{"shear": 1}])"), "transform[0]: unknown transform step \"shear\""));
-    EXPECT_TRUE(contains(transformError(R"([{"translate": [1, 2]}])"), "transform[0].translate: expected [x, y, z]"));
-    EXPECT_TRUE(contains(transformError(R"([{"translate": [0,0,0], "scale": 2}])"), "an object with 2 members"));
+    EXPECT_TRUE(
+        contains(transformError(R"([{"shear": 1}])"), "transform[0]: unknown transform step \"shear\""));
+    EXPECT_TRUE(
+        contains(transformError(R"([{"translate": [1, 2]}])"), "transform[0].translate: expected [x, y, z]"));
+    EXPECT_TRUE(
+        contains(transformError(R"([{"translate": [0,0,0], "scale": 2}])"), "an object with 2 members"));
     EXPECT_TRUE(contains(transformError(R"({"matrix": [1, 2, 3]})"), "expected a matrix of 16 numbers"));
     EXPECT_TRUE(contains(transformError("7"), "expected a list of steps or a matrix, found a number"));
     // Tiny but regular: allowed.
@@ -291,8 +301,8 @@ TEST(hostTransform, checkPlacementJudgesTheMatrixItself) {
 TEST(hostMesh, objTextGivesTrianglesAndTextureCoordinates) {
     meshData_t m;
     std::string error;
-    ASSERT_TRUE(parseObj("v 0 0 0\nv 1 0 0\nv 1 1 0\nv 0 1 0\nvt 0 0\nvt 1 0\nvt 1 1\nvt 0 1\nf 1/1 2/2 3/3 4/4\n", m,
-                         error))
+    ASSERT_TRUE(parseObj(
+        "v 0 0 0\nv 1 0 0\nv 1 1 0\nv 0 1 0\nvt 0 0\nvt 1 0\nvt 1 1\nvt 0 1\nf 1/1 2/2 3/3 4/4\n", m, error))
         << error;
     EXPECT_EQ(m.vertices.size(), 4u);
     ASSERT_EQ(m.faces.size(), 2u);
@@ -330,8 +340,9 @@ TEST_F(hostScene, syntaxErrorsGiveLineAndColumn) {
     EXPECT_FALSE(contains(e, "[json.exception"));
     e = errorOf("");
     EXPECT_EQ(e.rfind("t.json:1:1: error: invalid JSON", 0), 0u) << e;
-    EXPECT_EQ(errorOf("[1, 2]"), "t.json:1:1: error: (top level): a scene description is a JSON object { ... }, "
-                                 "found a list of 2 values");
+    EXPECT_EQ(errorOf("[1, 2]"),
+              "t.json:1:1: error: (top level): a scene description is a JSON object { ... }, "
+              "found a list of 2 values");
 }
 
 TEST_F(hostScene, emptyDescriptionUsesDefaults) {
@@ -389,21 +400,26 @@ TEST_F(hostScene, cameraSettings) {
 
 TEST_F(hostScene, cameraErrors) {
     EXPECT_EQ(errorOf(R"({"camera": {"type": "fisheye"}})"),
-              "t.json:1:21: error: camera.type: unknown camera type \"fisheye\" (known: perspective, orthographic)");
+              "t.json:1:21: error: camera.type: unknown camera type \"fisheye\" (known: perspective, "
+              "orthographic)");
     EXPECT_EQ(errorOf(R"({"camera": {"resolution": [0, 10]}})"),
-              "t.json:1:28: error: camera.resolution[0]: expected a whole number of pixels from 1 to 65535, found 0");
+              "t.json:1:28: error: camera.resolution[0]: expected a whole number of pixels from 1 to 65535, "
+              "found 0");
     EXPECT_TRUE(contains(errorOf(R"({"camera": {"resolution": [10.5, 10]}})"), "found 10.5"));
-    EXPECT_TRUE(contains(errorOf(R"({"camera": {"resolution": 10}})"), "expected [width, height], found a number"));
+    EXPECT_TRUE(
+        contains(errorOf(R"({"camera": {"resolution": 10}})"), "expected [width, height], found a number"));
     EXPECT_TRUE(contains(errorOf(R"({"camera": {"from": [0, 0, 0], "to": [0, 0, 0]}})"),
                          "camera.to: the camera looks at its own position"));
     EXPECT_TRUE(contains(errorOf(R"({"camera": {"from": [0, 0, 5], "to": [0, 0, 0], "up": [0, 0, 9]}})"),
                          "camera.up: the up point lies on the line of sight"));
     EXPECT_TRUE(contains(errorOf(R"({"camera": {"focal": 0}})"),
                          "camera.focal: expected a number greater than 0, found 0"));
-    EXPECT_TRUE(contains(errorOf(R"({"camera": {"aperture": -1}})"), "camera.aperture: expected a number of at least 0"));
+    EXPECT_TRUE(contains(errorOf(R"({"camera": {"aperture": -1}})"),
+                         "camera.aperture: expected a number of at least 0"));
     EXPECT_TRUE(contains(errorOf(R"({"camera": {"use_qmc": "yes"}})"),
                          "camera.use_qmc: expected true or false, found a string"));
-    EXPECT_TRUE(contains(errorOf(R"({"camera": []})"), "camera: expected an object { ... }, found a list of 0 values"));
+    EXPECT_TRUE(contains(errorOf(R"({"camera": []})"),
+                         "camera: expected an object { ... }, found a list of 0 values"));
 }
 
 TEST_F(hostScene, renderSettingsReachTheScene) {
@@ -445,8 +461,10 @@ TEST_F(hostScene, renderSettingsReachTheScene) {
 TEST_F(hostScene, renderErrors) {
     EXPECT_TRUE(contains(errorOf(R"({"render": {"ray_depth": 2.5}})"),
                          "render.ray_depth: expected a whole number from 0 to 1000, found 2.5"));
-    EXPECT_TRUE(contains(errorOf(R"({"render": {"gamma": 0}})"), "render.gamma: expected a number greater than 0"));
-    EXPECT_TRUE(contains(errorOf(R"({"render": {"seed": 0}})"), "render.seed: expected a whole number from 1 to"));
+    EXPECT_TRUE(
+        contains(errorOf(R"({"render": {"gamma": 0}})"), "render.gamma: expected a number greater than 0"));
+    EXPECT_TRUE(
+        contains(errorOf(R"({"render": {"seed": 0}})"), "render.seed: expected a whole number from 1 to"));
     EXPECT_TRUE(contains(errorOf(R"({"render": {"indirect": {"samples": 4, "stratum_u": 0.5}}})"),
                          "render.indirect.stratum_u: samples * stratum_u must not exceed 1 (4 * 0.5)"));
     EXPECT_TRUE(contains(errorOf(R"({"render": {"fog": {"color": [1, 1]}}})"),
@@ -484,10 +502,12 @@ TEST_F(hostScene, regionBecomesHalfPixelScreenBounds) {
     EXPECT_TRUE(inY(59));
     EXPECT_FALSE(inY(60));
 
-    EXPECT_TRUE(contains(errorOf(R"({"camera": {"resolution": [20, 10]}, "render": {"region": [0, 21, 0, 5]}})"),
-                         "render.region[1]: expected a whole pixel position from 0 to 20, found 21"));
-    EXPECT_TRUE(contains(errorOf(R"({"camera": {"resolution": [20, 10]}, "render": {"region": [5, 5, 0, 5]}})"),
-                         "render.region: the region is empty"));
+    EXPECT_TRUE(
+        contains(errorOf(R"({"camera": {"resolution": [20, 10]}, "render": {"region": [0, 21, 0, 5]}})"),
+                 "render.region[1]: expected a whole pixel position from 0 to 20, found 21"));
+    EXPECT_TRUE(
+        contains(errorOf(R"({"camera": {"resolution": [20, 10]}, "render": {"region": [5, 5, 0, 5]}})"),
+                 "render.region: the region is empty"));
 }
 
 TEST_F(hostScene, pluginObjectsAreBuiltByTypeName) {
@@ -507,8 +527,9 @@ TEST_F(hostScene, pluginObjectsAreBuiltByTypeName) {
 }
 
 TEST_F(hostScene, pluginErrorsNameTheObject) {
-    EXPECT_EQ(errorOf("{\"shaders\": {\n  \"glass\": {\"type\": \"glas\"}}}"),
-              "t.json:2:21: error: shaders.glass.type: unknown shader type \"glas\" (known: constant, generic)");
+    EXPECT_EQ(
+        errorOf("{\"shaders\": {\n  \"glass\": {\"type\": \"glas\"}}}"),
+        "t.json:2:21: error: shaders.glass.type: unknown shader type \"glas\" (known: constant, generic)");
     EXPECT_TRUE(contains(errorOf(R"({"lights": {"l": {"color": [1, 1, 1]}}})"),
                          "lights.l: light \"l\" has no \"type\""));
     EXPECT_TRUE(contains(errorOf(R"({"lights": {"l": {"type": 3}}})"), "lights.l.type: expected a string"));
@@ -525,14 +546,15 @@ TEST_F(hostScene, unusedParametersAndPluginWarningsAreReported) {
     auto s = load("{\"shaders\": {\"glass\": {\"type\": \"generic\",\n \"iorr\": 1.5, \"hard\": 0}}}");
     ASSERT_EQ(s->warnings.size(), 2u);
     EXPECT_TRUE(contains(s->warnings[0], "shaders.glass: shader \"glass\" (generic): ")) << s->warnings[0];
-    EXPECT_EQ(s->warnings[1],
-              "t.json:2:10: warning: shaders.glass.iorr: unused parameter: the shader type \"generic\" does not read it");
+    EXPECT_EQ(s->warnings[1], "t.json:2:10: warning: shaders.glass.iorr: unused parameter: the shader type "
+                              "\"generic\" does not read it");
 }
 
 TEST_F(hostScene, unknownSettingsAreWarnings) {
     auto s = load(R"({"render": {"antialias": 2}, "camera": {"fov": 50}, "extra": 1})");
     ASSERT_EQ(s->warnings.size(), 3u);
-    EXPECT_TRUE(contains(s->warnings[0], "camera.fov: unknown setting, ignored (known here: type, from, to, up,"));
+    EXPECT_TRUE(
+        contains(s->warnings[0], "camera.fov: unknown setting, ignored (known here: type, from, to, up,"));
     EXPECT_TRUE(contains(s->warnings[1], "render.antialias: unknown setting"));
     EXPECT_TRUE(contains(s->warnings[2], "t.json:1:62: warning: extra: unknown setting"));
 }
@@ -591,10 +613,11 @@ TEST_F(hostScene, objectErrors) {
     EXPECT_TRUE(contains(errorOf(withObjects(R"({"m": {"type": "mesh", "shader": "s",
                          "vertices": [[0,0,0],[1,0,0],[0,1,0]], "faces": [[0,1,2]], "auto_smooth": 200}})")),
                          "objects.m.auto_smooth: expected a number from 0 to 180"));
-    EXPECT_TRUE(contains(errorOf(withObjects(R"({"m": {"type": "mesh", "file": "nothing-here.obj", "shader": "s"}})"),
-                                 sceneOverrides_t(), "/nonexistent-folder"),
-                         "objects.m.file: cannot read mesh file \"/nonexistent-folder/nothing-here.obj\": No such "
-                         "file or directory"));
+    EXPECT_TRUE(
+        contains(errorOf(withObjects(R"({"m": {"type": "mesh", "file": "nothing-here.obj", "shader": "s"}})"),
+                         sceneOverrides_t(), "/nonexistent-folder"),
+                 "objects.m.file: cannot read mesh file \"/nonexistent-folder/nothing-here.obj\": No such "
+                 "file or directory"));
     auto s = load(withObjects(R"({"o": {"type": "sphere"}})"));
     ASSERT_EQ(s->warnings.size(), 1u);
     EXPECT_TRUE(contains(s->warnings[0], "objects.o: object \"o\" has no \"shader\"; it renders black"));
@@ -603,8 +626,8 @@ TEST_F(hostScene, objectErrors) {
 TEST_F(hostScene, relativeFilesResolveAgainstTheSceneFolder) {
     tempDir_t dir;
     dir.write("tri.obj", "v 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\n");
-    auto s = load(withObjects(R"({"m": {"type": "mesh", "file": "tri.obj", "shader": "s"}})") , sceneOverrides_t(),
-                  dir.path);
+    auto s = load(withObjects(R"({"m": {"type": "mesh", "file": "tri.obj", "shader": "s"}})"),
+                  sceneOverrides_t(), dir.path);
     ASSERT_EQ(s->objectList.size(), 1u);
     EXPECT_EQ(dynamic_cast<meshObject_t*>(s->objectList[0].second)->triangles.size(), 1u);
     dir.write("bad.obj", "v 0 0 0\n");
@@ -614,10 +637,13 @@ TEST_F(hostScene, relativeFilesResolveAgainstTheSceneFolder) {
     auto o = load(R"({"output": {"file": "out/x.png", "alpha": true}})", sceneOverrides_t(), dir.path);
     EXPECT_EQ(o->outputFile, dir.path + "/out/x.png");
     EXPECT_TRUE(o->saveAlpha);
-    EXPECT_EQ(load(R"({"output": {"file": "/abs.png"}})", sceneOverrides_t(), dir.path)->outputFile, "/abs.png");
-    EXPECT_EQ(errorOf(R"({"output": {"file": "x.jpg"}})"),
-              "t.json:1:21: error: output.file: unsupported image format \"x.jpg\" (use a .png or .tga file name)");
-    EXPECT_TRUE(contains(errorOf(R"({"output": {"file": ""}})"), "output.file: the output file name is empty"));
+    EXPECT_EQ(load(R"({"output": {"file": "/abs.png"}})", sceneOverrides_t(), dir.path)->outputFile,
+              "/abs.png");
+    EXPECT_EQ(
+        errorOf(R"({"output": {"file": "x.jpg"}})"),
+        "t.json:1:21: error: output.file: unsupported image format \"x.jpg\" (use a .png or .tga file name)");
+    EXPECT_TRUE(
+        contains(errorOf(R"({"output": {"file": ""}})"), "output.file: the output file name is empty"));
     EXPECT_EQ(resolvePath("", "a.obj"), "a.obj");
     EXPECT_EQ(resolvePath("d/", "a.obj"), "d/a.obj");
     EXPECT_EQ(folderOf("a/b/c.json"), "a/b");
@@ -642,7 +668,8 @@ TEST_F(hostScene, filters) {
     EXPECT_FLOAT_EQ(an->maxDelta, 0.2f);
     EXPECT_TRUE(contains(errorOf(R"({"filters": [{"type": "blur"}]})"),
                          "filters[0].type: unknown filter type \"blur\" (known: dof, antinoise)"));
-    EXPECT_TRUE(contains(errorOf(R"({"filters": [{"type": "dof"}]})"), "filters[0]: a dof filter needs \"focus\""));
+    EXPECT_TRUE(
+        contains(errorOf(R"({"filters": [{"type": "dof"}]})"), "filters[0]: a dof filter needs \"focus\""));
     EXPECT_TRUE(contains(errorOf(R"({"filters": {"type": "dof"}})"), "filters: expected a list of filters"));
 }
 
@@ -665,20 +692,22 @@ TEST_F(hostScene, commandLineOverrides) {
 
     sceneOverrides_t bad;
     bad.settings = {{"objects.ball.radius", "2"}};
-    EXPECT_TRUE(contains(errorOf("{}", bad), "--set objects.ball.radius=2: error: expected a setting below camera"));
+    EXPECT_TRUE(
+        contains(errorOf("{}", bad), "--set objects.ball.radius=2: error: expected a setting below camera"));
     bad.settings = {{"camera", "2"}};
     EXPECT_TRUE(contains(errorOf("{}", bad), "--set camera=2: error: expected a setting below"));
     bad.settings = {{"camera.from.x", "2"}};
     EXPECT_EQ(errorOf(R"({"camera": {"from": [0, 0, 1]}})", bad),
               "--set camera.from.x=2: error: camera.from is not an object");
     bad.settings = {{"camera.focal", "abc"}};
-    EXPECT_EQ(errorOf("{}", bad), "--set camera.focal=abc: error: camera.focal: expected a number, found a string");
+    EXPECT_EQ(errorOf("{}", bad),
+              "--set camera.focal=abc: error: camera.focal: expected a number, found a string");
     sceneOverrides_t region;
     region.hasRegion = true;
     region.region[1] = 700;
     region.region[3] = 1;
-    EXPECT_EQ(errorOf("{}", region),
-              "--region 0 700 0 1: error: render.region[1]: expected a whole pixel position from 0 to 640, found 700");
+    EXPECT_EQ(errorOf("{}", region), "--region 0 700 0 1: error: render.region[1]: expected a whole pixel "
+                                     "position from 0 to 640, found 700");
     sceneOverrides_t size;
     size.width = 20;
     size.height = 10;

@@ -27,7 +27,9 @@ namespace {
 
 volatile std::sig_atomic_t interrupted = 0;
 
-extern "C" void onInterrupt(int) { interrupted = 1; }
+extern "C" void onInterrupt(int) {
+    interrupted = 1;
+}
 
 // The first Ctrl-C asks the render to stop (the sink refuses the next
 // pixel); the handler then resets itself, so a second one ends the program
@@ -81,7 +83,8 @@ sceneSource_t sourceFor(const options_t& opt) {
     if (opt.sceneFile.empty()) return demoSceneSource();
     sceneSource_t s;
     std::string error;
-    if (isDirectory(opt.sceneFile)) failRun("cannot read scene file \"" + opt.sceneFile + "\": it is a folder");
+    if (isDirectory(opt.sceneFile))
+        failRun("cannot read scene file \"" + opt.sceneFile + "\": it is a folder");
     if (!readFile(opt.sceneFile, s.text, error))
         failRun("cannot read scene file \"" + opt.sceneFile + "\": " + error);
     s.label = opt.sceneFile;
@@ -134,11 +137,14 @@ int renderScene(const options_t& opt) {
             myseed = seed;
             std::srand(static_cast<unsigned>(seed));
         }
-        outputPath = !opt.output.empty() ? opt.output : !loaded->outputFile.empty() ? loaded->outputFile : "render.png";
+        outputPath = !opt.output.empty()           ? opt.output
+                     : !loaded->outputFile.empty() ? loaded->outputFile
+                                                   : "render.png";
         alpha = opt.alpha || loaded->saveAlpha;
         imageFormat_t format = formatOf(outputPath);
         if (format == imageFormat_t::unknown)
-            failRun("cannot write \"" + outputPath + "\": unsupported image format (use a .png or .tga file name)");
+            failRun("cannot write \"" + outputPath +
+                    "\": unsupported image format (use a .png or .tga file name)");
         // Found out before rendering that the output cannot be written, not after.
         atomicFile_t file;
         std::string error;
@@ -168,9 +174,11 @@ int renderScene(const options_t& opt) {
         clock.stop();
     }
     if (!opt.quiet)
-        std::cout << "vexlar: wrote " << outputPath << " (" << loaded->width << " x " << loaded->height << ")\n";
+        std::cout << "vexlar: wrote " << outputPath << " (" << loaded->width << " x " << loaded->height
+                  << ")\n";
     if (opt.stats)
-        clock.report(std::cout, counters_t::now().since(startCounters), loaded->width, loaded->height, opt.workers);
+        clock.report(std::cout, counters_t::now().since(startCounters), loaded->width, loaded->height,
+                     opt.workers);
     return exitOk;
 }
 

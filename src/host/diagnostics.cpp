@@ -82,8 +82,8 @@ public:
         if (c == '[') return array(pointer, depth);
         if (c == '"') return string(nullptr);
         // Numbers and the literals true, false, null.
-        while (pos < text.size() && (std::isalnum(static_cast<unsigned char>(text[pos])) || text[pos] == '-' ||
-                                     text[pos] == '+' || text[pos] == '.'))
+        while (pos < text.size() && (std::isalnum(static_cast<unsigned char>(text[pos])) ||
+                                     text[pos] == '-' || text[pos] == '+' || text[pos] == '.'))
             ++pos;
         return true;
     }
@@ -149,12 +149,25 @@ private:
                 char e = text[pos++];
                 if (decoded) {
                     switch (e) {
-                    case 'n': *decoded += '\n'; break;
-                    case 't': *decoded += '\t'; break;
-                    case '"': *decoded += '"'; break;
-                    case '\\': *decoded += '\\'; break;
-                    case '/': *decoded += '/'; break;
-                    default: *decoded += '\\'; *decoded += e; break;
+                    case 'n':
+                        *decoded += '\n';
+                        break;
+                    case 't':
+                        *decoded += '\t';
+                        break;
+                    case '"':
+                        *decoded += '"';
+                        break;
+                    case '\\':
+                        *decoded += '\\';
+                        break;
+                    case '/':
+                        *decoded += '/';
+                        break;
+                    default:
+                        *decoded += '\\';
+                        *decoded += e;
+                        break;
                     }
                 }
                 continue;
@@ -288,7 +301,9 @@ void diagnostics_t::warn(const jsonPath_t& at, const std::string& message) {
     kept.push_back(place(at) + "warning: " + at.dotted() + ": " + message);
 }
 
-void diagnostics_t::failFile(const std::string& message) const { throw sceneError_t(name + ": error: " + message); }
+void diagnostics_t::failFile(const std::string& message) const {
+    throw sceneError_t(name + ": error: " + message);
+}
 
 } // namespace host
 } // namespace vexlar

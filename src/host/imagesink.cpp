@@ -16,7 +16,8 @@ float tame(float v) {
 
 } // namespace
 
-imageSink_t::imageSink_t(int width, int height, const pixelRect_t& keep, const volatile std::sig_atomic_t* stop)
+imageSink_t::imageSink_t(int width, int height, const pixelRect_t& keep,
+                         const volatile std::sig_atomic_t* stop)
     : colour(width, height), depth(width, height), keep(keep), stop(stop) {
     const std::size_t n = static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
     for (std::size_t i = 0; i < 4 * n; ++i) colour.data[i] = 0;

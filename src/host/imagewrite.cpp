@@ -28,7 +28,9 @@ std::string lowerExtension(const std::string& path) {
     return ext;
 }
 
-std::string systemError() { return std::strerror(errno); }
+std::string systemError() {
+    return std::strerror(errno);
+}
 
 } // namespace
 
@@ -46,7 +48,9 @@ std::string partialName(const std::string& path) {
     return path.substr(0, dot) + ".partial" + path.substr(dot);
 }
 
-atomicFile_t::~atomicFile_t() { discard(); }
+atomicFile_t::~atomicFile_t() {
+    discard();
+}
 
 bool atomicFile_t::open(const std::string& targetPath, std::string& error) {
     discard();
@@ -124,8 +128,8 @@ void pngWarning(png_structp, png_const_charp) {}
 
 // Kept free of objects with destructors: libpng reports errors by
 // longjmp, which would skip them.
-bool writePngRaw(std::FILE* out, const unsigned char* rgba, int width, int height, bool alpha, unsigned char* row,
-                 pngFailure_t& failure) {
+bool writePngRaw(std::FILE* out, const unsigned char* rgba, int width, int height, bool alpha,
+                 unsigned char* row, pngFailure_t& failure) {
     png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &failure, pngError, pngWarning);
     if (!png) {
         std::snprintf(failure.message, sizeof failure.message, "out of memory");
@@ -151,7 +155,8 @@ bool writePngRaw(std::FILE* out, const unsigned char* rgba, int width, int heigh
         const unsigned char* src = rgba + static_cast<std::size_t>(y) * static_cast<std::size_t>(width) * 4;
         for (int x = 0; x < width; ++x)
             for (int c = 0; c < channels; ++c)
-                row[static_cast<std::size_t>(x) * static_cast<std::size_t>(channels) + static_cast<std::size_t>(c)] =
+                row[static_cast<std::size_t>(x) * static_cast<std::size_t>(channels) +
+                    static_cast<std::size_t>(c)] =
                     src[4 * static_cast<std::size_t>(x) + static_cast<std::size_t>(c)];
         png_write_row(png, row);
     }
@@ -177,7 +182,8 @@ bool writePng(std::FILE* out, const cBuffer_t& image, bool alpha, std::string& e
     return true;
 }
 
-bool writeImageTo(atomicFile_t& file, const cBuffer_t& image, imageFormat_t format, bool alpha, std::string& error) {
+bool writeImageTo(atomicFile_t& file, const cBuffer_t& image, imageFormat_t format, bool alpha,
+                  std::string& error) {
     if (format == imageFormat_t::png) {
         std::FILE* out = std::fopen(file.tempPath().c_str(), "wb");
         if (!out) {

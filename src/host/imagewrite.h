@@ -51,7 +51,8 @@ bool writePng(std::FILE* out, const cBuffer_t& image, bool alpha, std::string& e
 
 /// Writes `image` to the temporary file of `file` in `format` (the TGA
 /// writer prints its "Saving Targa file as ..." line on standard output).
-bool writeImageTo(atomicFile_t& file, const cBuffer_t& image, imageFormat_t format, bool alpha, std::string& error);
+bool writeImageTo(atomicFile_t& file, const cBuffer_t& image, imageFormat_t format, bool alpha,
+                  std::string& error);
 
 /// Opens a temporary file beside `path`, writes and commits. The message in
 /// `error` names the file.

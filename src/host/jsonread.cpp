@@ -12,15 +12,22 @@ namespace host {
 
 std::string describeKind(const json& value) {
     switch (value.type()) {
-    case json::value_t::null: return "null";
-    case json::value_t::boolean: return "a boolean";
-    case json::value_t::string: return "a string";
-    case json::value_t::array: return "a list of " + std::to_string(value.size()) + " values";
-    case json::value_t::object: return "an object";
+    case json::value_t::null:
+        return "null";
+    case json::value_t::boolean:
+        return "a boolean";
+    case json::value_t::string:
+        return "a string";
+    case json::value_t::array:
+        return "a list of " + std::to_string(value.size()) + " values";
+    case json::value_t::object:
+        return "an object";
     case json::value_t::number_integer:
     case json::value_t::number_unsigned:
-    case json::value_t::number_float: return "a number";
-    default: return "an unsupported value";
+    case json::value_t::number_float:
+        return "a number";
+    default:
+        return "an unsupported value";
     }
 }
 
@@ -59,7 +66,9 @@ sectionReader_t::sectionReader_t(const json& object, jsonPath_t at, diagnostics_
     if (!object.is_object()) diag.fail(this->at, "expected an object { ... }, found " + describeKind(object));
 }
 
-bool sectionReader_t::has(const std::string& key) const { return object.contains(key); }
+bool sectionReader_t::has(const std::string& key) const {
+    return object.contains(key);
+}
 
 const json* sectionReader_t::member(const std::string& key) {
     if (std::find(known.begin(), known.end(), key) == known.end()) known.push_back(key);
@@ -69,7 +78,9 @@ const json* sectionReader_t::member(const std::string& key) {
     return &*it;
 }
 
-void sectionReader_t::accept(const std::string& key) { member(key); }
+void sectionReader_t::accept(const std::string& key) {
+    member(key);
+}
 
 float sectionReader_t::number(const std::string& key, float def, float lo, float hi) {
     const json* v = member(key);
@@ -101,8 +112,9 @@ int sectionReader_t::integer(const std::string& key, int def, int lo, int hi) {
     if (!v) return def;
     double d = v->is_number() ? v->get<double>() : 0.5;
     if (!v->is_number() || std::floor(d) != d || d < lo || d > hi)
-        diag.fail(at / key, "expected a whole number from " + std::to_string(lo) + " to " + std::to_string(hi) +
-                                ", found " + (v->is_number() ? v->dump() : describeKind(*v)));
+        diag.fail(at / key, "expected a whole number from " + std::to_string(lo) + " to " +
+                                std::to_string(hi) + ", found " +
+                                (v->is_number() ? v->dump() : describeKind(*v)));
     return static_cast<int>(d);
 }
 

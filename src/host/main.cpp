@@ -1,4 +1,6 @@
 // vexlar: the command-line renderer.
 #include "host/app.h"
 
-int main(int argc, char** argv) { return vexlar::host::runVexlar(argc, argv); }
+int main(int argc, char** argv) {
+    return vexlar::host::runVexlar(argc, argv);
+}

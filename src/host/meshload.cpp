@@ -27,7 +27,8 @@ bool parseObj(const std::string& text, meshData_t& out, std::string& error) {
     std::size_t nv = attrib.vertices.size() / 3;
     out.vertices.reserve(nv);
     for (std::size_t i = 0; i < nv; ++i)
-        out.vertices.emplace_back(attrib.vertices[3 * i], attrib.vertices[3 * i + 1], attrib.vertices[3 * i + 2]);
+        out.vertices.emplace_back(attrib.vertices[3 * i], attrib.vertices[3 * i + 1],
+                                  attrib.vertices[3 * i + 2]);
     bool allUV = !attrib.texcoords.empty();
     std::vector<float> uv;
     for (const tinyobj::shape_t& shape : reader.GetShapes()) {
@@ -40,7 +41,8 @@ bool parseObj(const std::string& text, meshData_t& out, std::string& error) {
                 for (std::size_t k = 0; k < 3; ++k) {
                     const tinyobj::index_t& idx = mesh.indices[offset + k];
                     if (idx.vertex_index < 0 || static_cast<std::size_t>(idx.vertex_index) >= nv) {
-                        error = "face " + std::to_string(out.faces.size() + 1) + " refers to a missing vertex";
+                        error =
+                            "face " + std::to_string(out.faces.size() + 1) + " refers to a missing vertex";
                         return false;
                     }
                     face[k] = idx.vertex_index;
@@ -71,21 +73,24 @@ meshData_t readInlineMesh(sectionReader_t& reader) {
     meshData_t data;
     const json* vertices = reader.member("vertices");
     const json* faces = reader.member("faces");
-    if (!vertices || !faces) diag.fail(reader.path(), "a mesh needs \"file\" or both \"vertices\" and \"faces\"");
+    if (!vertices || !faces)
+        diag.fail(reader.path(), "a mesh needs \"file\" or both \"vertices\" and \"faces\"");
     const jsonPath_t vat = reader.path() / "vertices";
     if (!vertices->is_array() || vertices->empty())
         diag.fail(vat, "expected a non-empty list of [x, y, z], found " + describeKind(*vertices));
-    for (std::size_t i = 0; i < vertices->size(); ++i) data.vertices.push_back(pointAt((*vertices)[i], vat / i, diag));
+    for (std::size_t i = 0; i < vertices->size(); ++i)
+        data.vertices.push_back(pointAt((*vertices)[i], vat / i, diag));
 
     std::vector<std::array<float, 2>> vertexUV;
     if (const json* uv = reader.member("uv")) {
         const jsonPath_t uat = reader.path() / "uv";
         if (!uv->is_array() || uv->size() != vertices->size())
-            diag.fail(uat, "expected one [u, v] per vertex (" + std::to_string(vertices->size()) + "), found " +
-                               describeKind(*uv));
+            diag.fail(uat, "expected one [u, v] per vertex (" + std::to_string(vertices->size()) +
+                               "), found " + describeKind(*uv));
         for (std::size_t i = 0; i < uv->size(); ++i) {
             const json& e = (*uv)[i];
-            if (!e.is_array() || e.size() != 2) diag.fail(uat / i, "expected [u, v], found " + describeKind(e));
+            if (!e.is_array() || e.size() != 2)
+                diag.fail(uat / i, "expected [u, v], found " + describeKind(e));
             vertexUV.push_back({numberAt(e[0], uat / i / 0, diag), numberAt(e[1], uat / i / 1, diag)});
         }
     }
@@ -103,8 +108,9 @@ meshData_t readInlineMesh(sectionReader_t& reader) {
             const json& e = face[k];
             double d = e.is_number() ? e.get<double>() : -1.0;
             if (!e.is_number() || d != static_cast<double>(static_cast<long long>(d)) || d < 0 || d >= count)
-                diag.fail(fat / f / k, "expected a vertex index from 0 to " + std::to_string(data.vertices.size() - 1) +
-                                           ", found " + (e.is_number() ? e.dump() : describeKind(e)));
+                diag.fail(fat / f / k, "expected a vertex index from 0 to " +
+                                           std::to_string(data.vertices.size() - 1) + ", found " +
+                                           (e.is_number() ? e.dump() : describeKind(e)));
             idx.push_back(static_cast<int>(d));
         }
         // A polygon becomes a fan of triangles around its first corner.

@@ -12,13 +12,12 @@ namespace host {
 
 namespace {
 
-const char* const footer =
-    "With no scene file, vexlar renders its built-in demo scene.\n"
-    "Scene files are JSON; see docs/scene-format.md. Relative file names in a\n"
-    "scene file resolve against the scene file's folder.\n"
-    "Ctrl-C stops a render: the finished blocks go to NAME.partial.EXT and the\n"
-    "exit status is 130. Other exit statuses: 0 success, 1 failure (one line on\n"
-    "standard error), 2 bad command line.";
+const char* const footer = "With no scene file, vexlar renders its built-in demo scene.\n"
+                           "Scene files are JSON; see docs/scene-format.md. Relative file names in a\n"
+                           "scene file resolve against the scene file's folder.\n"
+                           "Ctrl-C stops a render: the finished blocks go to NAME.partial.EXT and the\n"
+                           "exit status is 130. Other exit statuses: 0 success, 1 failure (one line on\n"
+                           "standard error), 2 bad command line.";
 
 struct parsed_t {
     std::string size;
@@ -35,7 +34,8 @@ void declare(CLI::App& app, options_t& o, parsed_t& p) {
     app.add_option("scene-file", o.sceneFile, "JSON scene description (default: the built-in demo scene)");
     app.add_option("-o,--output", o.output,
                    "image to write, .png or .tga (default: the scene's output.file, else render.png)");
-    app.add_option("-j,--workers", o.workers, "worker processes; 1 renders in this process (default: all cores)")
+    app.add_option("-j,--workers", o.workers,
+                   "worker processes; 1 renders in this process (default: all cores)")
         ->check(CLI::Range(1, 4096));
     app.add_option("--size", p.size, "image size in pixels, overriding the scene's camera.resolution")
         ->type_name("WxH")
@@ -62,14 +62,16 @@ void declare(CLI::App& app, options_t& o, parsed_t& p) {
         ->check(
             [](const std::string& s) {
                 std::size_t eq = s.find('=');
-                return (eq == std::string::npos || eq == 0) ? std::string("expected KEY=VALUE") : std::string();
+                return (eq == std::string::npos || eq == 0) ? std::string("expected KEY=VALUE")
+                                                            : std::string();
             },
             "");
     app.add_option("--seed", o.seed, "seed of the random numbers and of the block order")
         ->check(CLI::Range(1, 2147483646));
     app.add_flag("--alpha", o.alpha, "save an alpha channel");
-    app.add_option("--plugins", o.pluginDir,
-                   "plug-in folder (default: the installed one, or the build's when run from the build tree)");
+    app.add_option(
+        "--plugins", o.pluginDir,
+        "plug-in folder (default: the installed one, or the build's when run from the build tree)");
     app.add_flag("--list-plugins", o.listPlugins, "list the plug-in types with their parameters and exit");
     app.add_flag("--strict", o.strict, "treat warnings (unknown settings, unused parameters) as errors");
     app.add_flag("-q,--quiet", o.quiet, "print nothing but warnings and errors");
@@ -93,7 +95,8 @@ std::string helpText() {
     return app.help();
 }
 
-int parseOptions(int argc, const char* const* argv, options_t& options, std::ostream& out, std::ostream& err) {
+int parseOptions(int argc, const char* const* argv, options_t& options, std::ostream& out,
+                 std::ostream& err) {
     CLI::App app;
     app.name("vexlar");
     options_t o;

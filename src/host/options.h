@@ -13,8 +13,8 @@ namespace host {
 /// Exit statuses of the program.
 enum exitStatus_t {
     exitOk = 0,
-    exitFailure = 1,    ///< scene, plug-in, file or render failure
-    exitUsage = 2,      ///< bad command line
+    exitFailure = 1, ///< scene, plug-in, file or render failure
+    exitUsage = 2,   ///< bad command line
     exitInterrupted = 130
 };
 

@@ -38,7 +38,8 @@ std::vector<std::string> pluginDirCandidates(const std::string& exePath) {
     std::string exeDir;
     std::size_t slash = exePath.rfind('/');
     if (slash != std::string::npos) exeDir = exePath.substr(0, slash);
-    if (!exeDir.empty() && canonical(exeDir) == canonical(VEXLAR_HOST_BUILD_DIR)) return {buildDir, installDir};
+    if (!exeDir.empty() && canonical(exeDir) == canonical(VEXLAR_HOST_BUILD_DIR))
+        return {buildDir, installDir};
     std::vector<std::string> dirs;
     if (!exeDir.empty()) dirs.push_back(exeDir + "/../" + VEXLAR_PLUGIN_INSTALL_RELDIR);
     dirs.push_back(installDir);

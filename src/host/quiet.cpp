@@ -38,7 +38,8 @@ quietScope_t::~quietScope_t() {
 }
 
 bool quietScope_t::isChatter(const std::string& line) {
-    for (const char* prefix : {"Using a world resolution of", "Setting up lights", "Finished setting up lights"})
+    for (const char* prefix :
+         {"Using a world resolution of", "Setting up lights", "Finished setting up lights"})
         if (line.rfind(prefix, 0) == 0) return true;
     return false;
 }

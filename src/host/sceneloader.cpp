@@ -66,7 +66,8 @@ void applyOverrides(json& doc, const sceneOverrides_t& overrides, jsonPositions_
             at = at / keys[i];
             json& next = (*node)[keys[i]];
             if (next.is_null()) next = json::object();
-            if (!next.is_object()) throw sceneError_t(origin + ": error: " + at.dotted() + " is not an object");
+            if (!next.is_object())
+                throw sceneError_t(origin + ": error: " + at.dotted() + " is not an object");
             node = &next;
         }
         (*node)[keys.back()] = value;
@@ -98,8 +99,9 @@ void applyOverrides(json& doc, const sceneOverrides_t& overrides, jsonPositions_
     if (overrides.hasRegion) {
         const int* r = overrides.region;
         place({"render", "region"}, json::array({r[0], r[1], r[2], r[3]}), "--region");
-        positions.markOverride("/render/region", "--region " + std::to_string(r[0]) + " " + std::to_string(r[1]) +
-                                                     " " + std::to_string(r[2]) + " " + std::to_string(r[3]));
+        positions.markOverride("/render/region", "--region " + std::to_string(r[0]) + " " +
+                                                     std::to_string(r[1]) + " " + std::to_string(r[2]) + " " +
+                                                     std::to_string(r[3]));
     }
 }
 
@@ -119,7 +121,9 @@ public:
         auto it = loaded.shaders.find(name);
         return it == loaded.shaders.end() ? nullptr : it->second;
     }
-    std::string resolvePath(const std::string& name) const override { return host::resolvePath(baseDir, name); }
+    std::string resolvePath(const std::string& name) const override {
+        return host::resolvePath(baseDir, name);
+    }
     void warn(const std::string& message) override { messages.push_back(message); }
 
     std::vector<std::string> messages;
@@ -131,7 +135,8 @@ private:
 
 class loader_t {
 public:
-    loader_t(const sceneSource_t& source, const pluginManager_t& plugins, diagnostics_t& diag, loadedScene_t& out)
+    loader_t(const sceneSource_t& source, const pluginManager_t& plugins, diagnostics_t& diag,
+             loadedScene_t& out)
         : source(source), plugins(plugins), diag(diag), out(out), context(out, source.baseDir) {}
 
     void load(const json& doc, const loadOptions_t& options) {
@@ -166,13 +171,15 @@ private:
         if (type == "orthographic" || type == "ortho")
             ct = orthoCamera;
         else if (type != "perspective")
-            diag.fail(r.path() / "type", "unknown camera type \"" + type + "\" (known: perspective, orthographic)");
+            diag.fail(r.path() / "type",
+                      "unknown camera type \"" + type + "\" (known: perspective, orthographic)");
         point3d_t from = r.point("from", point3d_t(0, 0, 5));
         point3d_t to = r.point("to", point3d_t(0, 0, 0));
         point3d_t up = r.point("up", point3d_t(from.x, from.y + 1.0f, from.z));
         if ((to - from).length() == 0.0f) diag.fail(r.path() / "to", "the camera looks at its own position");
         if (((up - from) ^ (to - from)).length() == 0.0f)
-            diag.fail(r.path() / "up", "the up point lies on the line of sight; it must lie above the camera");
+            diag.fail(r.path() / "up",
+                      "the up point lies on the line of sight; it must lie above the camera");
         out.width = 640;
         out.height = 480;
         if (const json* res = r.member("resolution")) {
@@ -246,7 +253,8 @@ private:
                 float u = i.number("stratum_u", s.getIndirectStratumU(), 0.0f);
                 if (samples * u > 1.0f)
                     diag.fail(i.path() / "stratum_u", "samples * stratum_u must not exceed 1 (" +
-                                                          std::to_string(samples) + " * " + formatNumber(u) + ")");
+                                                          std::to_string(samples) + " * " + formatNumber(u) +
+                                                          ")");
                 s.setIndirectStrata(u, i.number("stratum_phi", s.getIndirectStratumPhi(), 0.0f));
             }
             i.finish();
@@ -261,19 +269,21 @@ private:
     }
 
     void readRegion(const json& v, const jsonPath_t& at) {
-        if (!v.is_array() || v.size() != 4) diag.fail(at, "expected [x0, x1, y0, y1] in pixels, found " + describeKind(v));
+        if (!v.is_array() || v.size() != 4)
+            diag.fail(at, "expected [x0, x1, y0, y1] in pixels, found " + describeKind(v));
         int r[4];
         const int limit[4] = {out.width, out.width, out.height, out.height};
         for (std::size_t i = 0; i < 4; ++i) {
             const json& e = v[i];
             double d = e.is_number() ? e.get<double>() : -1;
             if (!e.is_number() || std::floor(d) != d || d < 0 || d > limit[i])
-                diag.fail(at / i, "expected a whole pixel position from 0 to " + std::to_string(limit[i]) + ", found " +
-                                      (e.is_number() ? e.dump() : describeKind(e)));
+                diag.fail(at / i, "expected a whole pixel position from 0 to " + std::to_string(limit[i]) +
+                                      ", found " + (e.is_number() ? e.dump() : describeKind(e)));
             r[i] = static_cast<int>(d);
         }
         if (r[0] >= r[1] || r[2] >= r[3])
-            diag.fail(at, "the region is empty: it needs x0 < x1 and y0 < y1 (pixels x0 <= x < x1, y0 <= y < y1)");
+            diag.fail(
+                at, "the region is empty: it needs x0 < x1 and y0 < y1 (pixels x0 <= x < x1, y0 <= y < y1)");
         out.region = pixelRect_t{r[0], r[1], r[2], r[3]};
         // Sample positions are tested against screen coordinates; putting the
         // bounds half a pixel before the first and the last pixel keeps every
@@ -290,7 +300,8 @@ private:
     template <class T>
     T* makePlugin(pluginKind_t kind, const std::string& name, const json& desc, const jsonPath_t& at) {
         const std::string kindName = pluginKindName(kind);
-        if (!desc.is_object()) diag.fail(at, "expected an object with a \"type\", found " + describeKind(desc));
+        if (!desc.is_object())
+            diag.fail(at, "expected an object with a \"type\", found " + describeKind(desc));
         auto typeIt = desc.find("type");
         if (typeIt == desc.end()) diag.fail(at, kindName + " \"" + name + "\" has no \"type\"");
         if (!typeIt->is_string()) diag.fail(at / "type", "expected a string, found " + describeKind(*typeIt));
@@ -306,15 +317,15 @@ private:
         T* made = create<T>(type, params);
         const std::string who = kindName + " \"" + name + "\" (" + type + ")";
         if (!made) {
-            std::string why = context.messages.empty() ? "the plug-in could not build it"
-                                                       : joinMessages(context.messages);
+            std::string why =
+                context.messages.empty() ? "the plug-in could not build it" : joinMessages(context.messages);
             diag.fail(at, who + ": " + why);
         }
         for (const std::string& m : context.messages) diag.warn(at, who + ": " + m);
         for (const auto& entry : params.entries())
             if (!entry.second.used)
-                diag.warn(at / entry.first, "unused parameter: the " + kindName + " type \"" + type +
-                                                "\" does not read it");
+                diag.warn(at / entry.first,
+                          "unused parameter: the " + kindName + " type \"" + type + "\" does not read it");
         return made;
     }
 
@@ -331,8 +342,8 @@ private:
         if (!all) return;
         const jsonPath_t at = jsonPath_t() / section;
         if (!all->is_object())
-            diag.fail(at, "expected an object of named " + section + " { \"name\": { \"type\": ... } }, found " +
-                              describeKind(*all));
+            diag.fail(at, "expected an object of named " + section +
+                              " { \"name\": { \"type\": ... } }, found " + describeKind(*all));
         for (auto it = all->begin(); it != all->end(); ++it) {
             const std::string& name = it.key();
             const jsonPath_t here = at / name;
@@ -349,7 +360,8 @@ private:
                 out.scene->addLight(l);
                 break;
             }
-            case pluginKind_t::background: break;
+            case pluginKind_t::background:
+                break;
             }
         }
     }
@@ -404,11 +416,13 @@ private:
                 std::string of = r.requiredText("of");
                 auto target = byName.find(of);
                 if (target == byName.end())
-                    diag.fail(r.path() / "of", "there is no object named \"" + of +
-                                                   "\" before this instance (instances refer to objects listed above them)");
+                    diag.fail(r.path() / "of",
+                              "there is no object named \"" + of +
+                                  "\" before this instance (instances refer to objects listed above them)");
                 obj = referenceObject_t::factory(placement(r), target->second);
             } else {
-                diag.fail(r.path() / "type", "unknown object type \"" + type + "\" (known: sphere, mesh, instance)");
+                diag.fail(r.path() / "type",
+                          "unknown object type \"" + type + "\" (known: sphere, mesh, instance)");
             }
             out.objectList.emplace_back(name, obj);
             if (r.has("cast_shadows")) obj->setCastShadows(r.flag("cast_shadows", true));
@@ -447,7 +461,8 @@ private:
     }
 
     void readFilters(const json& all, const jsonPath_t& at) {
-        if (!all.is_array()) diag.fail(at, "expected a list of filters [ { \"type\": ... } ], found " + describeKind(all));
+        if (!all.is_array())
+            diag.fail(at, "expected a list of filters [ { \"type\": ... } ], found " + describeKind(all));
         for (std::size_t i = 0; i < all.size(); ++i) {
             sectionReader_t r(all[i], at / i, diag);
             std::string type = r.requiredText("type");
@@ -455,7 +470,8 @@ private:
             if (type == "dof") {
                 float nearBlur = r.number("near_blur", 0.0f, 0.0f, 1000.0f);
                 float farBlur = r.number("far_blur", 0.0f, 0.0f, 1000.0f);
-                if (!r.has("focus")) diag.fail(r.path(), "a dof filter needs \"focus\", the depth that stays sharp");
+                if (!r.has("focus"))
+                    diag.fail(r.path(), "a dof filter needs \"focus\", the depth that stays sharp");
                 float focus = r.positive("focus", 1.0f);
                 float scale = r.number("scale", 1.0f, 0.0f);
                 f = new filterDOF_t(nearBlur, farBlur, focus, scale);
@@ -478,7 +494,8 @@ private:
             std::string file = r.text("file", "");
             if (file.empty()) diag.fail(at / "file", "the output file name is empty");
             if (formatOf(file) == imageFormat_t::unknown)
-                diag.fail(at / "file", "unsupported image format \"" + file + "\" (use a .png or .tga file name)");
+                diag.fail(at / "file",
+                          "unsupported image format \"" + file + "\" (use a .png or .tga file name)");
             out.outputFile = resolvePath(source.baseDir, file);
         }
         out.saveAlpha = r.flag("alpha", false);
@@ -535,7 +552,8 @@ std::unique_ptr<loadedScene_t> loadScene(const sceneSource_t& source, const scen
     jsonPositions_t positions;
     positions.index(source.text);
     diagnostics_t diag(source.label, &positions);
-    if (!doc.is_object()) diag.fail(jsonPath_t(), "a scene description is a JSON object { ... }, found " + describeKind(doc));
+    if (!doc.is_object())
+        diag.fail(jsonPath_t(), "a scene description is a JSON object { ... }, found " + describeKind(doc));
     applyOverrides(doc, overrides, positions);
 
     std::unique_ptr<loadedScene_t> out(new loadedScene_t());

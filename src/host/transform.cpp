@@ -11,7 +11,8 @@ matrix4x4_t matrixAt(const json& value, const jsonPath_t& at, const diagnostics_
     matrix4x4_t m;
     if (value.is_array() && value.size() == 16) {
         for (int i = 0; i < 16; ++i)
-            m[i / 4][i % 4] = numberAt(value[static_cast<std::size_t>(i)], at / static_cast<std::size_t>(i), diag);
+            m[i / 4][i % 4] =
+                numberAt(value[static_cast<std::size_t>(i)], at / static_cast<std::size_t>(i), diag);
     } else if (value.is_array() && value.size() == 4) {
         for (std::size_t r = 0; r < 4; ++r) {
             const json& row = value[r];
@@ -21,7 +22,8 @@ matrix4x4_t matrixAt(const json& value, const jsonPath_t& at, const diagnostics_
                 m[static_cast<int>(r)][static_cast<int>(c)] = numberAt(row[c], at / r / c, diag);
         }
     } else {
-        diag.fail(at, "expected a matrix of 16 numbers (row by row) or 4 rows of 4, found " + describeKind(value));
+        diag.fail(at, "expected a matrix of 16 numbers (row by row) or 4 rows of 4, found " +
+                          describeKind(value));
     }
     return m;
 }
@@ -93,7 +95,8 @@ std::string checkPlacement(const matrix4x4_t& m) {
         }
         scale *= std::sqrt(len);
     }
-    double det = a[0][0] * (a[1][1] * a[2][2] - a[1][2] * a[2][1]) - a[0][1] * (a[1][0] * a[2][2] - a[1][2] * a[2][0]) +
+    double det = a[0][0] * (a[1][1] * a[2][2] - a[1][2] * a[2][1]) -
+                 a[0][1] * (a[1][0] * a[2][2] - a[1][2] * a[2][0]) +
                  a[0][2] * (a[1][0] * a[2][1] - a[1][1] * a[2][0]);
     if (scale == 0.0 || !(std::fabs(det) > 1e-7 * scale))
         return "the transform is singular (it flattens the object onto a plane, a line or a point)";

@@ -186,10 +186,10 @@ inline bool planeCrossInv(float pos, int axis, const point3d_t& from, const vect
 /// `isLeaf`, `pos`, `axis`, `left`, `right`, `leaf`.
 ///
 /// Usage: construct, then while `current` is not null test its items, lower
-/// `limit` to any nearer hit, and `++`. No leaf whose entry parameter is at
-/// least `limit` is visited. `from` and `ray` are kept by address and must
-/// outlive the walk. The tree is only read, so any number of walks may run
-/// over one tree at once.
+/// `limit` to any nearer hit, and advance (`next()`; `++` on
+/// pureBspIterator_t). No leaf whose entry parameter is at least `limit` is
+/// visited. `from` and `ray` are kept by address and must outlive the walk. The tree is only read, so any
+/// number of walks may run over one tree at once.
 ///
 /// The stack of pending far children reuses storage kept per thread between
 /// walks, so a walk does not allocate once the thread has made its first one
