@@ -207,6 +207,27 @@ TEST_F(hostProgram, oneAndTwoWorkersGiveTheSameImage) {
     EXPECT_TRUE(one.rgba == two.rgba);
 }
 
+TEST_F(hostProgram, theSeedFixesTheRandomSamples) {
+    // A lens aperture draws random numbers for every camera ray.
+    const std::vector<std::string> base = {"-j",
+                                           "1",
+                                           "--set",
+                                           "camera.aperture=0.1",
+                                           "--set",
+                                           "render.antialiasing.passes=0",
+                                           dataDir + "/host_small.json"};
+    auto with = [&](const std::string& seed) {
+        std::vector<std::string> args = base;
+        args.insert(args.begin(), {"--seed", seed});
+        return args;
+    };
+    image_t a = render(dir, with("5"), "a.png");
+    image_t b = render(dir, with("5"), "b.png");
+    image_t c = render(dir, with("6"), "c.png");
+    EXPECT_TRUE(a.rgba == b.rgba);
+    EXPECT_FALSE(a.rgba == c.rgba);
+}
+
 TEST_F(hostProgram, flatColoursLandOnTheirPixels) {
     image_t img = render(dir, {"-j", "1", dataDir + "/host_flat.json"});
     ASSERT_EQ(img.width, 40);

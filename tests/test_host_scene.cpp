@@ -737,7 +737,7 @@ TEST_F(hostScene, theDemoSceneLoadsCleanly) {
     std::ifstream in(std::string(VEXLAR_SOURCE_DIR) + "/scenes/demo.json");
     std::stringstream text;
     text << in.rdbuf();
-    EXPECT_EQ(text.str(), demoSceneText());
+    EXPECT_TRUE(text.str() == demoSceneText()) << "the program embeds an old copy of scenes/demo.json";
 }
 
 TEST_F(hostScene, theDocumentedExampleIsTheSampleSceneAndLoadsCleanly) {
@@ -753,7 +753,8 @@ TEST_F(hostScene, theDocumentedExampleIsTheSampleSceneAndLoadsCleanly) {
     const std::size_t end = doc.find("```", begin + 8);
     ASSERT_NE(end, std::string::npos);
     const std::string example = doc.substr(begin + 8, end - begin - 8);
-    EXPECT_EQ(example, read(std::string(VEXLAR_SOURCE_DIR) + "/scenes/example.json"));
+    EXPECT_TRUE(example == read(std::string(VEXLAR_SOURCE_DIR) + "/scenes/example.json"))
+        << "scenes/example.json differs from the example in docs/scene-format.md";
     auto s = load(example, sceneOverrides_t(), std::string(VEXLAR_SOURCE_DIR) + "/scenes");
     EXPECT_TRUE(s->warnings.empty()) << s->warnings[0];
     EXPECT_EQ(s->objectList.size(), 5u);

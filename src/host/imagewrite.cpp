@@ -12,6 +12,7 @@
 
 #include <png.h>
 
+#include "host/quiet.h"
 #include "vexlarcore/output.h"
 
 namespace vexlar {
@@ -206,7 +207,14 @@ bool writeImageTo(atomicFile_t& file, const cBuffer_t& image, imageFormat_t form
             for (std::size_t c = 0; c < 3; ++c) tga.data[3 * p + c] = image.data[4 * p + c];
             if (alpha) tga.alphaBuffer[p] = image.data[4 * p + 3];
         }
-        if (!tga.flush()) {
+        bool written;
+        {
+            // The writer announces the temporary file's name; the program
+            // reports the real one itself.
+            quietScope_t quiet(true);
+            written = tga.flush();
+        }
+        if (!written) {
             error = "the TGA writer failed (disk full, or a side longer than 65535 pixels)";
             return false;
         }

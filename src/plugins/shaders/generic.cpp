@@ -130,13 +130,14 @@ public:
         if (s.mirror.isBlack() && s.transmit.isBlack()) return col;
         vector3d_t v = unit(eye);
         float kr = 1.0f, kt = 1.0f;
-        if (s.fresnel) fresnel(v, sp.normal, s.ior, kr, kt);
+        const vector3d_t normal = unit(sp.normal);
+        if (s.fresnel) fresnel(v, normal, s.ior, kr, kt);
         color_t reflectWeight = s.mirror * kr;
         color_t transmitWeight = s.transmit * kt;
         if (!transmitWeight.isBlack()) {
             // refract picks the side from the sign of v.n: pass the normal
             // as the surface has it, not turned towards the viewer.
-            vector3d_t t = refract(sp.normal, v, s.ior);
+            vector3d_t t = refract(normal, v, s.ior);
             if (t.null())
                 reflectWeight += transmitWeight;
             else
@@ -181,8 +182,11 @@ private:
     }
 
     // The shading normal on the viewer's side of the surface.
+    // Unit length even where the hit's normal is not (instances keep the
+    // scale of their placement in the normals they report).
     static vector3d_t facingNormal(const surfacePoint_t& sp, const vector3d_t& v) {
-        return (sp.geometricNormal * v < 0.0f) ? -sp.normal : sp.normal;
+        vector3d_t n = (sp.geometricNormal * v < 0.0f) ? -sp.normal : sp.normal;
+        return n.normalize();
     }
 
     // Colours and hardness at sp after the texture layers.
