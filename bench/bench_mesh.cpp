@@ -1,115 +1,28 @@
 // Mesh partition tree: build time and primary-ray throughput.
 //
-// The model is the Stanford bunny (Stanford 3D Scanning Repository), read
-// from scenes/bunny.obj (3,674 triangles) and refined by midpoint
-// subdivision, each triangle split into four: two rounds give about 60,000
-// triangles, three about 240,000. Rays: one per pixel of a 640 x 480 pinhole
-// view of the model's bounding box, traced through meshObject_t::shoot.
+// The model is the Stanford bunny of bunny_mesh.h, after two rounds of
+// subdivision (about 60,000 triangles) and three (about 240,000). Rays: one
+// per pixel of a 640 x 480 pinhole view of the model's bounding box, traced
+// through meshObject_t::shoot.
+#include "bunny_mesh.h"
+
 #include "vexlarcore/mesh.h"
 #include "vexlarcore/renderstate.h"
 
 #include <benchmark/benchmark.h>
 
-#include <chrono>
 #include <cmath>
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 #include <ctime>
-#include <fstream>
-#include <map>
 #include <memory>
-#include <sstream>
-#include <string>
-#include <unordered_map>
 #include <vector>
 
 using namespace vexlar;
+using bench::bunny;
+using bench::indexedMesh_t;
+using bench::makeMesh;
 
 namespace {
-
-struct indexedMesh_t {
-    std::vector<point3d_t> points;
-    std::vector<int> indices; // three per triangle
-};
-
-// A minimal OBJ reader: 'v x y z' and 'f a b c ...' lines (only the vertex
-// index of "a/t/n" is used; negative indices count from the end; polygons
-// are fanned into triangles). Everything else is ignored.
-bool readObj(const std::string& path, indexedMesh_t& out) {
-    std::ifstream in(path);
-    if (!in) return false;
-    std::string line;
-    while (std::getline(in, line)) {
-        std::istringstream ls(line);
-        std::string tag;
-        ls >> tag;
-        if (tag == "v") {
-            float x, y, z;
-            if (ls >> x >> y >> z) out.points.push_back(point3d_t(x, y, z));
-        } else if (tag == "f") {
-            std::vector<int> face;
-            std::string tok;
-            while (ls >> tok) {
-                const int i = std::atoi(tok.c_str());
-                if (i == 0) return false;
-                face.push_back(i > 0 ? i - 1 : static_cast<int>(out.points.size()) + i);
-            }
-            for (std::size_t k = 2; k < face.size(); ++k) {
-                out.indices.push_back(face[0]);
-                out.indices.push_back(face[k - 1]);
-                out.indices.push_back(face[k]);
-            }
-        }
-    }
-    for (int i : out.indices)
-        if (i < 0 || i >= static_cast<int>(out.points.size())) return false;
-    return !out.indices.empty();
-}
-
-// One round of midpoint subdivision; edge midpoints are shared.
-indexedMesh_t subdivide(const indexedMesh_t& m) {
-    indexedMesh_t out;
-    out.points = m.points;
-    std::unordered_map<std::uint64_t, int> mids;
-    auto midpoint = [&](int a, int b) {
-        const std::uint64_t key = (static_cast<std::uint64_t>(std::min(a, b)) << 32) | std::max(a, b);
-        auto it = mids.find(key);
-        if (it != mids.end()) return it->second;
-        const point3d_t& p = out.points[a];
-        const point3d_t& q = out.points[b];
-        out.points.push_back(point3d_t((p.x + q.x) * 0.5f, (p.y + q.y) * 0.5f, (p.z + q.z) * 0.5f));
-        const int idx = static_cast<int>(out.points.size()) - 1;
-        mids.emplace(key, idx);
-        return idx;
-    };
-    for (std::size_t t = 0; t + 2 < m.indices.size(); t += 3) {
-        const int a = m.indices[t], b = m.indices[t + 1], c = m.indices[t + 2];
-        const int ab = midpoint(a, b), bc = midpoint(b, c), ca = midpoint(c, a);
-        const int tris[4][3] = {{a, ab, ca}, {ab, b, bc}, {ca, bc, c}, {ab, bc, ca}};
-        for (const auto& tri : tris) out.indices.insert(out.indices.end(), tri, tri + 3);
-    }
-    return out;
-}
-
-const indexedMesh_t* bunny(int rounds) {
-    static std::map<int, indexedMesh_t> cache;
-    auto it = cache.find(rounds);
-    if (it != cache.end()) return &it->second;
-    indexedMesh_t m;
-    if (!readObj(std::string(VEXLAR_SOURCE_DIR) + "/scenes/bunny.obj", m)) return nullptr;
-    for (int r = 0; r < rounds; ++r) m = subdivide(m);
-    return &cache.emplace(rounds, std::move(m)).first->second;
-}
-
-meshObject_t* makeMesh(const indexedMesh_t& m) {
-    std::vector<point3d_t> pts = m.points;
-    std::vector<triangle_t> ts;
-    ts.reserve(m.indices.size() / 3);
-    for (std::size_t t = 0; t + 2 < m.indices.size(); t += 3)
-        ts.emplace_back(&pts[m.indices[t]], &pts[m.indices[t + 1]], &pts[m.indices[t + 2]]);
-    return meshObject_t::factory(pts, {}, ts, {}, {});
-}
 
 const int width = 640, height = 480;
 

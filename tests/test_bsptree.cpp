@@ -61,6 +61,19 @@ void collectLeaves(const triangleTree_t* node, const bound_t& box, unsigned dept
     collectLeaves(node->right, hi, depth + 1, out);
 }
 
+// Builds the tree over `ts` in their own bounds (leaves of up to 4) and
+// lists its leaves; `avgDepth` receives the builder's average leaf depth.
+std::unique_ptr<triangleTree_t> buildWithLeaves(std::vector<triangle_t>& ts, std::vector<leafInfo_t>& leaves,
+                                                float* avgDepth = nullptr) {
+    float d, s;
+    triangleList_t* list = listOf(ts);
+    const bound_t box = face_calc_bound(*list);
+    std::unique_ptr<triangleTree_t> tree(buildTriangleTree(list, box, 4, 1, 0, d, s));
+    collectLeaves(tree.get(), box, 1, leaves);
+    if (avgDepth) *avgDepth = d;
+    return tree;
+}
+
 std::unique_ptr<meshObject_t> soupMesh(std::vector<point3d_t> pts) {
     std::vector<triangle_t> ts = tripleTriangles(pts);
     return std::unique_ptr<meshObject_t>(meshObject_t::factory(pts, {}, ts, {}, {}));
@@ -191,12 +204,9 @@ TEST(bspBuild, IdenticalTrianglesStopAfterFourBadSplits) {
     std::vector<point3d_t> pts{point3d_t(0, 0, 0), point3d_t(1, 0, 0), point3d_t(0, 1, 0)};
     std::vector<triangle_t> ts(5, triangle_t(&pts[0], &pts[1], &pts[2]));
     const std::uint32_t leafs0 = leafs, leafst0 = leafst;
-    float d, s;
-    triangleList_t* list = listOf(ts);
-    const bound_t box = face_calc_bound(*list);
-    std::unique_ptr<triangleTree_t> tree(buildTriangleTree(list, box, 4, 1, 0, d, s));
+    float d;
     std::vector<leafInfo_t> leaves;
-    collectLeaves(tree.get(), box, 1, leaves);
+    auto tree = buildWithLeaves(ts, leaves, &d);
     std::uint32_t full = 0;
     for (const leafInfo_t& l : leaves) {
         if (l.list->empty()) continue;
@@ -215,12 +225,8 @@ TEST(bspBuild, IdenticalTrianglesStopAfterFourBadSplits) {
 TEST(bspBuild, ThousandsOfIdenticalTrianglesStayShallow) {
     std::vector<point3d_t> pts{point3d_t(0, 0, 0), point3d_t(1, 0, 0), point3d_t(0, 1, 0)};
     std::vector<triangle_t> ts(3000, triangle_t(&pts[0], &pts[1], &pts[2]));
-    float d, s;
-    triangleList_t* list = listOf(ts);
-    const bound_t box = face_calc_bound(*list);
-    std::unique_ptr<triangleTree_t> tree(buildTriangleTree(list, box, 4, 1, 0, d, s));
     std::vector<leafInfo_t> leaves;
-    collectLeaves(tree.get(), box, 1, leaves);
+    auto tree = buildWithLeaves(ts, leaves);
     for (const leafInfo_t& l : leaves) {
         EXPECT_LE(l.depth, 5u);
         EXPECT_TRUE(l.list->empty() || l.list->size() == 3000u);
@@ -253,12 +259,8 @@ TEST(bspBuild, NoTriangleIsLost) {
     for (int round = 0; round < 4; ++round) {
         std::vector<point3d_t> pts = randomSoup(rng, 400);
         std::vector<triangle_t> ts = tripleTriangles(pts);
-        float d, s;
-        triangleList_t* list = listOf(ts);
-        const bound_t box = face_calc_bound(*list);
-        std::unique_ptr<triangleTree_t> tree(buildTriangleTree(list, box, 4, 1, 0, d, s));
         std::vector<leafInfo_t> leaves;
-        collectLeaves(tree.get(), box, 1, leaves);
+        auto tree = buildWithLeaves(ts, leaves);
         for (const triangle_t& t : ts) {
             bool inOverlapping = false;
             for (const leafInfo_t& l : leaves) {
@@ -544,16 +546,17 @@ TEST(bspIterator, StackGrowsBeyondItsReserve) {
 
 namespace {
 
-// Reference overlap: clip the triangle by the six box half-spaces in double
-// precision (Sutherland-Hodgman) and see whether anything is left.
+// Double-precision clipping of a triangle by the box lo..hi (Sutherland-
+// Hodgman), every axis but `freeAxis` (-1: all three); what is left of it.
 struct dpoint {
     double v[3];
 };
 
-bool referenceOverlap(const double lo[3], const double hi[3], const point3d_t& a, const point3d_t& b,
-                      const point3d_t& c) {
+std::vector<dpoint> clipTriangle(const double lo[3], const double hi[3], const point3d_t& a,
+                                 const point3d_t& b, const point3d_t& c, int freeAxis = -1) {
     std::vector<dpoint> poly{{{a.x, a.y, a.z}}, {{b.x, b.y, b.z}}, {{c.x, c.y, c.z}}};
-    for (int axis = 0; axis < 3; ++axis) {
+    for (int axis = 0; axis < 3 && !poly.empty(); ++axis) {
+        if (axis == freeAxis) continue;
         for (int upper = 0; upper < 2; ++upper) {
             const double bound = upper ? hi[axis] : lo[axis];
             auto inside = [&](const dpoint& p) { return upper ? p.v[axis] <= bound : p.v[axis] >= bound; };
@@ -571,10 +574,15 @@ bool referenceOverlap(const double lo[3], const double hi[3], const point3d_t& a
                 }
             }
             poly.swap(out);
-            if (poly.empty()) return false;
         }
     }
-    return true;
+    return poly;
+}
+
+// Reference overlap: anything of the triangle left inside the box.
+bool referenceOverlap(const double lo[3], const double hi[3], const point3d_t& a, const point3d_t& b,
+                      const point3d_t& c) {
+    return !clipTriangle(lo, hi, a, b, c).empty();
 }
 
 } // namespace
@@ -723,29 +731,7 @@ int referencePosition(const point3d_t& a, const point3d_t& b, const point3d_t& c
                       float pos, int axis) {
     const double big = 1e30;
     double lo[3] = {box.a.x, box.a.y, box.a.z}, hi[3] = {box.g.x, box.g.y, box.g.z};
-    lo[axis] = -big;
-    hi[axis] = big;
-    std::vector<dpoint> poly{{{a.x, a.y, a.z}}, {{b.x, b.y, b.z}}, {{c.x, c.y, c.z}}};
-    for (int ax = 0; ax < 3; ++ax) {
-        if (ax == axis) continue;
-        for (int upper = 0; upper < 2; ++upper) {
-            const double bound = upper ? hi[ax] : lo[ax];
-            auto inside = [&](const dpoint& p) { return upper ? p.v[ax] <= bound : p.v[ax] >= bound; };
-            std::vector<dpoint> out;
-            for (std::size_t i = 0; i < poly.size(); ++i) {
-                const dpoint& p = poly[i];
-                const dpoint& q = poly[(i + 1) % poly.size()];
-                if (inside(p)) out.push_back(p);
-                if (inside(p) != inside(q)) {
-                    const double s = (bound - p.v[ax]) / (q.v[ax] - p.v[ax]);
-                    dpoint r;
-                    for (int k = 0; k < 3; ++k) r.v[k] = p.v[k] + s * (q.v[k] - p.v[k]);
-                    out.push_back(r);
-                }
-            }
-            poly.swap(out);
-        }
-    }
+    const std::vector<dpoint> poly = clipTriangle(lo, hi, a, b, c, axis);
     if (poly.empty()) return 0;
     double mn = big, mx = -big;
     for (const dpoint& p : poly) {

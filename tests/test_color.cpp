@@ -1,5 +1,7 @@
 #include "vexlarcore/color.h"
 
+#include "test_support.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -10,25 +12,14 @@
 #include <sstream>
 
 using namespace vexlar;
+using namespace support;
 
 namespace {
-
-std::uint32_t bits(float f) {
-    std::uint32_t u;
-    std::memcpy(&u, &f, sizeof u);
-    return u;
-}
 
 unsigned char pack1(float v) {
     unsigned char b[3] = {9, 9, 9};
     b << color_t(v, 0, 0);
     return b[0];
-}
-
-template <class T> std::string str(const T& v) {
-    std::ostringstream s;
-    s << v;
-    return s.str();
 }
 
 } // namespace

@@ -1,5 +1,7 @@
 #include "vexlarcore/colorutil.h"
 
+#include "test_support.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -9,20 +11,9 @@
 #include <random>
 
 using namespace vexlar;
+using namespace support;
 
 namespace {
-
-std::uint32_t bits(float f) {
-    std::uint32_t u;
-    std::memcpy(&u, &f, sizeof u);
-    return u;
-}
-
-float fromBits(std::uint32_t u) {
-    float f;
-    std::memcpy(&f, &u, sizeof f);
-    return f;
-}
 
 void expectBytes(const rgbe_t& e, int r, int g, int b, int x) {
     EXPECT_EQ(e.R, r);

@@ -6,18 +6,20 @@
 #include <csignal>
 #include <cstdlib>
 #include <fstream>
-#include <iterator>
 #include <sstream>
 #include <string>
 #include <vector>
 
-#include <dirent.h>
 #include <fcntl.h>
-#include <png.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "host_png.h"
+#include "test_support.h"
+
 namespace {
+
+using namespace support;
 
 const std::string program = VEXLAR_HOST_PROGRAM;
 const std::string dataDir = VEXLAR_TEST_DATA_DIR;
@@ -28,39 +30,8 @@ struct result_t {
     std::string err;
 };
 
-class tempDir_t {
-public:
-    tempDir_t() {
-        char name[] = "/tmp/vexlar-e2e-XXXXXX";
-        path = mkdtemp(name);
-    }
-    ~tempDir_t() { std::system(("rm -rf '" + path + "'").c_str()); }
-    std::vector<std::string> files() const {
-        std::vector<std::string> out;
-        DIR* d = opendir(path.c_str());
-        while (dirent* e = readdir(d))
-            if (std::string(e->d_name) != "." && std::string(e->d_name) != "..") out.push_back(e->d_name);
-        closedir(d);
-        return out;
-    }
-    std::string write(const std::string& name, const std::string& content) const {
-        std::ofstream(path + "/" + name) << content;
-        return path + "/" + name;
-    }
-    std::string path;
-};
-
-std::string slurp(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
 bool exists(const std::string& path) {
     return access(path.c_str(), F_OK) == 0;
-}
-
-bool contains(const std::string& text, const std::string& part) {
-    return text.find(part) != std::string::npos;
 }
 
 // Starts the program in `cwd` with its standard output on a pipe (returned
@@ -109,24 +80,6 @@ result_t run(const std::vector<std::string>& args, const std::string& cwd) {
     r.err = slurp(errPath);
     unlink(errPath.c_str());
     return r;
-}
-
-struct image_t {
-    int width = 0;
-    int height = 0;
-    std::vector<unsigned char> rgba;
-    const unsigned char* at(int x, int y) const { return rgba.data() + 4 * (y * width + x); }
-};
-
-bool readPng(const std::string& path, image_t& img) {
-    png_image image{};
-    image.version = PNG_IMAGE_VERSION;
-    if (!png_image_begin_read_from_file(&image, path.c_str())) return false;
-    image.format = PNG_FORMAT_RGBA;
-    img.rgba.resize(PNG_IMAGE_SIZE(image));
-    img.width = static_cast<int>(image.width);
-    img.height = static_cast<int>(image.height);
-    return png_image_finish_read(&image, nullptr, img.rgba.data(), 0, nullptr) != 0;
 }
 
 // One line of tests/data/host_refs.txt: reference file and arguments.

@@ -7,8 +7,10 @@
 
 #include "host/options.h"
 #include "host/pluginpaths.h"
+#include "test_support.h"
 
 using namespace vexlar::host;
+using support::contains;
 
 namespace {
 
@@ -29,10 +31,6 @@ parse_t parse(std::vector<std::string> args) {
     p.out = out.str();
     p.err = err.str();
     return p;
-}
-
-bool contains(const std::string& text, const std::string& part) {
-    return text.find(part) != std::string::npos;
 }
 
 // A usage error is one line on the error stream and status 2.

@@ -8,12 +8,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
-#include <dirent.h>
-#include <png.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -21,47 +18,14 @@
 #include "host/imagewrite.h"
 #include "host/quiet.h"
 #include "host/stats.h"
+#include "host_png.h"
+#include "test_support.h"
 
 using namespace vexlar;
 using namespace vexlar::host;
+using namespace support;
 
 namespace {
-
-class tempDir_t {
-public:
-    tempDir_t() {
-        char name[] = "/tmp/vexlar-out-XXXXXX";
-        path = mkdtemp(name);
-    }
-    ~tempDir_t() { std::system(("rm -rf '" + path + "'").c_str()); }
-    std::vector<std::string> files() const {
-        std::vector<std::string> out;
-        DIR* d = opendir(path.c_str());
-        while (dirent* e = readdir(d))
-            if (std::string(e->d_name) != "." && std::string(e->d_name) != "..") out.push_back(e->d_name);
-        closedir(d);
-        return out;
-    }
-    std::string path;
-};
-
-std::string slurp(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-// Decodes a PNG file to RGBA bytes with libpng's simplified reader.
-bool readPng(const std::string& path, int& w, int& h, std::vector<unsigned char>& rgba) {
-    png_image image{};
-    image.version = PNG_IMAGE_VERSION;
-    if (!png_image_begin_read_from_file(&image, path.c_str())) return false;
-    image.format = PNG_FORMAT_RGBA;
-    rgba.resize(PNG_IMAGE_SIZE(image));
-    bool ok = png_image_finish_read(&image, nullptr, rgba.data(), 0, nullptr) != 0;
-    w = static_cast<int>(image.width);
-    h = static_cast<int>(image.height);
-    return ok;
-}
 
 const unsigned char* px(const cBuffer_t& b, int x, int y) {
     return b.data + 4 * (y * b.resx + x);
@@ -141,14 +105,13 @@ TEST(hostImage, pngRoundTripWithAndWithoutAlpha) {
         std::string path = dir.path + (alpha ? "/a.png" : "/b.png");
         std::string error;
         ASSERT_TRUE(saveImage(path, img, alpha, error)) << error;
-        int w = 0, h = 0;
-        std::vector<unsigned char> rgba;
-        ASSERT_TRUE(readPng(path, w, h, rgba));
-        EXPECT_EQ(w, 3);
-        EXPECT_EQ(h, 2);
+        image_t png;
+        ASSERT_TRUE(readPng(path, png));
+        EXPECT_EQ(png.width, 3);
+        EXPECT_EQ(png.height, 2);
         for (int i = 0; i < 24; ++i) {
             unsigned char want = (!alpha && i % 4 == 3) ? 255 : static_cast<unsigned char>(i * 10 + 1);
-            EXPECT_EQ(rgba[static_cast<std::size_t>(i)], want) << i;
+            EXPECT_EQ(png.rgba[static_cast<std::size_t>(i)], want) << i;
         }
     }
     // Only the two images: no temporary file left behind.
@@ -205,10 +168,9 @@ TEST(hostImage, failuresLeaveTheTargetAlone) {
     ASSERT_TRUE(file.open(target, error));
     ASSERT_TRUE(writeImageTo(file, img, imageFormat_t::png, false, error));
     ASSERT_TRUE(file.commit(error)) << error;
-    int w = 0, h = 0;
-    std::vector<unsigned char> rgba;
-    ASSERT_TRUE(readPng(target, w, h, rgba));
-    EXPECT_EQ(rgba[0], 7);
+    image_t png;
+    ASSERT_TRUE(readPng(target, png));
+    EXPECT_EQ(png.rgba[0], 7);
     struct stat st;
     ASSERT_EQ(stat(target.c_str(), &st), 0);
     mode_t mask = umask(0);

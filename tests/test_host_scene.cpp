@@ -19,6 +19,7 @@
 #include "host/meshload.h"
 #include "host/sceneloader.h"
 #include "host/transform.h"
+#include "test_support.h"
 #include "vexlarcore/filter.h"
 #include "vexlarcore/forkedscene.h"
 #include "vexlarcore/mesh.h"
@@ -27,6 +28,7 @@
 
 using namespace vexlar;
 using namespace vexlar::host;
+using namespace support;
 
 namespace {
 
@@ -83,25 +85,6 @@ const char* const minimalShaders = R"("shaders": {"s": {"type": "constant"}})";
 std::string withObjects(const std::string& objects) {
     return std::string("{") + minimalShaders + R"(, "objects": )" + objects + "}";
 }
-
-bool contains(const std::string& text, const std::string& part) {
-    return text.find(part) != std::string::npos;
-}
-
-// A scratch folder, removed with its files.
-class tempDir_t {
-public:
-    tempDir_t() {
-        char name[] = "/tmp/vexlar-host-XXXXXX";
-        path = mkdtemp(name);
-    }
-    ~tempDir_t() { std::system(("rm -rf '" + path + "'").c_str()); }
-    std::string write(const std::string& name, const std::string& content) const {
-        std::ofstream(path + "/" + name) << content;
-        return path + "/" + name;
-    }
-    std::string path;
-};
 
 } // namespace
 

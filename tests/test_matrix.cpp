@@ -1,5 +1,7 @@
 #include "vexlarcore/matrix4.h"
 
+#include "test_support.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -10,14 +12,9 @@
 #include <unistd.h>
 
 using namespace vexlar;
+using namespace support;
 
 namespace {
-
-std::uint32_t bits(float f) {
-    std::uint32_t u;
-    std::memcpy(&u, &f, sizeof u);
-    return u;
-}
 
 matrix4x4_t fromRows(const float (&r)[4][4]) {
     matrix4x4_t m(0.0f);

@@ -2,6 +2,8 @@
 #include "vexlarcore/mesh.h"
 #include "vexlarcore/renderstate.h"
 
+#include "test_support.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -9,6 +11,7 @@
 #include <vector>
 
 using namespace vexlar;
+using support::expectNear;
 
 namespace {
 
@@ -36,17 +39,6 @@ meshPtr cube(const matrix4x4_t* m = nullptr) {
     std::vector<triangle_t> ts = indexed(p, cubeIndices);
     if (m) return meshPtr(meshObject_t::factory(*m, p, {}, ts, {}, {}));
     return meshPtr(meshObject_t::factory(p, {}, ts, {}, {}));
-}
-
-void expectNear(const point3d_t& a, const point3d_t& b, float tol) {
-    EXPECT_NEAR(a.x, b.x, tol);
-    EXPECT_NEAR(a.y, b.y, tol);
-    EXPECT_NEAR(a.z, b.z, tol);
-}
-void expectNear(const vector3d_t& a, const vector3d_t& b, float tol) {
-    EXPECT_NEAR(a.x, b.x, tol);
-    EXPECT_NEAR(a.y, b.y, tol);
-    EXPECT_NEAR(a.z, b.z, tol);
 }
 
 std::size_t pointIndex(const meshObject_t& m, const point3d_t* p) {

@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include "plugintestcontext.h"
+#include "test_support.h"
 #include "vexlarcore/background.h"
 #include "vexlarcore/light.h"
 #include "vexlarcore/object3d.h"
@@ -21,6 +22,7 @@
 #include "vexlarcore/texture.h"
 
 using namespace vexlar;
+using support::tempDir_t;
 
 namespace {
 
@@ -29,30 +31,6 @@ const std::string fixtureDir = VEXLAR_FIXTURE_DIR;
 std::string fixture(const std::string& name) {
     return fixtureDir + "/" + name + ".so";
 }
-
-// A fresh folder under the test temp dir, removed with its files.
-class tempDir_t {
-public:
-    tempDir_t() {
-        std::string pattern = ::testing::TempDir() + "vexlar_plugins_XXXXXX";
-        std::vector<char> buf(pattern.begin(), pattern.end());
-        buf.push_back('\0');
-        const char* made = mkdtemp(buf.data());
-        path = made ? made : "";
-    }
-    ~tempDir_t() {
-        for (const std::string& f : files) std::remove(f.c_str());
-        if (!path.empty()) rmdir(path.c_str());
-    }
-    std::string write(const std::string& name, const std::string& content) {
-        std::string full = path + "/" + name;
-        std::ofstream(full, std::ios::binary) << content;
-        files.push_back(full);
-        return full;
-    }
-    std::string path;
-    std::vector<std::string> files;
-};
 
 // Every fixture module loaded once, in name order.
 class fixtureDirectoryTest : public ::testing::Test {

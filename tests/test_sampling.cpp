@@ -1,5 +1,7 @@
 #include "vexlarcore/sampling.h"
 
+#include "test_support.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -9,35 +11,18 @@
 #include <random>
 
 using namespace vexlar;
+using namespace support;
 
 namespace {
 
-std::uint32_t bits(float f) {
-    std::uint32_t u;
-    std::memcpy(&u, &f, sizeof u);
-    return u;
-}
-
-float fb(std::uint32_t u) {
-    float f;
-    std::memcpy(&f, &u, sizeof f);
-    return f;
-}
-
 vector3d_t vb(std::uint32_t x, std::uint32_t y, std::uint32_t z) {
-    return vector3d_t(fb(x), fb(y), fb(z));
+    return vector3d_t(fromBits(x), fromBits(y), fromBits(z));
 }
 
 void expectBits(const vector3d_t& v, std::uint32_t x, std::uint32_t y, std::uint32_t z) {
     EXPECT_EQ(bits(v.x), x);
     EXPECT_EQ(bits(v.y), y);
     EXPECT_EQ(bits(v.z), z);
-}
-
-void expectNear(const vector3d_t& a, const vector3d_t& b, float tol) {
-    EXPECT_NEAR(a.x, b.x, tol);
-    EXPECT_NEAR(a.y, b.y, tol);
-    EXPECT_NEAR(a.z, b.z, tol);
 }
 
 // Deterministic unit vectors for property checks.
@@ -145,7 +130,7 @@ TEST(Refract, TotalInternalReflectionAndPinnedBits) {
     EXPECT_EQ(refract(vector3d_t(0, 0, 1), v, 1.5f), vector3d_t(0, 0, 0));
     // The square root is double precision (single gives y = 0x3D41D9DC).
     vector3d_t t = refract(vb(0x3E8EFB69, 0xBF294FDC, 0x3F32358A), vb(0x3F6C84E7, 0x3E9CAA3A, 0x3E6B3E4C),
-                           fb(0x3F9EF17D));
+                           fromBits(0x3F9EF17D));
     expectBits(t, 0xBF5E39AE, 0x3D41D9E4, 0xBEFD05CF);
 }
 
@@ -200,8 +185,8 @@ TEST(Fresnel, EdgesAndPinnedBits) {
     EXPECT_EQ(kt, kr < 1.0f ? 1.0f - kr : 0.0f);
     // First factor in double precision (squaring g + mu in single gives
     // 0x3E96FE3C).
-    fresnel(vb(0x3F46392C, 0x3EF22814, 0xBED74100), vb(0xBE9A31F8, 0x3F2CF4C7, 0x3F2C45FD), fb(0x3FA741EC),
-            kr, kt);
+    fresnel(vb(0x3F46392C, 0x3EF22814, 0xBED74100), vb(0xBE9A31F8, 0x3F2CF4C7, 0x3F2C45FD),
+            fromBits(0x3FA741EC), kr, kt);
     EXPECT_EQ(bits(kr), 0x3E96FE3Du);
     EXPECT_EQ(bits(kt), 0x3F3480E2u);
 }
@@ -222,7 +207,7 @@ TEST(FastFresnel, Schlick) {
     EXPECT_EQ(kr, 32.0f);
     EXPECT_EQ(kt, -31.0f);
     // (1 - r0) m^2 m^2 m, in that order (repeated products give 0x3EC79C94).
-    fast_fresnel(vector3d_t(0, 0, fb(0x3E843CF5)), n, fb(0x3E5A5C78), kr, kt);
+    fast_fresnel(vector3d_t(0, 0, fromBits(0x3E843CF5)), n, fromBits(0x3E5A5C78), kr, kt);
     EXPECT_EQ(bits(kr), 0x3EC79C96u);
 }
 
@@ -300,7 +285,7 @@ TEST(ShirleyDisc, KnownPoints) {
     EXPECT_NEAR(u, std::sqrt(0.5f), 1e-7f);
     EXPECT_NEAR(v, std::sqrt(0.5f), 1e-7f);
     // Double cosine and sine (cosf, sinf give different last bits here).
-    ShirleyDisc(fb(0x3F420EF1), fb(0x3DF1A59F), u, v);
+    ShirleyDisc(fromBits(0x3F420EF1), fromBits(0x3DF1A59F), u, v);
     EXPECT_EQ(bits(u), 0x3EC5EDF5u);
     EXPECT_EQ(bits(v), 0xBF28B400u);
 }
@@ -348,8 +333,9 @@ TEST(RandomVectorCone, AxisRimAndSpread) {
 TEST(RandomVectorCone, UsesCreateCSAndPinnedBits) {
     vector3d_t d = vb(0xBE09FDBC, 0xBF4AF609, 0x3F1828FE), u, v;
     createCS(d, u, v);
-    vector3d_t a = randomVectorCone(d, u, v, fb(0x3E061C3C), fb(0x3F24CA84), fb(0x3DEE9BBD));
-    vector3d_t b = randomVectorCone(d, fb(0x3E061C3C), fb(0x3F24CA84), fb(0x3DEE9BBD));
+    vector3d_t a =
+        randomVectorCone(d, u, v, fromBits(0x3E061C3C), fromBits(0x3F24CA84), fromBits(0x3DEE9BBD));
+    vector3d_t b = randomVectorCone(d, fromBits(0x3E061C3C), fromBits(0x3F24CA84), fromBits(0x3DEE9BBD));
     EXPECT_EQ(a, b);
     // cos(theta), sin(theta) and the azimuth's cosine and sine in double.
     expectBits(a, 0x3E393366, 0xBF0E6A64, 0x3F4FA134);
@@ -378,7 +364,7 @@ TEST(DiscreteVectorCone, GridOverTheCone) {
     r = discreteVectorCone(vector3d_t(-1, 0, 0), 0.0f, 2, 4);
     expectNear(r, vector3d_t(-0.5f, std::sqrt(0.75f), 0), 1e-6f);
     // A generic axis: pinned bits (double acos and cos(phi)).
-    r = discreteVectorCone(vb(0xBE578D63, 0xBF434219, 0xBF1C8B7F), fb(0x3F788ECE), 1, 6);
+    r = discreteVectorCone(vb(0xBE578D63, 0xBF434219, 0xBF1C8B7F), fromBits(0x3F788ECE), 1, 6);
     expectBits(r, 0xBE568206, 0xBF32915E, 0xBF2F6C9B);
 }
 
@@ -395,7 +381,7 @@ TEST(TextureMaps, Tube) {
     EXPECT_EQ(v, 0.0f);
     tubemap(point3d_t(-3, 0, 1), u, v);
     EXPECT_EQ(u, 0.75f);
-    tubemap(point3d_t(fb(0xBFDE2CAF), fb(0xBF2264E8), fb(0x400814AB)), u, v);
+    tubemap(point3d_t(fromBits(0xBFDE2CAF), fromBits(0xBF2264E8), fromBits(0x400814AB)), u, v);
     EXPECT_EQ(bits(u), 0x3F4E46A7u);
     EXPECT_EQ(bits(v), 0xBF102956u);
 }
@@ -415,7 +401,7 @@ TEST(TextureMaps, Sphere) {
     spheremap(point3d_t(1, 1, 0), u, v);
     EXPECT_EQ(u, 0.375f);
     EXPECT_EQ(v, 0.5f);
-    spheremap(point3d_t(fb(0x3F59DC0D), fb(0xC01978E4), fb(0x403BE450)), u, v);
+    spheremap(point3d_t(fromBits(0x3F59DC0D), fromBits(0xC01978E4), fromBits(0x403BE450)), u, v);
     EXPECT_EQ(bits(u), 0x3D5E4F68u);
     EXPECT_EQ(bits(v), 0x3E68C48Cu);
     // A tiny point whose squared length rounds below z^2 stays on the axis

@@ -5,12 +5,15 @@
 #include "vexlarcore/shader.h"
 #include "vexlarcore/sphere.h"
 
+#include "test_support.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <limits>
 
 using namespace vexlar;
+using support::expectFloatEq;
 
 namespace {
 
@@ -21,12 +24,6 @@ protected:
     surfacePoint_t sp;
 };
 
-void expectVec(const vector3d_t& v, float x, float y, float z) {
-    EXPECT_FLOAT_EQ(v.x, x);
-    EXPECT_FLOAT_EQ(v.y, y);
-    EXPECT_FLOAT_EQ(v.z, z);
-}
-
 } // namespace
 
 TEST_F(SphereTest, FrontHitFillsTheWholeRecord) {
@@ -35,11 +32,11 @@ TEST_F(SphereTest, FrontHitFillsTheWholeRecord) {
     EXPECT_EQ(sp.point.x, 0.0f);
     EXPECT_EQ(sp.point.y, 0.0f);
     EXPECT_EQ(sp.point.z, -1.0f);
-    expectVec(sp.normal, 0, 0, -1);
-    expectVec(sp.geometricNormal, 0, 0, -1);
+    expectFloatEq(sp.normal, 0, 0, -1);
+    expectFloatEq(sp.geometricNormal, 0, 0, -1);
     // Tangents of a normal along -z: (-1, 0, 0) and (0, 1, 0).
-    expectVec(sp.tangentU, -1, 0, 0);
-    expectVec(sp.tangentV, 0, 1, 0);
+    expectFloatEq(sp.tangentU, -1, 0, 0);
+    expectFloatEq(sp.tangentV, 0, 1, 0);
     EXPECT_EQ(sp.u, -1.0f);
     EXPECT_EQ(sp.v, -1.0f);
     EXPECT_EQ(sp.orcoPoint.z, -1.0f);
@@ -66,7 +63,7 @@ TEST_F(SphereTest, FromInsideUsesTheFarRootWithOutwardNormal) {
     ASSERT_TRUE(unit.shoot(state, sp, point3d_t(0, 0, 0), vector3d_t(0, 0, 1), false, -1));
     EXPECT_EQ(sp.depth, 1.0f);
     EXPECT_EQ(sp.point.z, 1.0f);
-    expectVec(sp.normal, 0, 0, 1);
+    expectFloatEq(sp.normal, 0, 0, 1);
 }
 
 TEST_F(SphereTest, BehindTheOriginOrBesideIsNoHitAndLeavesTheRecord) {

@@ -1,6 +1,8 @@
 // Triangles: side test, barycentric weights and hit records.
 #include "vexlarcore/triangle.h"
 
+#include "test_support.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -8,6 +10,7 @@
 #include <vector>
 
 using namespace vexlar;
+using support::expectFloatEq;
 
 namespace {
 
@@ -17,12 +20,6 @@ struct unitTriangle : ::testing::Test {
     triangle_t tri{&pts[0], &pts[1], &pts[2]};
     triangle_t reversed{&pts[0], &pts[2], &pts[1]};
 };
-
-void expectVec(const vector3d_t& v, float x, float y, float z) {
-    EXPECT_FLOAT_EQ(v.x, x);
-    EXPECT_FLOAT_EQ(v.y, y);
-    EXPECT_FLOAT_EQ(v.z, z);
-}
 
 // Ray parameter the way meshes compute it.
 float rayParam(const triangle_t& t, const point3d_t& from, const vector3d_t& ray) {
@@ -180,8 +177,8 @@ TEST_F(unitTriangle, QuickPathRecord) {
     EXPECT_FALSE(sp.hasVertexColor);
     EXPECT_FALSE(sp.hasOrco);
     EXPECT_EQ(sp.dudNU, 0.0f);
-    expectVec(sp.tangentU, 1, 0, 0);
-    expectVec(sp.tangentV, 0, 1, 0);
+    expectFloatEq(sp.tangentU, 1, 0, 0);
+    expectFloatEq(sp.tangentV, 0, 1, 0);
 }
 
 TEST_F(unitTriangle, TextureCoordinatesAndDerivatives) {
@@ -316,5 +313,5 @@ TEST_F(unitTriangle, SetVerticesAndRecNormal) {
 
     pts[2] = point3d_t(0, 0, 1); // the triangle now lies in the xz plane
     tri.recNormal();
-    expectVec(tri.N, 0, 1, 0);
+    expectFloatEq(tri.N, 0, 1, 0);
 }

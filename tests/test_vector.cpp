@@ -1,5 +1,7 @@
 #include "vexlarcore/vector3d.h"
 
+#include "test_support.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -10,28 +12,7 @@
 #include <sstream>
 
 using namespace vexlar;
-
-namespace {
-
-std::uint32_t bits(float f) {
-    std::uint32_t u;
-    std::memcpy(&u, &f, sizeof u);
-    return u;
-}
-
-float fromBits(std::uint32_t u) {
-    float f;
-    std::memcpy(&f, &u, sizeof f);
-    return f;
-}
-
-template <class T> std::string str(const T& v) {
-    std::ostringstream s;
-    s << v;
-    return s.str();
-}
-
-} // namespace
+using namespace support;
 
 TEST(Vector, ArithmeticAndProducts) {
     vector3d_t a(1, 2, 3), b(4, -5, 6);

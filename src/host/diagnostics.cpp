@@ -31,23 +31,27 @@ std::string jsonPath_t::dotted() const {
     return out;
 }
 
+namespace {
+
+// A member name as one step of a JSON pointer: "~" becomes "~0", "/" "~1".
+std::string pointerStep(const std::string& key) {
+    std::string out;
+    for (char c : key) {
+        if (c == '~')
+            out += "~0";
+        else if (c == '/')
+            out += "~1";
+        else
+            out += c;
+    }
+    return out;
+}
+
+} // namespace
+
 std::string jsonPath_t::pointer() const {
     std::string out;
-    for (const step_t& s : steps) {
-        out += "/";
-        if (s.isIndex) {
-            out += std::to_string(s.index);
-            continue;
-        }
-        for (char c : s.key) {
-            if (c == '~')
-                out += "~0";
-            else if (c == '/')
-                out += "~1";
-            else
-                out += c;
-        }
-    }
+    for (const step_t& s : steps) out += "/" + (s.isIndex ? std::to_string(s.index) : pointerStep(s.key));
     return out;
 }
 
@@ -90,44 +94,37 @@ public:
 
 private:
     bool object(const std::string& pointer, int depth) {
-        ++pos; // '{'
-        skipSpace();
-        if (pos < text.size() && text[pos] == '}') {
-            ++pos;
-            return true;
-        }
-        while (pos < text.size()) {
-            skipSpace();
+        return elements('}', [&](std::size_t) {
             std::string key;
             if (pos >= text.size() || text[pos] != '"' || !string(&key)) return false;
             skipSpace();
             if (pos >= text.size() || text[pos] != ':') return false;
             ++pos;
-            if (!value(pointer + "/" + escape(key), depth + 1)) return false;
-            skipSpace();
-            if (pos >= text.size()) return false;
-            if (text[pos] == '}') {
-                ++pos;
-                return true;
-            }
-            if (text[pos] != ',') return false;
-            ++pos;
-        }
-        return false;
+            return value(pointer + "/" + pointerStep(key), depth + 1);
+        });
     }
 
     bool array(const std::string& pointer, int depth) {
-        ++pos; // '['
+        return elements(']',
+                        [&](std::size_t i) { return value(pointer + "/" + std::to_string(i), depth + 1); });
+    }
+
+    // The comma-separated elements of an object or array, from its opening
+    // bracket to `close`; `element(i)` reads the i-th (0 first), starting at
+    // its first non-blank character.
+    template <class F> bool elements(char close, F element) {
+        ++pos; // the opening bracket
         skipSpace();
-        if (pos < text.size() && text[pos] == ']') {
+        if (pos < text.size() && text[pos] == close) {
             ++pos;
             return true;
         }
         for (std::size_t i = 0; pos < text.size(); ++i) {
-            if (!value(pointer + "/" + std::to_string(i), depth + 1)) return false;
+            skipSpace();
+            if (!element(i)) return false;
             skipSpace();
             if (pos >= text.size()) return false;
-            if (text[pos] == ']') {
+            if (text[pos] == close) {
                 ++pos;
                 return true;
             }
@@ -220,19 +217,6 @@ private:
         return p;
     }
 
-    static std::string escape(const std::string& key) {
-        std::string out;
-        for (char c : key) {
-            if (c == '~')
-                out += "~0";
-            else if (c == '/')
-                out += "~1";
-            else
-                out += c;
-        }
-        return out;
-    }
-
     const std::string& text;
     std::map<std::string, textPos_t>& out;
     std::size_t pos = 0;
@@ -240,11 +224,17 @@ private:
     std::size_t lineStart = 0;
 };
 
-// The pointer of the parent value ("" has none).
-bool parentOf(std::string& pointer) {
-    if (pointer.empty()) return false;
-    pointer.erase(pointer.rfind('/'));
-    return true;
+// The entry of `entries` for `pointer` or else for its nearest ancestor
+// that has one; `missing` when none has.
+template <class T>
+T nearest(const std::map<std::string, T>& entries, const std::string& pointer, const T& missing) {
+    std::string p = pointer;
+    for (;;) {
+        auto it = entries.find(p);
+        if (it != entries.end()) return it->second;
+        if (p.empty()) return missing;
+        p.erase(p.rfind('/'));
+    }
 }
 
 } // namespace
@@ -255,12 +245,7 @@ void jsonPositions_t::index(const std::string& text) {
 }
 
 textPos_t jsonPositions_t::find(const std::string& pointer) const {
-    std::string p = pointer;
-    do {
-        auto it = positions.find(p);
-        if (it != positions.end()) return it->second;
-    } while (parentOf(p));
-    return textPos_t();
+    return nearest(positions, pointer, textPos_t());
 }
 
 void jsonPositions_t::markOverride(const std::string& pointer, const std::string& origin) {
@@ -268,12 +253,7 @@ void jsonPositions_t::markOverride(const std::string& pointer, const std::string
 }
 
 std::string jsonPositions_t::overrideOf(const std::string& pointer) const {
-    std::string p = pointer;
-    do {
-        auto it = overrides.find(p);
-        if (it != overrides.end()) return it->second;
-    } while (parentOf(p));
-    return std::string();
+    return nearest(overrides, pointer, std::string());
 }
 
 diagnostics_t::diagnostics_t(std::string label, const jsonPositions_t* positions)

@@ -121,35 +121,28 @@ bool writeMessage(int fd, const blockHeader_t& h, const void* body, std::size_t 
     return bytes == 0 || writePipe(fd, const_cast<void*>(body), static_cast<int>(bytes)) == 0;
 }
 
+// The default number of workers: one per online processor, at least one.
+int onlineProcessors() {
+    long n = sysconf(_SC_NPROCESSORS_ONLN);
+    return n < 1 ? 1 : static_cast<int>(n);
+}
+
 } // namespace
 
-forkedscene_t::forkedscene_t() : scene_t() {
-    long n = sysconf(_SC_NPROCESSORS_ONLN);
-    workers = n < 1 ? 1 : static_cast<int>(n);
-}
+forkedscene_t::forkedscene_t() : scene_t(), workers(onlineProcessors()) {}
 
 forkedscene_t::~forkedscene_t() {}
 
 void forkedscene_t::doChild(colorOutput_t&) {}
 
 void forkedscene_t::render(colorOutput_t& output) {
-    if (camera == nullptr) {
-        std::cerr << "Error: the scene has no camera; set one with setCamera before rendering" << std::endl;
-        return;
-    }
-    // The same order of steps as the in-process driver, so that the block
-    // order drawn from rand() is the same.
-    blockSpliter_t blocks(camera->resx, camera->resy, 64);
-    renderArea_t area;
-    buildTree();
-    struct treeGuard_t {
-        forkedscene_t& s;
-        ~treeGuard_t() { s.destroyTree(); }
-    } guard{*this};
-    lightSetup();
-    if (!preliminaryPasses(output, area)) return;
-    std::cout << std::endl;
+    // The in-process driver's set-up, so that the block order drawn from
+    // rand() is the same; only the render pass is spread over the workers.
+    renderImage(output,
+                [&](blockSpliter_t& blocks, renderArea_t& area) { workerPass(blocks, area, output); });
+}
 
+void forkedscene_t::workerPass(const blockSpliter_t& blocks, renderArea_t& area, colorOutput_t& output) {
     const std::size_t total = blocks.regions.size();
     std::vector<char> done(total, 0);
     std::size_t delivered = 0;
@@ -311,10 +304,7 @@ void forkedscene_t::render(colorOutput_t& output) {
     std::cout << "#]" << std::endl;
 }
 
-threadedscene_t::threadedscene_t() : scene_t() {
-    long n = sysconf(_SC_NPROCESSORS_ONLN);
-    workers = n < 1 ? 1 : static_cast<int>(n);
-}
+threadedscene_t::threadedscene_t() : scene_t(), workers(onlineProcessors()) {}
 
 threadedscene_t::~threadedscene_t() {}
 

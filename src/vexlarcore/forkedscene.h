@@ -66,6 +66,10 @@ public:
     int getWorkers() const { return workers; }
 
 private:
+    // The render pass: forks the workers, hands their blocks to `output` as
+    // they arrive and renders here whatever they did not deliver.
+    void workerPass(const blockSpliter_t& blocks, renderArea_t& area, colorOutput_t& output);
+
     int workers;
 };
 

@@ -88,39 +88,31 @@ void degreesCosSin(float degrees, float& co, float& si) {
     si = std::sin(rad);
 }
 
+// The rotation by `degrees` that turns axis i towards axis j (the right-hand
+// rotation about the third axis when (i, j) is (1, 2), (2, 0) or (0, 1)).
+matrix4x4_t planeRotation(int i, int j, float degrees) {
+    float co, si;
+    degreesCosSin(degrees, co, si);
+    matrix4x4_t r(1.0f);
+    r.matrix[i][i] = co;
+    r.matrix[i][j] = -si;
+    r.matrix[j][i] = si;
+    r.matrix[j][j] = co;
+    return r;
+}
+
 } // namespace
 
 void matrix4x4_t::rotateX(float degrees) {
-    float co, si;
-    degreesCosSin(degrees, co, si);
-    matrix4x4_t r(1.0f);
-    r.matrix[1][1] = co;
-    r.matrix[1][2] = -si;
-    r.matrix[2][1] = si;
-    r.matrix[2][2] = co;
-    *this = r * (*this);
+    *this = planeRotation(1, 2, degrees) * (*this);
 }
 
 void matrix4x4_t::rotateY(float degrees) {
-    float co, si;
-    degreesCosSin(degrees, co, si);
-    matrix4x4_t r(1.0f);
-    r.matrix[0][0] = co;
-    r.matrix[0][2] = si;
-    r.matrix[2][0] = -si;
-    r.matrix[2][2] = co;
-    *this = r * (*this);
+    *this = planeRotation(2, 0, degrees) * (*this);
 }
 
 void matrix4x4_t::rotateZ(float degrees) {
-    float co, si;
-    degreesCosSin(degrees, co, si);
-    matrix4x4_t r(1.0f);
-    r.matrix[0][0] = co;
-    r.matrix[0][1] = -si;
-    r.matrix[1][0] = si;
-    r.matrix[1][1] = co;
-    *this = r * (*this);
+    *this = planeRotation(0, 1, degrees) * (*this);
 }
 
 void matrix4x4_t::scale(float sx, float sy, float sz) {

@@ -53,15 +53,36 @@ bool scene_t::nearestHit(renderState_t& state, surfacePoint_t& best, const point
     return found;
 }
 
+bool scene_t::enterRay(renderState_t& state) const {
+    if (++state.rayLevel < maxRayLevel) return true;
+    state.rayLevel--;
+    state.hitDistance = -1.0f;
+    return false;
+}
+
+color_t scene_t::leaveMiss(renderState_t& state, const vector3d_t& ray) const {
+    // The background sees the level and distance of the ray's caller.
+    state.rayLevel--;
+    state.hitDistance = -1.0f;
+    color_t col = background != nullptr ? background->lookup(ray, state) : color_t(0.0f);
+    fog_addToCol(-1.0f, col);
+    return col;
+}
+
+color_t scene_t::leaveHit(renderState_t& state, const point3d_t& from, const surfacePoint_t& sp,
+                          color_t col) const {
+    state.rayLevel--;
+    // Measured after the shader calls, from the possibly displaced point.
+    const float d = (from - sp.point).length();
+    state.hitDistance = d;
+    fog_addToCol(d, col);
+    return col;
+}
+
 color_t scene_t::raytrace(renderState_t& state, const point3d_t& from, const vector3d_t& ray) const {
     if (indirectEnabled) return raytrace_indir(state, from, ray, false);
 
-    state.rayLevel++;
-    if (state.rayLevel >= maxRayLevel) {
-        state.rayLevel--;
-        state.hitDistance = -1.0f;
-        return color_t(0.0f);
-    }
+    if (!enterRay(state)) return color_t(0.0f);
     surfacePoint_t sp;
     const bool hit = nearestHit(state, sp, from, ray, true, false);
     sp.auxPoint = state.screenPos;
@@ -70,19 +91,9 @@ color_t scene_t::raytrace(renderState_t& state, const point3d_t& from, const vec
         eye.normalize();
         traveledGuard_t traveled(state, sp.depth);
         sp.shader->displace(state, sp, eye, worldResolution);
-        color_t col = light(state, sp, from, false);
-        state.rayLevel--;
-        // Measured after the shader calls, from the possibly displaced point.
-        const float d = (from - sp.point).length();
-        state.hitDistance = d;
-        fog_addToCol(d, col);
-        return col;
+        return leaveHit(state, from, sp, light(state, sp, from, false));
     }
-    state.rayLevel--;
-    state.hitDistance = -1.0f;
-    color_t col = background != nullptr ? background->lookup(ray, state) : color_t(0.0f);
-    fog_addToCol(-1.0f, col);
-    return col;
+    return leaveMiss(state, ray);
 }
 
 color_t scene_t::light(renderState_t& state, const surfacePoint_t& sp, const point3d_t& from,
@@ -100,20 +111,9 @@ color_t scene_t::light(renderState_t& state, const surfacePoint_t& sp, const poi
 
 color_t scene_t::raytrace_indir(renderState_t& state, const point3d_t& from, const vector3d_t& ray,
                                 bool gathering) const {
-    state.rayLevel++;
-    if (state.rayLevel >= maxRayLevel) {
-        state.rayLevel--;
-        state.hitDistance = -1.0f;
-        return color_t(0.0f);
-    }
+    if (!enterRay(state)) return color_t(0.0f);
     surfacePoint_t sp;
-    if (!nearestHit(state, sp, from, ray, false, false)) {
-        state.rayLevel--;
-        state.hitDistance = -1.0f;
-        color_t col = background != nullptr ? background->lookup(ray, state) : color_t(0.0f);
-        fog_addToCol(-1.0f, col);
-        return col;
-    }
+    if (!nearestHit(state, sp, from, ray, false, false)) return leaveMiss(state, ray);
     sp.auxPoint = state.screenPos;
     if (sp.shader == nullptr) {
         state.rayLevel--;
@@ -152,12 +152,7 @@ color_t scene_t::raytrace_indir(renderState_t& state, const point3d_t& from, con
     }
     for (const light_t* l : lights) col += l->illuminate(state, *this, sp, eye);
     col += sp.shader->fromWorld(state, sp, *this, from - sp.point);
-
-    state.rayLevel--;
-    const float d = (from - sp.point).length();
-    state.hitDistance = d;
-    fog_addToCol(d, col);
-    return col;
+    return leaveHit(state, from, sp, col);
 }
 
 bool scene_t::shadowRay(renderState_t& state, const surfacePoint_t& sp, const vector3d_t& dir, float limit,

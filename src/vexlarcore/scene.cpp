@@ -182,7 +182,8 @@ bool scene_t::preliminaryPasses(colorOutput_t& output, renderArea_t& area) {
     return true;
 }
 
-void scene_t::render(colorOutput_t& output) {
+void scene_t::renderImage(colorOutput_t& output,
+                          const std::function<void(blockSpliter_t& blocks, renderArea_t& area)>& finalPass) {
     if (camera == nullptr) {
         std::cerr << "Error: the scene has no camera; set one with setCamera before rendering" << std::endl;
         return;
@@ -196,7 +197,13 @@ void scene_t::render(colorOutput_t& output) {
     lightSetup();
     if (!preliminaryPasses(output, area)) return;
     std::cout << std::endl;
-    renderPass(blocks, area, output, false, "Render pass: [");
+    finalPass(blocks, area);
+}
+
+void scene_t::render(colorOutput_t& output) {
+    renderImage(output, [&](blockSpliter_t& blocks, renderArea_t& area) {
+        renderPass(blocks, area, output, false, "Render pass: [");
+    });
 }
 
 // ---------------------------------------------------------------------------

@@ -14,6 +14,7 @@
 #include "vexlarcore/vector3d.h"
 
 #include <cstddef>
+#include <functional>
 #include <list>
 #include <map>
 #include <string>
@@ -261,6 +262,17 @@ public:
 protected:
     // Steps of the image driver, for derived drivers.
 
+    /// Everything render does before its render pass, then `finalPass`:
+    /// with no camera prints the error and returns; otherwise splits the image
+    /// into 64-pixel blocks (their shuffle draws from rand() before any
+    /// preliminary pass's splitter does), builds the tree, runs lightSetup and
+    /// the preliminary passes, ends the progress line and hands the blocks and
+    /// the work area to `finalPass`. Returns without calling it when the output
+    /// aborted a preliminary pass. The tree is destroyed when this returns,
+    /// also when it leaves by an exception.
+    void renderImage(colorOutput_t& output,
+                     const std::function<void(blockSpliter_t& blocks, renderArea_t& area)>& finalPass);
+
     /// Prints "Building bounding tree ... ", builds `objectTree` from
     /// `objects` (any earlier tree is destroyed first), prints "OK".
     void buildTree();
@@ -299,6 +311,15 @@ private:
     // One camera sample at pixel position (px, py): screen position, ray,
     // trace. Returns false (and leaves col) when outside the region.
     bool cameraSample(renderState_t& state, float px, float py, bool inclusiveRegion, color_t& col) const;
+    // Steps shared by the two tracers. enterRay goes one ray level deeper;
+    // at maxRayLevel it comes back up, records no hit and returns false.
+    // leaveMiss and leaveHit come back up, record the hit distance (-1 for
+    // none), add fog and return the colour: the background's for a miss,
+    // `col` for a hit at `sp` seen from `from`.
+    bool enterRay(renderState_t& state) const;
+    color_t leaveMiss(renderState_t& state, const vector3d_t& ray) const;
+    color_t leaveHit(renderState_t& state, const point3d_t& from, const surfacePoint_t& sp,
+                     color_t col) const;
     // Shared body of the two isShadowed forms.
     bool shadowRay(renderState_t& state, const surfacePoint_t& sp, const vector3d_t& dir, float limit,
                    float shootDist) const;

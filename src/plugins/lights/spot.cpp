@@ -1,14 +1,15 @@
 // Light "spot": a point light limited to a cone, with a soft edge.
 //
-// | name    | kind  | default | meaning                                                  |
-// |---------|-------|---------|----------------------------------------------------------|
-// | from    | point | 0 0 0   | position of the light                                    |
-// | to      | point | 0 0 -1  | a point on the axis of the cone (not equal to from)      |
+// | name    | kind  | default | meaning                                                   |
+// |---------|-------|---------|-----------------------------------------------------------|
+// | from    | point | 0 0 0   | position of the light                                     |
+// | to      | point | 0 0 -1  | a point on the axis of the cone (not equal to from)       |
 // | angle   | float | 45      | half-angle of the cone in degrees, more than 0, at most 90 |
-// | blend   | float | 0.15    | part of the half-angle, from the rim inwards, over which the light fades in,
-// 0 to 1 | | color   | color | 1 1 1   | colour of the light                                      | | power
-// | float | 1       | energy arriving on the axis at distance 1 (at least 0)   | | shadows | bool  | on |
-// cast hard shadows                                        |
+// | blend   | float | 0.15    | part of the half-angle, from the rim inwards, over which  |
+// |         |       |         | the light fades in, 0 to 1                                |
+// | color   | color | 1 1 1   | colour of the light                                       |
+// | power   | float | 1       | energy arriving on the axis at distance 1 (at least 0)    |
+// | shadows | bool  | on      | cast hard shadows                                         |
 //
 // For a point seen from the light at angle a off the axis, with
 // c = cos(a), outer = cos(angle) and inner = cos(angle * (1 - blend)):
