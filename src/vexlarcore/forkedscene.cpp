@@ -6,13 +6,16 @@
 #include "vexlarcore/sampling.h"
 #include "vexlarcore/transfer.h"
 
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <fcntl.h>
 #include <iostream>
+#include <new>
 #include <poll.h>
+#include <sys/mman.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
@@ -80,6 +83,37 @@ void seedBlock(camera_t& camera, std::size_t index) {
     camera.halton2.value = radicalInverse(start, 2);
     camera.halton3.value = radicalInverse(start, 3);
 }
+
+// Which blocks have been taken, shared by the workers through an anonymous
+// shared mapping made before they are forked. Each worker first takes its
+// own blocks k, k + n, ... in order, then helps with whatever nobody has
+// started, from the end of the order backwards; a fixed share alone leaves
+// one worker idle for a good part of the pass on uneven scenes. Without the
+// mapping (mmap failed) every worker renders just its own share.
+class claimBoard_t {
+public:
+    explicit claimBoard_t(std::size_t count) : size(count * sizeof(std::atomic<std::uint32_t>)) {
+        if (size == 0) return;
+        void* p = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
+        if (p == MAP_FAILED) return;
+        flags = static_cast<std::atomic<std::uint32_t>*>(p);
+        for (std::size_t i = 0; i < count; ++i) new (&flags[i]) std::atomic<std::uint32_t>(0);
+    }
+    ~claimBoard_t() {
+        if (flags) munmap(flags, size);
+    }
+    claimBoard_t(const claimBoard_t&) = delete;
+    claimBoard_t& operator=(const claimBoard_t&) = delete;
+
+    bool shared() const { return flags != nullptr; }
+    /// True for exactly one caller per block across all processes.
+    bool claim(std::size_t i) { return !flags || flags[i].exchange(1, std::memory_order_relaxed) == 0; }
+
+private:
+    static_assert(std::atomic<std::uint32_t>::is_always_lock_free, "block claims need lock-free atomics");
+    std::size_t size;
+    std::atomic<std::uint32_t>* flags = nullptr;
+};
 
 struct worker_t {
     pid_t pid = -1;
@@ -170,12 +204,16 @@ void forkedscene_t::workerPass(const blockSpliter_t& blocks, renderArea_t& area,
     std::vector<worker_t> pool;
     poolGuard_t poolGuard(pool);
     const int n = static_cast<int>(std::min<std::size_t>(static_cast<std::size_t>(workers), total));
+    claimBoard_t board(n > 1 ? total : 0);
     if (n > 1) {
         std::cout.flush();
         std::fflush(nullptr);
         for (int k = 0; k < n; ++k) {
             int fds[2];
             if (pipe2(fds, O_CLOEXEC) != 0) break;
+            // Room for several block messages, so a worker rarely waits for
+            // this process to read (best effort; the default size works).
+            fcntl(fds[1], F_SETPIPE_SZ, 1 << 20);
             pid_t pid = fork();
             if (pid < 0) {
                 close(fds[0]);
@@ -195,12 +233,16 @@ void forkedscene_t::workerPass(const blockSpliter_t& blocks, renderArea_t& area,
                 try {
                     const counters_t start = counters_t::now();
                     bool ok = true;
-                    for (std::size_t i = static_cast<std::size_t>(k); ok && i < total;
-                         i += static_cast<std::size_t>(n)) {
+                    auto renderAndSend = [&](std::size_t i) {
+                        if (!board.claim(i)) return;
                         blockHeader_t h = renderHere(i);
                         ok = writeMessage(fds[1], h, recorder.pixels.data(),
                                           recorder.pixels.size() * sizeof(float));
-                    }
+                    };
+                    for (std::size_t i = static_cast<std::size_t>(k); ok && i < total;
+                         i += static_cast<std::size_t>(n))
+                        renderAndSend(i);
+                    for (std::size_t i = total; ok && board.shared() && i-- > 0;) renderAndSend(i);
                     if (ok) {
                         counters_t c = counters_t::now().since(start);
                         blockHeader_t h{countersMessage, 0, 0, 0, 0};
@@ -225,11 +267,12 @@ void forkedscene_t::workerPass(const blockSpliter_t& blocks, renderArea_t& area,
         std::cout << "Aborted" << std::endl;
         for (worker_t& w : pool) closeAndReap(w, true);
     };
-    // A block message must name one of the worker's own blocks, not yet
-    // delivered, with exactly that block's rectangle.
+    // A block message must name a block not yet delivered (a worker's own, or
+    // one it took over from the end of the order), with exactly that block's
+    // rectangle; a worker without the shared board renders only its own.
     auto expected = [&](const worker_t& w, const blockHeader_t& h) {
-        if (h.index < 0 || static_cast<std::size_t>(h.index) >= total || h.index % n != w.number ||
-            done[static_cast<std::size_t>(h.index)])
+        if (h.index < 0 || static_cast<std::size_t>(h.index) >= total ||
+            done[static_cast<std::size_t>(h.index)] || (!board.shared() && h.index % n != w.number))
             return false;
         const blockSpliter_t::region_t& r = blocks.regions[total - 1 - static_cast<std::size_t>(h.index)];
         return h.x == r.realX && h.y == r.realY && h.w == r.realW && h.h == r.realH && h.w > 0 && h.h > 0;

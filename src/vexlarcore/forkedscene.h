@@ -16,9 +16,12 @@ namespace vexlar {
 /// before its render pass (object tree, light set-up, preliminary passes,
 /// with the same progress lines), then forks `workers` processes. All share
 /// the shuffled block order; worker k renders blocks k, k + n, k + 2n, ...
-/// and streams each finished block proper (position, size, colour, alpha,
-/// depth) to this process over a pipe, where the pixels reach the output
-/// through putPixel as blocks arrive, with the usual progress line.
+/// and then helps with the blocks nobody has started yet (taken from the end
+/// of the order through a small shared-memory board, so a worker whose share
+/// was cheap does not sit idle), and streams each finished block proper
+/// (position, size, colour, alpha, depth) to this process over a pipe, where
+/// the pixels reach the output through putPixel as blocks arrive, with the
+/// usual progress line.
 ///
 /// - Before each block the random seed is set from the block's index (and
 ///   a camera that takes lens samples from Halton sequences starts them at a
