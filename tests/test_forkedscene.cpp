@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
@@ -13,6 +14,7 @@
 #include <map>
 #include <memory>
 #include <stdexcept>
+#include <sys/mman.h>
 #include <sys/wait.h>
 #include <tuple>
 #include <unistd.h>
@@ -311,4 +313,70 @@ TEST(threadedScene, RenderLeavesTheScenesOwnTreeAlone) {
     EXPECT_EQ(out.calls.size(), 200u * 150u);
     // Still this scene's, still alive: its destructor deletes it once.
     EXPECT_EQ(threaded.objectTree, own);
+}
+
+namespace {
+
+// Counts shading calls per worker in memory shared across the fork. The
+// first worker to shade becomes the slow one: it pauses now and then, as a
+// worker whose blocks are expensive would.
+struct sharedTally_t {
+    std::atomic<int> slowPid{0};
+    std::atomic<long> slowCalls{0};
+    std::atomic<long> fastCalls{0};
+};
+
+class unevenShader_t : public lambertShader_t {
+public:
+    unevenShader_t(sharedTally_t* t, pid_t p) : lambertShader_t(color_t(0.5f)), tally(t), parent(p) {}
+    color_t fromWorld(renderState_t& state, const surfacePoint_t& sp, const scene_t& s,
+                      const vector3d_t& eye) const override {
+        const pid_t me = getpid();
+        if (me != parent) {
+            int expected = 0;
+            tally->slowPid.compare_exchange_strong(expected, me);
+            if (tally->slowPid.load() == me) {
+                if (tally->slowCalls.fetch_add(1) % 1000 == 0) usleep(30000);
+            } else {
+                tally->fastCalls.fetch_add(1);
+            }
+        }
+        return lambertShader_t::fromWorld(state, sp, s, eye);
+    }
+    sharedTally_t* tally;
+    pid_t parent;
+};
+
+} // namespace
+
+TEST(forkedScene, IdleWorkerTakesOverBlocksNobodyStarted) {
+    void* mem =
+        mmap(nullptr, sizeof(sharedTally_t), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
+    ASSERT_NE(mem, MAP_FAILED);
+    sharedTally_t* tally = new (mem) sharedTally_t;
+    // Six blocks, all covered by one sphere seen from inside, so every block
+    // costs about the same for the fast worker.
+    camera_t cam(point3d_t(0, 0, 0), point3d_t(0, 0, -1), point3d_t(0, 1, 0), 192, 128, 1.0f);
+    unevenShader_t shader(tally, getpid());
+    sphere_t room(point3d_t(0, 0, 0), 10.0f);
+    room.setShader(&shader);
+    forkedscene_t scene;
+    scene.addObject(&room);
+    scene.setCamera(&cam);
+    scene.setWorkers(2);
+    recordingOutput_t out;
+    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
+    scene.render(out);
+    testing::internal::GetCapturedStdout();
+    testing::internal::GetCapturedStderr();
+    EXPECT_EQ(out.calls.size(), 192u * 128u);
+    // A fixed share would split the six blocks three and three; the fast
+    // worker finishes its three while the slow one is still in its first,
+    // then takes over the slow one's other two.
+    EXPECT_GT(tally->fastCalls.load(), 3 * tally->slowCalls.load())
+        << "fast " << tally->fastCalls.load() << " slow " << tally->slowCalls.load();
+    EXPECT_TRUE(noChildLeft());
+    tally->~sharedTally_t();
+    munmap(mem, sizeof(sharedTally_t));
 }
