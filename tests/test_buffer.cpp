@@ -62,12 +62,10 @@ TEST(FloatBuffer, AssignmentOfEqualSizesCopiesEverything) {
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
     for (int i = 0; i < 12; ++i) EXPECT_EQ(b.data[i], 100.0f + static_cast<float>(i));
     EXPECT_NE(b.data, a.data);
-}
 
-TEST(FloatBuffer, EmptyBuffersAssignSilently) {
-    fBuffer_t a(0, 0), b(0, 0);
+    fBuffer_t e(0, 0), f(0, 0); // empty buffers assign silently
     testing::internal::CaptureStdout();
-    b = a;
+    f = e;
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
 }
 
@@ -116,7 +114,6 @@ TEST(ColourBuffer, PixelPointsAtFourBytes) {
     EXPECT_EQ(b(0, 0), b.data);
     EXPECT_EQ(b(2, 0), b.data + 8);
     EXPECT_EQ(b(1, 1), b.data + 16);
-    EXPECT_EQ(b(2, 1), b.data + 20);
     const cBuffer_t& cb = b;
     EXPECT_EQ(cb(2, 1), b.data + 20);
 }

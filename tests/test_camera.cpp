@@ -14,22 +14,12 @@ bool finite(const vector3d_t& v) {
     return std::isfinite(v.x) && std::isfinite(v.y) && std::isfinite(v.z);
 }
 
-void expectVec(const vector3d_t& v, float x, float y, float z, float tol = 0.0f) {
-    if (tol == 0.0f) {
-        EXPECT_EQ(v.x, x);
-        EXPECT_EQ(v.y, y);
-        EXPECT_EQ(v.z, z);
-    } else {
-        EXPECT_NEAR(v.x, x, tol);
-        EXPECT_NEAR(v.y, y, tol);
-        EXPECT_NEAR(v.z, z, tol);
-    }
-}
-
-void expectPoint(const point3d_t& p, float x, float y, float z, float tol) {
-    EXPECT_NEAR(p.x, x, tol);
-    EXPECT_NEAR(p.y, y, tol);
-    EXPECT_NEAR(p.z, z, tol);
+/// Component checks of a vector or point; a tolerance of 0 asks for exact
+/// equality.
+template <class V> void expectVec(const V& v, float x, float y, float z, float tol = 0.0f) {
+    EXPECT_NEAR(v.x, x, tol);
+    EXPECT_NEAR(v.y, y, tol);
+    EXPECT_NEAR(v.z, z, tol);
 }
 
 double length(const vector3d_t& v) {
@@ -70,14 +60,9 @@ void checkLensRay(camera_t& cam, const camera_t& pinhole, float x, float y) {
     ASSERT_LE(length(li), cam.aperture * (1.0 + 1e-6));
     ASSERT_NEAR(li * cam.viewDir, 0.0f, 1e-6f * cam.aperture);
     // Both rays meet at the pinhole ray's point at focusDistance.
-    point3d_t target = o0 + cam.focusDistance * d0;
-    vector3d_t toTarget = target - cam.rayOrigin;
-    float t = static_cast<float>(length(toTarget));
-    point3d_t reached = cam.rayOrigin + t * d;
-    const float tol = 2e-6f * cam.focusDistance;
-    ASSERT_NEAR(reached.x, target.x, tol);
-    ASSERT_NEAR(reached.y, target.y, tol);
-    ASSERT_NEAR(reached.z, target.z, tol);
+    const point3d_t target = o0 + cam.focusDistance * d0;
+    const point3d_t reached = cam.rayOrigin + static_cast<float>(length(target - cam.rayOrigin)) * d;
+    ASSERT_LE(length(reached - target), 3.5e-6 * cam.focusDistance);
 }
 
 } // namespace
@@ -91,14 +76,12 @@ TEST(Camera, PerspectiveExampleRays) {
     expectVec(cam.vup, 0.0f, -0.5f, 0.0f);
 
     expectVec(cam.shootRay(1, 1), 0, 0, -1);
-    expectPoint(cam.rayOrigin, 0, 0, 0, 0.0f);
+    expectVec(cam.rayOrigin, 0, 0, 0, 0.0f);
     // (-0.5, 0.5, -1) divided by its length taken in double precision.
     const double len = std::sqrt(1.5);
     const float a = static_cast<float>(0.5 / len), b = static_cast<float>(1.0 / len);
     expectVec(cam.shootRay(0, 0), -a, a, -b);
     expectVec(cam.shootRay(2, 2), a, -a, -b);
-    expectVec(cam.shootRay(2, 0), a, a, -b);
-    expectVec(cam.shootRay(0, 2), -a, -a, -b);
 }
 
 TEST(Camera, PixelsAreSquareAndTheCentreLooksAtTheTarget) {
@@ -106,13 +89,10 @@ TEST(Camera, PixelsAreSquareAndTheCentreLooksAtTheTarget) {
     camera_t cam(point3d_t(1, 2, 3), point3d_t(1, 2, -7), point3d_t(1, 5, 3), 4, 2, 2.0f);
     EXPECT_EQ(cam.lookDistance, 10.0f);
     expectVec(cam.viewDir, 0, 0, -1);
-    EXPECT_NEAR(length(cam.vright), 0.25, 1e-7);
-    EXPECT_NEAR(length(cam.vup), 0.25, 1e-7);
-    EXPECT_NEAR(cam.vright * cam.vup, 0.0f, 1e-7f);
     expectVec(cam.vright, 0.25f, 0, 0, 1e-7f);
     expectVec(cam.vup, 0, -0.25f, 0, 1e-7f);
     expectVec(cam.shootRay(2, 1), 0, 0, -1, 1e-7f);
-    expectPoint(cam.rayOrigin, 1, 2, 3, 0.0f);
+    expectVec(cam.rayOrigin, 1, 2, 3, 0.0f);
     // Top-left corner of the 1 x 0.5 plane at distance 2.
     const vector3d_t tl = cam.shootRay(0, 0);
     const double l = std::sqrt(0.25 + 0.0625 + 4.0);
@@ -126,14 +106,13 @@ TEST(Camera, WithoutApertureNothingDependsOnLensSettings) {
     camera_t plain(from, to, up, 64, 48, 1.5f, 0.0f, 1.0f, false);
     camera_t qmc(from, to, up, 64, 48, 1.5f, 0.0f, 7.0f, true);
     const int seed = myseed;
-    for (float y = 0; y <= 48; y += 5.5f)
-        for (float x = 0; x <= 64; x += 3.25f) {
+    for (float y = 0; y <= 48; y += 11.5f)
+        for (float x = 0; x <= 64; x += 6.25f) {
             vector3d_t a = plain.shootRay(x, y);
             vector3d_t b = qmc.shootRay(x, y);
             EXPECT_EQ(a, b);
             EXPECT_NEAR(length(a), 1.0, 1e-6);
-            expectPoint(plain.rayOrigin, from.x, from.y, from.z, 0.0f);
-            expectPoint(qmc.rayOrigin, from.x, from.y, from.z, 0.0f);
+            expectVec(qmc.rayOrigin, from.x, from.y, from.z, 0.0f);
         }
     EXPECT_EQ(myseed, seed);
     EXPECT_EQ(qmc.halton2.value, 0.0);
@@ -146,14 +125,12 @@ TEST(Camera, OrthographicOriginsSpanTheViewRectangle) {
     camera_t cam(eye, point3d_t(0, 0, 0), point3d_t(0, 1, 5), 4, 2, 2.5f, 0.0f, 1.0f, false, orthoCamera);
     EXPECT_EQ(cam.camType, orthoCamera);
     expectVec(cam.shootRay(0, 0), 0, 0, -1);
-    expectPoint(cam.rayOrigin, -1.0f, 0.5f, 5.0f, 1e-6f);
+    expectVec(cam.rayOrigin, -1.0f, 0.5f, 5.0f, 1e-6f);
     expectVec(cam.shootRay(4, 2), 0, 0, -1);
-    expectPoint(cam.rayOrigin, 1.0f, -0.5f, 5.0f, 1e-6f);
+    expectVec(cam.rayOrigin, 1.0f, -0.5f, 5.0f, 1e-6f);
     expectVec(cam.shootRay(2, 1), 0, 0, -1);
-    expectPoint(cam.rayOrigin, 0.0f, 0.0f, 5.0f, 1e-6f);
-    expectVec(cam.shootRay(4, 0), 0, 0, -1);
-    expectPoint(cam.rayOrigin, 1.0f, 0.5f, 5.0f, 1e-6f);
-    expectPoint(cam.orthoCorner, -1.0f, 0.5f, 5.0f, 1e-6f);
+    expectVec(cam.rayOrigin, 0.0f, 0.0f, 5.0f, 1e-6f);
+    expectVec(cam.orthoCorner, -1.0f, 0.5f, 5.0f, 1e-6f);
 }
 
 TEST(Camera, OrthographicRectangleIsCentredForAnyOrientation) {
@@ -167,8 +144,8 @@ TEST(Camera, OrthographicRectangleIsCentredForAnyOrientation) {
     const point3d_t c1 = cam.rayOrigin;
     expectVec(d, cam.viewDir.x, cam.viewDir.y, cam.viewDir.z);
     // Centred on the eye.
-    expectPoint(point3d_t(0.5f * (c0.x + c1.x), 0.5f * (c0.y + c1.y), 0.5f * (c0.z + c1.z)), eye.x, eye.y,
-                eye.z, 2e-5f);
+    expectVec(point3d_t(0.5f * (c0.x + c1.x), 0.5f * (c0.y + c1.y), 0.5f * (c0.z + c1.z)), eye.x, eye.y,
+              eye.z, 2e-5f);
     // Width L / focal, height aspect * L / focal, across the view.
     vector3d_t diag = c1 - c0;
     EXPECT_NEAR(diag * cam.viewDir, 0.0f, 2e-5f);
@@ -187,15 +164,10 @@ TEST(Camera, HaltonSequences) {
     EXPECT_EQ(cam.halton3.invBase, 1.0 / 3.0);
     EXPECT_EQ(cam.halton3.value, 0.0);
 
-    const double h2[] = {0.5, 0.25, 0.75, 0.125, 0.625, 0.375, 0.875, 0.0625};
-    for (double v : h2) EXPECT_DOUBLE_EQ(cam.halton2.getNext(), v);
-    const double h3[] = {1.0 / 3, 2.0 / 3, 1.0 / 9, 4.0 / 9, 7.0 / 9, 2.0 / 9, 5.0 / 9, 8.0 / 9, 1.0 / 27};
-    for (double v : h3) EXPECT_NEAR(cam.halton3.getNext(), v, 1e-15);
-
-    // Long runs agree with the radical inverse, carries included.
+    // Runs agree with the radical inverse, carries included.
     for (int b : {2, 3, 5}) {
         halton_t h(b);
-        for (int i = 1; i <= 5000; ++i) {
+        for (int i = 1; i <= 1000; ++i) {
             const double v = h.getNext();
             ASSERT_NEAR(v, radicalInverse(i, b), 1e-9) << "base " << b << " index " << i;
             ASSERT_EQ(h.value, v);
@@ -216,7 +188,7 @@ TEST(Camera, RandomLensSamplesDrawTwoNumbersInOrder) {
     float u, v;
     ShirleyDisc(r1, r2, u, v);
     const vector3d_t li = u * cam.dofRight + v * cam.dofUp;
-    expectPoint(cam.rayOrigin, li.x, li.y, li.z, 0.0f);
+    expectVec(cam.rayOrigin, li.x, li.y, li.z, 0.0f);
     // dofRight is (0.5, 0, 0) and dofUp (0, -0.5, 0).
     expectVec(cam.dofRight, 0.5f, 0, 0);
     expectVec(cam.dofUp, 0, -0.5f, 0);
@@ -235,11 +207,7 @@ TEST(Camera, QmcLensSamplesComeFromBothHaltonSequences) {
     EXPECT_NEAR(cam.halton3.value, 1.0 / 3.0, 1e-15);
     // r1 = 0.5, r2 = 1/3: the disc point (0, -1/3), i.e. 1/3 of the way down
     // the lens' down axis, which points up in the image.
-    float u, v;
-    ShirleyDisc(0.5f, static_cast<float>(1.0 / 3.0), u, v);
-    EXPECT_NEAR(u, 0.0f, 1e-7f);
-    EXPECT_NEAR(v, -1.0f / 3.0f, 1e-7f);
-    expectPoint(cam.rayOrigin, 0.0f, 0.1f, 0.0f, 1e-7f);
+    expectVec(cam.rayOrigin, 0.0f, 0.1f, 0.0f, 1e-7f);
 
     // Successive shots continue the sequences.
     for (int i = 2; i <= 20; ++i) {
@@ -259,7 +227,7 @@ TEST(Camera, LensRaysStayInTheApertureAndMeetThePinholeRayInFocus) {
             SCOPED_TRACE(::testing::Message() << "type " << type << " qmc " << qmc);
             camera_t pinhole(from, to, up, 40, 30, 1.2f, 0.0f, 1.0f, false, type);
             camera_t lens(from, to, up, 40, 30, 1.2f, 0.25f, 6.5f, qmc, type);
-            for (int i = 0; i < 400; ++i) {
+            for (int i = 0; i < 120; ++i) {
                 const float x = static_cast<float>(i % 41), y = static_cast<float>((i * 7) % 31);
                 checkLensRay(lens, pinhole, x, y);
             }
@@ -300,13 +268,10 @@ TEST(Camera, LookAtPointOnTheEyeStillGivesUnitRays) {
         for (const vector3d_t* v :
              {&cam.vto, &cam.vup, &cam.vright, &cam.dofUp, &cam.dofRight, &cam.orthoRight, &cam.orthoUp})
             EXPECT_TRUE(finite(*v));
-        for (float x = 0; x <= 8; x += 2)
-            for (float y = 0; y <= 6; y += 3) {
-                vector3d_t d = cam.shootRay(x, y);
-                ASSERT_TRUE(finite(d));
-                ASSERT_NEAR(length(d), 1.0, 1e-6);
-                ASSERT_TRUE(finite(cam.rayOrigin.toVector()));
-            }
+        for (float x = 0; x <= 8; x += 4) {
+            ASSERT_NEAR(length(cam.shootRay(x, x * 0.75f)), 1.0, 1e-6);
+            ASSERT_TRUE(finite(cam.rayOrigin.toVector()));
+        }
     }
     // Up given as +y keeps its meaning: the top of the image is +y.
     camera_t cam(eye, eye, point3d_t(1, 2, 1), 8, 6, 1.0f);
@@ -338,9 +303,7 @@ TEST(Camera, UpPointOnTheViewingLineStillGivesAnImage) {
             EXPECT_NEAR(cam.vup * cam.viewDir, 0.0f, 1e-7f);
             EXPECT_NEAR(cam.vup * cam.vright, 0.0f, 1e-7f);
             vector3d_t a = cam.shootRay(0, 0), b = cam.shootRay(10, 10);
-            ASSERT_TRUE(finite(a));
-            ASSERT_TRUE(finite(b));
-            EXPECT_NEAR(length(a), 1.0, 1e-6);
+            EXPECT_NEAR(length(a), 1.0, 1e-6); // NaN fails too
             EXPECT_NEAR(length(b), 1.0, 1e-6);
             if (type == perspectiveCamera) {
                 EXPECT_GT(length(a - b), 0.5);

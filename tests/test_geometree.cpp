@@ -6,10 +6,8 @@
 
 #include <algorithm>
 #include <limits>
-#include <map>
 #include <memory>
 #include <random>
-#include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -36,9 +34,7 @@ public:
     bool shoot(renderState_t&, surfacePoint_t& sp, const point3d_t& from, const vector3d_t& ray, bool,
                float dist) const override {
         float t;
-        if (!hitAt(from, ray, t) || (dist >= 0 && !(t < dist))) {
-            return false;
-        }
+        if (!hitAt(from, ray, t) || (dist >= 0 && !(t < dist))) return false;
         sp.depth = t;
         sp.object = const_cast<boxObject_t*>(this);
         return true;
@@ -47,9 +43,7 @@ public:
 
     bool hitAt(const point3d_t& from, const vector3d_t& ray, float& t) const {
         float enter, leave;
-        if (!box.cross(from, ray, enter, leave, inf)) {
-            return false;
-        }
+        if (!box.cross(from, ray, enter, leave, inf)) return false;
         t = enter > 0 ? enter : leave;
         return t > 0;
     }
@@ -118,28 +112,18 @@ void nearestFirst(const geomeTree_t<object3d_t>* n, const point3d_t& from, const
     }
     float wl = inf, wr = inf;
     bool hl = n->left->bound.cross(from, ray, wl, inf), hr = n->right->bound.cross(from, ray, wr, inf);
-    if (hl && hr && wr <= wl) {
-        nearestFirst(n->right, from, ray, out);
-        nearestFirst(n->left, from, ray, out);
-    } else {
-        if (hl) {
-            nearestFirst(n->left, from, ray, out);
-        }
-        if (hr) {
-            nearestFirst(n->right, from, ray, out);
-        }
-    }
+    bool rightFirst = hl && hr && wr <= wl;
+    if (rightFirst) nearestFirst(n->right, from, ray, out);
+    if (hl) nearestFirst(n->left, from, ray, out);
+    if (hr && !rightFirst) nearestFirst(n->right, from, ray, out);
 }
 
 std::vector<object3d_t*> crossedByBruteForce(const std::list<object3d_t*>& objects, const point3d_t& from,
                                              const vector3d_t& ray) {
     std::vector<object3d_t*> out;
-    for (object3d_t* o : objects) {
-        float w;
-        if (o->getBound().cross(from, ray, w, inf)) {
-            out.push_back(o);
-        }
-    }
+    float w;
+    for (object3d_t* o : objects)
+        if (o->getBound().cross(from, ray, w, inf)) out.push_back(o);
     return out;
 }
 
@@ -148,41 +132,34 @@ std::vector<object3d_t*> sorted(std::vector<object3d_t*> v) {
     return v;
 }
 
-// Replaces every address in a dump by the name given to it.
-std::string named(const std::string& dump, const std::map<const void*, std::string>& names) {
-    std::map<std::string, std::string> byText;
-    for (const auto& n : names) {
-        std::ostringstream s;
-        s << n.first;
-        byText[s.str()] = n.second;
-    }
-    std::regex address("0x[0-9a-fA-F]+");
-    std::string out;
-    auto begin = std::sregex_iterator(dump.begin(), dump.end(), address);
-    size_t last = 0;
-    for (auto it = begin; it != std::sregex_iterator(); ++it) {
-        out += dump.substr(last, it->position() - last);
-        auto found = byText.find(it->str());
-        out += found == byText.end() ? "?" + it->str() : found->second;
-        last = it->position() + it->length();
-    }
-    return out + dump.substr(last);
+// An address as the tree dumps print it.
+std::string at(const void* p) {
+    std::ostringstream s;
+    s << p;
+    return s.str();
 }
+
+// Two overlapping unit cubes and a far one: the overlapping pair is joined
+// first, newest on the left.
+struct threeBoxes_t {
+    boxObject_t p0{bound_t(point3d_t(0, 0, 0), point3d_t(1, 1, 1))};
+    boxObject_t p1{bound_t(point3d_t(0.5f, 0.5f, 0.5f), point3d_t(1.5f, 1.5f, 1.5f))};
+    boxObject_t p2{bound_t(point3d_t(10, 10, 10), point3d_t(11, 11, 11))};
+    std::list<object3d_t*> objects{&p0, &p1, &p2};
+};
 
 } // namespace
 
 TEST(ObjectTreeTest, EmptyListGivesNoTreeSilently) {
     std::list<object3d_t*> objects;
-    testing::internal::CaptureStdout();
-    EXPECT_EQ(buildObjectTree(objects), nullptr);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+    for (int nulls = 0; nulls < 2; ++nulls) { // null entries are skipped
+        testing::internal::CaptureStdout();
+        EXPECT_EQ(buildObjectTree(objects), nullptr);
+        EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+        objects.push_back(nullptr);
+    }
     geomeIterator_t<object3d_t> it(nullptr, inf, point3d_t(0, 0, 0), vector3d_t(1, 0, 0), false);
     EXPECT_EQ(it.current, nullptr);
-    // Null entries are skipped: a list of nulls is empty too.
-    objects.push_back(nullptr);
-    testing::internal::CaptureStdout();
-    EXPECT_EQ(buildObjectTree(objects), nullptr);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
 }
 
 TEST(ObjectTreeTest, SingleObjectIsALeafRoot) {
@@ -196,75 +173,54 @@ TEST(ObjectTreeTest, SingleObjectIsALeafRoot) {
     EXPECT_EQ(root->element, &a);
     EXPECT_EQ(root->count, 1);
     EXPECT_FALSE(root->ownsElement);
-    EXPECT_EQ(walk(root, point3d_t(0, 0, 0), vector3d_t(1, 0, 0), false), std::vector<object3d_t*>{&a});
-    EXPECT_EQ(walk(root, point3d_t(0, 0, 0), vector3d_t(1, 0, 0), true), std::vector<object3d_t*>{&a});
-    EXPECT_TRUE(walk(root, point3d_t(0, 0, 0), vector3d_t(-1, 0, 0), false).empty());
-    // Entry 5 beyond a limit of 4.
-    EXPECT_TRUE(walk(root, point3d_t(0, 0, 0), vector3d_t(1, 0, 0), false, 4).empty());
+    const point3d_t o(0, 0, 0);
+    EXPECT_EQ(walk(root, o, vector3d_t(1, 0, 0), true), std::vector<object3d_t*>{&a});
+    EXPECT_TRUE(walk(root, o, vector3d_t(-1, 0, 0), false).empty());
+    EXPECT_TRUE(walk(root, o, vector3d_t(1, 0, 0), false, 4).empty()); // entry 5 beyond a limit of 4
     delete root;
 }
 
 TEST(ObjectTreeTest, ThreeObjectsAreCountedAndJoinedByDistance) {
-    boxObject_t p0(bound_t(point3d_t(0, 0, 0), point3d_t(1, 1, 1)));
-    boxObject_t p1(bound_t(point3d_t(0.5f, 0.5f, 0.5f), point3d_t(1.5f, 1.5f, 1.5f)));
-    boxObject_t p2(bound_t(point3d_t(10, 10, 10), point3d_t(11, 11, 11)));
-    std::list<object3d_t*> objects{&p0, &p1, &p2};
+    threeBoxes_t s;
     testing::internal::CaptureStdout();
-    geomeTree_t<object3d_t>* root = buildObjectTree(objects);
+    geomeTree_t<object3d_t>* root = buildObjectTree(s.objects);
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "Object count= 3\n");
     ASSERT_NE(root, nullptr);
     EXPECT_EQ(root->count, 3);
     EXPECT_EQ(root->element, nullptr);
     ASSERT_FALSE(root->left->isLeaf());
-    EXPECT_EQ(root->left->left->element, &p1);
-    EXPECT_EQ(root->left->right->element, &p0);
+    EXPECT_EQ(root->left->left->element, &s.p1);
+    EXPECT_EQ(root->left->right->element, &s.p0);
     EXPECT_EQ(root->left->count, 2);
-    EXPECT_EQ(root->right->element, &p2);
+    EXPECT_EQ(root->right->element, &s.p2);
     EXPECT_EQ(root->bound.a.x, 0.0f);
     EXPECT_EQ(root->bound.g.z, 11.0f);
     EXPECT_FALSE(root->bound.null);
     delete root;
 }
 
-TEST(ObjectTreeTest, NearerBoxFirstAndLoweredLimitDropsTheFarOne) {
+TEST(ObjectTreeTest, NearerBoxFirstAndTheLimitIsNotStrict) {
     boxObject_t nearBox(boxAt(5, 6)), farBox(boxAt(10, 11));
+    const point3d_t from(0, 0, 0);
+    const vector3d_t ray(1, 0, 0);
     for (int order = 0; order < 2; ++order) {
-        std::list<object3d_t*> objects;
-        if (order == 0) {
-            objects = {&nearBox, &farBox};
-        } else {
-            objects = {&farBox, &nearBox};
-        }
+        std::list<object3d_t*> objects{&nearBox, &farBox};
+        if (order == 1) objects.reverse();
         geomeTree_t<object3d_t>* root = quietBuild(objects);
-        point3d_t from(0, 0, 0);
-        vector3d_t ray(1, 0, 0);
         EXPECT_EQ(walk(root, from, ray, false), (std::vector<object3d_t*>{&nearBox, &farBox}));
-        geomeIterator_t<object3d_t> it(root, inf, from, ray, false);
-        EXPECT_EQ(it.current, &nearBox);
-        it.dist = 5; // a hit at 5
-        ++it;
-        EXPECT_EQ(it.current, nullptr);
         // Pointing the other way the order reverses.
-        EXPECT_EQ(walk(root, point3d_t(20, 0, 0), vector3d_t(-1, 0, 0), false),
+        EXPECT_EQ(walk(root, point3d_t(20, 0, 0), -ray, false),
                   (std::vector<object3d_t*>{&farBox, &nearBox}));
+        // A hit at 5 drops the far box; an entry exactly at the limit is kept.
+        for (float hit : {5.0f, 10.0f}) {
+            geomeIterator_t<object3d_t> it(root, inf, from, ray, false);
+            EXPECT_EQ(it.current, &nearBox);
+            it.dist = hit;
+            ++it;
+            EXPECT_EQ(it.current, hit == 10 ? &farBox : nullptr);
+        }
         delete root;
     }
-}
-
-TEST(ObjectTreeTest, EntryExactlyAtTheLimitIsKept) {
-    boxObject_t nearBox(boxAt(5, 6)), farBox(boxAt(10, 11));
-    std::list<object3d_t*> objects{&nearBox, &farBox};
-    geomeTree_t<object3d_t>* root = quietBuild(objects);
-    point3d_t from(0, 0, 0);
-    vector3d_t ray(1, 0, 0);
-    geomeIterator_t<object3d_t> it(root, inf, from, ray, false);
-    EXPECT_EQ(it.current, &nearBox);
-    it.dist = 10;
-    ++it;
-    EXPECT_EQ(it.current, &farBox);
-    ++it;
-    EXPECT_EQ(it.current, nullptr);
-    delete root;
 }
 
 TEST(ObjectTreeTest, RayStartingInsideABoxVisitsItFirst) {
@@ -315,45 +271,30 @@ TEST(ObjectTreeTest, DestroyingTheTreeKeepsObjectsUnlessOwned) {
     EXPECT_EQ(destroyed, 1);
 }
 
-TEST(ObjectTreeTest, NearestFirstYieldsExactlyTheCrossedBoxes) {
+TEST(ObjectTreeTest, RandomRaysMatchTheBruteForceModel) {
     randomScene_t scene(4242, 250);
     geomeTree_t<object3d_t>* root = quietBuild(scene.objects);
     ASSERT_NE(root, nullptr);
     EXPECT_EQ(root->count, 250);
     int nonEmpty = 0;
-    for (int r = 0; r < 300; ++r) {
+    for (int r = 0; r < 200; ++r) {
         point3d_t from;
         vector3d_t ray;
         scene.randomRay(from, ray);
-        std::vector<object3d_t*> got = walk(root, from, ray, false);
-        std::vector<object3d_t*> expected;
-        nearestFirst(root, from, ray, expected);
-        float w;
-        if (!root->bound.cross(from, ray, w, inf)) {
-            expected.clear();
-        }
-        EXPECT_EQ(got, expected) << "ray " << r;
-        EXPECT_EQ(sorted(got), sorted(crossedByBruteForce(scene.objects, from, ray))) << "ray " << r;
-        nonEmpty += got.size() > 1;
-    }
-    EXPECT_GT(nonEmpty, 50);
-    delete root;
-}
-
-TEST(ObjectTreeTest, AnyHitModeYieldsEveryCrossedBoxOnce) {
-    randomScene_t scene(99, 200);
-    geomeTree_t<object3d_t>* root = quietBuild(scene.objects);
-    for (int r = 0; r < 300; ++r) {
-        point3d_t from;
-        vector3d_t ray;
-        scene.randomRay(from, ray);
-        std::vector<object3d_t*> got = sorted(walk(root, from, ray, true));
-        EXPECT_EQ(std::adjacent_find(got.begin(), got.end()), got.end()) << "duplicate, ray " << r;
-        // Right children are not tested before they are visited, so extra
-        // candidates may appear; none of the crossed ones may be missing.
+        std::vector<object3d_t*> got = walk(root, from, ray, false), expected;
         std::vector<object3d_t*> crossed = sorted(crossedByBruteForce(scene.objects, from, ray));
-        EXPECT_TRUE(std::includes(got.begin(), got.end(), crossed.begin(), crossed.end())) << "ray " << r;
+        float w;
+        if (root->bound.cross(from, ray, w, inf)) nearestFirst(root, from, ray, expected);
+        EXPECT_EQ(got, expected) << "ray " << r;
+        EXPECT_EQ(sorted(got), crossed) << "ray " << r;
+        nonEmpty += got.size() > 1;
+        // Any-hit mode tests right children only when it visits them, so
+        // extra candidates may appear; none may repeat and none be missing.
+        std::vector<object3d_t*> any = sorted(walk(root, from, ray, true));
+        EXPECT_EQ(std::adjacent_find(any.begin(), any.end()), any.end()) << "duplicate, ray " << r;
+        EXPECT_TRUE(std::includes(any.begin(), any.end(), crossed.begin(), crossed.end())) << "ray " << r;
     }
+    EXPECT_GT(nonEmpty, 30);
     delete root;
 }
 
@@ -363,7 +304,7 @@ TEST(ObjectTreeTest, CallerProtocolFindsTheNearestHit) {
     surfacePoint_t sp;
     renderState_t state;
     int hits = 0;
-    for (int r = 0; r < 400; ++r) {
+    for (int r = 0; r < 200; ++r) {
         point3d_t from;
         vector3d_t ray;
         scene.randomRay(from, ray);
@@ -394,64 +335,41 @@ TEST(ObjectTreeTest, CallerProtocolFindsTheNearestHit) {
         }
         EXPECT_LE(visited, crossedByBruteForce(scene.objects, from, ray).size());
     }
-    EXPECT_GT(hits, 100);
+    EXPECT_GT(hits, 50);
     delete root;
 }
 
-TEST(NodeTreeTest, EmptyListHasNoRoot) {
-    std::list<object3d_t*> objects{nullptr};
-    testing::internal::CaptureStdout();
-    boundTree_t tree(objects);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
-    EXPECT_EQ(tree.root, nullptr);
-    objectIterator_t it(tree, point3d_t(0, 0, 0), vector3d_t(1, 0, 0), 0);
-    EXPECT_TRUE(it.finished);
-    EXPECT_EQ(*it, nullptr);
-}
-
 TEST(NodeTreeTest, ShapeLinksAndCounts) {
-    boxObject_t p0(bound_t(point3d_t(0, 0, 0), point3d_t(1, 1, 1)));
-    boxObject_t p1(bound_t(point3d_t(0.5f, 0.5f, 0.5f), point3d_t(1.5f, 1.5f, 1.5f)));
-    boxObject_t p2(bound_t(point3d_t(10, 10, 10), point3d_t(11, 11, 11)));
-    std::list<object3d_t*> objects{&p0, &p1, &p2};
-    boundTree_t tree(objects);
+    threeBoxes_t s;
+    boundTree_t tree(s.objects);
     boundTreeNode_t* root = tree.root;
     ASSERT_NE(root, nullptr);
     EXPECT_EQ(root->parent, nullptr);
     EXPECT_EQ(root->count, 3);
     EXPECT_EQ(root->object, nullptr);
     boundTreeNode_t* n = root->left;
-    EXPECT_EQ(n->parent, root);
     EXPECT_EQ(n->count, 2);
-    EXPECT_EQ(n->left->object, &p1);
-    EXPECT_EQ(n->right->object, &p0);
-    EXPECT_EQ(n->left->parent, n);
-    EXPECT_EQ(n->right->parent, n);
-    EXPECT_EQ(root->right->object, &p2);
-    EXPECT_EQ(root->right->parent, root);
     EXPECT_EQ(root->right->left, nullptr);
     EXPECT_EQ(root->right->count, 1);
-
+    // The dump names every link, so it pins the parents and objects too.
     std::ostringstream dump;
     dump << *root;
-    std::map<const void*, std::string> names{
-        {root, "R"},         {n, "N"},    {n->left, "P1"}, {n->right, "P0"},
-        {root->right, "P2"}, {&p0, "o0"}, {&p1, "o1"},     {&p2, "o2"}};
-    EXPECT_EQ(named(dump.str(), names), "P1(L N o1)\nP0(L N o0)\nN(P1 R P0)\nP2(L R o2)\nR(N NULL P2)");
-    std::ostringstream leafDump;
-    leafDump << *root->right;
-    EXPECT_EQ(named(leafDump.str(), names), "P2(L R o2)");
+    const boundTreeNode_t *l = n->left, *r = n->right, *p2 = root->right;
+    EXPECT_EQ(dump.str(), at(l) + "(L " + at(n) + " " + at(&s.p1) + ")\n" + at(r) + "(L " + at(n) + " " +
+                              at(&s.p0) + ")\n" + at(n) + "(" + at(l) + " " + at(root) + " " + at(r) + ")\n" +
+                              at(p2) + "(L " + at(root) + " " + at(&s.p2) + ")\n" + at(root) + "(" + at(n) +
+                              " NULL " + at(p2) + ")");
     delete root;
 }
 
-TEST(NodeTreeTest, LeafRootDumpHasNoParent) {
+TEST(NodeTreeTest, LeafRootAndEmptyTree) {
     boxObject_t a(boxAt(0, 1));
     std::list<object3d_t*> objects{&a};
     boundTree_t tree(objects);
     ASSERT_NE(tree.root, nullptr);
     std::ostringstream dump;
     dump << *tree.root;
-    EXPECT_EQ(named(dump.str(), {{tree.root, "L"}, {&a, "o"}}), "L(L o)");
+    EXPECT_EQ(dump.str(), at(tree.root) + "(L " + at(&a) + ")"); // no parent field
     objectIterator_t it(tree, point3d_t(-5, 0, 0), vector3d_t(1, 0, 0), 0);
     EXPECT_FALSE(it.finished);
     EXPECT_EQ(*it, &a);
@@ -462,6 +380,15 @@ TEST(NodeTreeTest, LeafRootDumpHasNoParent) {
     objectIterator_t miss(tree, point3d_t(-5, 0, 0), vector3d_t(-1, 0, 0), 0);
     EXPECT_TRUE(miss.finished);
     delete tree.root;
+    // No objects (null entries are skipped): no root, silently.
+    std::list<object3d_t*> none{nullptr};
+    testing::internal::CaptureStdout();
+    boundTree_t empty(none);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+    EXPECT_EQ(empty.root, nullptr);
+    objectIterator_t nothing(empty, point3d_t(0, 0, 0), vector3d_t(1, 0, 0), 0);
+    EXPECT_TRUE(nothing.finished);
+    EXPECT_EQ(*nothing, nullptr);
 }
 
 TEST(NodeTreeTest, MissingChildIsReportedOnDestruction) {
@@ -484,14 +411,12 @@ TEST(NodeTreeTest, DistanceLimitUsesTheLimitedTest) {
     vector3d_t ray(1, 0, 0);
     auto collect = [&](float dist) {
         std::vector<object3d_t*> out;
-        for (objectIterator_t it(tree, from, ray, dist); !it.finished; ++it) {
+        for (objectIterator_t it(tree, from, ray, dist); !it.finished; ++it)
             out.push_back(it.current->object);
-        }
         return out;
     };
     std::uint32_t before = bcount;
-    EXPECT_EQ(collect(7).size(), 1u);
-    EXPECT_EQ(collect(7)[0], &nearBox);
+    EXPECT_EQ(collect(7), std::vector<object3d_t*>{&nearBox});
     EXPECT_EQ(collect(10).size(), 2u); // entry exactly at the limit
     EXPECT_EQ(bcount, before);
     // Zero and negative limits mean no limit (and count the tests).
@@ -509,12 +434,8 @@ void leftFirst(const boundTreeNode_t* n, const point3d_t& from, const vector3d_t
         out.push_back(n->object);
         return;
     }
-    if (n->left->bound.cross(from, ray)) {
-        leftFirst(n->left, from, ray, out);
-    }
-    if (n->right->bound.cross(from, ray)) {
-        leftFirst(n->right, from, ray, out);
-    }
+    for (const boundTreeNode_t* c : {n->left, n->right})
+        if (c->bound.cross(from, ray)) leftFirst(c, from, ray, out);
 }
 
 } // namespace
@@ -525,7 +446,7 @@ TEST(NodeTreeTest, IteratorVisitsDepthFirstLeftFirst) {
     ASSERT_NE(tree.root, nullptr);
     EXPECT_EQ(tree.root->count, 200);
     int several = 0;
-    for (int r = 0; r < 300; ++r) {
+    for (int r = 0; r < 150; ++r) {
         point3d_t from;
         vector3d_t ray;
         scene.randomRay(from, ray);
@@ -535,13 +456,11 @@ TEST(NodeTreeTest, IteratorVisitsDepthFirstLeftFirst) {
             got.push_back(*it);
         }
         std::vector<object3d_t*> expected;
-        if (tree.root->bound.cross(from, ray)) {
-            leftFirst(tree.root, from, ray, expected);
-        }
+        if (tree.root->bound.cross(from, ray)) leftFirst(tree.root, from, ray, expected);
         EXPECT_EQ(got, expected) << "ray " << r;
         EXPECT_EQ(sorted(got), sorted(crossedByBruteForce(scene.objects, from, ray))) << "ray " << r;
         several += got.size() > 1;
     }
-    EXPECT_GT(several, 30);
+    EXPECT_GT(several, 15);
     delete tree.root;
 }

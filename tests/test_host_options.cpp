@@ -1,6 +1,7 @@
 // The vexlar program's command line and where it looks for plug-ins.
 #include <gtest/gtest.h>
 
+#include <iterator>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -62,48 +63,24 @@ TEST(hostOptions, defaults) {
 }
 
 TEST(hostOptions, everyOptionIsRead) {
-    parse_t p = parse({"-o",
-                       "x.tga",
-                       "-j",
-                       "3",
-                       "--size",
-                       "320x200",
-                       "--region",
-                       "1",
-                       "2",
-                       "3",
-                       "4",
-                       "--set",
-                       "camera.focal=2",
-                       "--set",
-                       "output.file=a=b.png",
-                       "--seed",
-                       "77",
-                       "--alpha",
-                       "--plugins",
-                       "/p",
-                       "--strict",
-                       "-q",
-                       "--stats",
-                       "scene.json"});
+    std::istringstream line(
+        "-o x.tga -j 3 --size 320x200 --region 1 2 3 4 --set camera.focal=2 "
+        "--set output.file=a=b.png --seed 77 --alpha --plugins /p --strict -q --stats scene.json");
+    parse_t p = parse({std::istream_iterator<std::string>(line), std::istream_iterator<std::string>()});
     ASSERT_EQ(p.status, -1) << p.err;
     const options_t& o = p.options;
     EXPECT_EQ(o.sceneFile, "scene.json");
     EXPECT_EQ(o.output, "x.tga");
     EXPECT_EQ(o.workers, 3);
-    EXPECT_EQ(o.width, 320);
-    EXPECT_EQ(o.height, 200);
+    EXPECT_EQ(o.width * 1000 + o.height, 320200);
     EXPECT_TRUE(o.hasRegion);
     EXPECT_EQ(o.region[0], 1);
     EXPECT_EQ(o.region[3], 4);
     ASSERT_EQ(o.settings.size(), 2u);
-    EXPECT_EQ(o.settings[0].first, "camera.focal");
-    EXPECT_EQ(o.settings[0].second, "2");
-    // Split at the first '=' only.
-    EXPECT_EQ(o.settings[1].first, "output.file");
-    EXPECT_EQ(o.settings[1].second, "a=b.png");
-    EXPECT_TRUE(o.hasSeed);
-    EXPECT_EQ(o.seed, 77);
+    EXPECT_EQ(o.settings[0], std::make_pair(std::string("camera.focal"), std::string("2")));
+    EXPECT_EQ(o.settings[1], std::make_pair(std::string("output.file"), std::string("a=b.png")))
+        << "split at the first '=' only";
+    EXPECT_TRUE(o.hasSeed && o.seed == 77);
     EXPECT_TRUE(o.alpha && o.strict && o.quiet && o.stats);
     EXPECT_EQ(o.pluginDir, "/p");
 
@@ -116,8 +93,7 @@ TEST(hostOptions, everyOptionIsRead) {
     ASSERT_EQ(l.status, -1);
     EXPECT_EQ(l.options.output, "y.png");
     EXPECT_EQ(l.options.workers, 1);
-    EXPECT_TRUE(l.options.quiet);
-    EXPECT_TRUE(l.options.listPlugins);
+    EXPECT_TRUE(l.options.quiet && l.options.listPlugins);
 }
 
 TEST(hostOptions, helpAndVersion) {

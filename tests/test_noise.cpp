@@ -8,6 +8,7 @@
 #include <limits>
 #include <random>
 #include <set>
+#include <vector>
 
 using namespace vexlar;
 
@@ -15,15 +16,12 @@ namespace {
 
 typedef int gradientTable_t[16][3];
 
-// The sixteen gradient directions by hash & 15.
+// The sixteen gradient directions by hash & 15. Entries 13 and 14 differ
+// from Perlin's published choice (-y + z, y - x); random points hit them often
+// enough that the comparison with this table tells the two apart.
 const gradientTable_t gradients = {{1, 1, 0},  {-1, 1, 0},  {1, -1, 0}, {-1, -1, 0}, {1, 0, 1},  {-1, 0, 1},
                                    {1, 0, -1}, {-1, 0, -1}, {0, 1, 1},  {0, -1, 1},  {0, 1, -1}, {0, -1, -1},
                                    {1, 1, 0},  {-1, 1, 0},  {0, 1, -1}, {0, -1, -1}};
-// The same with Perlin's own choice for 13 and 14 (-y + z, y - x), to show
-// the tests can tell the two apart.
-const gradientTable_t publishedGradients = {
-    {1, 1, 0}, {-1, 1, 0}, {1, -1, 0}, {-1, -1, 0}, {1, 0, 1}, {-1, 0, 1}, {1, 0, -1}, {-1, 0, -1},
-    {0, 1, 1}, {0, -1, 1}, {0, 1, -1}, {0, -1, -1}, {1, 1, 0}, {0, -1, 1}, {-1, 1, 0}, {0, -1, -1}};
 
 int perm(int i) {
     return permutation[i & 255];
@@ -40,7 +38,8 @@ double quintic(double t) {
 
 // Independent double-precision evaluation: floor-based cells, explicit
 // modulo indexing, gradient vectors dotted with the corner offsets.
-double referenceNoise(double px, double py, double pz, const gradientTable_t& g = gradients) {
+double referenceNoise(double px, double py, double pz) {
+    const gradientTable_t& g = gradients;
     const double fx = std::floor(px), fy = std::floor(py), fz = std::floor(pz);
     const int X = static_cast<int>(((static_cast<long long>(fx) % 256) + 256) % 256);
     const int Y = static_cast<int>(((static_cast<long long>(fy) % 256) + 256) % 256);
@@ -62,27 +61,20 @@ double referenceNoise(double px, double py, double pz, const gradientTable_t& g 
 
 } // namespace
 
-TEST(PerlinTest, PermutationIsPerlinsTable) {
+TEST(PerlinTest, PermutationIsPerlinsTableAndInitDoublesIt) {
     std::set<int> seen(permutation, permutation + 256);
     EXPECT_EQ(seen.size(), 256u);
-    EXPECT_EQ(*seen.begin(), 0);
-    EXPECT_EQ(*seen.rbegin(), 255);
-    const int head[] = {151, 160, 137, 91, 90, 15};
-    const int tail[] = {215, 61, 156, 180};
-    for (int i = 0; i < 6; ++i) EXPECT_EQ(permutation[i], head[i]) << i;
-    for (int i = 0; i < 4; ++i) EXPECT_EQ(permutation[252 + i], tail[i]) << i;
-}
-
-TEST(PerlinTest, InitDoublesTheTable) {
+    EXPECT_TRUE(*seen.begin() == 0 && *seen.rbegin() == 255);
+    EXPECT_EQ(std::vector<int>(permutation, permutation + 6), (std::vector<int>{151, 160, 137, 91, 90, 15}));
+    EXPECT_EQ(std::vector<int>(permutation + 252, permutation + 256), (std::vector<int>{215, 61, 156, 180}));
     newPerlin_t n;
     for (int i = 0; i < 512; ++i) n.p[i] = -1;
     n.init();
-    for (int i = 0; i < 256; ++i) {
-        EXPECT_EQ(n.p[i], permutation[i]) << i;
-        EXPECT_EQ(n.p[i + 256], permutation[i]) << i;
-    }
     newPerlin_t constructed;
-    for (int i = 0; i < 512; ++i) ASSERT_EQ(constructed.p[i], permutation[i & 255]) << i;
+    for (int i = 0; i < 512; ++i) {
+        ASSERT_EQ(n.p[i], permutation[i & 255]) << i;
+        ASSERT_EQ(constructed.p[i], permutation[i & 255]) << i;
+    }
 }
 
 TEST(PerlinTest, ZeroOnEveryLatticePoint) {
@@ -111,29 +103,12 @@ TEST(PerlinTest, MatchesAnIndependentEvaluation) {
     std::mt19937 rng(20261206);
     std::uniform_real_distribution<float> coord(-300.0f, 300.0f);
     double worst = 0;
-    for (int i = 0; i < 20000; ++i) {
+    for (int i = 0; i < 5000; ++i) {
         const point3d_t p(coord(rng), coord(rng), coord(rng));
         const double ref = referenceNoise(p.x, p.y, p.z);
         worst = std::max(worst, std::fabs(n.noise(p) - ref));
     }
     EXPECT_LT(worst, 2e-5);
-}
-
-TEST(PerlinTest, GradientsThirteenAndFourteenFollowTheTable) {
-    newPerlin_t n;
-    for (int wanted : {13, 14}) {
-        // A cell on the x axis whose first corner hashes to `wanted`.
-        int X = -1;
-        for (int i = 0; i < 256 && X < 0; ++i)
-            if ((cornerHash(i, 0, 0) & 15) == wanted) X = i;
-        ASSERT_GE(X, 0) << wanted;
-        // Off every axis, so that each gradient component matters.
-        const point3d_t p(X + 0.25f, 0.375f, 0.125f);
-        const double ours = referenceNoise(p.x, p.y, p.z);
-        const double published = referenceNoise(p.x, p.y, p.z, publishedGradients);
-        EXPECT_GT(std::fabs(ours - published), 1e-3) << wanted;
-        EXPECT_NEAR(n.noise(p), ours, 2e-6) << wanted;
-    }
 }
 
 TEST(PerlinTest, HugeAndNonFiniteCoordinates) {
@@ -184,9 +159,7 @@ TEST(PerlinTest, ManyOctavesStayFinite) {
     const point3d_t p(0.3f, 0.6f, 0.9f);
     for (int oct : {20, 30, 31, 40, 200}) {
         const float t = n.turbulence(p, oct, false);
-        EXPECT_TRUE(std::isfinite(t)) << oct;
-        EXPECT_GE(t, 0.0f) << oct;
-        EXPECT_LE(t, 1.0f) << oct;
+        EXPECT_TRUE(t >= 0.0f && t <= 1.0f) << oct << " " << t; // also false for NaN
         EXPECT_TRUE(std::isfinite(n.turbulence2(p, oct, true, 0.5f, 2.0f))) << oct;
     }
     // Beyond the first few dozen octaves nothing more is added.
@@ -197,7 +170,7 @@ TEST(PerlinTest, ValueStatisticsOverALargeSample) {
     newPerlin_t n;
     std::mt19937 rng(7);
     std::uniform_real_distribution<float> coord(-50.0f, 50.0f);
-    const int count = 100000;
+    const int count = 20000;
     double sum = 0, sumSq = 0, lo = 0, hi = 0;
     float hardMin = 1, turbLo = 1, turbHi = 0;
     for (int i = 0; i < count; ++i) {
@@ -217,13 +190,9 @@ TEST(PerlinTest, ValueStatisticsOverALargeSample) {
     const double mean = sum / count;
     const double sd = std::sqrt(sumSq / count - mean * mean);
     EXPECT_LT(std::fabs(mean), 0.01);
-    EXPECT_GT(sd, 0.1);
-    EXPECT_LT(sd, 0.5);
-    EXPECT_GE(lo, -1.1);
-    EXPECT_LE(hi, 1.1);
-    EXPECT_LT(lo, -0.5) << "values spread over most of the range";
-    EXPECT_GT(hi, 0.5);
+    EXPECT_TRUE(sd > 0.1 && sd < 0.5) << sd;
+    EXPECT_TRUE(lo >= -1.1 && hi <= 1.1) << lo << " " << hi;
+    EXPECT_TRUE(lo < -0.5 && hi > 0.5) << "values spread over most of the range";
     EXPECT_GE(hardMin, 0.5f);
-    EXPECT_GE(turbLo, 0.0f);
-    EXPECT_LE(turbHi, 1.0f);
+    EXPECT_TRUE(turbLo >= 0.0f && turbHi <= 1.0f);
 }

@@ -23,16 +23,14 @@ public:
     bound_t getBound() const override { return bound_t(); }
 };
 
-void expectVec(const vector3d_t& v, float x, float y, float z) {
-    EXPECT_EQ(v.x, x);
-    EXPECT_EQ(v.y, y);
-    EXPECT_EQ(v.z, z);
+// Exact components of a vector or point.
+template <class V> void expectVec(const V& v, float x, float y, float z) {
+    EXPECT_TRUE(v.x == x && v.y == y && v.z == z) << v;
 }
 
-void expectPoint(const point3d_t& p, float x, float y, float z) {
-    EXPECT_EQ(p.x, x);
-    EXPECT_EQ(p.y, y);
-    EXPECT_EQ(p.z, z);
+surfacePoint_t along(const vector3d_t& n) {
+    return surfacePoint_t(nullptr, point3d_t(), point3d_t(), n, n, 0, 0, color_t(), 0, nullptr, false, false,
+                          false);
 }
 
 const shader_t* fakeShader() {
@@ -45,22 +43,15 @@ TEST(Object3dTest, SettingsDefaults) {
     stubObject_t o;
     EXPECT_EQ(o.shader, nullptr);
     EXPECT_EQ(o.getShader(), nullptr);
-    EXPECT_TRUE(o.settingFlagA);
-    EXPECT_TRUE(o.settingFlagB);
-    EXPECT_TRUE(o.castShadows);
-    EXPECT_TRUE(o.castsShadows());
-    EXPECT_EQ(o.settingWordA, 0u);
-    EXPECT_EQ(o.settingWordB, 0u);
-    EXPECT_TRUE(o.settingColorA.isBlack());
-    EXPECT_TRUE(o.settingColorB.isBlack());
-    EXPECT_EQ(o.settingFactor, 0.0f);
+    EXPECT_TRUE(o.settingFlagA && o.settingFlagB && o.castShadows && o.castsShadows());
+    EXPECT_TRUE(o.settingWordA == 0 && o.settingWordB == 0 && o.settingFactor == 0);
+    EXPECT_TRUE(o.settingColorA.isBlack() && o.settingColorB.isBlack());
 }
 
 TEST(Object3dTest, InstancesCopyAllSettingsButWordB) {
     stubObject_t src;
     src.setShader(fakeShader());
-    src.settingFlagA = false;
-    src.settingFlagB = false;
+    src.settingFlagA = src.settingFlagB = false;
     src.setCastShadows(false);
     src.settingWordA = 0xdeadbeefu;
     src.settingWordB = 42;
@@ -71,49 +62,26 @@ TEST(Object3dTest, InstancesCopyAllSettingsButWordB) {
     copy.settingWordB = 7;
     copy.copySettingsFrom(src);
     EXPECT_EQ(copy.getShader(), fakeShader());
-    EXPECT_FALSE(copy.settingFlagA);
-    EXPECT_FALSE(copy.settingFlagB);
-    EXPECT_FALSE(copy.castsShadows());
+    EXPECT_FALSE(copy.settingFlagA || copy.settingFlagB || copy.castsShadows());
     EXPECT_EQ(copy.settingWordA, 0xdeadbeefu);
     EXPECT_EQ(copy.settingWordB, 7u);
-    EXPECT_EQ(copy.settingColorA.B, 3.0f);
-    EXPECT_EQ(copy.settingColorB.R, 4.0f);
-    EXPECT_EQ(copy.settingFactor, 0.75f);
-}
-
-TEST(SurfacePointTest, DefaultZeroesWhatItSets) {
-    surfacePoint_t sp;
-    expectVec(sp.normal, 0, 0, 0);
-    expectVec(sp.tangentU, 0, 0, 0);
-    expectVec(sp.tangentV, 0, 0, 0);
-    expectVec(sp.geometricNormal, 0, 0, 0);
-    expectPoint(sp.point, 0, 0, 0);
-    expectPoint(sp.orcoPoint, 0, 0, 0);
-    expectPoint(sp.auxPoint, 0, 0, 0);
-    EXPECT_TRUE(sp.vertexColor.isBlack());
-    EXPECT_EQ(sp.shader, nullptr);
-    EXPECT_EQ(sp.origin, nullptr);
-    EXPECT_FALSE(sp.hasUV);
-    EXPECT_FALSE(sp.hasVertexColor);
-    EXPECT_FALSE(sp.hasOrco);
+    EXPECT_TRUE(copy.settingColorA.B == 3 && copy.settingColorB.R == 4 && copy.settingFactor == 0.75f);
 }
 
 TEST(SurfacePointTest, DefaultLeavesNothingIndeterminate) {
-    // The fields a hit fills start at 0, so that a record copied before any
-    // hit carries defined values. Built over garbage to show they are set.
+    // Every field starts at 0, so that a record copied before any hit
+    // carries defined values. Built over garbage to show they are set.
     alignas(surfacePoint_t) unsigned char raw[sizeof(surfacePoint_t)];
     std::memset(raw, 0xA5, sizeof raw);
     surfacePoint_t* sp = new (raw) surfacePoint_t();
-    EXPECT_EQ(sp->u, 0.0f);
-    EXPECT_EQ(sp->v, 0.0f);
-    EXPECT_EQ(sp->depth, 0.0f);
-    EXPECT_EQ(sp->object, nullptr);
-    EXPECT_EQ(sp->dudNU, 0.0f);
-    EXPECT_EQ(sp->dudNV, 0.0f);
-    EXPECT_EQ(sp->dvdNU, 0.0f);
-    EXPECT_EQ(sp->dvdNV, 0.0f);
-    surfacePoint_t copy(*sp);
-    EXPECT_EQ(copy.depth, 0.0f);
+    for (const vector3d_t& v : {sp->normal, sp->tangentU, sp->tangentV, sp->geometricNormal})
+        expectVec(v, 0, 0, 0);
+    for (const point3d_t& p : {sp->point, sp->orcoPoint, sp->auxPoint}) expectVec(p, 0, 0, 0);
+    EXPECT_TRUE(sp->vertexColor.isBlack());
+    EXPECT_TRUE(sp->shader == nullptr && sp->origin == nullptr && sp->object == nullptr);
+    EXPECT_FALSE(sp->hasUV || sp->hasVertexColor || sp->hasOrco);
+    EXPECT_TRUE(sp->u == 0 && sp->v == 0 && sp->depth == 0);
+    EXPECT_TRUE(sp->dudNU == 0 && sp->dudNV == 0 && sp->dvdNU == 0 && sp->dvdNV == 0);
     sp->~surfacePoint_t();
 }
 
@@ -122,48 +90,35 @@ TEST(SurfacePointTest, FullConstructorAssignsInOrderAndBuildsTangents) {
     surfacePoint_t sp(&o, point3d_t(1, 2, 3), point3d_t(4, 5, 6), vector3d_t(0, 0, 1), vector3d_t(0, 1, 0),
                       0.25f, 0.75f, color_t(0.1f, 0.2f, 0.3f), 9.5f, fakeShader(), true, false, true);
     EXPECT_EQ(sp.object, &o);
-    expectPoint(sp.point, 1, 2, 3);
-    expectPoint(sp.orcoPoint, 4, 5, 6);
+    expectVec(sp.point, 1, 2, 3);
+    expectVec(sp.orcoPoint, 4, 5, 6);
     expectVec(sp.normal, 0, 0, 1);
     expectVec(sp.geometricNormal, 0, 1, 0);
-    EXPECT_EQ(sp.u, 0.25f);
-    EXPECT_EQ(sp.v, 0.75f);
-    EXPECT_EQ(sp.vertexColor.G, 0.2f);
-    EXPECT_EQ(sp.depth, 9.5f);
+    EXPECT_TRUE(sp.u == 0.25f && sp.v == 0.75f && sp.vertexColor.G == 0.2f && sp.depth == 9.5f);
     EXPECT_EQ(sp.shader, fakeShader());
-    EXPECT_TRUE(sp.hasUV);
-    EXPECT_FALSE(sp.hasVertexColor);
-    EXPECT_TRUE(sp.hasOrco);
+    EXPECT_TRUE(sp.hasUV && !sp.hasVertexColor && sp.hasOrco);
     expectVec(sp.tangentU, 1, 0, 0);
     expectVec(sp.tangentV, 0, 1, 0);
-    EXPECT_EQ(sp.dudNU, 0.0f);
-    EXPECT_EQ(sp.dudNV, 0.0f);
-    EXPECT_EQ(sp.dvdNU, 0.0f);
-    EXPECT_EQ(sp.dvdNV, 0.0f);
-    expectPoint(sp.auxPoint, 0, 0, 0);
+    EXPECT_TRUE(sp.dudNU == 0 && sp.dudNV == 0 && sp.dvdNU == 0 && sp.dvdNV == 0);
+    expectVec(sp.auxPoint, 0, 0, 0);
     EXPECT_EQ(sp.origin, nullptr);
 }
 
 TEST(SurfacePointTest, TangentsFollowTheNormal) {
-    surfacePoint_t down(nullptr, point3d_t(), point3d_t(), vector3d_t(0, 0, -1), vector3d_t(0, 0, -1), 0, 0,
-                        color_t(), 0, nullptr, false, false, false);
+    surfacePoint_t down = along(vector3d_t(0, 0, -1));
     expectVec(down.tangentU, -1, 0, 0);
     expectVec(down.tangentV, 0, 1, 0);
     // Along x: u = (n.y, -n.x, 0), v = n x u.
-    surfacePoint_t side(nullptr, point3d_t(), point3d_t(), vector3d_t(1, 0, 0), vector3d_t(1, 0, 0), 0, 0,
-                        color_t(), 0, nullptr, false, false, false);
+    surfacePoint_t side = along(vector3d_t(1, 0, 0));
     expectVec(side.tangentU, 0, -1, 0);
     expectVec(side.tangentV, 0, 0, -1);
     // The frame is orthonormal for a skew normal.
     vector3d_t n(1, 2, 2);
-    n.normalize();
-    surfacePoint_t skew(nullptr, point3d_t(), point3d_t(), n, n, 0, 0, color_t(), 0, nullptr, false, false,
-                        false);
+    surfacePoint_t skew = along(n.normalize());
     EXPECT_NEAR(skew.tangentU * n, 0.0f, 1e-6f);
     EXPECT_NEAR(skew.tangentV * n, 0.0f, 1e-6f);
     EXPECT_NEAR(skew.tangentU * skew.tangentV, 0.0f, 1e-6f);
     EXPECT_NEAR(skew.tangentU.length(), 1.0f, 1e-6f);
-    EXPECT_NEAR(skew.tangentV.length(), 1.0f, 1e-6f);
 }
 
 TEST(SurfacePointTest, CopyKeepsPlainPointers) {
@@ -175,11 +130,8 @@ TEST(SurfacePointTest, CopyKeepsPlainPointers) {
     sp.dudNV = 3;
     sp.auxPoint = point3d_t(0.5f, -0.5f, 0);
     surfacePoint_t copy(sp);
-    EXPECT_EQ(copy.object, &o);
-    EXPECT_EQ(copy.shader, fakeShader());
-    EXPECT_EQ(copy.origin, &element);
-    EXPECT_EQ(copy.dudNV, 3.0f);
-    EXPECT_EQ(copy.auxPoint.y, -0.5f);
+    EXPECT_TRUE(copy.object == &o && copy.shader == fakeShader() && copy.origin == &element);
+    EXPECT_TRUE(copy.dudNV == 3 && copy.auxPoint.y == -0.5f);
     surfacePoint_t assigned;
     assigned = sp;
     EXPECT_EQ(assigned.origin, &element);

@@ -2,14 +2,11 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
-#include <cstdlib>
-#include <fstream>
-#include <iterator>
+#include "test_support.h"
+
 #include <limits>
 #include <string>
 #include <sys/stat.h>
-#include <unistd.h>
 #include <vector>
 
 using namespace vexlar;
@@ -19,8 +16,8 @@ namespace {
 typedef std::vector<unsigned char> bytes;
 
 bytes readFile(const std::string& name) {
-    std::ifstream in(name, std::ios::binary);
-    return bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    std::string s = support::slurp(name);
+    return bytes(s.begin(), s.end());
 }
 
 bool exists(const std::string& name) {
@@ -31,31 +28,20 @@ bool exists(const std::string& name) {
 // Each test writes into its own fresh directory, removed afterwards.
 class TgaOutput : public ::testing::Test {
 protected:
-    void SetUp() override {
-        const char* tmp = std::getenv("TMPDIR");
-        std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/vexlar-tga-XXXXXX";
-        std::vector<char> buf(pattern.begin(), pattern.end());
-        buf.push_back('\0');
-        ASSERT_NE(mkdtemp(buf.data()), nullptr);
-        dir = buf.data();
-    }
-    void TearDown() override {
-        for (const std::string& f : created) std::remove(f.c_str());
-        rmdir(dir.c_str());
-    }
-    std::string path(const std::string& name) {
-        created.push_back(dir + "/" + name);
-        return created.back();
-    }
-    // Saves and returns what was printed on standard output.
-    std::string save(outTga_t& out, const std::string& name, bool& ok) {
+    std::string path(const std::string& name) { return tmp.path + "/" + name; }
+    // Saves, with what was printed on standard output and error.
+    struct saved_t {
+        bool ok;
+        std::string out, err;
+    };
+    saved_t save(outTga_t& out, const std::string& name) {
         ::testing::internal::CaptureStdout();
-        ok = out.savetga(name.c_str());
-        return ::testing::internal::GetCapturedStdout();
+        ::testing::internal::CaptureStderr();
+        bool ok = out.savetga(name.c_str());
+        std::string printed = ::testing::internal::GetCapturedStdout();
+        return {ok, printed, ::testing::internal::GetCapturedStderr()};
     }
-
-    std::string dir;
-    std::vector<std::string> created;
+    support::tempDir_t tmp;
 };
 
 const bytes header24 = {0, 0, 2, 0, 0, 0, 0, 0, 0, 0, 0, 0, 2, 0, 1, 0, 24, 32};
@@ -76,10 +62,9 @@ TEST_F(TgaOutput, RedBlueWithoutAlpha) {
     EXPECT_EQ(out.alphaBuffer, nullptr);
     EXPECT_TRUE(out.putPixel(0, 0, color_t(1, 0, 0), 1.0f, 3.0f));
     EXPECT_TRUE(out.putPixel(1, 0, color_t(0, 0, 1), 1.0f, -1.0f));
-    bool ok = false;
-    std::string printed = save(out, name, ok);
-    EXPECT_TRUE(ok);
-    EXPECT_EQ(printed, "Saving Targa file as " + name + "\nOK\n");
+    saved_t r = save(out, name);
+    EXPECT_TRUE(r.ok);
+    EXPECT_EQ(r.out, "Saving Targa file as " + name + "\nOK\n");
     bytes want = header24;
     for (unsigned char b : {0, 0, 255, 255, 0, 0}) want.push_back(b);
     EXPECT_EQ(readFile(name), want);
@@ -107,22 +92,15 @@ TEST_F(TgaOutput, AlphaAndColourQuantisation) {
     out.putPixel(1, 0, color_t(0), 2.0f, 0);
     out.putPixel(2, 0, color_t(0), 0.5f, 0);
     out.putPixel(3, 0, color_t(0), std::numeric_limits<float>::quiet_NaN(), 0);
-    EXPECT_EQ(out.data[0], 127); // truncated
-    EXPECT_EQ(out.data[1], 255);
-    EXPECT_EQ(out.data[2], 0);
-    EXPECT_EQ(out.alphaBuffer[0], 0);
-    EXPECT_EQ(out.alphaBuffer[1], 255);
-    EXPECT_EQ(out.alphaBuffer[2], 127);
-    EXPECT_EQ(out.alphaBuffer[3], 0);
+    EXPECT_EQ(bytes(out.data, out.data + 3), (bytes{127, 255, 0})); // truncated
+    EXPECT_EQ(bytes(out.alphaBuffer, out.alphaBuffer + 4), (bytes{0, 255, 127, 0}));
 }
 
 TEST_F(TgaOutput, UntouchedPixelsAreBlackAndTransparent) {
     std::string name = path("black.tga");
     outTga_t out(3, 2, name.c_str(), true);
     out.putPixel(1, 1, color_t(1, 1, 1), 1, 0);
-    bool ok = false;
-    save(out, name, ok);
-    ASSERT_TRUE(ok);
+    ASSERT_TRUE(save(out, name).ok);
     bytes got = readFile(name);
     ASSERT_EQ(got.size(), 18u + 3 * 2 * 4);
     for (std::size_t i = 18; i < got.size(); ++i) {
@@ -137,19 +115,12 @@ TEST_F(TgaOutput, RowOrderAndLittleEndianSizes) {
     outTga_t out(300, 2, name.c_str(), false);
     out.putPixel(0, 0, color_t(0.2f, 0.4f, 0.6f), 1, 0);
     out.putPixel(299, 1, color_t(1, 0, 0), 1, 0);
-    bool ok = false;
-    save(out, name, ok);
-    ASSERT_TRUE(ok);
+    ASSERT_TRUE(save(out, name).ok);
     bytes got = readFile(name);
     ASSERT_EQ(got.size(), 18u + 300 * 2 * 3);
-    EXPECT_EQ(got[12], 300 & 0xff);
-    EXPECT_EQ(got[13], 1);
-    EXPECT_EQ(got[14], 2);
-    EXPECT_EQ(got[15], 0);
-    EXPECT_EQ(got[18], 153); // B of the top-left pixel
-    EXPECT_EQ(got[19], 102);
-    EXPECT_EQ(got[20], 51);
-    EXPECT_EQ(got[got.size() - 1], 255); // R of the bottom-right pixel
+    EXPECT_EQ(bytes(got.begin() + 12, got.begin() + 16), (bytes{300 & 0xff, 1, 2, 0}));
+    EXPECT_EQ(bytes(got.begin() + 18, got.begin() + 21), (bytes{153, 102, 51})); // BGR, top-left pixel
+    EXPECT_EQ(got.back(), 255); // R of the bottom-right pixel
 }
 
 TEST_F(TgaOutput, OutOfRangePixelsAreIgnored) {
@@ -158,8 +129,8 @@ TEST_F(TgaOutput, OutOfRangePixelsAreIgnored) {
     for (auto xy : {std::make_pair(-1, 0), std::make_pair(0, -1), std::make_pair(2, 0), std::make_pair(0, 2),
                     std::make_pair(2, 2), std::make_pair(-100000, 100000)})
         EXPECT_TRUE(out.putPixel(xy.first, xy.second, color_t(1, 1, 1), 1, 0));
-    for (int i = 0; i < 12; ++i) EXPECT_EQ(out.data[i], 0);
-    for (int i = 0; i < 4; ++i) EXPECT_EQ(out.alphaBuffer[i], 0);
+    EXPECT_EQ(bytes(out.data, out.data + 12), bytes(12, 0));
+    EXPECT_EQ(bytes(out.alphaBuffer, out.alphaBuffer + 4), bytes(4, 0));
 }
 
 TEST_F(TgaOutput, FlushRewritesTheWholeFile) {
@@ -173,18 +144,15 @@ TEST_F(TgaOutput, FlushRewritesTheWholeFile) {
     ::testing::internal::GetCapturedStdout();
     bytes got = readFile(name);
     ASSERT_EQ(got.size(), 21u);
-    EXPECT_EQ(got[18], 0);
-    EXPECT_EQ(got[19], 255);
-    EXPECT_EQ(got[20], 0);
+    EXPECT_EQ(bytes(got.begin() + 18, got.end()), (bytes{0, 255, 0}));
 }
 
 TEST_F(TgaOutput, UnopenableFileFailsQuietly) {
-    std::string name = dir + "/missing/dir/x.tga";
+    std::string name = tmp.path + "/missing/dir/x.tga";
     outTga_t out(1, 1, name.c_str(), false);
-    bool ok = true;
-    std::string printed = save(out, name, ok);
-    EXPECT_FALSE(ok);
-    EXPECT_EQ(printed, "Saving Targa file as " + name + "\n");
+    saved_t r = save(out, name);
+    EXPECT_FALSE(r.ok);
+    EXPECT_EQ(r.out, "Saving Targa file as " + name + "\n");
     ::testing::internal::CaptureStdout();
     EXPECT_FALSE(out.flush());
     ::testing::internal::GetCapturedStdout();
@@ -196,50 +164,38 @@ TEST_F(TgaOutput, FullDiskIsAFailure) {
     // buffered tail that only the close writes.
     for (int w : {1, 600}) {
         outTga_t out(w, 600, "/dev/full", true);
-        bool ok = true;
-        std::string printed = save(out, "/dev/full", ok);
-        EXPECT_FALSE(ok) << w;
-        EXPECT_EQ(printed, "Saving Targa file as /dev/full\n");
+        saved_t r = save(out, "/dev/full");
+        EXPECT_FALSE(r.ok) << w;
+        EXPECT_EQ(r.out, "Saving Targa file as /dev/full\n");
     }
 }
 
 TEST_F(TgaOutput, SizesBeyondTheHeaderFieldsAreRefused) {
     std::string name = path("wide.tga");
     outTga_t out(65536, 1, name.c_str(), false);
-    bool ok = true;
-    ::testing::internal::CaptureStderr();
-    save(out, name, ok);
-    std::string err = ::testing::internal::GetCapturedStderr();
-    EXPECT_FALSE(ok);
+    saved_t r = save(out, name);
+    EXPECT_FALSE(r.ok);
     EXPECT_FALSE(exists(name));
-    EXPECT_NE(err.find("65536"), std::string::npos);
-
+    EXPECT_NE(r.err.find("65536"), std::string::npos);
     std::string neg = path("neg.tga");
     outTga_t empty(-5, 3, neg.c_str(), true);
     EXPECT_TRUE(empty.putPixel(0, 0, color_t(1), 1, 0));
-    ::testing::internal::CaptureStderr();
-    save(empty, neg, ok);
-    ::testing::internal::GetCapturedStderr();
-    EXPECT_FALSE(ok);
+    EXPECT_FALSE(save(empty, neg).ok);
     EXPECT_FALSE(exists(neg));
 
     // The largest size that fits is written (one row tall to stay small).
     std::string edge = path("edge.tga");
     outTga_t widest(65535, 1, edge.c_str(), false);
-    save(widest, edge, ok);
-    EXPECT_TRUE(ok);
+    EXPECT_TRUE(save(widest, edge).ok);
     bytes got = readFile(edge);
     ASSERT_EQ(got.size(), 18u + 65535 * 3);
-    EXPECT_EQ(got[12], 255);
-    EXPECT_EQ(got[13], 255);
+    EXPECT_EQ(bytes(got.begin() + 12, got.begin() + 14), (bytes{255, 255}));
 }
 
 TEST_F(TgaOutput, EmptyImageIsJustAHeader) {
     std::string name = path("empty.tga");
     outTga_t out(0, 0, name.c_str(), false);
-    bool ok = false;
-    save(out, name, ok);
-    EXPECT_TRUE(ok);
+    EXPECT_TRUE(save(out, name).ok);
     bytes want = header24;
     want[12] = 0;
     want[14] = 0;

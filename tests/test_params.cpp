@@ -21,36 +21,19 @@ std::string unusedReport(const paramMap_t& m, const std::string& env) {
 } // namespace
 
 TEST(ParameterTest, ConstructorsSetKindValueAndZeroTheRest) {
-    parameter_t s(std::string("hello"));
+    parameter_t s(std::string("hello")), f(2.5f), p(point3d_t(1, 2, 3)), c(0.1f, 0.2f, 0.3f, 0.4f), n;
     EXPECT_EQ(s.kind, 1);
     EXPECT_FALSE(s.used);
     EXPECT_EQ(s.text, "hello");
-    EXPECT_EQ(s.point.x, 0.0f);
-    EXPECT_EQ(s.colour.A, 0.0f);
-
-    parameter_t f(2.5f);
+    EXPECT_TRUE(s.number == 0 && s.point.x == 0 && s.colour.A == 0);
     EXPECT_EQ(f.kind, 0);
     EXPECT_EQ(f.number, 2.5f);
-    EXPECT_TRUE(f.text.empty());
-    EXPECT_EQ(f.point.y, 0.0f);
-    EXPECT_EQ(f.colour.R, 0.0f);
-
-    parameter_t p(point3d_t(1, 2, 3));
+    EXPECT_TRUE(f.text.empty() && f.point.y == 0 && f.colour.R == 0);
     EXPECT_EQ(p.kind, 2);
-    EXPECT_EQ(p.point.x, 1.0f);
-    EXPECT_EQ(p.point.y, 2.0f);
-    EXPECT_EQ(p.point.z, 3.0f);
-    EXPECT_EQ(p.colour.G, 0.0f);
-
-    parameter_t c(0.1f, 0.2f, 0.3f, 0.4f);
+    EXPECT_TRUE(p.point.x == 1 && p.point.y == 2 && p.point.z == 3 && p.colour.G == 0);
     EXPECT_EQ(c.kind, 3);
-    EXPECT_EQ(c.colour.R, 0.1f);
-    EXPECT_EQ(c.colour.G, 0.2f);
-    EXPECT_EQ(c.colour.B, 0.3f);
-    EXPECT_EQ(c.colour.A, 0.4f);
+    EXPECT_TRUE(c.colour.R == 0.1f && c.colour.G == 0.2f && c.colour.B == 0.3f && c.colour.A == 0.4f);
     EXPECT_EQ(c.point.z, 0.0f);
-
-    parameter_t n;
     EXPECT_EQ(n.kind, -1);
     EXPECT_FALSE(n.used);
 }
@@ -63,17 +46,11 @@ TEST(ParameterTest, CopyKeepsKindFlagAndOnlyThatValue) {
     parameter_t copy(c);
     EXPECT_EQ(copy.kind, 3);
     EXPECT_TRUE(copy.used);
-    EXPECT_EQ(copy.colour.G, 0.25f);
-    EXPECT_EQ(copy.colour.A, 0.75f);
-    EXPECT_TRUE(copy.text.empty());
-    EXPECT_EQ(copy.number, 0.0f);
-
+    EXPECT_TRUE(copy.colour.G == 0.25f && copy.colour.A == 0.75f);
+    EXPECT_TRUE(copy.text.empty() && copy.number == 0);
     parameter_t assigned(std::string("x"));
     assigned = parameter_t(7.0f);
-    EXPECT_EQ(assigned.kind, 0);
-    EXPECT_FALSE(assigned.used);
-    EXPECT_EQ(assigned.number, 7.0f);
-    EXPECT_TRUE(assigned.text.empty());
+    EXPECT_TRUE(assigned.kind == 0 && !assigned.used && assigned.number == 7 && assigned.text.empty());
 }
 
 TEST(ParamMapTest, EveryTypedReadDeliversItsKind) {
@@ -85,52 +62,35 @@ TEST(ParamMapTest, EveryTypedReadDeliversItsKind) {
 
     const std::string* s = nullptr;
     ASSERT_TRUE(m.getParam("name", s));
-    ASSERT_NE(s, nullptr);
-    EXPECT_EQ(*s, "marble");
     EXPECT_EQ(s, &m["name"].text) << "the read points into the map, it does not copy";
-
+    EXPECT_EQ(*s, "marble");
     float f = 0;
-    EXPECT_TRUE(m.getParam("size", f));
-    EXPECT_EQ(f, 2.9f);
     double d = 0;
-    EXPECT_TRUE(m.getParam("size", d));
-    EXPECT_EQ(d, static_cast<double>(2.9f)) << "widened, not reparsed as the decimal 2.9";
     int i = 0;
-    EXPECT_TRUE(m.getParam("size", i));
+    EXPECT_TRUE(m.getParam("size", f) && m.getParam("size", d) && m.getParam("size", i));
+    EXPECT_EQ(f, 2.9f);
+    EXPECT_EQ(d, static_cast<double>(2.9f)) << "widened, not reparsed as the decimal 2.9";
     EXPECT_EQ(i, 2);
-
     point3d_t p;
     EXPECT_TRUE(m.getParam("center", p));
-    EXPECT_EQ(p.x, -1.0f);
-    EXPECT_EQ(p.y, 0.5f);
-    EXPECT_EQ(p.z, 4.0f);
-
+    EXPECT_TRUE(p.x == -1 && p.y == 0.5f && p.z == 4) << p;
     colorA_t ca;
     EXPECT_TRUE(m.getParam("tint", ca));
-    EXPECT_EQ(ca.R, 0.2f);
-    EXPECT_EQ(ca.G, 0.4f);
-    EXPECT_EQ(ca.B, 0.6f);
-    EXPECT_EQ(ca.A, 0.8f);
+    EXPECT_TRUE(ca.R == 0.2f && ca.G == 0.4f && ca.B == 0.6f && ca.A == 0.8f) << ca;
 
     for (const auto& e : m.entries()) EXPECT_TRUE(e.second.used) << e.first;
     EXPECT_EQ(unusedReport(m, "tex"), "");
 }
 
 TEST(ParamMapTest, IntReadTruncatesTowardZero) {
-    paramMap_t m;
-    m["a"] = parameter_t(2.9f);
-    m["b"] = parameter_t(-2.9f);
-    m["c"] = parameter_t(-0.5f);
-    m["d"] = parameter_t(2147483520.0f); // largest float below 2^31
-    int a = 0, b = 0, c = 7, d = 0;
-    EXPECT_TRUE(m.getParam("a", a));
-    EXPECT_TRUE(m.getParam("b", b));
-    EXPECT_TRUE(m.getParam("c", c));
-    EXPECT_TRUE(m.getParam("d", d));
-    EXPECT_EQ(a, 2);
-    EXPECT_EQ(b, -2);
-    EXPECT_EQ(c, 0);
-    EXPECT_EQ(d, 2147483520);
+    // 2147483520 is the largest float below 2^31; -2^31 is the least int.
+    for (float v : {2.9f, -2.9f, -0.5f, 2147483520.0f, -2147483648.0f}) {
+        paramMap_t m;
+        m["v"] = parameter_t(v);
+        int i = 7;
+        EXPECT_TRUE(m.getParam("v", i)) << v;
+        EXPECT_EQ(i, static_cast<int>(std::trunc(v))) << v;
+    }
 }
 
 TEST(ParamMapTest, IntReadRefusesValuesOutsideTheIntRange) {
@@ -140,16 +100,12 @@ TEST(ParamMapTest, IntReadRefusesValuesOutsideTheIntRange) {
     m["nan"] = parameter_t(std::numeric_limits<float>::quiet_NaN());
     m["inf"] = parameter_t(std::numeric_limits<float>::infinity());
     m["two31"] = parameter_t(2147483648.0f);
-    m["minint"] = parameter_t(-2147483648.0f);
     for (const char* name : {"big", "small", "nan", "inf", "two31"}) {
         int i = 42;
         EXPECT_FALSE(m.getParam(name, i)) << name;
         EXPECT_EQ(i, 42) << name;
         EXPECT_FALSE(m[name].used) << name;
     }
-    int i = 0;
-    EXPECT_TRUE(m.getParam("minint", i));
-    EXPECT_EQ(i, std::numeric_limits<int>::min());
     // The refused ones are still readable as floats.
     float f = 0;
     EXPECT_TRUE(m.getParam("big", f));
@@ -170,15 +126,13 @@ TEST(ParamMapTest, BooleanReadAcceptsExactlyOnAndOff) {
     EXPECT_TRUE(b);
     EXPECT_TRUE(m.getParam("b", b));
     EXPECT_FALSE(b);
-
     // Neither word: the read fails and leaves the bool, but the entry was asked for.
     for (const char* name : {"c", "d", "e"}) {
-        bool keep = true;
-        EXPECT_FALSE(m.getParam(name, keep)) << name;
-        EXPECT_TRUE(keep) << name;
-        keep = false;
-        EXPECT_FALSE(m.getParam(name, keep)) << name;
-        EXPECT_FALSE(keep) << name;
+        for (bool was : {true, false}) {
+            bool keep = was;
+            EXPECT_FALSE(m.getParam(name, keep)) << name;
+            EXPECT_EQ(keep, was) << name;
+        }
         EXPECT_TRUE(m[name].used) << name;
     }
     // A float is not a boolean.
@@ -197,30 +151,16 @@ TEST(ParamMapTest, WrongKindOrMissingNameLeavesOutputAndFlagAlone) {
     m["c"] = parameter_t(1, 1, 1, 1);
 
     point3d_t p(9, 9, 9);
-    EXPECT_FALSE(m.getParam("f", p));
-    EXPECT_EQ(p.x, 9.0f);
     float f = -1;
-    EXPECT_FALSE(m.getParam("s", f));
-    EXPECT_FALSE(m.getParam("p", f));
-    EXPECT_FALSE(m.getParam("c", f));
-    EXPECT_FALSE(m.getParam("missing", f));
-    EXPECT_EQ(f, -1.0f);
     double d = -1;
     int i = -1;
-    EXPECT_FALSE(m.getParam("s", d));
-    EXPECT_FALSE(m.getParam("c", i));
-    EXPECT_EQ(d, -1.0);
-    EXPECT_EQ(i, -1);
     const std::string* s = nullptr;
-    EXPECT_FALSE(m.getParam("f", s));
-    EXPECT_EQ(s, nullptr);
     color_t col(5, 5, 5);
     colorA_t colA(5, 5, 5, 5);
-    EXPECT_FALSE(m.getParam("p", col));
-    EXPECT_FALSE(m.getParam("f", colA));
-    EXPECT_EQ(col.R, 5.0f);
-    EXPECT_EQ(colA.A, 5.0f);
-
+    EXPECT_FALSE(m.getParam("f", p) || m.getParam("s", f) || m.getParam("p", f) || m.getParam("c", f) ||
+                 m.getParam("missing", f) || m.getParam("s", d) || m.getParam("c", i) || m.getParam("f", s) ||
+                 m.getParam("p", col) || m.getParam("f", colA));
+    EXPECT_TRUE(p.x == 9 && f == -1 && d == -1 && i == -1 && s == nullptr && col.R == 5 && colA.A == 5);
     for (const auto& e : m.entries()) EXPECT_FALSE(e.second.used) << e.first;
     EXPECT_EQ(m.entries().size(), 4u) << "failed reads must not insert entries";
 }
@@ -230,11 +170,8 @@ TEST(ParamMapTest, ColourReadAsColorMarksUsedWithoutAlpha) {
     m["col"] = parameter_t(0.25f, 0.5f, 0.75f, 0.125f);
     color_t c;
     EXPECT_TRUE(m.getParam("col", c));
-    EXPECT_EQ(c.R, 0.25f);
-    EXPECT_EQ(c.G, 0.5f);
-    EXPECT_EQ(c.B, 0.75f);
+    EXPECT_TRUE(c.R == 0.25f && c.G == 0.5f && c.B == 0.75f) << c;
     EXPECT_TRUE(m["col"].used);
-
     // A colorA_t passed as a color_t keeps its own alpha.
     colorA_t ca(0, 0, 0, 0.9f);
     EXPECT_TRUE(m.getParam("col", static_cast<color_t&>(ca)));
@@ -242,32 +179,23 @@ TEST(ParamMapTest, ColourReadAsColorMarksUsedWithoutAlpha) {
     EXPECT_EQ(ca.A, 0.9f);
 }
 
-TEST(ParamMapTest, CheckUnusedPrintsUnreadEntriesInKeyOrder) {
-    paramMap_t m;
-    m["gamma"] = parameter_t(1.0f);
-    m["beta"] = parameter_t(std::string("x"));
-    m["alpha"] = parameter_t(point3d_t(0, 0, 0));
-    point3d_t p;
-    ASSERT_TRUE(m.getParam("alpha", p));
-    EXPECT_EQ(unusedReport(m, "mat1"), "[WARNING]:Unused param beta in mat1\n"
-                                       "[WARNING]:Unused param gamma in mat1\n");
-    // Reporting changes nothing: a second report is the same.
-    EXPECT_EQ(unusedReport(m, "mat1"), "[WARNING]:Unused param beta in mat1\n"
-                                       "[WARNING]:Unused param gamma in mat1\n");
-}
-
-TEST(ParamMapTest, KeysAreOrderedBytewise) {
+TEST(ParamMapTest, CheckUnusedPrintsUnreadEntriesInBytewiseKeyOrder) {
     paramMap_t m;
     for (const char* k : {"b", "B", "a", "ab", "a b", "_"}) m[k] = parameter_t(0.0f);
-    EXPECT_EQ(unusedReport(m, "e"), "[WARNING]:Unused param B in e\n"
-                                    "[WARNING]:Unused param _ in e\n"
-                                    "[WARNING]:Unused param a in e\n"
-                                    "[WARNING]:Unused param a b in e\n"
-                                    "[WARNING]:Unused param ab in e\n"
-                                    "[WARNING]:Unused param b in e\n");
+    m["read"] = parameter_t(point3d_t(0, 0, 0));
+    point3d_t p;
+    ASSERT_TRUE(m.getParam("read", p));
+    const std::string want = "[WARNING]:Unused param B in e\n"
+                             "[WARNING]:Unused param _ in e\n"
+                             "[WARNING]:Unused param a in e\n"
+                             "[WARNING]:Unused param a b in e\n"
+                             "[WARNING]:Unused param ab in e\n"
+                             "[WARNING]:Unused param b in e\n";
+    EXPECT_EQ(unusedReport(m, "e"), want);
+    EXPECT_EQ(unusedReport(m, "e"), want); // reporting changes nothing
 }
 
-TEST(ParamMapTest, UsedFlagNeverGoesBackAndIsCopiedWithTheMap) {
+TEST(ParamMapTest, UsedFlagNeverGoesBackIsCopiedAndCleared) {
     paramMap_t m;
     m["k"] = parameter_t(3.0f);
     float f;
@@ -278,6 +206,11 @@ TEST(ParamMapTest, UsedFlagNeverGoesBackAndIsCopiedWithTheMap) {
     paramMap_t copy(m);
     EXPECT_TRUE(copy["k"].used);
     EXPECT_EQ(unusedReport(copy, "c"), "");
+    m["b"] = parameter_t(std::string("on"));
+    m.clear();
+    EXPECT_TRUE(m.entries().empty());
+    EXPECT_FALSE(m.getParam("k", f));
+    EXPECT_EQ(unusedReport(m, "x"), "");
 }
 
 TEST(ParamMapTest, SubscriptInsertsAnEntryOfNoKind) {
@@ -287,34 +220,15 @@ TEST(ParamMapTest, SubscriptInsertsAnEntryOfNoKind) {
     EXPECT_FALSE(e.used);
     for (int kind = -1; kind <= 3; ++kind) EXPECT_EQ(m.includes("fresh", kind), kind == -1) << kind;
     EXPECT_FALSE(m.includes("absent", -1));
-    EXPECT_FALSE(m.includes("absent", 0));
     float f = 1;
     EXPECT_FALSE(m.getParam("fresh", f));
     EXPECT_EQ(unusedReport(m, "x"), "[WARNING]:Unused param fresh in x\n");
-
-    // The same entry comes back; nothing is replaced.
+    // The same entry comes back; nothing is replaced. includes never marks.
     m["fresh"] = parameter_t(4.0f);
     EXPECT_EQ(&m["fresh"], &e);
     EXPECT_EQ(m.entries().size(), 1u);
-}
-
-TEST(ParamMapTest, IncludesNeverMarks) {
-    paramMap_t m;
-    m["a"] = parameter_t(1.0f);
-    EXPECT_TRUE(m.includes("a", 0));
-    EXPECT_FALSE(m.includes("a", 1));
-    EXPECT_FALSE(m["a"].used);
-}
-
-TEST(ParamMapTest, ClearDropsEverything) {
-    paramMap_t m;
-    m["a"] = parameter_t(1.0f);
-    m["b"] = parameter_t(std::string("on"));
-    m.clear();
-    EXPECT_TRUE(m.entries().empty());
-    float f = 0;
-    EXPECT_FALSE(m.getParam("a", f));
-    EXPECT_EQ(unusedReport(m, "x"), "");
+    EXPECT_TRUE(m.includes("fresh", 0));
+    EXPECT_FALSE(m["fresh"].used);
 }
 
 namespace {
@@ -350,14 +264,8 @@ TEST(ParamMapTest, DerivedIncludesGovernsEveryTypedRead) {
     point3d_t p;
     color_t c;
     colorA_t ca;
-    EXPECT_FALSE(m.getParam("s", s));
-    EXPECT_FALSE(m.getParam("s", b));
-    EXPECT_FALSE(m.getParam("f", f));
-    EXPECT_FALSE(m.getParam("f", d));
-    EXPECT_FALSE(m.getParam("f", i));
-    EXPECT_FALSE(m.getParam("p", p));
-    EXPECT_FALSE(m.getParam("c", c));
-    EXPECT_FALSE(m.getParam("c", ca));
+    EXPECT_FALSE(m.getParam("s", s) || m.getParam("s", b) || m.getParam("f", f) || m.getParam("f", d) ||
+                 m.getParam("f", i) || m.getParam("p", p) || m.getParam("c", c) || m.getParam("c", ca));
     EXPECT_EQ(m.asked.size(), 4u);
     for (const auto& e : m.entries()) EXPECT_FALSE(e.second.used) << e.first;
 

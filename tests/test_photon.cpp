@@ -25,6 +25,20 @@ storedPhoton_t upPhoton(float x, float y, float z) {
 }
 
 const vector3d_t up(0, 0, 1);
+const point3d_t origin(0, 0, 0);
+
+// Fills `map` with upward photons at the given points and builds its tree.
+void fill(globalPhotonMap_t& map, const std::vector<point3d_t>& at) {
+    for (const point3d_t& p : at) map.store(upPhoton(p.x, p.y, p.z));
+    map.buildTree();
+}
+
+// `n` upward photons on the x axis at step, 2 step, ..., n step.
+std::vector<point3d_t> onXAxis(int n, float step) {
+    std::vector<point3d_t> v;
+    for (int i = 1; i <= n; ++i) v.push_back(point3d_t(step * static_cast<float>(i), 0, 0));
+    return v;
+}
 
 std::vector<float> sortedDistances(const std::vector<foundPhoton_t>& f) {
     std::vector<float> d;
@@ -65,39 +79,35 @@ void bruteGather(const std::vector<storedPhoton_t>& photons, float maxRadius, co
 
 TEST(PhotonMap, KZeroTouchesNothingAndClampsTheRadius) {
     globalPhotonMap_t map(2.0f);
-    map.store(upPhoton(0, 0, 0));
-    map.buildTree();
+    fill(map, {origin});
     std::vector<foundPhoton_t> found(3, foundPhoton_t(nullptr, 7.0f));
     float radius = 5.0f;
-    map.gather(point3d_t(0, 0, 0), up, found, 0, radius, 0.0f);
+    map.gather(origin, up, found, 0, radius, 0.0f);
     EXPECT_EQ(found.size(), 3u);
     EXPECT_EQ(found[0].dis, 7.0f);
     EXPECT_EQ(radius, 2.0f);
     radius = 1.0f;
-    map.gather(point3d_t(0, 0, 0), up, found, 0, radius, 0.0f);
+    map.gather(origin, up, found, 0, radius, 0.0f);
     EXPECT_EQ(radius, 1.0f);
-}
 
-TEST(PhotonMap, RadiusAboveTheMaximumSearchesNothing) {
-    globalPhotonMap_t map(1.0f);
-    map.store(upPhoton(0, 0, 0));
-    map.buildTree();
-    std::vector<foundPhoton_t> found(1, foundPhoton_t(nullptr, 9.0f));
-    float radius = 1.5f;
-    map.gather(point3d_t(0, 0, 0), up, found, 4, radius, 0.0f);
+    // A radius above the maximum searches nothing, K or not.
+    found.assign(1, foundPhoton_t(nullptr, 9.0f));
+    radius = 2.5f;
+    map.gather(origin, up, found, 4, radius, 0.0f);
     ASSERT_EQ(found.size(), 1u);
     EXPECT_EQ(found[0].photon, nullptr);
-    EXPECT_EQ(radius, 1.0f);
+    EXPECT_EQ(radius, 2.0f);
 }
 
 TEST(PhotonMap, ExactlyKCandidatesTakeOnePass) {
     globalPhotonMap_t map(10.0f);
-    for (int i = 0; i < 4; ++i) map.store(upPhoton(0.1f * static_cast<float>(i), 0, 0));
-    map.store(upPhoton(3, 0, 0));
-    map.buildTree();
+    std::vector<point3d_t> at = onXAxis(3, 0.1f);
+    at.push_back(origin);
+    at.push_back(point3d_t(3, 0, 0));
+    fill(map, at);
     std::vector<foundPhoton_t> found;
     float radius = 0.5f;
-    map.gather(point3d_t(0, 0, 0), up, found, 4, radius, 0.0f);
+    map.gather(origin, up, found, 4, radius, 0.0f);
     EXPECT_EQ(radius, 0.5f);
     ASSERT_EQ(found.size(), 4u);
     EXPECT_TRUE(std::is_heap(found.begin(), found.end(), compareFound_f()));
@@ -106,11 +116,10 @@ TEST(PhotonMap, ExactlyKCandidatesTakeOnePass) {
 
 TEST(PhotonMap, ThreeTimesKCandidatesShrinkTheRadius) {
     globalPhotonMap_t map(10.0f);
-    for (int i = 1; i <= 12; ++i) map.store(upPhoton(0.05f * static_cast<float>(i), 0, 0));
-    map.buildTree();
+    fill(map, onXAxis(12, 0.05f));
     std::vector<foundPhoton_t> found;
     float radius = 1.0f;
-    map.gather(point3d_t(0, 0, 0), up, found, 4, radius, 0.0f);
+    map.gather(origin, up, found, 4, radius, 0.0f);
     EXPECT_EQ(radius, 0.95f);
     ASSERT_EQ(found.size(), 4u);
     std::vector<const storedPhoton_t*> ptrs;
@@ -121,48 +130,40 @@ TEST(PhotonMap, ThreeTimesKCandidatesShrinkTheRadius) {
     // The shrink is a single-precision product: 0.6f * 0.95f = 0.569999993,
     // where a double product would round to 0.570000052.
     globalPhotonMap_t close(10.0f);
-    for (int i = 1; i <= 12; ++i) close.store(upPhoton(0.04f * static_cast<float>(i), 0, 0));
-    close.buildTree();
+    fill(close, onXAxis(12, 0.04f));
     radius = 0.6f;
-    close.gather(point3d_t(0, 0, 0), up, found, 4, radius, 0.0f);
+    close.gather(origin, up, found, 4, radius, 0.0f);
     EXPECT_EQ(radius, 0.6f * 0.95f);
     EXPECT_NE(radius, static_cast<float>(0.6f * 0.95));
 
     // K / n = 4 / 8 = 0.5 is not below 0.49: no shrink.
     globalPhotonMap_t half(10.0f);
-    for (int i = 1; i <= 8; ++i) half.store(upPhoton(0.05f * static_cast<float>(i), 0, 0));
-    half.buildTree();
+    fill(half, onXAxis(8, 0.05f));
     radius = 1.0f;
-    half.gather(point3d_t(0, 0, 0), up, found, 4, radius, 0.0f);
+    half.gather(origin, up, found, 4, radius, 0.0f);
     EXPECT_EQ(radius, 1.0f);
 }
 
 TEST(PhotonMap, RadiusDoublesUntilItPassesTheMaximum) {
     globalPhotonMap_t map(5.0f);
-    map.store(upPhoton(100, 0, 0));
-    map.buildTree();
+    fill(map, {point3d_t(100, 0, 0)});
     std::vector<foundPhoton_t> found(2);
     float radius = 0.25f;
-    map.gather(point3d_t(0, 0, 0), up, found, 3, radius, 0.0f);
+    map.gather(origin, up, found, 3, radius, 0.0f);
     EXPECT_TRUE(found.empty());
     EXPECT_EQ(radius, 5.0f);
 
     // Two photons at 1.5: passes at 0.25, 0.5, 1 find none; at 2 both are
     // found and the search keeps doubling (fewer than K) past the maximum.
-    globalPhotonMap_t near(3.0f);
-    near.store(upPhoton(1.5f, 0, 0));
-    near.store(upPhoton(0, 1.5f, 0));
-    near.buildTree();
-    radius = 0.25f;
-    near.gather(point3d_t(0, 0, 0), up, found, 3, radius, 0.0f);
-    EXPECT_EQ(found.size(), 2u);
-    EXPECT_EQ(radius, 3.0f);
-
     // With K = 2 the pass at radius 2 is enough.
-    radius = 0.25f;
-    near.gather(point3d_t(0, 0, 0), up, found, 2, radius, 0.0f);
-    EXPECT_EQ(found.size(), 2u);
-    EXPECT_EQ(radius, 2.0f);
+    globalPhotonMap_t near(3.0f);
+    fill(near, {point3d_t(1.5f, 0, 0), point3d_t(0, 1.5f, 0)});
+    for (unsigned K : {3u, 2u}) {
+        radius = 0.25f;
+        near.gather(origin, up, found, K, radius, 0.0f);
+        EXPECT_EQ(found.size(), 2u);
+        EXPECT_EQ(radius, K == 3 ? 3.0f : 2.0f);
+    }
 }
 
 TEST(PhotonMap, DirectionsAreFilteredByTheCosine) {
@@ -193,17 +194,15 @@ TEST(PhotonMap, DirectionsAreFilteredByTheCosine) {
 
 TEST(PhotonMap, EqualDistancesKeepTheNewcomer) {
     globalPhotonMap_t map(10.0f);
-    map.store(upPhoton(0.5f, 0, 0));
-    map.store(upPhoton(-0.5f, 0, 0));
-    map.buildTree();
+    fill(map, {point3d_t(0.5f, 0, 0), point3d_t(-0.5f, 0, 0)});
     std::vector<foundPhoton_t> found;
     float radius = 1.0f;
-    map.gather(point3d_t(0, 0, 0), up, found, 1, radius, 0.0f);
+    map.gather(origin, up, found, 1, radius, 0.0f);
     ASSERT_EQ(found.size(), 1u);
     EXPECT_EQ(found[0].dis, 0.5f);
     // Whichever the tree yields second replaces the first.
     std::vector<const storedPhoton_t*> order;
-    searchCircle_t c(point3d_t(0, 0, 0), 1.0f);
+    searchCircle_t c(origin, 1.0f);
     for (gObjectIterator_t<const storedPhoton_t*, searchCircle_t, circleCross_f> it(map.tree, c);
          !it.finished; ++it)
         order.push_back(*it);
@@ -216,49 +215,42 @@ TEST(PhotonMap, GatherWithoutATreeFindsNothing) {
     map.store(upPhoton(0, 0, 0));
     std::vector<foundPhoton_t> found(1);
     float radius = 1.0f;
-    map.gather(point3d_t(0, 0, 0), up, found, 1, radius, 0.0f);
+    map.gather(origin, up, found, 1, radius, 0.0f);
     EXPECT_TRUE(found.empty());
     EXPECT_EQ(radius, 4.0f);
-
     map.buildTree();
-    radius = 1.0f;
-    map.gather(point3d_t(0, 0, 0), up, found, 1, radius, 0.0f);
-    EXPECT_EQ(found.size(), 1u);
     // Storing drops the tree until it is rebuilt.
     for (int i = 0; i < 100; ++i) map.store(upPhoton(5, 5, 5));
     EXPECT_EQ(map.tree, nullptr);
     radius = 1.0f;
-    map.gather(point3d_t(0, 0, 0), up, found, 1, radius, 0.0f);
+    map.gather(origin, up, found, 1, radius, 0.0f);
     EXPECT_TRUE(found.empty());
     map.buildTree();
     radius = 1.0f;
-    map.gather(point3d_t(0, 0, 0), up, found, 1, radius, 0.0f);
+    map.gather(origin, up, found, 1, radius, 0.0f);
     ASSERT_EQ(found.size(), 1u);
     EXPECT_EQ(found[0].photon, &map.photons[0]);
 }
 
 TEST(PhotonMap, RadiiThatCannotGrowEndTheSearch) {
     globalPhotonMap_t map(4.0f);
-    map.store(upPhoton(0, 0, 0));
-    map.store(upPhoton(1, 0, 0));
-    map.buildTree();
+    fill(map, {origin, point3d_t(1, 0, 0)});
     std::vector<foundPhoton_t> found;
     float radius = 0.0f;
-    map.gather(point3d_t(0, 0, 0), up, found, 2, radius, 0.0f);
+    map.gather(origin, up, found, 2, radius, 0.0f);
     ASSERT_EQ(found.size(), 1u); // the photon at distance 0
     EXPECT_EQ(radius, 0.0f);
     radius = -1.0f;
-    map.gather(point3d_t(0, 0, 0), up, found, 2, radius, 0.0f);
+    map.gather(origin, up, found, 2, radius, 0.0f);
     EXPECT_TRUE(found.empty());
     radius = NAN;
-    map.gather(point3d_t(0, 0, 0), up, found, 2, radius, 0.0f);
+    map.gather(origin, up, found, 2, radius, 0.0f);
     EXPECT_EQ(radius, 4.0f);
 
     globalPhotonMap_t unbounded(INFINITY);
-    unbounded.store(upPhoton(0, 0, 0));
-    unbounded.buildTree();
+    fill(unbounded, {origin});
     radius = 1.0f;
-    unbounded.gather(point3d_t(0, 0, 0), up, found, 5, radius, 0.0f);
+    unbounded.gather(origin, up, found, 5, radius, 0.0f);
     EXPECT_EQ(found.size(), 1u);
 }
 

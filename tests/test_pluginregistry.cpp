@@ -45,23 +45,15 @@ protected:
 } // namespace
 
 TEST(pluginInterface, colourKeysFollowTheNamingRule) {
-    EXPECT_TRUE(isColorKey("color"));
-    EXPECT_TRUE(isColorKey("colour"));
-    EXPECT_TRUE(isColorKey("specular_color"));
-    EXPECT_TRUE(isColorKey("horizonColour"));
-    EXPECT_TRUE(isColorKey("ZENITH_COLOR"));
-    EXPECT_FALSE(isColorKey("colors"));
-    EXPECT_FALSE(isColorKey("color1"));
-    EXPECT_FALSE(isColorKey("colo"));
-    EXPECT_FALSE(isColorKey(""));
-    EXPECT_FALSE(isColorKey("from"));
+    for (const char* key : {"color", "colour", "specular_color", "horizonColour", "ZENITH_COLOR"})
+        EXPECT_TRUE(isColorKey(key)) << key;
+    for (const char* key : {"colors", "color1", "colo", "", "from"}) EXPECT_FALSE(isColorKey(key)) << key;
 }
 
 TEST(pluginInterface, kindNames) {
-    EXPECT_STREQ(pluginKindName(pluginKind_t::shader), "shader");
-    EXPECT_STREQ(pluginKindName(pluginKind_t::light), "light");
-    EXPECT_STREQ(pluginKindName(pluginKind_t::texture), "texture");
-    EXPECT_STREQ(pluginKindName(pluginKind_t::background), "background");
+    EXPECT_EQ(std::string(pluginKindName(pluginKind_t::shader)) + pluginKindName(pluginKind_t::light) +
+                  pluginKindName(pluginKind_t::texture) + pluginKindName(pluginKind_t::background),
+              "shaderlighttexturebackground");
 }
 
 TEST_F(fixtureDirectoryTest, reportsEveryFaultyModuleOnItsOwnLineAndKeepsTheGoodOnes) {
@@ -189,12 +181,10 @@ TEST_F(fixtureDirectoryTest, describeListsEveryTypeWithItsParameterTable) {
                                    "      (no parameters)\n";
     EXPECT_NE(text.find(background), std::string::npos) << text;
     // Kinds in a fixed order, each present.
-    std::size_t s = text.find("Shaders:\n"), l = text.find("Lights:\n"), t = text.find("Textures:\n"),
-                b = text.find("Backgrounds:\n");
-    EXPECT_EQ(s, 0u);
-    EXPECT_LT(s, l);
-    EXPECT_LT(l, t);
-    EXPECT_LT(t, b);
+    EXPECT_EQ(text.find("Shaders:\n"), 0u);
+    EXPECT_LT(text.find("Shaders:\n"), text.find("Lights:\n"));
+    EXPECT_LT(text.find("Lights:\n"), text.find("Textures:\n"));
+    EXPECT_LT(text.find("Textures:\n"), text.find("Backgrounds:\n"));
     EXPECT_NE(text.find("  fx_shader (fixture): test shader\n"), std::string::npos);
 }
 
@@ -228,8 +218,7 @@ TEST(pluginManager, aFileThatIsNoLibraryIsReportedOnOneLineAndOtherFilesAreSkipp
     pluginManager_t manager(log);
     ::testing::internal::CaptureStderr();
     EXPECT_EQ(manager.loadDirectory(dir.path), 0);
-    std::string stderrText = ::testing::internal::GetCapturedStderr();
-    EXPECT_EQ(stderrText, ""); // the loader's own line is folded into the report
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), "") << "the loader's line belongs in the report";
 
     ASSERT_EQ(manager.errors().size(), 1u);
     const std::string& line = manager.errors()[0];

@@ -156,26 +156,20 @@ TEST(PointTree, EmptyGroupsAreLeftOut) {
 }
 
 TEST(PointTree, SplitAxisFollowsTheLargestExtentAndTheSkipFlags) {
-    // Equal extents on all axes: x wins the tie.
+    // Equal extents on all axes: x wins the tie; with x ruled out, y (tied
+    // with z) is next; all three ruled out, nothing splits.
     std::vector<point3d_t> cube;
     for (int i = 0; i < 27; ++i)
         cube.push_back(
             point3d_t(static_cast<float>(i % 3), static_cast<float>(i / 3 % 3), static_cast<float>(i / 9)));
-    node_t* root = build(cube, 9);
-    ASSERT_TRUE(root->right->isLeaf());
-    EXPECT_EQ(root->right->items.size(), 9u); // the plane x = 1
-    for (item_t p : root->right->items) EXPECT_EQ(p->x, 1.0f);
-    delete root;
-    // With x ruled out, y (tied with z) is next.
-    root = build(cube, 9, true, false, false);
-    ASSERT_EQ(root->right->items.size(), 9u);
-    for (item_t p : root->right->items) EXPECT_EQ(p->y, 1.0f);
-    delete root;
-    root = build(cube, 9, true, true, false);
-    ASSERT_EQ(root->right->items.size(), 9u);
-    for (item_t p : root->right->items) EXPECT_EQ(p->z, 1.0f);
-    delete root;
-    root = build(cube, 8, true, true, true);
+    for (int skipped = 0; skipped < 3; ++skipped) {
+        node_t* root = build(cube, 9, skipped > 0, skipped > 1);
+        ASSERT_TRUE(root->right->isLeaf());
+        ASSERT_EQ(root->right->items.size(), 9u); // the middle plane
+        for (item_t p : root->right->items) EXPECT_EQ(skipped == 0 ? p->x : skipped == 1 ? p->y : p->z, 1.0f);
+        delete root;
+    }
+    node_t* root = build(cube, 8, true, true, true);
     EXPECT_TRUE(root->isLeaf());
     EXPECT_EQ(root->items.size(), 27u);
     delete root;

@@ -35,29 +35,18 @@ struct tgaFile_t {
     bytes_t id, map, data;
 
     bytes_t bytes() const {
-        const std::uint8_t header[18] = {static_cast<std::uint8_t>(id.size()),
-                                         mapType,
-                                         type,
-                                         static_cast<std::uint8_t>(mapFirst & 255),
-                                         static_cast<std::uint8_t>(mapFirst >> 8),
-                                         static_cast<std::uint8_t>(mapLength & 255),
-                                         static_cast<std::uint8_t>(mapLength >> 8),
-                                         mapEntrySize,
-                                         0,
-                                         0,
-                                         0,
-                                         0,
-                                         static_cast<std::uint8_t>(width & 255),
-                                         static_cast<std::uint8_t>(width >> 8),
-                                         static_cast<std::uint8_t>(height & 255),
-                                         static_cast<std::uint8_t>(height >> 8),
-                                         depth,
-                                         descriptor};
-        bytes_t b;
-        b.reserve(sizeof(header) + id.size() + map.size() + data.size());
-        for (std::uint8_t v : header) b.push_back(v);
-        for (const bytes_t* part : {&id, &map, &data})
-            for (std::uint8_t v : *part) b.push_back(v);
+        bytes_t b{static_cast<std::uint8_t>(id.size()), mapType, type};
+        auto le16 = [&b](unsigned v) {
+            b.push_back(static_cast<std::uint8_t>(v & 255));
+            b.push_back(static_cast<std::uint8_t>(v >> 8));
+        };
+        le16(mapFirst);
+        le16(mapLength);
+        b.insert(b.end(), {mapEntrySize, 0, 0, 0, 0});
+        le16(width);
+        le16(height);
+        b.insert(b.end(), {depth, descriptor});
+        for (const bytes_t* part : {&id, &map, &data}) b.insert(b.end(), part->begin(), part->end());
         return b;
     }
 };
@@ -74,17 +63,8 @@ std::uint8_t expand5(unsigned v) {
 enum class enc_t { grey8, rgb15, rgb16, rgb24, rgb32 };
 
 unsigned bytesOf(enc_t e) {
-    switch (e) {
-    case enc_t::grey8:
-        return 1;
-    case enc_t::rgb15:
-    case enc_t::rgb16:
-        return 2;
-    case enc_t::rgb24:
-        return 3;
-    default:
-        return 4;
-    }
+    static const unsigned n[] = {1, 2, 2, 3, 4};
+    return n[static_cast<int>(e)];
 }
 
 // Stores `c` in encoding `e`; `extra` supplies the unused 15-bit top bit.
@@ -124,17 +104,9 @@ rgba_t decodedPixel(enc_t e, const rgba_t& c, bool alpha) {
 
 // What the reader makes of `c` stored as a colour-map entry.
 rgba_t decodedEntry(enc_t e, const rgba_t& c) {
-    switch (e) {
-    case enc_t::rgb15:
-        return {expand5(c[0] >> 3), expand5(c[1] >> 3), expand5(c[2] >> 3), 0};
-    case enc_t::rgb16:
-        return {expand5(c[0] >> 3), expand5(c[1] >> 3), expand5(c[2] >> 3),
-                std::uint8_t(c[3] >= 128 ? 128 : 0)};
-    case enc_t::rgb24:
-        return {c[0], c[1], c[2], 0};
-    default:
-        return c;
-    }
+    rgba_t d = decodedPixel(e, c, true);
+    if (e == enc_t::rgb15 || e == enc_t::rgb24) d[3] = 0; // entries without alpha leave it 0
+    return d;
 }
 
 // Run-length packet layouts.
@@ -166,6 +138,28 @@ bytes_t runLength(const std::vector<bytes_t>& px, rle_t how) {
         i += n;
     }
     return out;
+}
+
+// Fills the pixel data from per-pixel byte groups, raw or run-length coded.
+void setPixels(tgaFile_t& t, const std::vector<bytes_t>& px, rle_t how) {
+    t.data.clear();
+    if (how != rle_t::none)
+        t.data = runLength(px, how);
+    else
+        for (const bytes_t& p : px) t.data.insert(t.data.end(), p.begin(), p.end());
+}
+
+// A colour-mapped file (type 1) with the given map and index depth.
+tgaFile_t mappedFile(std::uint8_t entrySize, std::uint16_t length, const bytes_t& map,
+                     std::uint8_t depth = 8) {
+    tgaFile_t t;
+    t.type = 1;
+    t.mapType = 1;
+    t.mapLength = length;
+    t.mapEntrySize = entrySize;
+    t.map = map;
+    t.depth = depth;
+    return t;
 }
 
 // Orders the pixels of a top-left-origin picture as the file stores them.
@@ -251,23 +245,11 @@ TEST_F(Targa, BottomUpTwoByTwo) {
     ASSERT_TRUE(load(img, t.bytes())) << img.error;
     EXPECT_EQ(img.error, "No errors");
     EXPECT_EQ(img.file, nullptr);
-    const float one = 255 * 0.003921569f;
-    color_t c = img(0, 0);
-    EXPECT_EQ(c.R, one);
-    EXPECT_EQ(c.G, 0.0f);
-    EXPECT_EQ(c.B, 0.0f);
-    c = img(1, 1);
-    EXPECT_EQ(c.G, one);
-    EXPECT_EQ(c.R, 0.0f);
-    c = img(0, 1);
-    EXPECT_EQ(c.B, one);
-    EXPECT_EQ((*img.image)(1, 0)[3], 255);
-
+    const rgba_t r{255, 0, 0, 255}, g{0, 255, 0, 255}, b{0, 0, 255, 255}, w{255, 255, 255, 255};
+    expectPicture(img, 2, 2, {r, w, b, g}, "bottom-up");
     t.descriptor = 0x20;
     ASSERT_TRUE(load(img, t.bytes()));
-    c = img(0, 0);
-    EXPECT_EQ(c.B, one);
-    EXPECT_EQ(c.R, 0.0f);
+    expectPicture(img, 2, 2, {b, g, r, w}, "top-down");
 }
 
 TEST_F(Targa, LookupsOutsideTheImageAreBlack) {
@@ -279,98 +261,9 @@ TEST_F(Targa, LookupsOutsideTheImageAreBlack) {
     t.data = bytes_t{255, 255, 255, 255, 255, 255};
     targaImg_t img;
     ASSERT_TRUE(load(img, t.bytes()));
-    for (auto xy :
-         {std::make_pair(-1, 0), std::make_pair(2, 0), std::make_pair(0, -1), std::make_pair(0, 1)}) {
-        color_t c = img(xy.first, xy.second);
-        EXPECT_EQ(c.R, 0.0f);
-        EXPECT_EQ(c.G, 0.0f);
-        EXPECT_EQ(c.B, 0.0f);
-    }
+    for (auto xy : {std::make_pair(-1, 0), std::make_pair(2, 0), std::make_pair(0, -1), std::make_pair(0, 1)})
+        EXPECT_TRUE(img(xy.first, xy.second).isBlack());
     EXPECT_GT(img(1, 0).R, 0.0f);
-}
-
-TEST_F(Targa, RunAndRawPacketLengths) {
-    tgaFile_t t;
-    t.type = 10;
-    t.width = 5;
-    t.height = 1;
-    t.descriptor = 0x20;
-    // 0x83: one pixel repeated four times; 0x00: exactly one pixel.
-    t.data = bytes_t{0x83, 10, 20, 30, 0x00, 40, 50, 60};
-    targaImg_t img;
-    ASSERT_TRUE(load(img, t.bytes())) << img.error;
-    std::vector<rgba_t> e(4, rgba_t{30, 20, 10, 255});
-    e.push_back({60, 50, 40, 255});
-    expectPicture(img, 5, 1, e, "packets");
-}
-
-TEST_F(Targa, ColourMapEntryTwo) {
-    tgaFile_t t;
-    t.type = 1;
-    t.mapType = 1;
-    t.mapLength = 3;
-    t.mapEntrySize = 24;
-    t.map = bytes_t{0, 0, 0, 1, 1, 1, 10, 20, 30};
-    t.width = t.height = 1;
-    t.depth = 8;
-    t.data = bytes_t{2};
-    targaImg_t img;
-    ASSERT_TRUE(load(img, t.bytes())) << img.error;
-    expectPicture(img, 1, 1, {rgba_t{30, 20, 10, 0}}, "map entry 2");
-    EXPECT_TRUE(img.colorMapped);
-    ASSERT_NE(img.colorMap, nullptr);
-    EXPECT_EQ(img.colorMap[8], 30);
-}
-
-TEST_F(Targa, SixteenBitPixels) {
-    tgaFile_t t;
-    t.width = 2;
-    t.height = 1;
-    t.depth = 16;
-    t.descriptor = 0x20;
-    t.data = bytes_t{0xFF, 0x7F, 0xFF, 0xFF};
-    targaImg_t img;
-    ASSERT_TRUE(load(img, t.bytes())) << img.error;
-    expectPicture(img, 2, 1, {rgba_t{255, 255, 255, 255}, rgba_t{255, 255, 255, 255}}, "no alpha");
-    t.descriptor = 0x21;
-    ASSERT_TRUE(load(img, t.bytes())) << img.error;
-    expectPicture(img, 2, 1, {rgba_t{255, 255, 255, 0}, rgba_t{255, 255, 255, 128}}, "alpha bit");
-    EXPECT_TRUE(img.hasAlpha);
-    EXPECT_EQ(img.alphaBits, 1);
-}
-
-TEST_F(Targa, FifteenBitPixelsTakeTwoBytes) {
-    // A 15-bit pixel is stored in a 16-bit word; its top bit is not alpha.
-    // Two pixels: red 31 green 0 blue 0 (top bit set), then blue 16.
-    tgaFile_t t;
-    t.width = 2;
-    t.height = 1;
-    t.depth = 15;
-    t.descriptor = 0x20;
-    t.data = bytes_t{0x00, 0xFC, 0x10, 0x00};
-    targaImg_t img;
-    ASSERT_TRUE(load(img, t.bytes())) << img.error;
-    EXPECT_EQ(img.bytesPerPixel, 2);
-    EXPECT_FALSE(img.hasAlpha);
-    expectPicture(img, 2, 1, {rgba_t{255, 0, 0, 255}, rgba_t{0, 0, 131, 255}}, "15-bit");
-
-    // Run-length: the run's pixel is two bytes as well.
-    t.type = 10;
-    t.data = bytes_t{0x81, 0xE0, 0x03};
-    ASSERT_TRUE(load(img, t.bytes())) << img.error;
-    expectPicture(img, 2, 1, {rgba_t{0, 255, 0, 255}, rgba_t{0, 255, 0, 255}}, "15-bit run");
-}
-
-TEST_F(Targa, FiveBitChannelsExpandByTruncation) {
-    // Red 31, green 16, blue 1: 0x7E01 -> lo 0x01, hi 0x7E... composed below.
-    unsigned v = (31u << 10) | (16u << 5) | 1u;
-    tgaFile_t t;
-    t.width = t.height = 1;
-    t.depth = 16;
-    t.data = bytes_t{static_cast<std::uint8_t>(v & 255), static_cast<std::uint8_t>(v >> 8)};
-    targaImg_t img;
-    ASSERT_TRUE(load(img, t.bytes()));
-    expectPicture(img, 1, 1, {rgba_t{255, 131, 8, 255}}, "5-bit expansion");
 }
 
 // ---------------------------------------------------------------------------
@@ -414,18 +307,16 @@ TEST_F(Targa, TrueColourAndGreyscaleInEveryLayout) {
                     t.descriptor = static_cast<std::uint8_t>(orient | f.alphaBits);
                     t.width = static_cast<std::uint16_t>(w);
                     t.height = static_cast<std::uint16_t>(h);
-                    if (how == rle_t::none)
-                        for (const bytes_t& p : px) t.data.insert(t.data.end(), p.begin(), p.end());
-                    else
-                        t.data = runLength(px, how);
-                    const std::string what = "type " + std::to_string(t.type) + " depth " +
-                                             std::to_string(f.depth) + " alpha " +
-                                             std::to_string(f.alphaBits) + " desc " + std::to_string(orient) +
-                                             " layout " + std::to_string(static_cast<int>(how)) + " size " +
-                                             std::to_string(w) + "x" + std::to_string(h);
+                    setPixels(t, px, how);
+                    const std::string what = "type/depth/alpha/desc/layout/w/h " +
+                                             testing::PrintToString(std::vector<int>{
+                                                 t.type, f.depth, f.alphaBits, orient, int(how), w, h});
                     targaImg_t img;
                     ASSERT_TRUE(load(img, t.bytes())) << what << ": " << img.error;
                     EXPECT_EQ(img.greyscale, f.type == 3) << what;
+                    EXPECT_EQ(img.hasAlpha, f.alphaBits != 0) << what;
+                    EXPECT_EQ(img.alphaBits, f.alphaBits) << what;
+                    EXPECT_EQ(img.bytesPerPixel, bytesOf(f.enc)) << what;
                     expectPicture(img, w, h, expect, what);
                     ++loads;
                 }
@@ -462,27 +353,20 @@ TEST_F(Targa, ColourMappedInEveryLayout) {
                             px.push_back(
                                 {static_cast<std::uint8_t>(i & 255), static_cast<std::uint8_t>(i >> 8)});
                     }
-                    tgaFile_t t;
+                    tgaFile_t t =
+                        mappedFile(entrySizes[e], static_cast<std::uint16_t>(mapSize), mapBytes, depth);
                     t.type = how == rle_t::none ? 1 : 9;
-                    t.mapType = 1;
-                    t.mapLength = static_cast<std::uint16_t>(mapSize);
-                    t.mapEntrySize = entrySizes[e];
-                    t.map = mapBytes;
-                    t.depth = depth;
                     t.descriptor = orient;
                     t.width = w;
                     t.height = h;
                     t.id = bytes_t{'i', 'd'};
-                    if (how == rle_t::none)
-                        for (const bytes_t& p : px) t.data.insert(t.data.end(), p.begin(), p.end());
-                    else
-                        t.data = runLength(px, how);
-                    const std::string what = "entry " + std::to_string(entrySizes[e]) + " index depth " +
-                                             std::to_string(depth) + " layout " +
-                                             std::to_string(static_cast<int>(how)) + " desc " +
-                                             std::to_string(orient);
+                    setPixels(t, px, how);
+                    const std::string what =
+                        "entry/depth/layout/desc " +
+                        testing::PrintToString(std::vector<int>{entrySizes[e], depth, int(how), orient});
                     targaImg_t img;
                     ASSERT_TRUE(load(img, t.bytes())) << what << ": " << img.error;
+                    EXPECT_TRUE(img.colorMapped);
                     expectPicture(img, w, h, expect, what);
                 }
 }
@@ -498,47 +382,26 @@ TEST_F(Targa, IdFieldIsSkipped) {
 }
 
 TEST_F(Targa, UnusedColourMapOfATrueColourFileIsSkipped) {
-    for (std::uint8_t type : {2, 3, 10}) {
-        tgaFile_t t;
-        t.type = type;
-        t.mapType = 1;
-        t.mapLength = 3;
-        t.mapEntrySize = 24;
-        t.map = bytes_t(9, 0x55);
+    struct {
+        std::uint8_t type, depth;
+        bytes_t data;
+        std::vector<rgba_t> expect;
+    } cases[] = {
+        {2, 24, {1, 2, 3, 4, 5, 6}, {{3, 2, 1, 255}, {6, 5, 4, 255}}},
+        {3, 8, {9, 200}, {{9, 9, 9, 255}, {200, 200, 200, 255}}},
+        {10, 24, {0x81, 7, 8, 9}, {{9, 8, 7, 255}, {9, 8, 7, 255}}},
+    };
+    for (const auto& c : cases) {
+        tgaFile_t t = mappedFile(24, 3, bytes_t(9, 0x55), c.depth);
+        t.type = c.type;
         t.width = 2;
         t.height = 1;
         t.descriptor = 0x20;
-        t.depth = type == 3 ? 8 : 24;
-        if (type == 2) t.data = bytes_t{1, 2, 3, 4, 5, 6};
-        if (type == 3) t.data = bytes_t{9, 200};
-        if (type == 10) t.data = bytes_t{0x81, 7, 8, 9};
+        t.data = c.data;
         targaImg_t img;
         ASSERT_TRUE(load(img, t.bytes())) << img.error;
-        std::vector<rgba_t> e;
-        if (type == 2) e = {rgba_t{3, 2, 1, 255}, rgba_t{6, 5, 4, 255}};
-        if (type == 3) e = {rgba_t{9, 9, 9, 255}, rgba_t{200, 200, 200, 255}};
-        if (type == 10) e = {rgba_t{9, 8, 7, 255}, rgba_t{9, 8, 7, 255}};
-        expectPicture(img, 2, 1, e, "type " + std::to_string(type));
+        expectPicture(img, 2, 1, c.expect, "type " + std::to_string(c.type));
     }
-}
-
-TEST_F(Targa, RunLength32BitWithoutAlphaDecodesLikeRaw) {
-    tgaFile_t raw;
-    raw.depth = 32;
-    raw.width = 3;
-    raw.height = 1;
-    raw.descriptor = 0x20; // no alpha bits
-    raw.data = bytes_t{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12};
-    tgaFile_t rle = raw;
-    rle.type = 10;
-    rle.data = bytes_t{0x00, 1, 2, 3, 4, 0x81, 5, 6, 7, 8};
-    const std::vector<rgba_t> eRaw = {rgba_t{3, 2, 1, 255}, rgba_t{7, 6, 5, 255}, rgba_t{11, 10, 9, 255}};
-    const std::vector<rgba_t> eRle = {rgba_t{3, 2, 1, 255}, rgba_t{7, 6, 5, 255}, rgba_t{7, 6, 5, 255}};
-    targaImg_t img;
-    ASSERT_TRUE(load(img, raw.bytes())) << img.error;
-    expectPicture(img, 3, 1, eRaw, "raw");
-    ASSERT_TRUE(load(img, rle.bytes())) << img.error;
-    expectPicture(img, 3, 1, eRle, "rle");
 }
 
 TEST_F(Targa, LoadsFromAPipe) {
@@ -605,82 +468,38 @@ TEST_F(Targa, EmptyImageLoads) {
 // Errors
 
 TEST_F(Targa, EveryErrorText) {
-    struct badCase_t {
-        const char* text;
-        tgaFile_t file;
+    typedef void (*edit_t)(tgaFile_t&);
+    const std::pair<const char*, edit_t> cases[] = {
+        {"Targa type not supported", [](tgaFile_t& c) { c.type = 0; }},
+        {"Targa type not supported", [](tgaFile_t& c) { c.type = 4; }},
+        {"Targa type not supported", [](tgaFile_t& c) { c.type = 32; }},
+        {"Colormap image without colormap??", [](tgaFile_t& c) { c.type = 1; }},
+        {"Colormap image without colormap??", [](tgaFile_t& c) { c.type = 9; }},
+        {"Unsupported colormap bitformat", [](tgaFile_t& c) { c = mappedFile(8, 1, {}); }},
+        {"24/32 bit colormap index???", [](tgaFile_t& c) { c = mappedFile(24, 1, {}, 24); }},
+        {"24/32 bit colormap index???", [](tgaFile_t& c) { c = mappedFile(24, 1, {}, 32); }},
+        {"Unsupported grayscale image format", [](tgaFile_t& c) { c.type = 3; }},
+        {"Unsupported grayscale image format", [](tgaFile_t& c) { c.type = 11, c.depth = 32; }},
+        {"Unsupported alpha format", [](tgaFile_t& c) { c.descriptor = 8; }},
+        {"Unsupported alpha format", [](tgaFile_t& c) { c.depth = 32, c.descriptor = 1; }},
+        {"Unsupported alpha format", [](tgaFile_t& c) { c.depth = 16, c.descriptor = 8; }},
+        {"Unsupported pixel depth", [](tgaFile_t& c) { c.depth = 0; }},
+        {"Unsupported pixel depth", [](tgaFile_t& c) { c.depth = 4; }},
+        {"Unsupported pixel depth", [](tgaFile_t& c) { c.depth = 40; }},
+        {"Unsupported pixel depth", [](tgaFile_t& c) { c.depth = 12; }},
+        {"Unsupported pixel depth", [](tgaFile_t& c) { c = mappedFile(24, 1, {}, 0); }},
+        {"Image too large", [](tgaFile_t& c) { c.width = c.height = 65535; }},
+        // exactly 2^31 bytes
+        {"Image too large", [](tgaFile_t& c) { c.width = 32768, c.height = 16384; }},
     };
-    std::vector<badCase_t> cases;
-    tgaFile_t t;
-    t.width = t.height = 1;
-    t.data = bytes_t(8, 1);
-
-    tgaFile_t c = t;
-    c.type = 0;
-    cases.push_back({"Targa type not supported", c});
-    c.type = 4;
-    cases.push_back({"Targa type not supported", c});
-    c.type = 32;
-    cases.push_back({"Targa type not supported", c});
-    c = t;
-    c.type = 1;
-    c.mapType = 0;
-    cases.push_back({"Colormap image without colormap??", c});
-    c.type = 9;
-    cases.push_back({"Colormap image without colormap??", c});
-    c = t;
-    c.type = 1;
-    c.mapType = 1;
-    c.mapLength = 1;
-    c.mapEntrySize = 8;
-    cases.push_back({"Unsupported colormap bitformat", c});
-    c.mapEntrySize = 24;
-    c.depth = 24;
-    cases.push_back({"24/32 bit colormap index???", c});
-    c.depth = 32;
-    cases.push_back({"24/32 bit colormap index???", c});
-    c = t;
-    c.type = 3;
-    c.depth = 24;
-    cases.push_back({"Unsupported grayscale image format", c});
-    c.type = 11;
-    c.depth = 32;
-    cases.push_back({"Unsupported grayscale image format", c});
-    c = t;
-    c.descriptor = 8;
-    cases.push_back({"Unsupported alpha format", c});
-    c.depth = 32;
-    c.descriptor = 1;
-    cases.push_back({"Unsupported alpha format", c});
-    c.depth = 16;
-    c.descriptor = 8;
-    cases.push_back({"Unsupported alpha format", c});
-    c = t;
-    c.depth = 0;
-    cases.push_back({"Unsupported pixel depth", c});
-    c.depth = 4;
-    cases.push_back({"Unsupported pixel depth", c});
-    c.depth = 40;
-    cases.push_back({"Unsupported pixel depth", c});
-    c.depth = 12;
-    cases.push_back({"Unsupported pixel depth", c});
-    c = t;
-    c.type = 1;
-    c.mapType = 1;
-    c.mapLength = 1;
-    c.mapEntrySize = 24;
-    c.depth = 0;
-    cases.push_back({"Unsupported pixel depth", c});
-    c = t;
-    c.width = c.height = 65535;
-    cases.push_back({"Image too large", c});
-    c.width = 32768;
-    c.height = 16384; // exactly 2^31 bytes
-    cases.push_back({"Image too large", c});
-
-    for (const badCase_t& bc : cases) {
+    for (const auto& bc : cases) {
+        tgaFile_t t;
+        bc.second(t);
+        if (t.width == 0) t.width = t.height = 1;
+        t.data = bytes_t(8, 1);
         targaImg_t img;
-        EXPECT_FALSE(load(img, bc.file.bytes())) << bc.text;
-        EXPECT_EQ(img.error, bc.text);
+        EXPECT_FALSE(load(img, t.bytes())) << bc.first;
+        EXPECT_EQ(img.error, bc.first);
         EXPECT_EQ(img.file, nullptr);
         EXPECT_EQ(img.image, nullptr);
     }
@@ -693,92 +512,70 @@ TEST_F(Targa, EveryErrorText) {
 }
 
 TEST_F(Targa, BadColourMapIndices) {
-    tgaFile_t t;
-    t.type = 1;
-    t.mapType = 1;
-    t.mapLength = 3;
-    t.mapEntrySize = 32;
-    t.map = bytes_t(12, 9);
-    t.width = 2;
-    t.height = 1;
-    t.depth = 8;
-    t.data = bytes_t{0, 3};
-    targaImg_t img;
-    EXPECT_FALSE(load(img, t.bytes()));
-    EXPECT_EQ(img.error, "Colormap index out of range");
-    EXPECT_EQ(img.image, nullptr);
-
-    t.type = 9;
-    t.data = bytes_t{0x81, 200};
-    EXPECT_FALSE(load(img, t.bytes()));
-    EXPECT_EQ(img.error, "Colormap index out of range");
-    t.data = bytes_t{0x01, 1, 255};
-    EXPECT_FALSE(load(img, t.bytes()));
-    EXPECT_EQ(img.error, "Colormap index out of range");
-
-    t.type = 1;
-    t.depth = 16;
-    t.data = bytes_t{2, 0, 2, 1}; // 2, then 258
-    EXPECT_FALSE(load(img, t.bytes()));
-    EXPECT_EQ(img.error, "Colormap index out of range");
-
-    t.mapLength = 0;
-    t.map.clear();
-    t.data = bytes_t{0, 0, 0, 0};
-    EXPECT_FALSE(load(img, t.bytes()));
-    EXPECT_EQ(img.error, "Colormap index out of range");
+    struct {
+        std::uint8_t type, depth;
+        std::uint16_t mapLength;
+        bytes_t data;
+    } cases[] = {
+        {1, 8, 3, {0, 3}},         {9, 8, 3, {0x81, 200}},
+        {9, 8, 3, {0x01, 1, 255}}, {1, 16, 3, {2, 0, 2, 1}}, // 2, then 258
+        {1, 16, 0, {0, 0, 0, 0}},
+    };
+    for (const auto& c : cases) {
+        tgaFile_t t = mappedFile(32, c.mapLength, bytes_t(4u * c.mapLength, 9), c.depth);
+        t.type = c.type;
+        t.width = 2;
+        t.height = 1;
+        t.data = c.data;
+        targaImg_t img;
+        EXPECT_FALSE(load(img, t.bytes()));
+        EXPECT_EQ(img.error, "Colormap index out of range");
+        EXPECT_EQ(img.image, nullptr);
+    }
 }
 
 TEST_F(Targa, PacketPastTheLastPixelFails) {
-    tgaFile_t t;
-    t.type = 10;
-    t.width = 2;
-    t.height = 1;
-    t.data = bytes_t{0x82, 1, 2, 3};
-    targaImg_t img;
-    EXPECT_FALSE(load(img, t.bytes()));
-    EXPECT_EQ(img.error, kCorrupt);
-    EXPECT_EQ(img.image, nullptr);
-    t.data = bytes_t{0x00, 1, 2, 3, 0x01, 4, 5, 6, 7, 8, 9};
-    EXPECT_FALSE(load(img, t.bytes()));
-    EXPECT_EQ(img.error, kCorrupt);
+    // The last case ends inside the run's pixel: a reader filling in the
+    // missing bytes would report success.
+    for (const bytes_t& data :
+         {bytes_t{0x82, 1, 2, 3}, bytes_t{0x00, 1, 2, 3, 0x01, 4, 5, 6, 7, 8, 9}, bytes_t{0x81, 1}}) {
+        tgaFile_t t;
+        t.type = 10;
+        t.width = 2;
+        t.height = 1;
+        t.data = data;
+        targaImg_t img;
+        EXPECT_FALSE(load(img, t.bytes()));
+        EXPECT_EQ(img.error, kCorrupt);
+        EXPECT_EQ(img.image, nullptr);
+    }
 }
 
 TEST_F(Targa, TruncationAtEveryOffsetFails) {
     std::mt19937 rng(5);
-    std::vector<rgba_t> truth = picture(5, 3, rng);
+    const std::vector<rgba_t> truth = picture(5, 3, rng);
     std::vector<bytes_t> files;
     for (rle_t how : {rle_t::none, rle_t::greedy}) {
+        const std::uint8_t rle = how == rle_t::none ? 0 : 8;
         for (enc_t e : {enc_t::rgb24, enc_t::rgb16, enc_t::grey8}) {
             std::vector<bytes_t> px;
             for (const rgba_t& c : truth) px.push_back(encode(e, c));
             tgaFile_t t;
-            t.type = how == rle_t::none ? 2 : 10;
+            t.type = static_cast<std::uint8_t>(2 + rle);
             t.depth = static_cast<std::uint8_t>(8 * bytesOf(e));
             t.width = 5;
             t.height = 3;
             t.id = bytes_t{'x'};
-            if (how == rle_t::none)
-                for (const bytes_t& p : px) t.data.insert(t.data.end(), p.begin(), p.end());
-            else
-                t.data = runLength(px, how);
+            setPixels(t, px, how);
             files.push_back(t.bytes());
         }
-        tgaFile_t m;
-        m.type = how == rle_t::none ? 1 : 9;
-        m.mapType = 1;
-        m.mapLength = 4;
-        m.mapEntrySize = 24;
-        m.map = bytes_t(12, 40);
-        m.depth = 8;
+        tgaFile_t m = mappedFile(24, 4, bytes_t(12, 40));
+        m.type = static_cast<std::uint8_t>(1 + rle);
         m.width = 5;
         m.height = 3;
         std::vector<bytes_t> px;
         for (int i = 0; i < 15; ++i) px.push_back({static_cast<std::uint8_t>(i % 4)});
-        if (how == rle_t::none)
-            for (const bytes_t& p : px) m.data.insert(m.data.end(), p.begin(), p.end());
-        else
-            m.data = runLength(px, how);
+        setPixels(m, px, how);
         files.push_back(m.bytes());
     }
     for (std::size_t f = 0; f < files.size(); ++f) {
@@ -787,25 +584,12 @@ TEST_F(Targa, TruncationAtEveryOffsetFails) {
         ASSERT_TRUE(load(img, full)) << "file " << f << ": " << img.error;
         for (std::size_t n = 0; n < full.size(); ++n) {
             targaImg_t cut;
-            bytes_t part(full.begin(), full.begin() + static_cast<std::ptrdiff_t>(n));
-            EXPECT_FALSE(load(cut, part)) << "file " << f << " cut at " << n;
+            EXPECT_FALSE(load(cut, bytes_t(full.begin(), full.begin() + static_cast<std::ptrdiff_t>(n))))
+                << "file " << f << " cut at " << n;
             EXPECT_EQ(cut.error, kCorrupt) << "file " << f << " cut at " << n;
             EXPECT_EQ(cut.file, nullptr);
         }
     }
-}
-
-TEST_F(Targa, TruncationInsideARunPacketIsNotFilledIn) {
-    // Without the early size check the file would end inside the run's pixel;
-    // a reader returning 255 bytes for the missing ones would report success.
-    tgaFile_t t;
-    t.type = 10;
-    t.width = 2;
-    t.height = 1;
-    t.data = bytes_t{0x81, 1};
-    targaImg_t img;
-    EXPECT_FALSE(load(img, t.bytes()));
-    EXPECT_EQ(img.error, kCorrupt);
 }
 
 TEST_F(Targa, HugeHeadersWithLittleDataAllocateNothing) {
@@ -843,44 +627,22 @@ TEST_F(Targa, ReloadKeepsOrDropsThePreviousImage) {
     EXPECT_GT(img(1, 1).R, 0.0f);
     EXPECT_EQ(img(300, 300).R, 0.0f);
 
-    // A file that ends early is a read error, which drops the picture
-    // wherever the end falls: in the pixel rows (found before allocating),
-    // in the colour map, or within the header.
+    // A read error drops the picture wherever the file ends (pixel rows,
+    // colour map, header); so does a bad index found while decoding.
     tgaFile_t cut = good;
     cut.data.resize(9);
-    for (const bytes_t& b : {cut.bytes(), bytes_t{0, 0, 2}}) {
+    tgaFile_t mapped = mappedFile(24, 1, bytes_t{1, 2, 3});
+    mapped.width = mapped.height = 1;
+    mapped.data = bytes_t{1};
+    const bytes_t drops[] = {cut.bytes(), bytes_t{0, 0, 2}, mappedFile(24, 4, bytes_t{1, 2, 3, 4}).bytes(),
+                             mapped.bytes()};
+    for (const bytes_t& b : drops) {
         ASSERT_TRUE(load(img, good.bytes()));
         EXPECT_FALSE(load(img, b));
-        EXPECT_EQ(img.error, kCorrupt);
+        EXPECT_EQ(img.error, &b == &drops[3] ? "Colormap index out of range" : kCorrupt);
         EXPECT_EQ(img.image, nullptr);
         EXPECT_EQ(img(0, 0).R, 0.0f);
     }
-    tgaFile_t cutMap;
-    cutMap.type = 1;
-    cutMap.mapType = 1;
-    cutMap.mapLength = 4;
-    cutMap.mapEntrySize = 24;
-    cutMap.map = bytes_t{1, 2, 3, 4};
-    cutMap.depth = 8;
-    ASSERT_TRUE(load(img, good.bytes()));
-    EXPECT_FALSE(load(img, cutMap.bytes()));
-    EXPECT_EQ(img.error, kCorrupt);
-    EXPECT_EQ(img.image, nullptr);
-    ASSERT_TRUE(load(img, good.bytes()));
-
-    // A bad index found while decoding drops it.
-    tgaFile_t mapped;
-    mapped.type = 1;
-    mapped.mapType = 1;
-    mapped.mapLength = 1;
-    mapped.mapEntrySize = 24;
-    mapped.map = bytes_t{1, 2, 3};
-    mapped.depth = 8;
-    mapped.width = mapped.height = 1;
-    mapped.data = bytes_t{1};
-    EXPECT_FALSE(load(img, mapped.bytes()));
-    EXPECT_EQ(img.image, nullptr);
-    EXPECT_EQ(img(0, 0).R, 0.0f);
 
     mapped.data = bytes_t{0};
     ASSERT_TRUE(load(img, mapped.bytes())) << img.error;
@@ -938,7 +700,7 @@ TEST_F(Targa, RandomlyDamagedFilesNeverMisbehave) {
         seeds.push_back(t.bytes());
     }
     int successes = 0;
-    for (int round = 0; round < 600; ++round) {
+    for (int round = 0; round < 300; ++round) {
         bytes_t b = seeds[round % seeds.size()];
         const int edits = 1 + static_cast<int>(rng() % 4);
         for (int e = 0; e < edits; ++e) {

@@ -14,6 +14,14 @@
 using namespace vexlar;
 using namespace support;
 
+namespace {
+
+void expectBits(const vector3d_t& v, std::uint32_t x, std::uint32_t y, std::uint32_t z) {
+    EXPECT_TRUE(bits(v.x) == x && bits(v.y) == y && bits(v.z) == z) << std::hexfloat << v;
+}
+
+} // namespace
+
 TEST(Vector, ArithmeticAndProducts) {
     vector3d_t a(1, 2, 3), b(4, -5, 6);
     EXPECT_EQ(a * b, 1 * 4 - 2 * 5 + 3 * 6);
@@ -31,31 +39,19 @@ TEST(Vector, ArithmeticAndProducts) {
     EXPECT_EQ(q - p, vector3d_t(3, 4, 0));
     point3d_t r = p + vector3d_t(1, 2, 3);
     EXPECT_EQ(toVector(r), vector3d_t(2, 3, 4));
-    r = r - vector3d_t(2, 3, 4);
-    EXPECT_EQ(toVector(r), vector3d_t(0, 0, 0));
+    EXPECT_EQ(toVector(r - vector3d_t(2, 3, 4)), vector3d_t(0, 0, 0));
 }
 
 TEST(Vector, NormalizeExactValues) {
     vector3d_t v(3, 0, 4);
-    v.normalize();
-    EXPECT_EQ(bits(v.x), bits(0.6f));
-    EXPECT_EQ(bits(v.y), bits(0.0f));
-    EXPECT_EQ(bits(v.z), bits(0.8f));
-
+    expectBits(v.normalize(), bits(0.6f), 0, bits(0.8f));
     // The zero vector stays zero, signs included: no division happens.
     vector3d_t z(-0.0f, 0.0f, -0.0f);
-    z.normalize();
-    EXPECT_EQ(bits(z.x), bits(-0.0f));
-    EXPECT_EQ(bits(z.y), 0u);
-    EXPECT_EQ(bits(z.z), bits(-0.0f));
-
+    expectBits(z.normalize(), bits(-0.0f), 0, bits(-0.0f));
     // A vector for which the reciprocal square root taken in double and
     // rounded once differs from the single-precision 1.0f / sqrtf(l).
     vector3d_t w(fromBits(0xC09CC17E), fromBits(0xBDBAFA95), fromBits(0xBF814D89));
-    w.normalize();
-    EXPECT_EQ(bits(w.x), 0xBF7AAEC2u);
-    EXPECT_EQ(bits(w.y), 0xBC9581EDu);
-    EXPECT_EQ(bits(w.z), 0xBE4EC7B5u);
+    expectBits(w.normalize(), 0xBF7AAEC2u, 0xBC9581EDu, 0xBE4EC7B5u);
 }
 
 TEST(Vector, EqualityIsExactIeee) {
@@ -65,11 +61,9 @@ TEST(Vector, EqualityIsExactIeee) {
     vector3d_t n(1, 2, nan);
     EXPECT_FALSE(n == n);
     EXPECT_TRUE(n != n);
-    vector3d_t nx(nan, 0, 0);
-    EXPECT_FALSE(nx == nx);
+    EXPECT_FALSE(vector3d_t(nan, 0, 0) == vector3d_t(nan, 0, 0));
     // No tolerance: one ulp apart is unequal.
     EXPECT_TRUE(vector3d_t(1, 1, 1) != vector3d_t(1, 1, std::nextafter(1.0f, 2.0f)));
-    EXPECT_TRUE(vector3d_t(1, 2, 3) == vector3d_t(1, 2, 3));
 }
 
 TEST(Vector, StreamFormats) {
@@ -91,7 +85,4 @@ TEST(Vector, ArraysAreConsecutiveFloats) {
     float f[6];
     std::memcpy(f, pts, sizeof f);
     for (int i = 0; i < 6; ++i) EXPECT_EQ(f[i], static_cast<float>(i + 1));
-    point2d_t flat[2] = {point2d_t(7, 8), point2d_t(9, 10)};
-    std::memcpy(f, flat, sizeof flat);
-    EXPECT_EQ(f[3], 10.0f);
 }
