@@ -69,9 +69,16 @@ void declare(CLI::App& app, options_t& o, parsed_t& p) {
     app.add_option("--seed", o.seed, "seed of the random numbers and of the block order")
         ->check(CLI::Range(1, 2147483646));
     app.add_flag("--alpha", o.alpha, "save an alpha channel");
-    app.add_option(
-        "--plugins", o.pluginDir,
-        "plug-in folder (default: the installed one, or the build's when run from the build tree)");
+    app.add_option("--plugins", o.pluginDirs,
+                   "also load the plug-ins of this folder (repeatable); the standard plug-ins (the "
+                   "installed folder, or the build's when run from the build tree) are loaded first and "
+                   "keep their type names")
+        ->type_name("DIR")
+        ->expected(1)
+        ->allow_extra_args(false)
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+    app.add_flag("--no-standard-plugins", o.noStandardPlugins,
+                 "load only the folders given with --plugins (to replace a standard type)");
     app.add_flag("--list-plugins", o.listPlugins, "list the plug-in types with their parameters and exit");
     app.add_flag("--strict", o.strict, "treat warnings (unknown settings, unused parameters) as errors");
     app.add_flag("-q,--quiet", o.quiet, "print nothing but warnings and errors");
