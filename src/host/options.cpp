@@ -14,7 +14,8 @@ namespace {
 
 const char* const footer = "With no scene file, vexlar renders its built-in demo scene.\n"
                            "Scene files are JSON; see docs/scene-format.md. Relative file names in a\n"
-                           "scene file resolve against the scene file's folder.\n"
+                           "scene file resolve against the scene file's folder. Writing plug-ins:\n"
+                           "docs/plugins.md.\n"
                            "Ctrl-C stops a render: the finished blocks go to NAME.partial.EXT and the\n"
                            "exit status is 130. Other exit statuses: 0 success, 1 failure (one line on\n"
                            "standard error), 2 bad command line.";
@@ -70,9 +71,8 @@ void declare(CLI::App& app, options_t& o, parsed_t& p) {
         ->check(CLI::Range(1, 2147483646));
     app.add_flag("--alpha", o.alpha, "save an alpha channel");
     app.add_option("--plugins", o.pluginDirs,
-                   "also load the plug-ins of this folder (repeatable); the standard plug-ins (the "
-                   "installed folder, or the build's when run from the build tree) are loaded first and "
-                   "keep their type names")
+                   "also load the plug-ins in DIR (repeatable), after the standard ones, which keep their "
+                   "type names")
         ->type_name("DIR")
         ->expected(1)
         ->allow_extra_args(false)

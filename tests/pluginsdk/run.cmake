@@ -107,6 +107,20 @@ if(at EQUAL -1)
   fail("the standard plug-ins are missing next to --plugins:\n${step_out}")
 endif()
 
+# A folder named twice loads once; a second module with the same type is
+# reported and ignored; without the standard plug-ins only the folder's are.
+set(plugins "${scratch}/build/plugins")
+file(COPY_FILE "${plugins}/shader_toon.so" "${scratch}/shader_toon_copy.so")
+step("vexlar with a folder twice and a copy" "${vexlar}" --plugins "${plugins}" --plugins "${plugins}/"
+  --plugins "${scratch}" --list-plugins)
+if(NOT step_err MATCHES "^vexlar: warning: plug-in [^\n]*shader_toon_copy.so: shader type \"toon\" is already registered by [^\n]*/build/plugins/shader_toon.so; ignored\n$")
+  fail("unexpected warnings with a folder twice and a copy of the module:\n${step_err}")
+endif()
+step("vexlar --no-standard-plugins" "${vexlar}" --no-standard-plugins --plugins "${plugins}" --list-plugins)
+if(NOT step_out MATCHES "toon \\(shader_toon\\)" OR step_out MATCHES "generic")
+  fail("--no-standard-plugins should list only the folder's types:\n${step_out}")
+endif()
+
 # 8 x 6 pixels of cyan; TGA keeps blue, green, red.
 string(REPEAT "ffff00" 48 cyan)
 foreach(workers 1 2)
