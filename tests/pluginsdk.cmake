@@ -2,6 +2,7 @@
 # lights (C++), and a plug-in built out of tree against the installed
 # package (script). A sanitized library would need the same flags in the
 # outside build, so the script only runs in ordinary builds.
+include_guard(DIRECTORY)
 get_property(standard_plugins GLOBAL PROPERTY VEXLAR_PLUGIN_TARGETS)
 foreach(t test_pluginparams test_lights)
   if(NOT TARGET ${t})

@@ -4,14 +4,13 @@
 
 #include <cmath>
 #include <memory>
-#include <sstream>
 #include <string>
 
 #include "plugintestcontext.h"
+#include "standardplugins.h"
 #include "vexlarcore/geometree.h"
 #include "vexlarcore/light.h"
 #include "vexlarcore/params.h"
-#include "vexlarcore/pluginregistry.h"
 #include "vexlarcore/renderstate.h"
 #include "vexlarcore/scene.h"
 #include "vexlarcore/shader.h"
@@ -20,16 +19,6 @@
 using namespace vexlar;
 
 namespace {
-
-const std::string pluginDir = VEXLAR_PLUGIN_BUILD_DIR;
-
-pluginManager_t& plugins() {
-    static std::ostringstream log;
-    static pluginManager_t manager(log);
-    static const bool loaded = (manager.loadDirectory(pluginDir), true);
-    (void)loaded;
-    return manager;
-}
 
 // A sphere that counts the shadow rays tested against it.
 class countingSphere_t : public sphere_t {
@@ -46,16 +35,16 @@ public:
 class standardLights : public ::testing::Test {
 protected:
     void SetUp() override {
-        if (pluginDir.empty()) GTEST_SKIP() << "built without the standard plug-ins";
+        if (standardPluginDir().empty()) GTEST_SKIP() << "built without the standard plug-ins";
     }
 
     std::unique_ptr<light_t> light(const std::string& type, paramMap_t params) {
-        return std::unique_ptr<light_t>(plugins().createLight(type, params, context));
+        return std::unique_ptr<light_t>(standardPlugins().createLight(type, params, context));
     }
     std::unique_ptr<shader_t> shader(const color_t& c) {
         paramMap_t params;
         params["color"] = parameter_t(c.R, c.G, c.B, 1);
-        return std::unique_ptr<shader_t>(plugins().createShader("generic", params, context));
+        return std::unique_ptr<shader_t>(standardPlugins().createShader("generic", params, context));
     }
     // A hit at the origin with unit normal `n`, seen from the side of `n`.
     static surfacePoint_t hit(const vector3d_t& n, const shader_t* sh) {

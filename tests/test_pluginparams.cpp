@@ -5,6 +5,7 @@
 // naming the setting, while the boundaries of its range are accepted.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -15,12 +16,12 @@
 #include <vector>
 
 #include "plugintestcontext.h"
+#include "standardplugins.h"
 #include "vexlarcore/background.h"
 #include "vexlarcore/geometree.h"
 #include "vexlarcore/light.h"
 #include "vexlarcore/output.h"
 #include "vexlarcore/params.h"
-#include "vexlarcore/pluginregistry.h"
 #include "vexlarcore/renderstate.h"
 #include "vexlarcore/scene.h"
 #include "vexlarcore/shader.h"
@@ -31,16 +32,7 @@ using namespace vexlar;
 
 namespace {
 
-const std::string pluginDir = VEXLAR_PLUGIN_BUILD_DIR;
 const std::string imagePath = "/tmp/vexlar_pluginparams_" + std::to_string(getpid()) + ".tga";
-
-pluginManager_t& plugins() {
-    static std::ostringstream log;
-    static pluginManager_t manager(log);
-    static const bool loaded = (manager.loadDirectory(pluginDir), true);
-    (void)loaded;
-    return manager;
-}
 
 // A colour for every direction, so that any change of a traced ray shows.
 class directionSky_t : public background_t {
@@ -123,7 +115,7 @@ std::string keyOf(const pluginParam_t& row) {
 class pluginParameters : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
-        if (pluginDir.empty()) return;
+        if (standardPluginDir().empty()) return;
         // 4 x 4 texels, every one different.
         outTga_t tga(4, 4, imagePath.c_str(), false);
         for (int y = 0; y < 4; ++y)
@@ -133,10 +125,10 @@ protected:
     static void TearDownTestSuite() { unlink(imagePath.c_str()); }
 
     void SetUp() override {
-        if (pluginDir.empty()) GTEST_SKIP() << "built without the standard plug-ins";
+        if (standardPluginDir().empty()) GTEST_SKIP() << "built without the standard plug-ins";
         paramMap_t imageParams;
         imageParams["filename"] = parameter_t(imagePath);
-        picture.reset(plugins().createTexture("image", imageParams, context));
+        picture.reset(standardPlugins().createTexture("image", imageParams, context));
         ASSERT_TRUE(picture);
         context.textures["picture"] = picture.get();
         scene.setBackground(&sky);
@@ -148,15 +140,10 @@ protected:
         scene.objectTree = nullptr;
     }
 
-    const pluginParam_t* row(const fixture_t& f, const std::string& name) {
-        for (const pluginParam_t& r : plugins().find(f.kind, f.type)->params)
-            if (r.name == name) return &r;
-        return nullptr;
-    }
-
     // The listed default as a parameter: a number, "on"/"off", text, three
     // numbers, or the name of an earlier setting, optionally "- (x y z)".
-    parameter_t listedDefault(const fixture_t& f, paramMap_t& map, const pluginParam_t& r) {
+    static parameter_t listedDefault(const std::vector<pluginParam_t>& rows, paramMap_t& map,
+                                     const pluginParam_t& r) {
         std::istringstream in(r.defaultValue);
         float x, y, z;
         if (r.kind == "float" || r.kind == "int") return parameter_t(std::stof(r.defaultValue));
@@ -169,7 +156,9 @@ protected:
         std::getline(words, tail);
         parameter_t p = map.includes(other, parameter_t::POINT) || map.includes(other, parameter_t::COLOR)
                             ? map[other]
-                            : listedDefault(f, map, *row(f, other));
+                            : listedDefault(rows, map, *std::find_if(rows.begin(), rows.end(), [&](auto& o) {
+                                                return o.name == other;
+                                            }));
         if (minus == "-" && std::sscanf(tail.c_str(), " (%f %f %f)", &x, &y, &z) == 3)
             p.point = p.point - vector3d_t(x, y, z);
         return p;
@@ -177,7 +166,7 @@ protected:
 
     // Another valid value: nudged numbers, the other switch position, the
     // last other choice, other texture axes.
-    parameter_t otherValue(const pluginParam_t& r, const parameter_t& def) {
+    static parameter_t otherValue(const pluginParam_t& r, const parameter_t& def) {
         constraint_t c = constraintOf(r);
         if (r.kind == "float") {
             float v = def.number == 0 ? 0.25f : def.number - 0.25f;
@@ -195,32 +184,20 @@ protected:
         return parameter_t(std::string("yzx")); // texture axes
     }
 
-    struct made_t {
-        std::unique_ptr<shader_t> sh;
-        std::unique_ptr<light_t> li;
-        std::unique_ptr<texture_t> tx;
-        std::unique_ptr<background_t> bg;
-    };
-    made_t make(const fixture_t& f, paramMap_t& map) {
-        made_t m;
-        if (f.kind == pluginKind_t::shader) m.sh.reset(plugins().createShader(f.type, map, context));
-        if (f.kind == pluginKind_t::light) m.li.reset(plugins().createLight(f.type, map, context));
-        if (f.kind == pluginKind_t::texture) m.tx.reset(plugins().createTexture(f.type, map, context));
-        if (f.kind == pluginKind_t::background) m.bg.reset(plugins().createBackground(f.type, map, context));
-        return m;
-    }
-
     // Everything the object built from `map` does at a fixed set of places,
-    // as bits; empty when no object was built.
-    std::vector<std::uint32_t> probe(const fixture_t& f, paramMap_t map) {
+    // as bits; empty when no object was built. `map` is read as a factory
+    // reads it.
+    std::vector<std::uint32_t> probe(const fixture_t& f, paramMap_t& map) {
+        pluginManager_t& pm = standardPlugins();
+        std::unique_ptr<shader_t> sh(f.kind == pluginKind_t::shader ? pm.createShader(f.type, map, context)
+                                                                    : 0);
+        std::unique_ptr<light_t> li(f.kind == pluginKind_t::light ? pm.createLight(f.type, map, context) : 0);
+        std::unique_ptr<texture_t> tx(f.kind == pluginKind_t::texture ? pm.createTexture(f.type, map, context)
+                                                                      : 0);
+        std::unique_ptr<background_t> bg(
+            f.kind == pluginKind_t::background ? pm.createBackground(f.type, map, context) : 0);
         std::vector<float> out;
         auto put = [&](const color_t& c) { out.insert(out.end(), {c.R, c.G, c.B}); };
-        made_t m = make(f, map);
-        shader_t* sh = m.sh.get();
-        light_t* li = m.li.get();
-        texture_t* tx = m.tx.get();
-        background_t* bg = m.bg.get();
-        if (!sh && !li && !tx && !bg) return {};
         if (li) li->setup(scene);
         for (float x = -2.1f; x < 2.2f; x += 0.7f) {
             for (float y = -1.3f; y < 1.4f; y += 0.65f) {
@@ -229,7 +206,8 @@ protected:
                     vector3d_t n(y, z, 1.0f), eye(x, 1.0f, z + 2.0f);
                     n.normalize();
                     surfacePoint_t sp(nullptr, p, point3d_t(x * 0.6f, y * 0.6f, z), n, n, 0.5f, 0.25f,
-                                      color_t(0, 0, 0), 1.0f, sh ? sh : &probeLight, false, false, false);
+                                      color_t(0, 0, 0), 1.0f, sh ? sh.get() : &probeLight, false, false,
+                                      false);
                     if (sh) {
                         vector3d_t l(z, x, 1.0f);
                         l.normalize();
@@ -237,7 +215,6 @@ protected:
                         sh->displace(state, sp, eye, 0.25f);
                         out.insert(out.end(), {sp.normal.x, sp.normal.y, sp.normal.z});
                         put(sh->fromLight(state, sp, energy_t(l, color_t(1, 0.8f, 0.6f)), eye));
-                        put(sh->fromRadiosity(state, sp, energy_t(l, color_t(1, 0.8f, 0.6f)), eye));
                         put(sh->fromWorld(state, sp, scene, eye));
                         put(sh->getDiffuse(state, sp, eye));
                     }
@@ -269,7 +246,7 @@ protected:
         context.warnings.clear();
         paramMap_t map = baseWithout(f, key);
         map[key] = value;
-        make(f, map);
+        probe(f, map);
         EXPECT_TRUE(map.entries().at(key).used) << f.type << " " << key;
         std::vector<std::string> w;
         w.swap(context.warnings);
@@ -288,14 +265,15 @@ protected:
 } // namespace
 
 TEST_F(pluginParameters, ListedDefaultsAreWhatFactoriesUseAndEverySettingMatters) {
+    EXPECT_EQ(standardPlugins().moduleCount(), fixtures().size()) << "a standard type without a fixture";
     for (const fixture_t& f : fixtures()) {
-        const pluginTypeInfo_t* info = plugins().find(f.kind, f.type);
+        const pluginTypeInfo_t* info = standardPlugins().find(f.kind, f.type);
         ASSERT_NE(info, nullptr) << f.type;
         for (const pluginParam_t& r : info->params) {
             if (r.defaultValue.empty()) continue; // required: no default to compare
             const std::string key = keyOf(r);
             paramMap_t without = baseWithout(f, key), with = without;
-            with[key] = listedDefault(f, without, r);
+            with[key] = listedDefault(info->params, without, r);
             paramMap_t other = without;
             other[key] = otherValue(r, with[key]);
             const auto absent = probe(f, without);
@@ -310,7 +288,7 @@ TEST_F(pluginParameters, ListedDefaultsAreWhatFactoriesUseAndEverySettingMatters
 
 TEST_F(pluginParameters, EveryDeclaredErrorPathWarnsAndRangeEndsAreAccepted) {
     for (const fixture_t& f : fixtures()) {
-        for (const pluginParam_t& r : plugins().find(f.kind, f.type)->params) {
+        for (const pluginParam_t& r : standardPlugins().find(f.kind, f.type)->params) {
             const std::string key = keyOf(r), prefix = "setting \"" + key + "\"";
             const bool number = r.kind == "float" || r.kind == "int";
             std::vector<std::string> w =

@@ -439,25 +439,26 @@ inline std::string rangeNote(const range_t& range) {
     return range.isAny() ? std::string() : range.text();
 }
 
-template <typename S, typename T>
-std::string defaultText(const defaultOf_t<S, T>& def, std::string (*format)(const T&)) {
-    return def.compute ? def.text : format(def.value);
-}
-
-inline std::string floatText(const float& v) {
+inline std::string valueText(float v) {
     return numberText(v);
 }
-inline std::string intText(const int& v) {
+inline std::string valueText(int v) {
     return numberText(v);
 }
-inline std::string colorValueText(const color_t& c) {
+inline std::string valueText(const color_t& c) {
     return colorText(c);
 }
-inline std::string pointValueText(const point3d_t& p) {
+inline std::string valueText(const point3d_t& p) {
     return pointText(p);
 }
-inline std::string vectorValueText(const vector3d_t& v) {
+inline std::string valueText(const vector3d_t& v) {
     return pointText(point3d_t(v.x, v.y, v.z));
+}
+
+// The listed text of a default: the constant as a user writes it, or the
+// text of a computed default.
+template <typename S, typename T> std::string defaultText(const defaultOf_t<S, T>& def) {
+    return def.compute ? def.text : valueText(def.value);
 }
 
 } // namespace detail
@@ -466,8 +467,7 @@ inline std::string vectorValueText(const vector3d_t& v) {
 template <typename S>
 paramDecl_t<S> number(const std::string& name, float S::*field, nondeduced_t<defaultOf_t<S, float>> def,
                       range_t range, const std::string& meaning) {
-    return {{name, "float", detail::defaultText(def, detail::floatText),
-             detail::withNote(meaning, detail::rangeNote(range))},
+    return {{name, "float", detail::defaultText(def), detail::withNote(meaning, detail::rangeNote(range))},
             [field, def, range](paramReader_t& r, const std::string& key, S& s) {
                 s.*field = r.getFloat(key, def.at(s), range);
             }};
@@ -484,8 +484,7 @@ paramDecl_t<S> number(const std::string& name, float S::*field, nondeduced_t<def
 template <typename S>
 paramDecl_t<S> integer(const std::string& name, int S::*field, nondeduced_t<defaultOf_t<S, int>> def,
                        range_t range, const std::string& meaning) {
-    return {{name, "int", detail::defaultText(def, detail::intText),
-             detail::withNote(meaning, detail::rangeNote(range))},
+    return {{name, "int", detail::defaultText(def), detail::withNote(meaning, detail::rangeNote(range))},
             [field, def, range](paramReader_t& r, const std::string& key, S& s) {
                 s.*field = r.getInt(key, def.at(s), range);
             }};
@@ -528,8 +527,8 @@ paramDecl_t<S> text(const std::string& name, std::string S::*field, const std::s
 /// The default is given as text and must parse.
 template <typename S, typename T>
 paramDecl_t<S> parsed(const std::string& name, T S::*field, const std::string& def,
-                      std::function<bool(const std::string&, T&)> parse, const std::string& expected,
-                      const std::string& meaning) {
+                      nondeduced_t<std::function<bool(const std::string&, T&)>> parse,
+                      const std::string& expected, const std::string& meaning) {
     return {{name, "string", def, detail::withNote(meaning, expected)},
             [field, def, parse, expected](paramReader_t& r, const std::string& key, S& s) {
                 std::string t = r.getString(key, def);
@@ -565,7 +564,7 @@ paramDecl_t<S> choice(const std::string& name, T S::*field, const std::string& d
 template <typename S>
 paramDecl_t<S> point(const std::string& name, point3d_t S::*field,
                      nondeduced_t<defaultOf_t<S, point3d_t>> def, const std::string& meaning) {
-    return {{name, "point", detail::defaultText(def, detail::pointValueText), meaning},
+    return {{name, "point", detail::defaultText(def), meaning},
             [field, def](paramReader_t& r, const std::string& key, S& s) {
                 s.*field = r.getPoint(key, def.at(s));
             }};
@@ -575,8 +574,7 @@ paramDecl_t<S> point(const std::string& name, point3d_t S::*field,
 template <typename S>
 paramDecl_t<S> direction(const std::string& name, vector3d_t S::*field,
                          nondeduced_t<defaultOf_t<S, vector3d_t>> def, const std::string& meaning) {
-    return {{name, "point", detail::defaultText(def, detail::vectorValueText),
-             detail::withNote(meaning, "any length but zero")},
+    return {{name, "point", detail::defaultText(def), detail::withNote(meaning, "any length but zero")},
             [field, def](paramReader_t& r, const std::string& key, S& s) {
                 s.*field = r.getDirection(key, def.at(s));
             }};
@@ -588,7 +586,7 @@ paramDecl_t<S> direction(const std::string& name, vector3d_t S::*field,
 template <typename S>
 paramDecl_t<S> color(const std::string& name, color_t S::*field, nondeduced_t<defaultOf_t<S, color_t>> def,
                      const std::string& meaning) {
-    return {{name, "color", detail::defaultText(def, detail::colorValueText), meaning},
+    return {{name, "color", detail::defaultText(def), meaning},
             [field, def](paramReader_t& r, const std::string& key, S& s) {
                 s.*field = r.getColor(key, def.at(s));
             }};

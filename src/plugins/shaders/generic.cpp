@@ -15,7 +15,7 @@
 // the library's fresnel Kr and Kt. When the refracted ray does not exist
 // (total internal reflection) its weight goes to the mirrored ray.
 //
-// Texture layers layerN_... (N = 1 to 8) are applied in the order 1, 2, ...;
+// Texture layers layerN_... (N = 1, 2, ..., maxLayers) are applied in order;
 // a layer exists when its layerN_texture is set. They act through the
 // library's modulator_t: colfac, specfac and hardfac are its amountA,
 // amountB and amountValue, bump its displaceAmount.
@@ -267,9 +267,8 @@ const plugins::paramTable_t<layerSettings_t> layerParams{
                      {"tube", modulator_t::TUBE},
                      {"sphere", modulator_t::SPHERE}},
                     "projection of images"),
-    plugins::parsed<layerSettings_t, axes_t>("axes", &layerSettings_t::axes, "xyz", parseAxes,
-                                             "three letters from x, y, z and n",
-                                             "source axis of texture x, y and z, n for none"),
+    plugins::parsed("axes", &layerSettings_t::axes, "xyz", parseAxes, "three letters from x, y, z and n",
+                    "source axis of texture x, y and z, n for none"),
     plugins::point("size", &layerSettings_t::size, point3d_t(1, 1, 1), "scale of the texture coordinates"),
     plugins::point("offset", &layerSettings_t::offset, point3d_t(0, 0, 0),
                    "offset of the texture coordinates"),
