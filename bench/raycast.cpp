@@ -18,7 +18,7 @@
 // Every repetition builds a new mesh; times are medians of the repetitions.
 // The output has the lines of the peer program that bench/compare.sh reads.
 //
-// usage: vexlar_raycast file.obj [--reps N] [--ppm out.ppm]
+// usage: vexlar_raycast file.obj [--reps N] [--clock wall|cpu] [--ppm out.ppm]
 #include "vexlarcore/geometree.h"
 #include "vexlarcore/mesh.h"
 #include "vexlarcore/renderstate.h"
@@ -29,6 +29,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <fstream>
 #include <iostream>
 #include <limits>
@@ -149,8 +150,8 @@ struct world_t {
     }
 
     // The nearest hit along the ray, as the renderer searches it.
-    bool nearest(renderState_t& state, surfacePoint_t& best, const point3d_t& from,
-                 const vector3d_t& ray) const {
+    __attribute__((noinline)) bool nearest(renderState_t& state, surfacePoint_t& best, const point3d_t& from,
+                                           const vector3d_t& ray) const {
         surfacePoint_t sp;
         bool found = false;
         for (geomeIterator_t<object3d_t> it(tree.get(), infinity, from, ray, false); it.current; ++it) {
@@ -166,7 +167,8 @@ struct world_t {
     }
 
     // Whether anything blocks the ray within `dist` multiples of it.
-    bool blocked(renderState_t& state, const point3d_t& from, const vector3d_t& ray, float dist) const {
+    __attribute__((noinline)) bool blocked(renderState_t& state, const point3d_t& from, const vector3d_t& ray,
+                                           float dist) const {
         surfacePoint_t scratch;
         for (geomeIterator_t<object3d_t> it(tree.get(), dist, from, ray, false); it.current; ++it)
             if (it.current->shoot(state, scratch, from, ray, true, dist)) return true;
@@ -174,8 +176,21 @@ struct world_t {
     }
 };
 
-double secondsSince(std::chrono::steady_clock::time_point t0) {
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+// Wall-clock time, or with --clock cpu this thread's processor time (steadier
+// on a machine shared with other work, but not what the peer measures).
+bool cpuClock = false;
+
+double now() {
+    if (cpuClock) {
+        timespec ts;
+        clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+        return static_cast<double>(ts.tv_sec) + 1e-9 * static_cast<double>(ts.tv_nsec);
+    }
+    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+
+double secondsSince(double t0) {
+    return now() - t0;
 }
 
 struct shadowRay_t {
@@ -194,6 +209,8 @@ int main(int argc, char** argv) {
         const std::string a = argv[i];
         if (a == "--reps" && i + 1 < argc)
             reps = std::atoi(argv[++i]);
+        else if (a == "--clock" && i + 1 < argc)
+            cpuClock = std::string(argv[++i]) == "cpu";
         else if (a == "--ppm" && i + 1 < argc)
             ppmPath = argv[++i];
         else if (!objPath && a[0] != '-')
@@ -204,7 +221,7 @@ int main(int argc, char** argv) {
         }
     }
     if (!objPath || reps < 1) {
-        std::fprintf(stderr, "usage: %s file.obj [--reps N] [--ppm out.ppm]\n", argv[0]);
+        std::fprintf(stderr, "usage: %s file.obj [--reps N] [--clock wall|cpu] [--ppm out.ppm]\n", argv[0]);
         return 2;
     }
     std::vector<point3d_t> points;
@@ -244,13 +261,13 @@ int main(int argc, char** argv) {
     double refsPrimary = 0, refsShadow = 0;
     renderState_t state;
     for (int rep = 0; rep < reps; ++rep) {
-        auto t0 = std::chrono::steady_clock::now();
+        double t0 = now();
         std::unique_ptr<world_t> world(new world_t(points, indices));
         tBuild.push_back(1000.0 * secondsSince(t0));
 
         surfacePoint_t sp;
         std::uint32_t refs0 = hitted;
-        t0 = std::chrono::steady_clock::now();
+        t0 = now();
         for (std::size_t i = 0; i < n; ++i) {
             if (world->nearest(state, sp, from, dirs[i])) {
                 hitTri[i] = sp.origin;
@@ -289,7 +306,7 @@ int main(int argc, char** argv) {
         }
         refs0 = hitted;
         std::vector<unsigned char> blocked(shadows.size());
-        t0 = std::chrono::steady_clock::now();
+        t0 = now();
         for (std::size_t k = 0; k < shadows.size(); ++k)
             blocked[k] = world->blocked(state, shadows[k].from, shadows[k].dir, 1.0f);
         rShadow.push_back(static_cast<double>(shadows.size()) / secondsSince(t0) / 1e6);

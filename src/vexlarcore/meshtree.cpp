@@ -6,7 +6,9 @@
 #include <vector>
 
 #if defined(__SSE2__)
-#include <emmintrin.h>
+#include "vexlarcore/simd/lanes_sse.h"
+#include "vexlarcore/simd/raykernel.h"
+
 #include <xmmintrin.h>
 #endif
 
@@ -107,17 +109,21 @@ struct pending_t {
 class walkStack_t {
 public:
     explicit walkStack_t(unsigned depth) : base(inlineEntries) {
+        // At most depth - 1 entries are kept, and one more slot is written.
         if (depth > inlineCount) {
             heap.reset(new pending_t[depth]);
             base = heap.get();
         }
     }
     bool empty() const { return count == 0; }
-    void push(std::uint32_t node, float enter, float leave) {
-        pending_t& p = base[count++];
+    // Writes the entry in any case and keeps it when `keep`: no branch. The
+    // slot past the top always exists, as a walk never fills the stack.
+    void pushIf(bool keep, std::uint32_t node, float enter, float leave) {
+        pending_t& p = base[count];
         p.node = node;
         p.enter = enter;
         p.leave = leave;
+        count += keep ? 1u : 0u;
     }
     const pending_t& top() const { return base[count - 1]; }
     void pop() { --count; }
@@ -138,34 +144,36 @@ void walk(const meshTree_t& tree, const point3d_t& from, const vector3d_t& ray, 
           const bound_t& box, float& limit, Visit&& visit) {
     float enter = 0, leave = 0;
     if (!box.cross(from, ray, enter, leave, dist)) return;
-    const float origin[3] = {from.x, from.y, from.z};
-    const float inverse[3] = {ray.x != 0.0f ? 1.0f / ray.x : 0.0f, ray.y != 0.0f ? 1.0f / ray.y : 0.0f,
-                              ray.z != 0.0f ? 1.0f / ray.z : 0.0f};
+    const float origin[4] = {from.x, from.y, from.z, 0.0f};
+    const float inverse[4] = {ray.x != 0.0f ? 1.0f / ray.x : 0.0f, ray.y != 0.0f ? 1.0f / ray.y : 0.0f,
+                              ray.z != 0.0f ? 1.0f / ray.z : 0.0f, 0.0f};
+    // Axes along which no plane is ever crossed (a zero reciprocal).
+    const unsigned parallel =
+        (inverse[0] == 0.0f ? 1u : 0u) | (inverse[1] == 0.0f ? 2u : 0u) | (inverse[2] == 0.0f ? 4u : 0u);
     limit = leave < dist ? leave : dist;
     const compactNode_t* nodes = tree.nodes.data();
     walkStack_t stack(tree.depth);
     std::uint32_t node = 0;
     float tmin = enter, tmax = limit;
     while (true) {
-        while (!nodes[node].isLeaf()) {
-            const compactNode_t& n = nodes[node];
-            const int axis = static_cast<int>(n.word & 3u);
-            const float o = origin[axis], id = inverse[axis];
-            int side = (o >= n.pos) ? 1 : 0;
-            const float t = (n.pos - o) * id;
-            bool crosses = false;
-            if (!(id == 0.0f || t < 0.0f)) {
-                if (t < tmin)
-                    side = 1 - side; // crossed before the segment starts
-                else if (!(t > tmax))
-                    crosses = true;
-            }
-            const std::uint32_t lowChild = node + 1, highChild = n.word >> 2;
-            if (crosses) {
-                stack.push(side == 0 ? highChild : lowChild, t, tmax);
-                tmax = t;
-            }
-            node = side == 0 ? lowChild : highChild;
+        std::uint32_t word = nodes[node].word;
+        while ((word & 3u) != 3u) {
+            // planeCrossInv without branches on the data: `before` is a
+            // plane crossed before the segment starts (the segment then lies
+            // on the far side), `crosses` one crossed inside it.
+            const unsigned axis = word & 3u;
+            const float pos = nodes[node].pos;
+            const float o = origin[axis];
+            const float t = (pos - o) * inverse[axis];
+            const bool ahead = !((parallel >> axis) & 1u) & !(t < 0.0f);
+            const bool before = ahead & (t < tmin);
+            const bool crosses = ahead & !(t < tmin) & !(t > tmax);
+            const bool side = (o >= pos) != before;
+            const std::uint32_t lowChild = node + 1, highChild = word >> 2;
+            stack.pushIf(crosses, side ? lowChild : highChild, t, tmax);
+            tmax = crosses ? t : tmax;
+            node = side ? highChild : lowChild;
+            word = nodes[node].word;
         }
         if (!visit(nodes[node])) return;
         if (stack.empty()) return;
@@ -180,66 +188,35 @@ void walk(const meshTree_t& tree, const point3d_t& from, const vector3d_t& ray, 
 
 #if defined(__SSE2__)
 
-// The side test and ray parameter of four triangles at once. For every lane
-// the same single-precision operations as triangle_t::hit and the mesh's
-// t = N·(pa − from) / N·ray, in the same order, so each lane's bits equal the
-// scalar results. `hits` receives the lanes whose side test passes, `t` the
-// four parameters.
+// The side test and ray parameter of four triangles at once (simd/raykernel.h):
+// `test` returns the lanes whose side test passes and stores the four ray
+// parameters in `t`.
 class rayLanes_t {
 public:
-    rayLanes_t(const point3d_t& from, const vector3d_t& ray)
-        : fx(_mm_set1_ps(from.x)), fy(_mm_set1_ps(from.y)), fz(_mm_set1_ps(from.z)), rx(_mm_set1_ps(ray.x)),
-          ry(_mm_set1_ps(ray.y)), rz(_mm_set1_ps(ray.z)) {}
+    typedef sseLanes_t L;
+    rayLanes_t(const point3d_t& f, const vector3d_t& r)
+        : from{L::set1(f.x), L::set1(f.y), L::set1(f.z)}, ray{L::set1(r.x), L::set1(r.y), L::set1(r.z)} {}
 
     int test(const triangleRecord_t* const r[4], float t[4]) const {
         // Rows: pa.x pa.y pa.z pb.x | pb.y pb.z pc.x pc.y | pc.z N.x N.y N.z.
-        __m128 a0 = _mm_loadu_ps(&r[0]->corners.c[0][0]), a1 = _mm_loadu_ps(&r[1]->corners.c[0][0]),
-               a2 = _mm_loadu_ps(&r[2]->corners.c[0][0]), a3 = _mm_loadu_ps(&r[3]->corners.c[0][0]);
-        __m128 b0 = _mm_loadu_ps(&r[0]->corners.c[1][1]), b1 = _mm_loadu_ps(&r[1]->corners.c[1][1]),
-               b2 = _mm_loadu_ps(&r[2]->corners.c[1][1]), b3 = _mm_loadu_ps(&r[3]->corners.c[1][1]);
-        __m128 c0 = _mm_loadu_ps(&r[0]->corners.c[2][2]), c1 = _mm_loadu_ps(&r[1]->corners.c[2][2]),
-               c2 = _mm_loadu_ps(&r[2]->corners.c[2][2]), c3 = _mm_loadu_ps(&r[3]->corners.c[2][2]);
+        __m128 a0 = _mm_load_ps(&r[0]->corners.c[0][0]), a1 = _mm_load_ps(&r[1]->corners.c[0][0]),
+               a2 = _mm_load_ps(&r[2]->corners.c[0][0]), a3 = _mm_load_ps(&r[3]->corners.c[0][0]);
+        __m128 b0 = _mm_load_ps(&r[0]->corners.c[1][1]), b1 = _mm_load_ps(&r[1]->corners.c[1][1]),
+               b2 = _mm_load_ps(&r[2]->corners.c[1][1]), b3 = _mm_load_ps(&r[3]->corners.c[1][1]);
+        __m128 c0 = _mm_load_ps(&r[0]->corners.c[2][2]), c1 = _mm_load_ps(&r[1]->corners.c[2][2]),
+               c2 = _mm_load_ps(&r[2]->corners.c[2][2]), c3 = _mm_load_ps(&r[3]->corners.c[2][2]);
         _MM_TRANSPOSE4_PS(a0, a1, a2, a3);
         _MM_TRANSPOSE4_PS(b0, b1, b2, b3);
         _MM_TRANSPOSE4_PS(c0, c1, c2, c3);
-        const __m128 pax = a0, pay = a1, paz = a2, pbx = a3, pby = b0, pbz = b1, pcx = b2, pcy = b3, pcz = c0;
-        const __m128 nx = c1, ny = c2, nz = c3;
-
-        // ray·N, which is also N·ray: the products commute exactly and the
-        // sums run in the same order.
-        const __m128 rn = _mm_add_ps(_mm_add_ps(_mm_mul_ps(rx, nx), _mm_mul_ps(ry, ny)), _mm_mul_ps(rz, nz));
-        // r = ray, negated where ray·N < 0.
-        const __m128 flip = _mm_and_ps(_mm_cmplt_ps(rn, _mm_setzero_ps()), _mm_set1_ps(-0.0f));
-        const __m128 sx = _mm_xor_ps(rx, flip), sy = _mm_xor_ps(ry, flip), sz = _mm_xor_ps(rz, flip);
-
-        const __m128 dax = _mm_sub_ps(pax, fx), day = _mm_sub_ps(pay, fy), daz = _mm_sub_ps(paz, fz);
-        const __m128 dbx = _mm_sub_ps(pbx, fx), dby = _mm_sub_ps(pby, fy), dbz = _mm_sub_ps(pbz, fz);
-        const __m128 dcx = _mm_sub_ps(pcx, fx), dcy = _mm_sub_ps(pcy, fy), dcz = _mm_sub_ps(pcz, fz);
-
-        const __m128 s1 = tripleProduct(dax, day, daz, dbx, dby, dbz, sx, sy, sz);
-        const __m128 s2 = tripleProduct(dbx, dby, dbz, dcx, dcy, dcz, sx, sy, sz);
-        const __m128 s3 = tripleProduct(dcx, dcy, dcz, dax, day, daz, sx, sy, sz);
-        const __m128 zero = _mm_setzero_ps();
-        const __m128 pass =
-            _mm_andnot_ps(_mm_or_ps(_mm_cmplt_ps(s1, zero), _mm_cmplt_ps(s2, zero)), _mm_cmpge_ps(s3, zero));
-
-        const __m128 num =
-            _mm_add_ps(_mm_add_ps(_mm_mul_ps(nx, dax), _mm_mul_ps(ny, day)), _mm_mul_ps(nz, daz));
-        _mm_storeu_ps(t, _mm_div_ps(num, rn));
-        return _mm_movemask_ps(pass);
+        const lanes3_t<L> pa = {a0, a1, a2}, pb = {a3, b0, b1}, pc = {b2, b3, c0}, n = {c1, c2, c3};
+        __m128 tv;
+        const int bits = L::bits(sideTestLanes<L>(pa, pb, pc, n, from, ray, tv));
+        _mm_storeu_ps(t, tv);
+        return bits;
     }
 
 private:
-    __m128 fx, fy, fz, rx, ry, rz;
-
-    // (a × b)·s, each component and the sum in the scalar order.
-    static __m128 tripleProduct(__m128 ax, __m128 ay, __m128 az, __m128 bx, __m128 by, __m128 bz, __m128 sx,
-                                __m128 sy, __m128 sz) {
-        const __m128 cx = _mm_sub_ps(_mm_mul_ps(ay, bz), _mm_mul_ps(az, by));
-        const __m128 cy = _mm_sub_ps(_mm_mul_ps(az, bx), _mm_mul_ps(ax, bz));
-        const __m128 cz = _mm_sub_ps(_mm_mul_ps(ax, by), _mm_mul_ps(ay, bx));
-        return _mm_add_ps(_mm_add_ps(_mm_mul_ps(cx, sx), _mm_mul_ps(cy, sy)), _mm_mul_ps(cz, sz));
-    }
+    lanes3_t<L> from, ray;
 };
 
 #else

@@ -24,22 +24,13 @@
 #include "vexlarcore/bsptree.h"
 #include "vexlarcore/podarray.h"
 #include "vexlarcore/triangle.h"
+#include "vexlarcore/trianglerecord.h"
 #include "vexlarcore/trioverlap.h"
 #include "vexlarcore/vector3d.h"
 
 #include <cstdint>
 
 namespace vexlar {
-
-/// What the ray test and the builder read of one triangle: its corners pa,
-/// pb, pc and its plane normal N, copied out of the mesh.
-struct triangleRecord_t {
-    triangleCorners_t corners;
-    float n[3];
-
-    /// The record of `t` (its current vertex positions and `N`).
-    static triangleRecord_t of(const triangle_t& t);
-};
 
 /// A node of the compact tree (the layout of flatTriangleTree_t).
 typedef flatTriangleTree_t::flatNode_t compactNode_t;

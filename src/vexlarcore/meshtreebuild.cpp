@@ -11,6 +11,12 @@
 // the compact layout. Nothing is allocated per node.
 #include "vexlarcore/meshtree.h"
 
+#if defined(__SSE2__)
+#include "vexlarcore/simd/lanes_sse.h"
+
+#include <xmmintrin.h>
+#endif
+
 #include <cstddef>
 #include <limits>
 #include <vector>
@@ -102,6 +108,51 @@ unsigned char classify(const triangleCorners_t& t, const float lo[3], const floa
     if (c0 < pos) return (!(c1 >= pos) & !(c2 >= pos)) ? lowSide : base;
     return (!(c1 <= pos) & !(c2 <= pos)) ? highSide : base;
 }
+
+#if defined(__SSE2__)
+
+// classify() of four records at once, lane by lane with the same comparisons
+// (false for NaN, as the scalar ones). `out` receives the four codes.
+void classify4(const triangleRecord_t* const r[4], const float lo[3], const float hi[3], float pos, int axis,
+               unsigned char out[4]) {
+    typedef sseLanes_t L;
+    __m128 a0 = _mm_load_ps(&r[0]->corners.c[0][0]), a1 = _mm_load_ps(&r[1]->corners.c[0][0]),
+           a2 = _mm_load_ps(&r[2]->corners.c[0][0]), a3 = _mm_load_ps(&r[3]->corners.c[0][0]);
+    __m128 b0 = _mm_load_ps(&r[0]->corners.c[1][1]), b1 = _mm_load_ps(&r[1]->corners.c[1][1]),
+           b2 = _mm_load_ps(&r[2]->corners.c[1][1]), b3 = _mm_load_ps(&r[3]->corners.c[1][1]);
+    __m128 c0 = _mm_load_ss(&r[0]->corners.c[2][2]), c1 = _mm_load_ss(&r[1]->corners.c[2][2]),
+           c2 = _mm_load_ss(&r[2]->corners.c[2][2]), c3 = _mm_load_ss(&r[3]->corners.c[2][2]);
+    _MM_TRANSPOSE4_PS(a0, a1, a2, a3);
+    _MM_TRANSPOSE4_PS(b0, b1, b2, b3);
+    _MM_TRANSPOSE4_PS(c0, c1, c2, c3);
+    // coord[vertex][axis]
+    const __m128 coord[3][3] = {{a0, a1, a2}, {a3, b0, b1}, {b2, b3, c0}};
+    const int u = axis == 0 ? 1 : 0;
+    const int v = axis == 2 ? 1 : 2;
+    const __m128 loU = L::set1(lo[u]), hiU = L::set1(hi[u]), loV = L::set1(lo[v]), hiV = L::set1(hi[v]);
+    __m128 outside = L::zero();
+    for (int k = 0; k < 3; ++k) {
+        const __m128 pu = coord[k][u], pv = coord[k][v];
+        outside = L::bitOr(outside, L::bitOr(L::bitOr(L::lt(pu, loU), L::gt(pu, hiU)),
+                                             L::bitOr(L::lt(pv, loV), L::gt(pv, hiV))));
+    }
+    const __m128 p = L::set1(pos);
+    const __m128 x0 = coord[0][axis], x1 = coord[1][axis], x2 = coord[2][axis];
+    const __m128 below = L::lt(x0, p);
+    const __m128 low = L::andNot(L::bitOr(L::ge(x1, p), L::ge(x2, p)), below);
+    // Above: not on the plane, not below, and neither other vertex at or
+    // below it (so also a NaN position, as in the scalar form).
+    const __m128 notHigh = L::bitOr(L::bitOr(L::eq(x0, p), below), L::bitOr(L::le(x1, p), L::le(x2, p)));
+    const int ob = L::bits(outside), lb = L::bits(low), hb = ~L::bits(notHigh) & 15;
+    for (int k = 0; k < 4; ++k) {
+        out[k] = ((lb >> k) & 1)   ? lowSide
+                 : ((hb >> k) & 1) ? highSide
+                 : ((ob >> k) & 1) ? undecided
+                                   : bothSides;
+    }
+}
+
+#endif
 
 // The counter of a child: one up when the split left it every triangle of
 // its parent, otherwise one down, never below 0.
@@ -216,13 +267,27 @@ private:
         const float lo[3] = {task.box.a.x, task.box.a.y, task.box.a.z};
         const float hi[3] = {task.box.g.x, task.box.g.y, task.box.g.z};
         where.resize(n);
-        undecidedAt.clear();
+        undecidedAt.resize(n);
+        std::size_t undecidedCount = 0;
         const std::uint32_t* refs = arena.data() + task.begin;
-        for (std::size_t j = 0; j < n; ++j) {
-            const unsigned char k = classify(records[refs[j]].corners, lo, hi, pos, axis);
-            where[j] = k;
-            if (k == undecided) undecidedAt.push_back(static_cast<std::uint32_t>(j));
+        std::size_t j = 0;
+#if defined(__SSE2__)
+        for (; j + 4 <= n; j += 4) {
+            const triangleRecord_t* r[4] = {&records[refs[j]], &records[refs[j + 1]], &records[refs[j + 2]],
+                                            &records[refs[j + 3]]};
+            classify4(r, lo, hi, pos, axis, &where[j]);
+            for (int k = 0; k < 4; ++k) {
+                undecidedAt[undecidedCount] = static_cast<std::uint32_t>(j + k);
+                undecidedCount += where[j + k] == undecided ? 1 : 0;
+            }
         }
+#endif
+        for (; j < n; ++j) {
+            where[j] = classify(records[refs[j]].corners, lo, hi, pos, axis);
+            undecidedAt[undecidedCount] = static_cast<std::uint32_t>(j);
+            undecidedCount += where[j] == undecided ? 1 : 0;
+        }
+        undecidedAt.resize(undecidedCount);
     }
 
     // The exact overlap test against both halves, four triangles at a time.
@@ -233,11 +298,10 @@ private:
         const std::size_t count = undecidedAt.size();
         for (std::size_t j = 0; j < count; j += 4) {
             const int m = static_cast<int>(count - j < 4 ? count - j : 4);
-            const triangleCorners_t* batch[4];
-            for (int k = 0; k < m; ++k) batch[k] = &records[refs[undecidedAt[j + k]]].corners;
+            const triangleRecord_t* batch[4];
+            for (int k = 0; k < m; ++k) batch[k] = &records[refs[undecidedAt[j + k]]];
             bool inLow[4], inHigh[4];
-            triBoxOverlap4(lowBox, batch, m, inLow);
-            triBoxOverlap4(highBox, batch, m, inHigh);
+            triBoxOverlapPair(lowBox, highBox, batch, m, inLow, inHigh);
             for (int k = 0; k < m; ++k)
                 where[undecidedAt[j + k]] = (inLow[k] && !inHigh[k])   ? lowSide
                                             : (inHigh[k] && !inLow[k]) ? highSide
@@ -249,14 +313,17 @@ private:
     void distribute(const task_t& task) {
         const std::size_t n = task.end - task.begin;
         const std::uint32_t* refs = arena.data() + task.begin;
-        low.clear();
-        high.clear();
-        low.reserve(n);
-        high.reserve(n);
+        low.resize(n);
+        high.resize(n);
+        std::size_t nl = 0, nh = 0;
         for (std::size_t j = 0; j < n; ++j) {
-            if (where[j] != highSide) low.push_back(refs[j]);
-            if (where[j] != lowSide) high.push_back(refs[j]);
+            low[nl] = refs[j];
+            high[nh] = refs[j];
+            nl += where[j] != highSide ? 1 : 0;
+            nh += where[j] != lowSide ? 1 : 0;
         }
+        low.resize(nl);
+        high.resize(nh);
     }
 
     bool emitLeaf(const task_t& task) {

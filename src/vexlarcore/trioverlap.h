@@ -8,6 +8,7 @@
 #define VEXLARCORE_TRIOVERLAP_H
 
 #include "vexlarcore/bound.h"
+#include "vexlarcore/trianglerecord.h"
 #include "vexlarcore/vector3d.h"
 
 namespace vexlar {
@@ -22,18 +23,18 @@ bool triBoxOverlap(const bound_t& box, const point3d_t& p1, const point3d_t& p2,
 /// with half-sizes `maxbox`.
 bool planeBoxOverlap(const vector3d_t& normal, float d, const point3d_t& maxbox);
 
-/// The corners of a triangle as three consecutive points, the layout the
-/// batch test reads.
-struct triangleCorners_t {
-    float c[3][3]; // c[vertex][axis]
-};
+/// triBoxOverlap of the triangles of `count` (1 to 4) records against one
+/// box at once: `overlaps[k]` receives triBoxOverlap(box, corners of
+/// tris[k]) for k < count. Each answer is computed with exactly the
+/// single-precision operations of the one-triangle test, the triangles side
+/// by side in vector lanes where the processor has them, so the answers are
+/// the same.
+void triBoxOverlap4(const bound_t& box, const triangleRecord_t* const tris[4], int count, bool overlaps[4]);
 
-/// triBoxOverlap of `count` (at most 4) triangles against one box at once:
-/// `overlaps[k]` receives triBoxOverlap(box, tris[k]...) for k < count. Each
-/// answer is computed with exactly the single-precision operations of the
-/// one-triangle test, four triangles side by side where the processor has
-/// four-wide vector arithmetic, so the answers are the same bits.
-void triBoxOverlap4(const bound_t& box, const triangleCorners_t* const tris[4], int count, bool overlaps[4]);
+/// triBoxOverlap4 against two boxes at once (eight lanes on processors with
+/// AVX2): `inA[k]` for `boxA`, `inB[k]` for `boxB`.
+void triBoxOverlapPair(const bound_t& boxA, const bound_t& boxB, const triangleRecord_t* const tris[4],
+                       int count, bool inA[4], bool inB[4]);
 
 } // namespace vexlar
 
