@@ -4,6 +4,7 @@
 
 #include "vexlarcore/background.h"
 #include "vexlarcore/bound.h"
+#include "vexlarcore/boxpairing.h"
 #include "vexlarcore/bsptree.h"
 #include "vexlarcore/buffer.h"
 #include "vexlarcore/camera.h"
