@@ -437,15 +437,20 @@ private:
         if (r.has("file")) {
             std::string file = r.text("file", "");
             const jsonPath_t at = r.path() / "file";
-            std::string text, error;
+            std::string error;
             auto mem = source.memoryFiles.find(file);
             std::string path = resolvePath(source.baseDir, file);
+            bool read;
             if (mem != source.memoryFiles.end()) {
-                text = *mem->second;
-            } else if (!readFile(path, text, error)) {
-                diag.fail(at, "cannot read mesh file \"" + path + "\": " + error);
+                read = parseObj(*mem->second, data, error);
+            } else {
+                // Read line by line: the text of a big mesh is never held whole.
+                std::ifstream in(path, std::ios::binary);
+                if (!in) diag.fail(at, "cannot read mesh file \"" + path + "\": " + std::strerror(errno));
+                read = parseObjStream(in, data, error);
+                if (!read && in.bad()) error = "read error";
             }
-            if (!parseObj(text, data, error)) diag.fail(at, "mesh file \"" + path + "\": " + error);
+            if (!read) diag.fail(at, "mesh file \"" + path + "\": " + error);
             if (r.has("vertices") || r.has("faces"))
                 diag.fail(r.path(), "give either \"file\" or \"vertices\" and \"faces\", not both");
         } else {
@@ -455,7 +460,7 @@ private:
         if (r.has("auto_smooth")) smooth = r.number("auto_smooth", 0.0f, 0.0f, 180.0f);
         matrix4x4_t m = placement(r);
         const shader_t* sh = shaderFor(r, name);
-        meshObject_t* mesh = buildMesh(data, m, smooth);
+        meshObject_t* mesh = buildMesh(std::move(data), m, smooth, meshBuild_t());
         mesh->setShader(sh);
         return mesh;
     }
