@@ -35,7 +35,8 @@ bool parseObj(const std::string& text, meshData_t& out, std::string& error);
 /// with polygons of more than three corners is read a second time as a
 /// whole (from `wholeText` when given, else from the start of `in`) so that
 /// they are split exactly as parseObj splits them.
-bool parseObjStream(std::istream& in, meshData_t& out, std::string& error, const std::string* wholeText = nullptr);
+bool parseObjStream(std::istream& in, meshData_t& out, std::string& error,
+                    const std::string* wholeText = nullptr);
 
 /// Reads an inline mesh: "vertices" [[x, y, z], ...], "faces" [[i, j, k],
 /// ...] with 0-based indices (a face of more than 3 indices is split into a
