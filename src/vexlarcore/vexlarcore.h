@@ -32,11 +32,13 @@
 #include "vexlarcore/shader.h"
 #include "vexlarcore/sharedlibrary.h"
 #include "vexlarcore/sphere.h"
+#include "vexlarcore/statcounters.h"
 #include "vexlarcore/targa.h"
 #include "vexlarcore/texture.h"
 #include "vexlarcore/transfer.h"
 #include "vexlarcore/treebuilder.h"
 #include "vexlarcore/triangle.h"
 #include "vexlarcore/vector3d.h"
+#include "vexlarcore/workermessage.h"
 
 #endif
