@@ -8,6 +8,7 @@
 
 #include "host/options.h"
 #include "host/pluginpaths.h"
+#include "vexlarcore/version.h"
 #include "test_support.h"
 
 using namespace vexlar::host;

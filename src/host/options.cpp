@@ -1,6 +1,7 @@
 #include "host/options.h"
 
 #include "vexlarcore/forkedscene.h"
+#include "vexlarcore/version.h"
 
 #include <ostream>
 #include <regex>

@@ -107,8 +107,9 @@ int onlineProcessorCount() {
 // blocks as they arrive, and renders here whatever they did not deliver.
 // Its destructor kills and reaps every worker still running, whichever way
 // the pass ends (an exception from the output included), so that no worker
-// is left blocked on a pipe nobody reads.
-class forkedscene_t::workerPass_t {
+// is left blocked on a pipe nobody reads. Internal to this file, so kept out
+// of the library's exports.
+class __attribute__((visibility("hidden"))) forkedscene_t::workerPass_t {
 public:
     workerPass_t(const forkedscene_t& s, const blockSpliter_t& b, renderArea_t& a, colorOutput_t& o)
         : scene(s), blocks(b), area(a), output(o), total(b.regions.size()),

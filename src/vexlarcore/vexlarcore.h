@@ -39,6 +39,7 @@
 #include "vexlarcore/treebuilder.h"
 #include "vexlarcore/triangle.h"
 #include "vexlarcore/vector3d.h"
+#include "vexlarcore/version.h"
 #include "vexlarcore/workermessage.h"
 
 #endif
