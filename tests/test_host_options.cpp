@@ -8,8 +8,8 @@
 
 #include "host/options.h"
 #include "host/pluginpaths.h"
-#include "vexlarcore/version.h"
 #include "test_support.h"
+#include "vexlarcore/version.h"
 
 using namespace vexlar::host;
 using support::contains;
