@@ -7,8 +7,7 @@ cd "$(dirname "$0")/../src/vexlarcore"
   echo "#ifndef VEXLARCORE_VEXLARCORE_H"
   echo "#define VEXLARCORE_VEXLARCORE_H"
   echo
-  # Generated headers (name.h.in) are included by their final name.
-  for h in $( (ls *.h; ls *.h.in | sed "s/\.in$//") | grep -v '^vexlarcore\.h$' | sort); do
+  for h in $(ls *.h | grep -v '^vexlarcore\.h$' | sort); do
     echo "#include \"vexlarcore/$h\""
   done
   echo

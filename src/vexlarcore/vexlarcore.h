@@ -39,7 +39,6 @@
 #include "vexlarcore/treebuilder.h"
 #include "vexlarcore/triangle.h"
 #include "vexlarcore/vector3d.h"
-#include "vexlarcore/version.h"
 #include "vexlarcore/workermessage.h"
 
 #endif
