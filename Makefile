@@ -13,8 +13,11 @@ JOBS       ?= $(shell nproc)
 BUILD_TYPE ?= $(if $(filter ON,$(SANITIZE)),RelWithDebInfo,Release)
 FUZZ_BUILD ?= build-fuzz
 FUZZ_SECONDS ?= 20
-# Rebuilds reuse compiled objects when ccache is installed.
+# Rebuilds reuse compiled objects when ccache is installed; paths below the
+# clone are taken relative to it, so another clone of the same sources hits
+# the same cache.
 LAUNCHER   := $(if $(shell command -v ccache 2>/dev/null),-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
+export CCACHE_BASEDIR ?= $(CURDIR)
 
 .PHONY: all deps configure build test demo bench fuzz format format-check clean
 
