@@ -1,9 +1,10 @@
 #include "host/options.h"
 
+#include "vexlarcore/forkedscene.h"
+#include "vexlarcore/version.h"
+
 #include <ostream>
 #include <regex>
-
-#include <unistd.h>
 
 #include <CLI/CLI.hpp>
 
@@ -94,8 +95,7 @@ void declare(CLI::App& app, options_t& o, parsed_t& p) {
 } // namespace
 
 int processorCount() {
-    long n = sysconf(_SC_NPROCESSORS_ONLN);
-    return n < 1 ? 1 : static_cast<int>(n > 4096 ? 4096 : n);
+    return onlineProcessorCount();
 }
 
 std::string helpText() {

@@ -49,7 +49,7 @@ struct options_t {
     std::string meshCache;
 };
 
-/// The number of processors online (at least 1).
+/// The default of --workers: the processors online (vexlar::onlineProcessorCount).
 int processorCount();
 
 /// Parses the command line into `out`. Returns -1 when the program should

@@ -210,29 +210,22 @@ private:
     }
 
     void readRender(sectionReader_t& root) {
+        // A setting the file leaves out keeps the new scene's value.
+        using defaults = sceneDefaults_t;
         scene_t& s = *out.scene;
-        // Defaults of a scene file (the library leaves some to the host).
-        s.setMaxRayLevel(3);
-        s.setRayBias(5e-5f);
-        s.setSelfShadowBias(0.1f);
-        s.setGamma(1.0f);
-        s.setExposure(0.0f);
-        s.setFog(0.0f, color_t(0, 0, 0));
-        s.setAntialiasing(0, 1, 1.0f, 0.05f);
-        s.setIndirect(false, 0, 1.0f);
         out.region = pixelRect_t{0, out.width, 0, out.height};
 
         const json* render = root.member("render");
         if (!render) return;
         sectionReader_t r(*render, jsonPath_t() / "render", diag);
-        s.setMaxRayLevel(r.integer("ray_depth", 3, 0, 1000));
-        s.setRayBias(r.number("ray_bias", 5e-5f, 0.0f));
-        s.setSelfShadowBias(r.number("self_shadow_bias", 0.1f, 0.0f));
-        s.setGamma(r.positive("gamma", 1.0f));
-        s.setExposure(r.number("exposure", 0.0f));
+        s.setMaxRayLevel(r.integer("ray_depth", defaults::maxRayLevel, 0, 1000));
+        s.setRayBias(r.number("ray_bias", defaults::rayBias, 0.0f));
+        s.setSelfShadowBias(r.number("self_shadow_bias", defaults::selfShadowBias, 0.0f));
+        s.setGamma(r.positive("gamma", defaults::gamma));
+        s.setExposure(r.number("exposure", defaults::exposure));
         if (const json* fog = r.member("fog")) {
             sectionReader_t f(*fog, r.path() / "fog", diag);
-            float density = f.number("density", 0.0f, 0.0f);
+            float density = f.number("density", defaults::fogDensity, 0.0f);
             s.setFog(density, f.colour("color", color_t(0, 0, 0)));
             f.finish();
         }
@@ -240,8 +233,8 @@ private:
             sectionReader_t a(*aa, r.path() / "antialiasing", diag);
             int passes = a.integer("passes", 1, 0, 1000);
             int samples = a.integer("samples", 4, 0, 100000);
-            float width = a.positive("pixel_width", 1.0f);
-            float threshold = a.number("threshold", 0.05f, 0.0f);
+            float width = a.positive("pixel_width", defaults::aaPixelWidth);
+            float threshold = a.number("threshold", defaults::aaThreshold, 0.0f);
             s.setAntialiasing(passes, samples, width, threshold);
             a.finish();
         }
@@ -249,7 +242,7 @@ private:
             sectionReader_t i(*ind, r.path() / "indirect", diag);
             bool enabled = i.flag("enabled", true);
             int samples = i.integer("samples", 4, 0, 1000);
-            float power = i.number("power", 1.0f, 0.0f);
+            float power = i.number("power", defaults::indirectPower, 0.0f);
             s.setIndirect(enabled, samples, power);
             if (i.has("stratum_u") || i.has("stratum_phi")) {
                 float u = i.number("stratum_u", s.getIndirectStratumU(), 0.0f);
