@@ -581,7 +581,8 @@ TEST_F(hostScene, relativeFilesResolveAgainstTheSceneFolder) {
               "/abs.png");
     EXPECT_EQ(
         errorOf(R"({"output": {"file": "x.jpg"}})"),
-        "t.json:1:21: error: output.file: unsupported image format \"x.jpg\" (use a .png or .tga file name)");
+        "t.json:1:21: error: output.file: unsupported image format \"x.jpg\" (use a .png, .tga, .exr, .hdr or "
+        ".pfm file name)");
     expectContains(errorOf(R"({"output": {"file": ""}})"), "output.file: the output file name is empty");
     EXPECT_EQ(resolvePath("", "a.obj"), "a.obj");
     EXPECT_EQ(resolvePath("d/", "a.obj"), "d/a.obj");

@@ -6,6 +6,7 @@ if(NOT TARGET vexlarhost)
   find_package(nlohmann_json 3 REQUIRED)
   find_package(tinyobjloader REQUIRED)
   find_package(PNG REQUIRED)
+  include(${PROJECT_SOURCE_DIR}/cmake/imageLibraries.cmake)
 
   set(VEXLAR_HOST_DIR ${CMAKE_CURRENT_LIST_DIR})
   set(VEXLAR_HOST_GEN_DIR ${PROJECT_BINARY_DIR}/src/host/generated)
@@ -34,6 +35,7 @@ if(NOT TARGET vexlarhost)
   target_link_libraries(vexlarhost
     PUBLIC vexlarcore nlohmann_json::nlohmann_json
     PRIVATE vexlar_policy CLI11::CLI11 tinyobjloader::tinyobjloader PNG::PNG)
+  vexlar_use_openexr(vexlarhost)
   target_compile_definitions(vexlarhost PRIVATE
     VEXLAR_VERSION="${PROJECT_VERSION}"
     VEXLAR_HOST_BUILD_DIR="${PROJECT_BINARY_DIR}/src/host"

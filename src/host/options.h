@@ -40,6 +40,7 @@ struct options_t {
     /// --plugins DIR ("" = the default folders).
     std::string pluginDir;
     bool listPlugins = false;
+    bool listFormats = false;
     bool strict = false;
     bool quiet = false;
     bool stats = false;
