@@ -22,3 +22,18 @@ if(TARGET test_imageread)
   target_link_libraries(test_imageread PRIVATE vexlar_imageread vexlarhost)
   target_compile_definitions(test_imageread PRIVATE VEXLAR_TEST_PYTHON="${VEXLAR_TEST_PYTHON}")
 endif()
+
+if(TARGET test_host_outputcolor)
+  include(${PROJECT_SOURCE_DIR}/src/plugins/common/imageread.cmake)
+  target_link_libraries(test_host_outputcolor PRIVATE vexlar_imageread)
+  if(VEXLAR_OPENEXR)
+    target_link_libraries(test_host_outputcolor PRIVATE OpenEXR::OpenEXRCore)
+    target_compile_definitions(test_host_outputcolor PRIVATE VEXLAR_HAVE_OPENEXR=1)
+  endif()
+endif()
+
+if(TARGET vexlar AND VEXLAR_TEST_PYTHON)
+  add_test(NAME host_output_formats
+           COMMAND ${VEXLAR_TEST_PYTHON} ${CMAKE_CURRENT_SOURCE_DIR}/scripts/output_formats.py
+                   $<TARGET_FILE:vexlar> ${CMAKE_CURRENT_SOURCE_DIR}/data)
+endif()
