@@ -143,6 +143,13 @@ def checkAll(render, program):
     check("hdr sphere", hdr(20, 15), rgbe_encode([2 * c for c in SPHERE]))
     check("hdr background", hdr(0, 0), rgbe_encode([2 * c for c in BACK]))
 
+    # Every format is checked for a writable place before rendering.
+    for ext in ("png", "tga", "hdr", "pfm", "exr"):
+        run = subprocess.run([program, "-q", "-o", f"/nonexistent/x.{ext}", "--size", "40000x30000"],
+                             capture_output=True, text=True, timeout=20)
+        check(f".{ext} in a missing folder", (run.returncode, run.stderr.split(":")[:3]),
+              (1, ["vexlar", " error", f' cannot write "/nonexistent/x.{ext}"']))
+
     formats = subprocess.run([program, "--list-formats"], capture_output=True, text=True).stdout
     if "without OpenEXR" in formats:
         print("output_formats: this vexlar was built without OpenEXR; .exr not checked")
