@@ -37,3 +37,8 @@ if(TARGET vexlar AND VEXLAR_TEST_PYTHON)
            COMMAND ${VEXLAR_TEST_PYTHON} ${CMAKE_CURRENT_SOURCE_DIR}/scripts/output_formats.py
                    $<TARGET_FILE:vexlar> ${CMAKE_CURRENT_SOURCE_DIR}/data)
 endif()
+
+if(TARGET test_host_imageplugins)
+  include(${PROJECT_SOURCE_DIR}/src/plugins/common/imageread.cmake)
+  target_link_libraries(test_host_imageplugins PRIVATE vexlar_imageread)
+endif()

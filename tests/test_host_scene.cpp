@@ -477,7 +477,7 @@ TEST_F(hostScene, pluginErrorsNameTheObject) {
     expectContains(errorOf(R"({"lights": {"l": {"type": 3}}})"), "lights.l.type: expected a string");
     expectContains(errorOf(R"({"lights": [1]})"), "lights: expected an object of named lights");
     expectContains(errorOf(R"({"background": {"type": "sky"}})"),
-                   "background.type: unknown background type \"sky\" (known: constant, gradient)");
+                   "background.type: unknown background type \"sky\" (known: constant, gradient, image)");
     // A factory that cannot build its object says why.
     std::string e = errorOf(R"({"textures": {"wood": {"type": "image", "filename": "no-such-file.tga"}}})");
     expectContains(e, "textures.wood: texture \"wood\" (image): ");

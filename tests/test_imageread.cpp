@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "common/envmap.h"
 #include "common/imageread.h"
 #include "common/texelsample.h"
 #include "host/imagewrite.h"
@@ -181,4 +182,49 @@ TEST(texelSampling, WrapModesFoldIndicesAndBordersBlendAcrossThem) {
     EXPECT_EQ(got, 0);
     sampleBilinear(grid, NAN, 0.5, wrap_t::repeat, wrap_t::clamp, &got);
     EXPECT_EQ(got, 0);
+}
+
+TEST(environmentMap, KnownDirectionsLandOnKnownPositionsAndBack) {
+    // Zenith +y (as in the demo scene), turned 90 degrees from x: front -z,
+    // side = up x front = -x.
+    const envFrame_t f = makeEnvFrame(vector3d_t(0, 2, 0), 90);
+    EXPECT_NEAR(f.front.z, -1, 1e-6);
+    EXPECT_NEAR(f.side.x, -1, 1e-6);
+    const vector3d_t front = f.front, side = f.side, up = f.up, back = -f.front;
+    const struct {
+        envMapping_t m;
+        vector3d_t d;
+        double u, v;
+    } cases[] = {
+        {envMapping_t::latlong, front, 0.5, 0.5},      {envMapping_t::latlong, side, 0.25, 0.5},
+        {envMapping_t::latlong, -side, 0.75, 0.5},     {envMapping_t::latlong, up, 0.5, 0},
+        {envMapping_t::latlong, -up, 0.5, 1},          {envMapping_t::angular, front, 0.5, 0.5},
+        {envMapping_t::angular, up, 0.5, 0.25},        {envMapping_t::angular, -side, 0.75, 0.5},
+        {envMapping_t::angular, back, 1, 0.5},         {envMapping_t::mirrorball, front, 0.5, 0.5},
+        {envMapping_t::mirrorball, up, 0.5, 0.5 - 0.5 * std::sqrt(0.5)},
+        {envMapping_t::mirrorball, side, 0.5 + 0.5 * std::sqrt(0.5), 0.5},
+    };
+    for (const auto& c : cases) {
+        double u = -1, v = -1;
+        ASSERT_TRUE(directionToPosition(c.m, f, c.d, u, v));
+        EXPECT_NEAR(u, c.u, 1e-6) << int(c.m) << " " << c.d.x << "," << c.d.y << "," << c.d.z;
+        EXPECT_NEAR(v, c.v, 1e-6) << int(c.m) << " " << c.d.x << "," << c.d.y << "," << c.d.z;
+    }
+    // Positions to directions and back, all over each picture.
+    for (envMapping_t m : {envMapping_t::latlong, envMapping_t::angular, envMapping_t::mirrorball})
+        for (double u = 0.05; u < 1; u += 0.1)
+            for (double v = 0.05; v < 1; v += 0.1) {
+                vector3d_t d;
+                if (!positionToDirection(m, f, u, v, d)) {
+                    EXPECT_NE(m, envMapping_t::latlong);
+                    EXPECT_GT(std::hypot(u - 0.5, v - 0.5), 0.5);
+                    continue;
+                }
+                double u2, v2;
+                ASSERT_TRUE(directionToPosition(m, f, d, u2, v2));
+                EXPECT_NEAR(u2, u, 2e-6) << int(m);
+                EXPECT_NEAR(v2, v, 2e-6) << int(m);
+            }
+    double u, v;
+    EXPECT_FALSE(directionToPosition(envMapping_t::latlong, f, vector3d_t(0, 0, 0), u, v));
 }

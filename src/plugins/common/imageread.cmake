@@ -5,7 +5,8 @@ include(${PROJECT_SOURCE_DIR}/cmake/imageLibraries.cmake)
 if(NOT TARGET vexlar_imageread)
   set(dir ${CMAKE_CURRENT_LIST_DIR})
   add_library(vexlar_imageread STATIC
-    ${dir}/imageread.cpp ${dir}/hdrread.cpp ${dir}/exrread.cpp ${dir}/texelsample.cpp)
+    ${dir}/imageread.cpp ${dir}/hdrread.cpp ${dir}/exrread.cpp ${dir}/texelsample.cpp
+    ${dir}/envmap.cpp)
   target_include_directories(vexlar_imageread PUBLIC ${PROJECT_SOURCE_DIR}/src/plugins)
   target_link_libraries(vexlar_imageread PUBLIC vexlarcore PRIVATE vexlar_policy stb::image)
   vexlar_use_openexr(vexlar_imageread)

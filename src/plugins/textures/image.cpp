@@ -1,104 +1,122 @@
-// Texture "image": a picture from a TGA file.
+// Texture "image": a picture from a PNG, JPEG, TGA, Radiance HDR or OpenEXR file.
 //
 // | name        | kind   | default | meaning                                               |
 // |-------------|--------|---------|-------------------------------------------------------|
-// | filename    | string |         | TGA file, relative to the scene file's folder (required) |
+// | filename    | string |         | the picture, relative to the scene file's folder (required) |
 // | interpolate | bool   | on      | bilinear interpolation between texels (off: nearest)  |
+// | wrap        | string | clamp   | outside the picture: clamp (edge texels extend), repeat or mirror |
+// | encoding    | string | auto    | 8- and 16-bit files: auto, srgb or linear (see below) |
 //
 // Texture space: x runs from 0 at the left edge to 1 at the right edge of
 // the picture and y from 0 at its top to 1 at its bottom (the shaders'
 // flat, cube, tube and sphere mappings produce such coordinates); z is
 // ignored. Texel (i, j) covers [i, i+1) / width by [j, j+1) / height and its
-// value sits at its centre; between centres the colour is interpolated
-// bilinearly, and beyond the outer centres the edge texels are extended.
-// The intensity (floatAt) is the mean of the three channels.
+// value sits at its centre; look-ups are those of common/texelsample.h.
+//
+// Encoding of 8- and 16-bit files: with "auto" the colour (colorAt, colour
+// layers) is decoded from sRGB to linear light, as pictures are painted and
+// photographed, and the intensity (floatAt: bump heights, blend weights) is
+// the mean of the file's own values, as height and roughness maps are
+// stored; "srgb" decodes both, "linear" neither. HDR and EXR files hold
+// linear values and are never decoded. The alpha of colorAt is the file's.
 #include <cmath>
 
+#include "common/imageread.h"
 #include "common/paramreader.h"
-#include "vexlarcore/targa.h"
+#include "common/texelsample.h"
 #include "vexlarcore/texture.h"
 
 namespace {
 
 using namespace vexlar;
+using namespace vexlar::plugins;
+
+enum class encoding_t { automatic, srgb, linear };
+
+struct imageSettings_t {
+    std::string filename;
+    bool interpolate = true;
+    wrap_t wrap = wrap_t::clamp;
+    encoding_t encoding = encoding_t::automatic;
+};
+
+imageSettings_t readSettings(paramMap_t& params, pluginContext_t& context) {
+    paramReader_t read(params, context);
+    imageSettings_t s;
+    s.filename = read.getString("filename", "");
+    s.interpolate = read.getBool("interpolate", true);
+    const wrap_t wraps[3] = {wrap_t::clamp, wrap_t::repeat, wrap_t::mirror};
+    s.wrap = wraps[read.getChoice("wrap", {"clamp", "repeat", "mirror"}, 0)];
+    s.encoding = static_cast<encoding_t>(read.getChoice("encoding", {"auto", "srgb", "linear"}, 0));
+    return s;
+}
 
 class imageTexture_t : public texture_t {
 public:
-    explicit imageTexture_t(bool interpolate) : interpolate(interpolate) {}
-
-    bool load(const std::string& path, std::string& error) {
-        bool ok = image.Load(path.c_str());
-        error = image.error;
-        if (ok && (image.width == 0 || image.height == 0)) {
-            error = "the image has no pixels";
-            return false;
-        }
-        return ok;
+    imageTexture_t(const imageSettings_t& settings, texelImage_t&& pic) : s(settings), picture(std::move(pic)) {
+        // With "srgb" the intensity follows the decoded colour.
+        if (s.encoding == encoding_t::srgb)
+            for (std::size_t p = 0; p < picture.intensity.size(); ++p) {
+                const float* c = picture.rgba.data() + 4 * p;
+                picture.intensity[p] = (c[0] + c[1] + c[2]) / 3.0f;
+            }
     }
 
-    colorA_t colorAt(const point3d_t& p) const override { return colorA_t(lookup(p.x, p.y), 1.0f); }
+    colorA_t colorAt(const point3d_t& p) const override {
+        float t[4];
+        look(texelGrid_t{picture.rgba.data(), 4, picture.width, picture.height}, p, t);
+        return colorA_t(t[0], t[1], t[2], t[3]);
+    }
     float floatAt(const point3d_t& p) const override {
-        color_t c = lookup(p.x, p.y);
-        return (c.R + c.G + c.B) / 3.0f;
+        float t;
+        look(texelGrid_t{picture.intensity.data(), 1, picture.width, picture.height}, p, &t);
+        return t;
     }
     bool isDiscrete() const override { return true; }
-    float toTexelU(float du) const override { return du * image.width; }
-    float toTexelV(float dv) const override { return dv * image.height; }
+    float toTexelU(float du) const override { return du * static_cast<float>(picture.width); }
+    float toTexelV(float dv) const override { return dv * static_cast<float>(picture.height); }
 
 private:
-    // Texel index for a texel-space coordinate, clamped to the picture.
-    static int clampIndex(double t, int size) {
-        if (!(t > 0.0)) return 0; // also NaN
-        if (t >= size - 1) return size - 1;
-        return static_cast<int>(t);
+    void look(const texelGrid_t& grid, const point3d_t& p, float* out) const {
+        if (s.interpolate)
+            sampleBilinear(grid, p.x, p.y, s.wrap, s.wrap, out);
+        else
+            sampleNearest(grid, p.x, p.y, s.wrap, s.wrap, out);
     }
 
-    color_t lookup(float x, float y) const {
-        const int w = image.width, h = image.height;
-        if (!std::isfinite(x) || !std::isfinite(y)) return color_t(0, 0, 0);
-        if (!interpolate)
-            return image(clampIndex(std::floor(x * static_cast<double>(w)), w),
-                         clampIndex(std::floor(y * static_cast<double>(h)), h));
-        // Texel centres sit at half-integer positions.
-        double fx = x * static_cast<double>(w) - 0.5, fy = y * static_cast<double>(h) - 0.5;
-        double x0 = std::floor(fx), y0 = std::floor(fy);
-        float tx = static_cast<float>(fx - x0), ty = static_cast<float>(fy - y0);
-        int ix0 = clampIndex(x0, w), ix1 = clampIndex(x0 + 1, w);
-        int iy0 = clampIndex(y0, h), iy1 = clampIndex(y0 + 1, h);
-        color_t top = image(ix0, iy0) * (1.0f - tx) + image(ix1, iy0) * tx;
-        color_t bottom = image(ix0, iy1) * (1.0f - tx) + image(ix1, iy1) * tx;
-        return top * (1.0f - ty) + bottom * ty;
-    }
-
-    targaImg_t image;
-    bool interpolate;
+    imageSettings_t s;
+    texelImage_t picture;
 };
 
 texture_t* makeImage(paramMap_t& params, pluginContext_t& context) {
-    plugins::paramReader_t read(params, context);
-    std::string name = read.getString("filename", "");
-    bool interpolate = read.getBool("interpolate", true);
-    if (name.empty()) {
-        context.warn("setting \"filename\" is missing: an image texture needs a TGA file");
+    imageSettings_t s = readSettings(params, context);
+    if (s.filename.empty()) {
+        context.warn("setting \"filename\" is missing: an image texture needs a picture (" + readableFormats() +
+                     ")");
         return nullptr;
     }
-    std::string path = context.resolvePath(name);
-    auto* texture = new imageTexture_t(interpolate);
+    const std::string path = context.resolvePath(s.filename);
+    readOptions_t options;
+    options.srgb = s.encoding != encoding_t::linear;
+    options.keepIntensity = true;
+    texelImage_t picture;
     std::string error;
-    if (!texture->load(path, error)) {
+    if (!readImage(path, options, picture, error)) {
         context.warn("cannot read the image \"" + path + "\": " + error);
-        delete texture;
         return nullptr;
     }
-    return texture;
+    return new imageTexture_t(s, std::move(picture));
 }
 
 void registerAll(pluginRegistry_t& registry) {
     registry.registerTexture(
         "image", makeImage,
-        {{"filename", "string", "", "TGA file, relative to the scene file's folder"},
-         {"interpolate", "bool", "on", "bilinear interpolation between texels (off: nearest texel)"}},
-        "picture from a TGA file");
+        {{"filename", "string", "", "PNG, JPEG, TGA, HDR or EXR picture, relative to the scene file's folder"},
+         {"interpolate", "bool", "on", "bilinear interpolation between texels (off: nearest texel)"},
+         {"wrap", "string", "clamp", "outside the picture: clamp (edge texels extend), repeat or mirror"},
+         {"encoding", "string", "auto",
+          "8- and 16-bit files: auto (colour decoded from sRGB, intensity as stored), srgb or linear"}},
+        "picture from a PNG, JPEG, TGA, HDR or EXR file");
 }
 
 } // namespace
