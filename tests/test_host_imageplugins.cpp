@@ -50,13 +50,15 @@ protected:
     }
 
     texture_t* texture(const std::string& settings) {
-        scenes.push_back(load(R"({"textures": {"t": {"type": "image", "filename": "two.png")" + settings + "}}}"));
+        scenes.push_back(
+            load(R"({"textures": {"t": {"type": "image", "filename": "two.png")" + settings + "}}}"));
         return scenes.back()->textures["t"];
     }
 
     color_t sky(const std::string& settings, const vector3d_t& d) {
-        scenes.push_back(load(R"({"background": {"type": "image", "filename": "env.hdr", "interpolate": false)" +
-                              settings + "}}"));
+        scenes.push_back(
+            load(R"({"background": {"type": "image", "filename": "env.hdr", "interpolate": false)" +
+                 settings + "}}"));
         renderState_t state;
         return scenes.back()->background->lookup(d, state);
     }
@@ -75,7 +77,8 @@ TEST_F(imagePlugins, TextureDecodesColourFromSrgbAndKeepsIntensityAsStored) {
     const struct {
         const char* settings;
         float colour, intensity;
-    } cases[] = {{"", greyLinear, grey}, {R"(, "encoding": "srgb")", greyLinear, greyLinear},
+    } cases[] = {{"", greyLinear, grey},
+                 {R"(, "encoding": "srgb")", greyLinear, greyLinear},
                  {R"(, "encoding": "linear")", grey, grey}};
     for (const auto& c : cases) {
         texture_t* t = texture(c.settings);
@@ -133,7 +136,8 @@ TEST_F(imagePlugins, UnreadablePicturesAreLocatedSceneErrors) {
         const char* message;
     } cases[] = {
         {R"({"textures": {"t": {"type": "image", "filename": "bad.png"}}})",
-         "t.json:1:20: error: textures.t: texture \"t\" (image): cannot read the image \"DIR/bad.png\": corrupt or "
+         "t.json:1:20: error: textures.t: texture \"t\" (image): cannot read the image \"DIR/bad.png\": "
+         "corrupt or "
          "unsupported PNG file ("},
         {R"({"background": {"type": "image", "filename": "anim.gif"}})",
          "t.json:1:16: error: background: background \"background\" (image): cannot read the image "
@@ -154,7 +158,8 @@ TEST_F(imagePlugins, UnreadablePicturesAreLocatedSceneErrors) {
     }
     auto s = load(R"({"background": {"type": "image", "filename": "env.hdr", "mapping": "cube"}})");
     ASSERT_EQ(s->warnings.size(), 1u);
-    EXPECT_TRUE(contains(s->warnings[0], "background: background \"background\" (image): setting \"mapping\" = "
-                                         "\"cube\" is not one of \"latlong\", \"angular\", \"mirrorball\""))
+    EXPECT_TRUE(contains(s->warnings[0],
+                         "background: background \"background\" (image): setting \"mapping\" = "
+                         "\"cube\" is not one of \"latlong\", \"angular\", \"mirrorball\""))
         << s->warnings[0];
 }

@@ -99,7 +99,8 @@ TEST(outputFormats, SettingsAreCheckedAgainstTheFormat) {
         std::size_t notes;
     } cases[] = {
         {"a.png", 16, true, true, "", 0},
-        {"a.PNG", 32, false, false, "cannot write \"a.PNG\": output.bits 32 is not possible in .png files (8 or 16)", 0},
+        {"a.PNG", 32, false, false,
+         "cannot write \"a.PNG\": output.bits 32 is not possible in .png files (8 or 16)", 0},
         {"a.tga", 16, false, false, "output.bits 16 is not possible in .tga files (8)", 0},
         {"a.exr", 32, true, false, exr ? "" : "built without OpenEXR", 0},
         {"a.hdr", 0, true, true, "", 2},

@@ -579,10 +579,9 @@ TEST_F(hostScene, relativeFilesResolveAgainstTheSceneFolder) {
     EXPECT_TRUE(o->saveAlpha);
     EXPECT_EQ(load(R"({"output": {"file": "/abs.png"}})", sceneOverrides_t(), dir.path)->outputFile,
               "/abs.png");
-    EXPECT_EQ(
-        errorOf(R"({"output": {"file": "x.jpg"}})"),
-        "t.json:1:21: error: output.file: unsupported image format \"x.jpg\" (use a .png, .tga, .exr, .hdr or "
-        ".pfm file name)");
+    EXPECT_EQ(errorOf(R"({"output": {"file": "x.jpg"}})"),
+              "t.json:1:21: error: output.file: unsupported image format \"x.jpg\" (use a .png, .tga, .exr, "
+              ".hdr or .pfm file name)");
     expectContains(errorOf(R"({"output": {"file": ""}})"), "output.file: the output file name is empty");
     EXPECT_EQ(resolvePath("", "a.obj"), "a.obj");
     EXPECT_EQ(resolvePath("d/", "a.obj"), "d/a.obj");

@@ -52,7 +52,8 @@ texelImage_t read(const std::string& path, bool srgb = false) {
     return img;
 }
 
-void expectTexels(const texelImage_t& got, const std::vector<float>& want, float tolerance, const std::string& what) {
+void expectTexels(const texelImage_t& got, const std::vector<float>& want, float tolerance,
+                  const std::string& what) {
     ASSERT_EQ(got.rgba.size(), want.size()) << what;
     for (std::size_t i = 0; i < want.size(); ++i)
         ASSERT_NEAR(got.rgba[i], want[i], tolerance)
@@ -66,8 +67,14 @@ TEST(imageReader, EveryFormatGivesTheIndependentDecodersTexels) {
         const char* file;
         int width;
         float tolerance;
-    } cases[] = {{"rgba.png", 7, 0}, {"grey.png", 7, 0},    {"palette.png", 7, 0}, {"grey16.png", 7, 0},
-                 {"rgb.tga", 7, 0},  {"rle.tga", 7, 0},     {"flat.hdr", 9, 0},    {"rle.hdr", 9, 0},
+    } cases[] = {{"rgba.png", 7, 0},
+                 {"grey.png", 7, 0},
+                 {"palette.png", 7, 0},
+                 {"grey16.png", 7, 0},
+                 {"rgb.tga", 7, 0},
+                 {"rle.tga", 7, 0},
+                 {"flat.hdr", 9, 0},
+                 {"rle.hdr", 9, 0},
                  {"bottomup.hdr", 9, 0},
                  // Two JPEG decoders may round their inverse transforms differently.
                  {"rgb.jpg", 7, 2.5f / 255}};
@@ -92,9 +99,11 @@ TEST(imageReader, ColourPicturesAreDecodedFromSrgbAndAlphaIsNot) {
     texelImage_t img = read(path, true);
     expectTexels(img, want, 0, "sRGB");
     // The intensity is taken from the file's values, as heights are.
-    EXPECT_FLOAT_EQ(img.intensity[0], (floats(path + ".f32")[0] + floats(path + ".f32")[1] + floats(path + ".f32")[2]) / 3);
+    EXPECT_FLOAT_EQ(img.intensity[0],
+                    (floats(path + ".f32")[0] + floats(path + ".f32")[1] + floats(path + ".f32")[2]) / 3);
     // Linear files are never decoded.
-    expectTexels(read(pictures().path + "/flat.hdr", true), floats(pictures().path + "/flat.hdr.f32"), 0, "HDR");
+    expectTexels(read(pictures().path + "/flat.hdr", true), floats(pictures().path + "/flat.hdr.f32"), 0,
+                 "HDR");
 }
 
 TEST(imageReader, OpenExrFilesInScanLinesAndTiles) {
@@ -110,7 +119,8 @@ TEST(imageReader, OpenExrFilesInScanLinesAndTiles) {
     std::vector<float> want = picture.rgba;
     for (std::size_t i = 3; i < want.size(); i += 4) want[i] = 1; // no alpha channel written
     expectTexels(read(dir.path + "/a.exr"), want, 0, "scan lines");
-    const std::string tile = "exrmaketiled -t 2 2 '" + dir.path + "/a.exr' '" + dir.path + "/t.exr' >/dev/null";
+    const std::string tile =
+        "exrmaketiled -t 2 2 '" + dir.path + "/a.exr' '" + dir.path + "/t.exr' >/dev/null";
     ASSERT_EQ(std::system(tile.c_str()), 0) << "exrmaketiled (Debian openexr) is needed";
     expectTexels(read(dir.path + "/t.exr"), want, 0, "tiles");
 }
@@ -130,7 +140,8 @@ TEST(imageReader, BadFilesNameTheirProblem) {
         {"cut.png", png.substr(0, 60), "corrupt or unsupported PNG file ("},
         {"cut.jpg", "\xff\xd8\xff\xe0 nothing", "corrupt or unsupported JPEG file ("},
         {"zero.tga", std::string(18, '\0'), "TGA file: Targa type not supported"},
-        {"xyz.hdr", "#?RADIANCE\nFORMAT=32-bit_rle_xyze\n\n-Y 1 +X 1\nabcd", "pixel format \"32-bit_rle_xyze\""},
+        {"xyz.hdr", "#?RADIANCE\nFORMAT=32-bit_rle_xyze\n\n-Y 1 +X 1\nabcd",
+         "pixel format \"32-bit_rle_xyze\""},
         {"turned.hdr", "#?RADIANCE\n\n+X 2 -Y 1\nabcdabcd", "unsupported resolution line \"+X 2 -Y 1\""},
         {"cut.hdr", hdr.substr(0, hdr.size() - 10), "the file ends inside the pixels (row 2)"},
         {"cut.exr", "\x76\x2f\x31\x01\x02", "OpenEXR file"},
@@ -152,9 +163,9 @@ TEST(texelSampling, WrapModesFoldIndicesAndBordersBlendAcrossThem) {
         long long i;
         wrap_t mode;
         long long want;
-    } indices[] = {{-1, wrap_t::repeat, 2}, {3, wrap_t::repeat, 0},  {7, wrap_t::repeat, 1},
-                   {-5, wrap_t::clamp, 0},  {9, wrap_t::clamp, 2},   {-1, wrap_t::mirror, 0},
-                   {3, wrap_t::mirror, 2},  {4, wrap_t::mirror, 1},  {6, wrap_t::mirror, 0},
+    } indices[] = {{-1, wrap_t::repeat, 2}, {3, wrap_t::repeat, 0}, {7, wrap_t::repeat, 1},
+                   {-5, wrap_t::clamp, 0},  {9, wrap_t::clamp, 2},  {-1, wrap_t::mirror, 0},
+                   {3, wrap_t::mirror, 2},  {4, wrap_t::mirror, 1}, {6, wrap_t::mirror, 0},
                    {-4, wrap_t::mirror, 2}};
     for (const auto& c : indices) EXPECT_EQ(wrapIndex(c.i, 3, c.mode), c.want) << c.i;
 
@@ -164,8 +175,8 @@ TEST(texelSampling, WrapModesFoldIndicesAndBordersBlendAcrossThem) {
     const struct {
         double u;
         float repeat, clamp, mirror;
-    } points[] = {{0.0, 0.5f, 0, 0}, {1.0, 0.5f, 1, 1},  {0.25, 0, 0, 0},         {0.5, 0.5f, 0.5f, 0.5f},
-                  {-0.25, 1, 0, 0},  {1.25, 0, 1, 1},    {1e9 + 0.75, 1, 1, 1}};
+    } points[] = {{0.0, 0.5f, 0, 0}, {1.0, 0.5f, 1, 1}, {0.25, 0, 0, 0},      {0.5, 0.5f, 0.5f, 0.5f},
+                  {-0.25, 1, 0, 0},  {1.25, 0, 1, 1},   {1e9 + 0.75, 1, 1, 1}};
     for (const auto& p : points) {
         const float want[3] = {p.repeat, p.clamp, p.mirror};
         const wrap_t modes[3] = {wrap_t::repeat, wrap_t::clamp, wrap_t::mirror};
@@ -196,11 +207,16 @@ TEST(environmentMap, KnownDirectionsLandOnKnownPositionsAndBack) {
         vector3d_t d;
         double u, v;
     } cases[] = {
-        {envMapping_t::latlong, front, 0.5, 0.5},      {envMapping_t::latlong, side, 0.25, 0.5},
-        {envMapping_t::latlong, -side, 0.75, 0.5},     {envMapping_t::latlong, up, 0.5, 0},
-        {envMapping_t::latlong, -up, 0.5, 1},          {envMapping_t::angular, front, 0.5, 0.5},
-        {envMapping_t::angular, up, 0.5, 0.25},        {envMapping_t::angular, -side, 0.75, 0.5},
-        {envMapping_t::angular, back, 1, 0.5},         {envMapping_t::mirrorball, front, 0.5, 0.5},
+        {envMapping_t::latlong, front, 0.5, 0.5},
+        {envMapping_t::latlong, side, 0.25, 0.5},
+        {envMapping_t::latlong, -side, 0.75, 0.5},
+        {envMapping_t::latlong, up, 0.5, 0},
+        {envMapping_t::latlong, -up, 0.5, 1},
+        {envMapping_t::angular, front, 0.5, 0.5},
+        {envMapping_t::angular, up, 0.5, 0.25},
+        {envMapping_t::angular, -side, 0.75, 0.5},
+        {envMapping_t::angular, back, 1, 0.5},
+        {envMapping_t::mirrorball, front, 0.5, 0.5},
         {envMapping_t::mirrorball, up, 0.5, 0.5 - 0.5 * std::sqrt(0.5)},
         {envMapping_t::mirrorball, side, 0.5 + 0.5 * std::sqrt(0.5), 0.5},
     };

@@ -25,7 +25,8 @@ struct floatImage_t {
 
 private:
     std::size_t index(int x, int y) const {
-        return 4 * (static_cast<std::size_t>(y) * static_cast<std::size_t>(width) + static_cast<std::size_t>(x));
+        return 4 *
+               (static_cast<std::size_t>(y) * static_cast<std::size_t>(width) + static_cast<std::size_t>(x));
     }
 };
 

@@ -68,7 +68,8 @@ bool writePfm(std::FILE* out, const floatImage_t& image, std::string& error) {
     for (int y = image.height - 1; y >= 0; --y) {
         for (int x = 0; x < image.width; ++x)
             for (int c = 0; c < 3; ++c) {
-                unsigned char* o = row.data() + 12 * static_cast<std::size_t>(x) + 4 * static_cast<std::size_t>(c);
+                unsigned char* o =
+                    row.data() + 12 * static_cast<std::size_t>(x) + 4 * static_cast<std::size_t>(c);
                 std::memcpy(o, image.at(x, y) + c, 4);
                 if (swap) {
                     std::swap(o[0], o[3]);

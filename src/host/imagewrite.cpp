@@ -39,15 +39,30 @@ std::string systemError() {
 
 const std::vector<formatInfo_t>& imageFormats() {
     static const std::vector<formatInfo_t> formats = {
-        {imageFormat_t::png, ".png",
-         "PNG, 8 or 16 bits a channel (output.bits), RGB or RGBA, tagged with its encoding (sRGB chunk or gAMA)",
-         {8, 16}, false, true, true},
+        {imageFormat_t::png,
+         ".png",
+         "PNG, 8 or 16 bits a channel (output.bits), RGB or RGBA, tagged with its encoding (sRGB chunk or "
+         "gAMA)",
+         {8, 16},
+         false,
+         true,
+         true},
         {imageFormat_t::tga, ".tga", "Truevision TGA, 8 bits a channel, RGB or RGBA", {8}, false, true, true},
-        {imageFormat_t::exr, ".exr",
+        {imageFormat_t::exr,
+         ".exr",
          "OpenEXR, linear RGB or RGBA as half (output.bits 16) or float (32) and the depth as Z",
-         {16, 32}, true, true, exrAvailable()},
+         {16, 32},
+         true,
+         true,
+         exrAvailable()},
         {imageFormat_t::hdr, ".hdr", "Radiance RGBE, linear RGB", {32}, true, false, true},
-        {imageFormat_t::pfm, ".pfm", "portable float map, linear RGB as 32-bit floats", {32}, true, false, true},
+        {imageFormat_t::pfm,
+         ".pfm",
+         "portable float map, linear RGB as 32-bit floats",
+         {32},
+         true,
+         false,
+         true},
     };
     return formats;
 }
@@ -103,8 +118,8 @@ bool checkOutput(const std::string& path, const outputSettings_t& settings, std:
     if (settings.bits != 0 && std::find(f->bits.begin(), f->bits.end(), settings.bits) == f->bits.end()) {
         std::string allowed;
         for (int b : f->bits) allowed += (allowed.empty() ? "" : " or ") + std::to_string(b);
-        error = where + "output.bits " + std::to_string(settings.bits) + " is not possible in " + f->extension +
-                " files (" + allowed + ")";
+        error = where + "output.bits " + std::to_string(settings.bits) + " is not possible in " +
+                f->extension + " files (" + allowed + ")";
         return false;
     }
     if (settings.alpha && !f->hasAlpha)
@@ -251,8 +266,8 @@ bool writePngRaw(std::FILE* out, const pngSamples_t& in, unsigned char* row, png
     }
     png_init_io(png, out);
     png_set_IHDR(png, info, static_cast<png_uint_32>(in.width), static_cast<png_uint_32>(in.height),
-                 in.words ? 16 : 8, in.alpha ? PNG_COLOR_TYPE_RGB_ALPHA : PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
-                 PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+                 in.words ? 16 : 8, in.alpha ? PNG_COLOR_TYPE_RGB_ALPHA : PNG_COLOR_TYPE_RGB,
+                 PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
     if (in.tag.kind == 1) png_set_sRGB_gAMA_and_cHRM(png, info, PNG_sRGB_INTENT_PERCEPTUAL);
     if (in.tag.kind == 2) png_set_gAMA(png, info, in.tag.fileGamma);
     png_write_info(png, info);
@@ -335,14 +350,16 @@ bool writeTga(atomicFile_t& file, const cBuffer_t& image, bool alpha, std::strin
 
 } // namespace
 
-bool writePng(std::FILE* out, const cBuffer_t& image, bool alpha, std::string& error, const outputColor_t* tag) {
+bool writePng(std::FILE* out, const cBuffer_t& image, bool alpha, std::string& error,
+              const outputColor_t* tag) {
     return writePngSamples(out, pngSamples_t{image.data, nullptr, image.resx, image.resy, alpha, tagFor(tag)},
                            error);
 }
 
 bool writePng16(std::FILE* out, const std::vector<std::uint16_t>& rgba, int width, int height, bool alpha,
                 const outputColor_t& tag, std::string& error) {
-    return writePngSamples(out, pngSamples_t{nullptr, rgba.data(), width, height, alpha, tagFor(&tag)}, error);
+    return writePngSamples(out, pngSamples_t{nullptr, rgba.data(), width, height, alpha, tagFor(&tag)},
+                           error);
 }
 
 bool writeImageTo(atomicFile_t& file, const cBuffer_t& image, imageFormat_t format, bool alpha,
@@ -385,7 +402,8 @@ bool writeImageTo(atomicFile_t& file, imageFormat_t format, const floatImage_t& 
     case imageFormat_t::pfm: {
         const floatImage_t linear = encodeLinear(image, settings.color, false);
         return writeStream(file, error, [&](std::FILE* out) {
-            return format == imageFormat_t::hdr ? writeRgbe(out, linear, error) : writePfm(out, linear, error);
+            return format == imageFormat_t::hdr ? writeRgbe(out, linear, error)
+                                                : writePfm(out, linear, error);
         });
     }
     case imageFormat_t::unknown:
@@ -411,7 +429,8 @@ template <class write_f> bool saveWith(const std::string& path, std::string& err
 bool saveImage(const std::string& path, const cBuffer_t& image, bool alpha, std::string& error) {
     imageFormat_t format = formatOf(path);
     if (format != imageFormat_t::png && format != imageFormat_t::tga) {
-        error = "cannot write \"" + path + "\": unsupported image format for 8-bit data (use a .png or .tga file name)";
+        error = "cannot write \"" + path +
+                "\": unsupported image format for 8-bit data (use a .png or .tga file name)";
         return false;
     }
     return saveWith(path, error, [&](atomicFile_t& file, std::string& why) {

@@ -32,9 +32,10 @@ void declare(CLI::App& app, options_t& o, parsed_t& p) {
     app.footer(footer);
     app.get_formatter()->column_width(30);
     app.add_option("scene-file", o.sceneFile, "JSON scene description (default: the built-in demo scene)");
-    app.add_option("-o,--output", o.output,
-                   "image to write, its format by extension (see --list-formats; default: the scene's output.file, else "
-                   "render.png)");
+    app.add_option(
+        "-o,--output", o.output,
+        "image to write, its format by extension (see --list-formats; default: the scene's output.file, else "
+        "render.png)");
     app.add_option("-j,--workers", o.workers,
                    "worker processes; 1 renders in this process (default: all cores)")
         ->check(CLI::Range(1, 4096));

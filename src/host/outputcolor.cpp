@@ -49,7 +49,8 @@ float applyTransfer(const outputColor_t& c, float v) {
     case transfer_t::srgb:
         return srgbEncode(v);
     case transfer_t::gamma:
-        return static_cast<float>(std::pow(static_cast<double>(v), 1.0 / static_cast<double>(c.displayGamma)));
+        return static_cast<float>(
+            std::pow(static_cast<double>(v), 1.0 / static_cast<double>(c.displayGamma)));
     case transfer_t::linear:
         break;
     }

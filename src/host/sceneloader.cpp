@@ -497,7 +497,8 @@ private:
             if (!f)
                 diag.fail(at / "file", "unsupported image format \"" + file + "\" (" + formatAdvice() + ")");
             if (!f->available)
-                diag.fail(at / "file", "cannot write \"" + file + "\": this vexlar was built without OpenEXR");
+                diag.fail(at / "file",
+                          "cannot write \"" + file + "\": this vexlar was built without OpenEXR");
             out.outputFile = resolvePath(source.baseDir, file);
         }
         out.saveAlpha = r.flag("alpha", false);
@@ -519,7 +520,8 @@ private:
         if (r.has("bits")) {
             o.bits = r.integer("bits", 8, 1, 64);
             if (o.bits != 8 && o.bits != 16 && o.bits != 32)
-                diag.fail(at / "bits", "expected 8, 16 or 32 bits a channel, found " + std::to_string(o.bits));
+                diag.fail(at / "bits",
+                          "expected 8, 16 or 32 bits a channel, found " + std::to_string(o.bits));
         }
         r.finish();
     }

@@ -97,7 +97,8 @@ background_t* makeImage(paramMap_t& params, pluginContext_t& context) {
 void registerAll(pluginRegistry_t& registry) {
     registry.registerBackground(
         "image", makeImage,
-        {{"filename", "string", "", "PNG, JPEG, TGA, HDR or EXR picture, relative to the scene file's folder"},
+        {{"filename", "string", "",
+          "PNG, JPEG, TGA, HDR or EXR picture, relative to the scene file's folder"},
          {"mapping", "string", "latlong", "latlong (equirectangular), angular (light probe) or mirrorball"},
          {"up", "point", "0 0 1", "direction of the zenith"},
          {"rotation", "float", "0", "degrees the picture turns about up (counter-clockwise seen from above)"},

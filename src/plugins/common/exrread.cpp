@@ -22,7 +22,8 @@ namespace {
 bool sizeOf(const Imath::Box2i& window, texelImage_t& out, std::string& error) {
     const long long w = static_cast<long long>(window.max.x) - window.min.x + 1;
     const long long h = static_cast<long long>(window.max.y) - window.min.y + 1;
-    if (w <= 0 || h <= 0 || static_cast<unsigned long long>(w) * static_cast<unsigned long long>(h) > maxImagePixels) {
+    if (w <= 0 || h <= 0 ||
+        static_cast<unsigned long long>(w) * static_cast<unsigned long long>(h) > maxImagePixels) {
         error = "unsupported picture size " + std::to_string(w) + " x " + std::to_string(h);
         return false;
     }
@@ -34,8 +35,9 @@ bool sizeOf(const Imath::Box2i& window, texelImage_t& out, std::string& error) {
 
 // The frame buffer is addressed with the data window's coordinates.
 char* origin(texelImage_t& out, const Imath::Box2i& window, std::size_t channel) {
-    const std::ptrdiff_t shift = static_cast<std::ptrdiff_t>(window.min.x) +
-                                 static_cast<std::ptrdiff_t>(window.min.y) * static_cast<std::ptrdiff_t>(out.width);
+    const std::ptrdiff_t shift =
+        static_cast<std::ptrdiff_t>(window.min.x) +
+        static_cast<std::ptrdiff_t>(window.min.y) * static_cast<std::ptrdiff_t>(out.width);
     return reinterpret_cast<char*>(out.rgba.data() + channel - 4 * shift);
 }
 
@@ -44,8 +46,9 @@ void readLuminanceChroma(const std::string& path, texelImage_t& out) {
     Imf::RgbaInputFile file(path.c_str());
     const Imath::Box2i window = file.dataWindow();
     std::vector<Imf::Rgba> pixels(out.rgba.size() / 4);
-    const std::ptrdiff_t shift = static_cast<std::ptrdiff_t>(window.min.x) +
-                                 static_cast<std::ptrdiff_t>(window.min.y) * static_cast<std::ptrdiff_t>(out.width);
+    const std::ptrdiff_t shift =
+        static_cast<std::ptrdiff_t>(window.min.x) +
+        static_cast<std::ptrdiff_t>(window.min.y) * static_cast<std::ptrdiff_t>(out.width);
     file.setFrameBuffer(pixels.data() - shift, 1, static_cast<std::size_t>(out.width));
     file.readPixels(window.min.y, window.max.y);
     for (std::size_t p = 0; p < pixels.size(); ++p) {
@@ -79,12 +82,14 @@ bool decodeExr(const std::string& path, texelImage_t& out, std::string& error) {
         // once and copy it.
         for (std::size_t c = 0; c < 4; ++c) {
             if (grey && (c == 1 || c == 2)) continue;
-            frame.insert(names[c], Imf::Slice(Imf::FLOAT, origin(out, window, c), pixel, row, 1, 1, c == 3 ? 1.0 : 0.0));
+            frame.insert(names[c], Imf::Slice(Imf::FLOAT, origin(out, window, c), pixel, row, 1, 1,
+                                              c == 3 ? 1.0 : 0.0));
         }
         file.setFrameBuffer(frame);
         file.readPixels(window.min.y, window.max.y);
         if (grey)
-            for (std::size_t p = 0; p < out.rgba.size(); p += 4) out.rgba[p + 1] = out.rgba[p + 2] = out.rgba[p];
+            for (std::size_t p = 0; p < out.rgba.size(); p += 4)
+                out.rgba[p + 1] = out.rgba[p + 2] = out.rgba[p];
     } catch (const std::exception& e) {
         error = e.what();
         return false;

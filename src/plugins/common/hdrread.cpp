@@ -139,7 +139,8 @@ bool decodeRgbe(const std::string& bytes, texelImage_t& out, std::string& error)
         error = "unsupported resolution line \"" + line + "\" (expected \"-Y height +X width\")";
         return false;
     }
-    if (w <= 0 || h <= 0 || static_cast<unsigned long long>(w) * static_cast<unsigned long long>(h) > maxImagePixels) {
+    if (w <= 0 || h <= 0 ||
+        static_cast<unsigned long long>(w) * static_cast<unsigned long long>(h) > maxImagePixels) {
         error = "unsupported picture size " + std::to_string(w) + " x " + std::to_string(h);
         return false;
     }

@@ -61,7 +61,8 @@ kind_t kindOf(const std::string& head, const std::string& path, std::string& oth
 }
 
 bool tooLarge(long long w, long long h, std::string& error) {
-    if (w > 0 && h > 0 && static_cast<unsigned long long>(w) * static_cast<unsigned long long>(h) <= maxImagePixels)
+    if (w > 0 && h > 0 &&
+        static_cast<unsigned long long>(w) * static_cast<unsigned long long>(h) <= maxImagePixels)
         return false;
     error = "the picture is " + std::to_string(w) + " x " + std::to_string(h) + " pixels; at most " +
             std::to_string(maxImagePixels) + " pixels are read";
@@ -104,8 +105,9 @@ bool readWithStb(const std::string& path, const char* name, const readOptions_t&
     }
     if (tooLarge(w, h, error)) return false;
     const bool wide = stbi_is_16_bit(path.c_str()) != 0;
-    std::unique_ptr<void, stbFree_t> data(wide ? static_cast<void*>(stbi_load_16(path.c_str(), &w, &h, &channels, 4))
-                                               : static_cast<void*>(stbi_load(path.c_str(), &w, &h, &channels, 4)));
+    std::unique_ptr<void, stbFree_t> data(
+        wide ? static_cast<void*>(stbi_load_16(path.c_str(), &w, &h, &channels, 4))
+             : static_cast<void*>(stbi_load(path.c_str(), &w, &h, &channels, 4)));
     if (!data) {
         error = std::string("corrupt or unsupported ") + name + " file (" + stbi_failure_reason() + ")";
         return false;

@@ -33,7 +33,8 @@ double fold(double t, wrap_t mode) {
 
 const float* texel(const texelGrid_t& g, long long x, long long y) {
     return g.data + static_cast<std::size_t>(g.channels) *
-                        (static_cast<std::size_t>(y) * static_cast<std::size_t>(g.width) + static_cast<std::size_t>(x));
+                        (static_cast<std::size_t>(y) * static_cast<std::size_t>(g.width) +
+                         static_cast<std::size_t>(x));
 }
 
 bool usable(double u, double v, const texelGrid_t& g, float* out) {
@@ -48,8 +49,10 @@ void sampleNearest(const texelGrid_t& g, double u, double v, wrap_t wrapU, wrap_
     if (!usable(u, v, g, out)) return;
     const double fx = std::floor(fold(u, wrapU) * g.width), fy = std::floor(fold(v, wrapV) * g.height);
     // Clamped positions may be arbitrarily far out; keep the conversion defined.
-    const long long x = wrapIndex(static_cast<long long>(std::fmax(std::fmin(fx, 4e18), -4e18)), g.width, wrapU);
-    const long long y = wrapIndex(static_cast<long long>(std::fmax(std::fmin(fy, 4e18), -4e18)), g.height, wrapV);
+    const long long x =
+        wrapIndex(static_cast<long long>(std::fmax(std::fmin(fx, 4e18), -4e18)), g.width, wrapU);
+    const long long y =
+        wrapIndex(static_cast<long long>(std::fmax(std::fmin(fy, 4e18), -4e18)), g.height, wrapV);
     const float* t = texel(g, x, y);
     for (int c = 0; c < g.channels; ++c) out[c] = t[c];
 }

@@ -53,7 +53,8 @@ imageSettings_t readSettings(paramMap_t& params, pluginContext_t& context) {
 
 class imageTexture_t : public texture_t {
 public:
-    imageTexture_t(const imageSettings_t& settings, texelImage_t&& pic) : s(settings), picture(std::move(pic)) {
+    imageTexture_t(const imageSettings_t& settings, texelImage_t&& pic)
+        : s(settings), picture(std::move(pic)) {
         // With "srgb" the intensity follows the decoded colour.
         if (s.encoding == encoding_t::srgb)
             for (std::size_t p = 0; p < picture.intensity.size(); ++p) {
@@ -91,8 +92,8 @@ private:
 texture_t* makeImage(paramMap_t& params, pluginContext_t& context) {
     imageSettings_t s = readSettings(params, context);
     if (s.filename.empty()) {
-        context.warn("setting \"filename\" is missing: an image texture needs a picture (" + readableFormats() +
-                     ")");
+        context.warn("setting \"filename\" is missing: an image texture needs a picture (" +
+                     readableFormats() + ")");
         return nullptr;
     }
     const std::string path = context.resolvePath(s.filename);
@@ -111,7 +112,8 @@ texture_t* makeImage(paramMap_t& params, pluginContext_t& context) {
 void registerAll(pluginRegistry_t& registry) {
     registry.registerTexture(
         "image", makeImage,
-        {{"filename", "string", "", "PNG, JPEG, TGA, HDR or EXR picture, relative to the scene file's folder"},
+        {{"filename", "string", "",
+          "PNG, JPEG, TGA, HDR or EXR picture, relative to the scene file's folder"},
          {"interpolate", "bool", "on", "bilinear interpolation between texels (off: nearest texel)"},
          {"wrap", "string", "clamp", "outside the picture: clamp (edge texels extend), repeat or mirror"},
          {"encoding", "string", "auto",
