@@ -59,13 +59,13 @@ TEST(hostOptions, defaults) {
     EXPECT_TRUE(o.settings.empty());
     EXPECT_FALSE(o.hasSeed);
     EXPECT_FALSE(o.alpha || o.listPlugins || o.strict || o.quiet || o.stats);
-    EXPECT_EQ(o.pluginDir, "");
+    EXPECT_TRUE(o.pluginDirs.empty() && !o.noStandardPlugins);
 }
 
 TEST(hostOptions, everyOptionIsRead) {
-    std::istringstream line(
-        "-o x.tga -j 3 --size 320x200 --region 1 2 3 4 --set camera.focal=2 "
-        "--set output.file=a=b.png --seed 77 --alpha --plugins /p --strict -q --stats scene.json");
+    std::istringstream line("-o x.tga -j 3 --size 320x200 --region 1 2 3 4 --set camera.focal=2 "
+                            "--set output.file=a=b.png --seed 77 --alpha --plugins /p --plugins /q --strict "
+                            "-q --stats scene.json");
     parse_t p = parse({std::istream_iterator<std::string>(line), std::istream_iterator<std::string>()});
     ASSERT_EQ(p.status, -1) << p.err;
     const options_t& o = p.options;
@@ -82,7 +82,7 @@ TEST(hostOptions, everyOptionIsRead) {
         << "split at the first '=' only";
     EXPECT_TRUE(o.hasSeed && o.seed == 77);
     EXPECT_TRUE(o.alpha && o.strict && o.quiet && o.stats);
-    EXPECT_EQ(o.pluginDir, "/p");
+    EXPECT_EQ(o.pluginDirs, (std::vector<std::string>{"/p", "/q"}));
 
     // Options with values never swallow the scene file.
     parse_t f = parse({"--set", "camera.resolution=[20, 10]", "--region", "0", "1", "0", "1", "s.json"});

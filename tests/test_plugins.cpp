@@ -599,13 +599,13 @@ TEST_F(pluginsTest, badSettingsAreReportedAndReplacedByTheirDefaults) {
         "setting \"shadows\" = \"yes\" should be \"on\" or \"off\"; using on",
         "setting \"depth\" = 2.5 is not a whole number; using 2",
         "setting \"size\" should be a number, not a colour; using 1",
-        "setting \"depth\" = 40 is out of range ([0, 16]); using 2",
-        "setting \"hard\" = 0.5 is out of range ([1, 10000]); using 50",
+        "setting \"depth\" = 40 is out of range (0 to 16); using 2",
+        "setting \"hard\" = 0.5 is out of range (1 to 10000); using 50",
         "setting \"specular_model\" = \"cook\" is not one of \"phong\", \"blinn\"; using \"phong\"",
         "setting \"ior\" = 0 is out of range (greater than 0); using 1.5",
         "setting \"up\" = 0 0 0 is not a usable direction; using 0 0 1",
         "setting \"to\" equals \"from\", so the spot has no direction; pointing it along -z",
-        "setting \"angle\" = 90.5 is out of range ((0, 90]); using 45",
+        "setting \"angle\" = 90.5 is out of range (greater than 0, at most 90); using 45",
     };
     EXPECT_EQ(context.warnings, expected);
 

@@ -37,8 +37,10 @@ struct options_t {
     bool hasSeed = false;
     int seed = 0;
     bool alpha = false;
-    /// --plugins DIR ("" = the default folders).
-    std::string pluginDir;
+    /// --plugins DIR, repeatable: folders loaded after the standard one.
+    std::vector<std::string> pluginDirs;
+    /// --no-standard-plugins: load only the pluginDirs.
+    bool noStandardPlugins = false;
     bool listPlugins = false;
     bool listFormats = false;
     bool strict = false;

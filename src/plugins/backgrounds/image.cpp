@@ -1,25 +1,17 @@
-// Background "image": an environment picture looked up by direction.
+// Background "image": an environment picture looked up by direction. Its
+// settings: `vexlar --list-plugins`.
 //
-// | name        | kind   | default    | meaning                                                    |
-// |-------------|--------|------------|------------------------------------------------------------|
-// | filename    | string |            | PNG, JPEG, TGA, HDR or EXR file, relative to the scene (required) |
-// | mapping     | string | latlong    | latlong (equirectangular), angular (light probe) or mirrorball |
-// | up          | point  | 0 0 1      | direction of the zenith (any length but zero)              |
-// | rotation    | float  | 0          | degrees the picture turns about up, counter-clockwise from above |
-// | power       | float  | 1          | factor on every colour (at least 0)                        |
-// | interpolate | bool   | on         | bilinear look-ups (off: nearest texel)                     |
-// | encoding    | string | srgb       | 8- and 16-bit files: srgb (decoded to linear) or linear    |
-//
-// The mappings and the frame (the picture's centre faces x turned by
-// `rotation` about `up`) are those of common/envmap.h. Latitude-longitude
-// pictures repeat across the seam and clamp at the poles; directions outside
-// the disc of an angular or mirror-ball picture are black. HDR and EXR files
-// hold linear light and are never decoded.
+// The mappings and the frame (the picture's centre faces x, or y when `up`
+// is close to x, turned by `rotation` about `up`) are those of
+// common/envmap.h. Latitude-longitude pictures repeat across the seam and
+// clamp at the poles; angular and mirror-ball pictures clamp at the rim of
+// their disc. 8- and 16-bit files are decoded from sRGB unless `encoding`
+// is linear; HDR and EXR files hold linear light and are never decoded.
 #include "common/envmap.h"
 #include "common/imageread.h"
-#include "common/paramreader.h"
 #include "common/texelsample.h"
 #include "vexlarcore/background.h"
+#include "vexlarplugin/params.h"
 
 namespace {
 
@@ -28,26 +20,30 @@ using namespace vexlar::plugins;
 
 struct imageBackgroundSettings_t {
     std::string filename;
-    envMapping_t mapping = envMapping_t::latlong;
+    envMapping_t mapping;
     vector3d_t up;
-    float rotation = 0;
-    float power = 1;
-    bool interpolate = true;
-    bool srgb = true;
+    float rotation;
+    float power;
+    bool interpolate;
+    bool srgb;
 };
 
-imageBackgroundSettings_t readSettings(paramMap_t& params, pluginContext_t& context) {
-    paramReader_t read(params, context);
-    imageBackgroundSettings_t s;
-    s.filename = read.getString("filename", "");
-    s.mapping = static_cast<envMapping_t>(read.getChoice("mapping", {"latlong", "angular", "mirrorball"}, 0));
-    s.up = read.getDirection("up", vector3d_t(0, 0, 1));
-    s.rotation = read.getFloat("rotation", 0.0f);
-    s.power = read.getFloat("power", 1.0f, range_t::atLeast(0));
-    s.interpolate = read.getBool("interpolate", true);
-    s.srgb = read.getChoice("encoding", {"srgb", "linear"}, 0) == 0;
-    return s;
-}
+const paramTable_t<imageBackgroundSettings_t> imageParams{
+    text("filename", &imageBackgroundSettings_t::filename,
+         "PNG, JPEG, TGA, HDR or EXR picture, relative to the scene file's folder"),
+    choice("mapping", &imageBackgroundSettings_t::mapping, "latlong",
+           {{"latlong", envMapping_t::latlong},
+            {"angular", envMapping_t::angular},
+            {"mirrorball", envMapping_t::mirrorball}},
+           "equirectangular, light-probe angular map or mirror-ball photograph"),
+    direction("up", &imageBackgroundSettings_t::up, vector3d_t(0, 0, 1), "direction of the zenith"),
+    number("rotation", &imageBackgroundSettings_t::rotation, 0.0f,
+           "degrees the picture turns about up, counter-clockwise seen from above"),
+    number("power", &imageBackgroundSettings_t::power, 1.0f, range_t::atLeast(0), "factor on every colour"),
+    flag("interpolate", &imageBackgroundSettings_t::interpolate, true,
+         "bilinear look-ups (off: nearest texel)"),
+    choice("encoding", &imageBackgroundSettings_t::srgb, "srgb", {{"srgb", true}, {"linear", false}},
+           "8- and 16-bit files: decoded from sRGB to linear light, or taken as linear")};
 
 class imageBackground_t : public background_t {
 public:
@@ -58,7 +54,6 @@ public:
         double u, v;
         if (!directionToPosition(s.mapping, frame, dir, u, v)) return color_t(0, 0, 0);
         const bool panorama = s.mapping == envMapping_t::latlong;
-        if (!panorama && (u - 0.5) * (u - 0.5) + (v - 0.5) * (v - 0.5) > 0.25) return color_t(0, 0, 0);
         const texelGrid_t grid{picture.rgba.data(), 4, picture.width, picture.height};
         const wrap_t across = panorama ? wrap_t::repeat : wrap_t::clamp;
         float texel[4];
@@ -76,7 +71,7 @@ private:
 };
 
 background_t* makeImage(paramMap_t& params, pluginContext_t& context) {
-    imageBackgroundSettings_t s = readSettings(params, context);
+    imageBackgroundSettings_t s = imageParams.read(params, context);
     if (s.filename.empty()) {
         context.warn("setting \"filename\" is missing: an image background needs a picture (" +
                      readableFormats() + ")");
@@ -95,17 +90,8 @@ background_t* makeImage(paramMap_t& params, pluginContext_t& context) {
 }
 
 void registerAll(pluginRegistry_t& registry) {
-    registry.registerBackground(
-        "image", makeImage,
-        {{"filename", "string", "",
-          "PNG, JPEG, TGA, HDR or EXR picture, relative to the scene file's folder"},
-         {"mapping", "string", "latlong", "latlong (equirectangular), angular (light probe) or mirrorball"},
-         {"up", "point", "0 0 1", "direction of the zenith"},
-         {"rotation", "float", "0", "degrees the picture turns about up (counter-clockwise seen from above)"},
-         {"power", "float", "1", "factor on every colour (at least 0)"},
-         {"interpolate", "bool", "on", "bilinear look-ups (off: nearest texel)"},
-         {"encoding", "string", "srgb", "8- and 16-bit files: srgb (decoded to linear light) or linear"}},
-        "environment picture looked up by direction");
+    registry.registerBackground("image", makeImage, imageParams.rows(),
+                                "environment picture looked up by direction");
 }
 
 } // namespace

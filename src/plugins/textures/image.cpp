@@ -1,17 +1,12 @@
-// Texture "image": a picture from a PNG, JPEG, TGA, Radiance HDR or OpenEXR file.
-//
-// | name        | kind   | default | meaning                                               |
-// |-------------|--------|---------|-------------------------------------------------------|
-// | filename    | string |         | the picture, relative to the scene file's folder (required) |
-// | interpolate | bool   | on      | bilinear interpolation between texels (off: nearest)  |
-// | wrap        | string | clamp   | outside the picture: clamp (edge texels extend), repeat or mirror |
-// | encoding    | string | auto    | 8- and 16-bit files: auto, srgb or linear (see below) |
+// Texture "image": a picture from a PNG, JPEG, TGA, Radiance HDR or OpenEXR
+// file. Its settings: `vexlar --list-plugins`.
 //
 // Texture space: x runs from 0 at the left edge to 1 at the right edge of
 // the picture and y from 0 at its top to 1 at its bottom (the shaders'
 // flat, cube, tube and sphere mappings produce such coordinates); z is
 // ignored. Texel (i, j) covers [i, i+1) / width by [j, j+1) / height and its
-// value sits at its centre; look-ups are those of common/texelsample.h.
+// value sits at its centre; look-ups, with their wrap modes outside the
+// picture, are those of common/texelsample.h.
 //
 // Encoding of 8- and 16-bit files: with "auto" the colour (colorAt, colour
 // layers) is decoded from sRGB to linear light, as pictures are painted and
@@ -19,12 +14,10 @@
 // the mean of the file's own values, as height and roughness maps are
 // stored; "srgb" decodes both, "linear" neither. HDR and EXR files hold
 // linear values and are never decoded. The alpha of colorAt is the file's.
-#include <cmath>
-
 #include "common/imageread.h"
-#include "common/paramreader.h"
 #include "common/texelsample.h"
 #include "vexlarcore/texture.h"
+#include "vexlarplugin/params.h"
 
 namespace {
 
@@ -35,21 +28,23 @@ enum class encoding_t { automatic, srgb, linear };
 
 struct imageSettings_t {
     std::string filename;
-    bool interpolate = true;
-    wrap_t wrap = wrap_t::clamp;
-    encoding_t encoding = encoding_t::automatic;
+    bool interpolate;
+    wrap_t wrap;
+    encoding_t encoding;
 };
 
-imageSettings_t readSettings(paramMap_t& params, pluginContext_t& context) {
-    paramReader_t read(params, context);
-    imageSettings_t s;
-    s.filename = read.getString("filename", "");
-    s.interpolate = read.getBool("interpolate", true);
-    const wrap_t wraps[3] = {wrap_t::clamp, wrap_t::repeat, wrap_t::mirror};
-    s.wrap = wraps[read.getChoice("wrap", {"clamp", "repeat", "mirror"}, 0)];
-    s.encoding = static_cast<encoding_t>(read.getChoice("encoding", {"auto", "srgb", "linear"}, 0));
-    return s;
-}
+const paramTable_t<imageSettings_t> imageParams{
+    text("filename", &imageSettings_t::filename,
+         "PNG, JPEG, TGA, HDR or EXR picture, relative to the scene file's folder"),
+    flag("interpolate", &imageSettings_t::interpolate, true,
+         "bilinear interpolation between texels (off: nearest texel)"),
+    choice("wrap", &imageSettings_t::wrap, "clamp",
+           {{"clamp", wrap_t::clamp}, {"repeat", wrap_t::repeat}, {"mirror", wrap_t::mirror}},
+           "outside the picture: the edge texels extend, the picture tiles, or it tiles mirrored"),
+    choice(
+        "encoding", &imageSettings_t::encoding, "auto",
+        {{"auto", encoding_t::automatic}, {"srgb", encoding_t::srgb}, {"linear", encoding_t::linear}},
+        "8- and 16-bit files: colour decoded from sRGB and intensity as stored, both decoded, or neither")};
 
 class imageTexture_t : public texture_t {
 public:
@@ -90,7 +85,7 @@ private:
 };
 
 texture_t* makeImage(paramMap_t& params, pluginContext_t& context) {
-    imageSettings_t s = readSettings(params, context);
+    imageSettings_t s = imageParams.read(params, context);
     if (s.filename.empty()) {
         context.warn("setting \"filename\" is missing: an image texture needs a picture (" +
                      readableFormats() + ")");
@@ -110,15 +105,8 @@ texture_t* makeImage(paramMap_t& params, pluginContext_t& context) {
 }
 
 void registerAll(pluginRegistry_t& registry) {
-    registry.registerTexture(
-        "image", makeImage,
-        {{"filename", "string", "",
-          "PNG, JPEG, TGA, HDR or EXR picture, relative to the scene file's folder"},
-         {"interpolate", "bool", "on", "bilinear interpolation between texels (off: nearest texel)"},
-         {"wrap", "string", "clamp", "outside the picture: clamp (edge texels extend), repeat or mirror"},
-         {"encoding", "string", "auto",
-          "8- and 16-bit files: auto (colour decoded from sRGB, intensity as stored), srgb or linear"}},
-        "picture from a PNG, JPEG, TGA, HDR or EXR file");
+    registry.registerTexture("image", makeImage, imageParams.rows(),
+                             "picture from a PNG, JPEG, TGA, HDR or EXR file");
 }
 
 } // namespace
