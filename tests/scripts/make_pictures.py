@@ -53,23 +53,14 @@ for name in ("rle.hdr", "bottomup.hdr"):
 
 
 def runs(channel):
-    """Run-length code of one channel of a row: runs of 3 or more, literals."""
-    code, i = bytearray(), 0
+    """Run-length code of one channel of a row: equal bytes as runs, others one by one."""
+    code, i = b"", 0
     while i < len(channel):
-        j = i
-        while j < len(channel) and j - i < 127 and channel[j] == channel[i]:
-            j += 1
-        if j - i >= 3:
-            code += bytes([128 + j - i, channel[i]])
-            i = j
-        else:
-            j = i
-            while j < len(channel) and j - i < 128 and not (
-                    j + 2 < len(channel) and channel[j] == channel[j + 1] == channel[j + 2]):
-                j += 1
-            j = max(j, i + 1)
-            code += bytes([j - i]) + bytes(channel[i:j])
-            i = j
+        n = 1
+        while i + n < len(channel) and n < 127 and channel[i + n] == channel[i]:
+            n += 1
+        code += bytes([128 + n if n > 1 else 1, channel[i]])
+        i += n
     return code
 
 
