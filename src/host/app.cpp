@@ -133,6 +133,7 @@ int renderScene(const options_t& opt) {
     for (int i = 0; i < 4; ++i) overrides.region[i] = opt.region[i];
     loadOptions_t loadOptions;
     loadOptions.workers = opt.workers;
+    loadOptions.meshCache = opt.meshCache;
 
     std::unique_ptr<loadedScene_t> loaded;
     std::string outputPath;

@@ -6,6 +6,8 @@ if(NOT TARGET vexlarhost)
   find_package(nlohmann_json 3 REQUIRED)
   find_package(tinyobjloader REQUIRED)
   find_package(PNG REQUIRED)
+  find_package(PkgConfig REQUIRED)
+  pkg_check_modules(XXHASH REQUIRED IMPORTED_TARGET libxxhash)
   include(${PROJECT_SOURCE_DIR}/cmake/imageLibraries.cmake)
 
   set(VEXLAR_HOST_DIR ${CMAKE_CURRENT_LIST_DIR})
@@ -34,7 +36,7 @@ if(NOT TARGET vexlarhost)
   target_include_directories(vexlarhost PUBLIC ${PROJECT_SOURCE_DIR}/src)
   target_link_libraries(vexlarhost
     PUBLIC vexlarcore nlohmann_json::nlohmann_json
-    PRIVATE vexlar_policy CLI11::CLI11 tinyobjloader::tinyobjloader PNG::PNG)
+    PRIVATE vexlar_policy CLI11::CLI11 tinyobjloader::tinyobjloader PNG::PNG PkgConfig::XXHASH)
   vexlar_use_openexr(vexlarhost)
   target_compile_definitions(vexlarhost PRIVATE
     VEXLAR_VERSION="${PROJECT_VERSION}"

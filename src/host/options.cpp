@@ -86,6 +86,11 @@ void declare(CLI::App& app, options_t& o, parsed_t& p) {
     app.add_flag("--strict", o.strict, "treat warnings (unknown settings, unused parameters) as errors");
     app.add_flag("-q,--quiet", o.quiet, "print nothing but warnings and errors");
     app.add_flag("--stats", o.stats, "print the time of each phase, rays, rays per second and the counters");
+    app.add_option("--mesh-cache", o.meshCache,
+                   "folder of the mesh cache (built OBJ meshes with their trees, reused while the file and "
+                   "its placement stay the same), or off; default: render.mesh_cache, else "
+                   "$VEXLAR_MESH_CACHE, else ~/.cache/vexlar/meshes")
+        ->type_name("DIR|off");
     app.add_flag("--version", p.version, "print the version and exit");
 }
 

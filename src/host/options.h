@@ -46,6 +46,8 @@ struct options_t {
     bool strict = false;
     bool quiet = false;
     bool stats = false;
+    /// --mesh-cache DIR|off ("" = the scene's render.mesh_cache, else the default).
+    std::string meshCache;
 };
 
 /// The number of processors online (at least 1).
