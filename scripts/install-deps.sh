@@ -12,6 +12,7 @@ packages=(
   nlohmann-json3-dev libcli11-dev libtinyobjloader-dev
   python3 pngcheck
   libxxhash-dev
+  libstb-dev libopenexr-dev openexr python3-pil python3-numpy
 )
 
 # Extra groups, named on the command line: `fuzz` (clang and libFuzzer, for

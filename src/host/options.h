@@ -42,6 +42,7 @@ struct options_t {
     /// --no-standard-plugins: load only the pluginDirs.
     bool noStandardPlugins = false;
     bool listPlugins = false;
+    bool listFormats = false;
     bool strict = false;
     bool quiet = false;
     bool stats = false;

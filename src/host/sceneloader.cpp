@@ -561,13 +561,55 @@ private:
         if (r.has("file")) {
             std::string file = r.text("file", "");
             if (file.empty()) diag.fail(at / "file", "the output file name is empty");
-            if (formatOf(file) == imageFormat_t::unknown)
+            const formatInfo_t* f = formatInfo(formatOf(file));
+            if (!f)
+                diag.fail(at / "file", "unsupported image format \"" + file + "\" (" + formatAdvice() + ")");
+            if (!f->available)
                 diag.fail(at / "file",
-                          "unsupported image format \"" + file + "\" (use a .png or .tga file name)");
+                          "cannot write \"" + file + "\": this vexlar was built without OpenEXR");
             out.outputFile = resolvePath(source.baseDir, file);
         }
         out.saveAlpha = r.flag("alpha", false);
+        outputSettings_t& o = out.output;
+        if (const json* c = r.member("color")) readTransfer(*c, at / "color", o.color);
+        o.color.exposure = r.number("exposure", 0.0f, -64.0f, 64.0f);
+        if (r.has("tonemap")) {
+            const std::string op = r.text("tonemap", "clamp");
+            if (op == "clamp")
+                o.color.toneMap = toneMap_t::clamp;
+            else if (op == "reinhard")
+                o.color.toneMap = toneMap_t::reinhard;
+            else if (op == "filmic")
+                o.color.toneMap = toneMap_t::filmic;
+            else
+                diag.fail(at / "tonemap", "unknown tone map \"" + op + "\" (known: clamp, reinhard, filmic)");
+        }
+        o.colorSet = r.has("color") || r.has("tonemap");
+        if (r.has("bits")) {
+            o.bits = r.integer("bits", 8, 1, 64);
+            if (o.bits != 8 && o.bits != 16 && o.bits != 32)
+                diag.fail(at / "bits",
+                          "expected 8, 16 or 32 bits a channel, found " + std::to_string(o.bits));
+        }
         r.finish();
+    }
+
+    // "srgb", "linear" or {"gamma": g}.
+    void readTransfer(const json& v, const jsonPath_t& at, outputColor_t& c) {
+        if (v.is_string() && v.get<std::string>() == "srgb") {
+            c.transfer = transfer_t::srgb;
+        } else if (v.is_string() && v.get<std::string>() == "linear") {
+            c.transfer = transfer_t::linear;
+        } else if (v.is_object()) {
+            sectionReader_t g(v, at, diag);
+            if (!g.has("gamma")) diag.fail(at, "expected {\"gamma\": g}, the display gamma such as 2.2");
+            c.transfer = transfer_t::gamma;
+            c.displayGamma = g.number("gamma", 2.2f, 0.01f, 100.0f);
+            g.finish();
+        } else {
+            diag.fail(at, "expected \"srgb\", \"linear\" or {\"gamma\": g}, found " +
+                              (v.is_string() ? "\"" + v.get<std::string>() + "\"" : describeKind(v)));
+        }
     }
 
     const sceneSource_t& source;
