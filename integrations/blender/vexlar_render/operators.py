@@ -1,0 +1,37 @@
+# File > Export > vexlar scene: the frame as a JSON scene with its meshes
+# (and pictures) in a folder beside it, for rendering outside Blender.
+
+import os
+
+import bpy
+from bpy_extras.io_utils import ExportHelper
+
+from . import engine, exporter
+
+
+class vexlarExport_t(bpy.types.Operator, ExportHelper):
+    """Write the scene as a vexlar scene file with OBJ meshes"""
+
+    bl_idname = "export_scene.vexlar"
+    bl_label = "Export vexlar scene"
+    filename_ext = ".json"
+    filter_glob: bpy.props.StringProperty(default="*.json", options={"HIDDEN"})
+
+    def execute(self, context):
+        path = self.filepath
+        folder, name = os.path.split(os.path.abspath(path))
+        stem = os.path.splitext(name)[0]
+        try:
+            _, _, warnings = engine.writeScene(context.evaluated_depsgraph_get(), folder, name,
+                                               output=stem + ".png", mesh_prefix=stem + "_meshes",
+                                               portable=True)
+        except exporter.exportError_t as e:
+            self.report({"ERROR"}, "vexlar export: %s" % e)
+            return {"CANCELLED"}
+        except OSError as e:
+            self.report({"ERROR"}, "vexlar export: cannot write %s: %s" % (path, e))
+            return {"CANCELLED"}
+        for w in warnings:
+            self.report({"WARNING"}, "vexlar export: " + w)
+        self.report({"INFO"}, "vexlar scene written to %s" % path)
+        return {"FINISHED"}
