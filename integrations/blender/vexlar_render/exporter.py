@@ -51,9 +51,13 @@ def _pointLight(light, mw):
 def _spotLight(light, mw):
     axis = (mw.to_3x3() @ Vector((0.0, 0.0, -1.0))).normalized()
     pos = mw.translation
-    return [("", {"type": "spot", "from": _vec(pos), "to": _vec(pos + axis),
-                  "angle": min(math.degrees(light.spot_size) / 2.0, 90.0),
-                  "blend": min(max(light.spot_blend, 0.0), 1.0), "color": _color(light.color),
+    half = min(light.spot_size / 2.0, math.pi / 2.0)
+    # Blender fades over a share of the cosine range inside the rim, vexlar
+    # over a share of the angle: the same inner edge in vexlar's terms.
+    blend = min(max(light.spot_blend, 0.0), 1.0)
+    inner = math.acos(min(math.cos(half) + (1.0 - math.cos(half)) * blend, 1.0))
+    return [("", {"type": "spot", "from": _vec(pos), "to": _vec(pos + axis), "angle": math.degrees(half),
+                  "blend": 1.0 - inner / half if half > 0.0 else 0.0, "color": _color(light.color),
                   "power": light.energy / FOUR_PI_SQUARED, "shadows": bool(light.use_shadow)})]
 
 
@@ -64,9 +68,10 @@ def _sunLight(light, mw):
 
 
 def _areaLight(light, mw):
-    # A Lambertian emitter of P watts delivers P / (pi d^2) on its axis, so
-    # P / pi^2 in vexlar's terms, shared by a grid of wide soft spots
-    # facing the light's -z.
+    # Blender's area light of P watts and area A has radiance P / (4 A), so
+    # it delivers P / (4 d^2) on its axis at distance d: P / (4 pi) in
+    # vexlar's terms, shared by a grid of wide soft spots facing the
+    # light's -z (their smooth step stands in for the cosine fall-off).
     sx = light.size
     sy = light.size_y if light.shape in ("RECTANGLE", "ELLIPSE") else light.size
     rot = mw.to_3x3()
@@ -79,7 +84,7 @@ def _areaLight(light, mw):
             pos = mw @ local
             out.append(("_%d" % (i * n + j), {
                 "type": "spot", "from": _vec(pos), "to": _vec(pos + axis), "angle": 90.0, "blend": 1.0,
-                "color": _color(light.color), "power": light.energy / (math.pi * math.pi * n * n),
+                "color": _color(light.color), "power": light.energy / (4.0 * math.pi * n * n),
                 "shadows": bool(light.use_shadow)}))
     return out
 
@@ -112,11 +117,17 @@ def cameraSettings(scene, cam_obj):
     if fit == "AUTO":
         fit = "HORIZONTAL" if aspect >= 1.0 else "VERTICAL"
     out = {"resolution": [w, h], "up": _vec(eye + upv)}
+    right = forward.cross(upv)
     focus = _focusDistance(cam, eye, forward)
+    # vexlar's pixel (x, y) is the sample at the image-plane position x, y
+    # in pixels, Blender's at x + 0.5, y + 0.5: the view moves by half a
+    # pixel right and down to line the two up.
     if cam.type == "ORTHO":
         # The view is |to - from| / focal wide; keep |to - from| = 1.
         width = cam.ortho_scale if fit == "HORIZONTAL" else cam.ortho_scale * aspect
-        out.update({"type": "orthographic", "from": _vec(eye), "to": _vec(eye + forward), "focal": 1.0 / width})
+        eye = eye + (right - upv) * (0.5 * width / w)
+        out.update({"type": "orthographic", "from": _vec(eye), "to": _vec(eye + forward), "focal": 1.0 / width,
+                    "up": _vec(eye + upv)})
         return out
     if cam.type != "PERSP":
         raise exportError_t("camera \"%s\": panoramic cameras are not supported by vexlar" % cam_obj.name)
@@ -124,6 +135,8 @@ def cameraSettings(scene, cam_obj):
     sensor = cam.sensor_height if cam.sensor_fit == "VERTICAL" else cam.sensor_width
     # The image plane one unit wide sits at lens / (plane width in mm).
     plane_width = sensor if fit == "HORIZONTAL" else sensor * aspect
+    half_pixel = 0.5 * plane_width / cam.lens / w  # at distance 1
+    forward = (forward + (right - upv) * half_pixel).normalized()
     out.update({"type": "perspective", "from": _vec(eye), "to": _vec(eye + forward * focus),
                 "focal": cam.lens / plane_width})
     if cam.dof.use_dof and cam.dof.aperture_fstop > 0.0:
@@ -375,8 +388,17 @@ class sceneExporter_t:
             return rel
         rel = "%s/%s.png" % (self.mesh_prefix, _safeName(image.name))
         target = os.path.join(self.folder, rel)
-        copy = image.copy()
+        w, h = image.size
+        if w == 0 or h == 0:
+            raise exportError_t("image \"%s\" has no pixels (its file is missing?)" % image.name)
+        # A copy of the ID would regenerate a generated picture; its pixels
+        # go into a new image instead.
+        pixels = [0.0] * (w * h * 4)
+        image.pixels.foreach_get(pixels)
+        copy = bpy.data.images.new("vexlar_export", w, h, alpha=True)
         try:
+            copy.colorspace_settings.name = image.colorspace_settings.name
+            copy.pixels.foreach_set(pixels)
             copy.filepath_raw = target
             copy.file_format = "PNG"
             copy.save()
