@@ -82,11 +82,26 @@ class vexlarEngine_t(bpy.types.RenderEngine):
         self.loadPicture(image, w, h)
 
     def loadPicture(self, path, w, h):
-        r = self.begin_result(0, 0, w, h)
+        # vexlar's EXR holds premultiplied colour, as Blender's render
+        # result does: the pixels are copied as they are (loading the file
+        # into the layer would premultiply them a second time).
         try:
-            r.layers[0].load_from_file(path)
+            img = bpy.data.images.load(path, check_existing=False)
         except RuntimeError as e:
             self.say("ERROR", "vexlar: cannot read the rendered picture: %s" % e)
+            return
+        try:
+            img.alpha_mode = "PREMUL"
+            if tuple(img.size) != (w, h):
+                self.say("ERROR", "vexlar: the picture is %d x %d, expected %d x %d" % (*img.size, w, h))
+                return
+            pixels = [0.0] * (w * h * 4)
+            img.pixels.foreach_get(pixels)
+        finally:
+            bpy.data.images.remove(img)
+        r = self.begin_result(0, 0, w, h)
+        combined = r.layers[0].passes["Combined"]
+        combined.rect = [pixels[i:i + 4] for i in range(0, len(pixels), 4)]
         self.end_result(r)
 
 
