@@ -22,7 +22,7 @@ for group in "$@"; do
   case "$group" in
     fuzz) packages+=(clang libclang-rt-14-dev) ;;
     format) packages+=(clang-format) ;;
-    # Blender for the add-on's tests (tests/blender/); large: about 1 GB
+    # Blender for the add-on's tests (tests/blender/); large: several hundred MB
     # with its dependencies, so only `make test` and CI ask for it.
     blender) packages+=(blender) ;;
     *) echo "install-deps.sh: unknown group '$group' (known: fuzz, format, blender)" >&2; exit 2 ;;
