@@ -37,18 +37,16 @@ def clearScene():
     sc.world = None  # a world would light Cycles' scene; vexlar's background lights nothing directly
     sc.render.resolution_x, sc.render.resolution_y = RES
     sc.render.resolution_percentage = 100
-    sc.render.film_transparent = True
-    sc.view_settings.view_transform = "Standard"
-    sc.render.image_settings.file_format = "OPEN_EXR"
-    sc.render.image_settings.color_depth = "32"
-    sc.render.image_settings.color_mode = "RGBA"
-    sc.render.threads_mode = "FIXED"
-    sc.render.threads = 2
-    c = sc.cycles
-    c.samples, c.use_denoising, c.use_adaptive_sampling = 16, False, False
-    c.max_bounces, c.diffuse_bounces, c.glossy_bounces, c.transmission_bounces = 8, 0, 4, 8
-    c.transparent_max_bounces, c.volume_bounces = 8, 0
-    c.caustics_reflective = c.caustics_refractive = False
+    settings = {"render.film_transparent": True, "view_settings.view_transform": "Standard",
+                "render.image_settings.file_format": "OPEN_EXR", "render.image_settings.color_depth": "32",
+                "render.image_settings.color_mode": "RGBA", "render.threads_mode": "FIXED",
+                "render.threads": 2, "cycles.samples": 16, "cycles.use_denoising": False,
+                "cycles.use_adaptive_sampling": False, "cycles.max_bounces": 8, "cycles.diffuse_bounces": 0,
+                "cycles.glossy_bounces": 4, "cycles.transmission_bounces": 8,
+                "cycles.caustics_reflective": False, "cycles.caustics_refractive": False}
+    for path, value in settings.items():
+        owner, _, attr = path.rpartition(".")
+        setattr(sc.path_resolve(owner), attr, value)
     return sc
 
 
@@ -64,8 +62,7 @@ def principled(name, color, **inputs):
 
 def checkerImage():
     img = bpy.data.images.new("checker", 16, 16)
-    px = np.zeros((16, 16, 4), dtype=np.float32)
-    px[..., 3] = 1.0
+    px = np.ones((16, 16, 4), dtype=np.float32)
     cells = (np.add.outer(np.arange(16) // 4, np.arange(16) // 4) % 2).astype(bool)
     px[cells] = (0.9, 0.6, 0.1, 1.0)
     px[~cells] = (0.1, 0.3, 0.8, 1.0)
@@ -124,37 +121,31 @@ def buildScene(lights="point", dof=False):
     addLights(sc, lights)
     cam = bpy.data.objects.new("Camera", bpy.data.cameras.new("Camera"))
     sc.collection.objects.link(cam)
-    cam.location = (5.5, -6.0, 4.2)
-    direction = -cam.location.normalized()
-    cam.rotation_euler = direction.to_track_quat("-Z", "Y").to_euler()
-    cam.data.lens = 40
-    if dof:
-        cam.data.dof.use_dof = True
-        cam.data.dof.focus_distance = cam.location.length
-        cam.data.dof.aperture_fstop = 8.0
+    cam.location, cam.data.lens = (5.5, -6.0, 4.2), 40
+    cam.rotation_euler = (-cam.location).normalized().to_track_quat("-Z", "Y").to_euler()
+    dof_settings = cam.data.dof
+    dof_settings.use_dof, dof_settings.focus_distance, dof_settings.aperture_fstop = dof, cam.location.length, 8.0
     sc.camera = cam
     return sc
 
 
+# Light kind: (light settings, location, rotation).
+LIGHTS = {
+    "point": ({"energy": 600.0, "shadow_soft_size": 0.0}, (2.0, -2.5, 4.5), (0, 0, 0)),
+    "sun": ({"energy": 3.0, "angle": 0.0}, (0, 0, 5), (0.6, 0.3, 0.4)),
+    "spot": ({"energy": 900.0, "shadow_soft_size": 0.0, "spot_size": 1.2, "spot_blend": 0.15},
+             (1.0, -2.0, 5.0), (0.35, 0.15, 0.0)),
+    "area": ({"energy": 200.0, "size": 1.0}, (1.5, -1.5, 4.0), (0.3, 0.3, 0.0)),
+}
+
+
 def addLights(sc, kind):
-    data = bpy.data.lights.new(kind, kind.upper())
-    obj = bpy.data.objects.new(kind, data)
+    settings, obj_location, rotation = LIGHTS[kind]
+    obj = bpy.data.objects.new(kind, bpy.data.lights.new(kind, kind.upper()))
     sc.collection.objects.link(obj)
-    if kind == "point":
-        data.energy, data.shadow_soft_size = 600.0, 0.0
-        obj.location = (2.0, -2.5, 4.5)
-    elif kind == "sun":
-        data.energy, data.angle = 3.0, 0.0
-        obj.rotation_euler = (0.6, 0.3, 0.4)
-    elif kind == "spot":
-        data.energy, data.shadow_soft_size = 900.0, 0.0
-        data.spot_size, data.spot_blend = 1.2, 0.15
-        obj.location = (1.0, -2.0, 5.0)
-        obj.rotation_euler = (0.35, 0.15, 0.0)
-    else:
-        data.energy, data.size = 200.0, 1.0
-        obj.location = (1.5, -1.5, 4.0)
-        obj.rotation_euler = (0.3, 0.3, 0.0)
+    for key, value in settings.items():
+        setattr(obj.data, key, value)
+    obj.location, obj.rotation_euler = obj_location, rotation
 
 
 def render(engine, path):
@@ -165,8 +156,7 @@ def render(engine, path):
     sc.render.filepath = path
     start = time.time()
     bpy.ops.render.render(write_still=True)
-    seconds = time.time() - start
-    return readExr(path), seconds
+    return readExr(path), time.time() - start
 
 
 def readExr(path):
@@ -208,11 +198,10 @@ def saveSideBySide(rows, path):
 
 
 class checks_t:
-    """Collects failed checks with their reasons; `finish` exits non-zero
-    when any failed, so CTest sees the failure."""
+    """Collects failed checks with their reasons."""
 
-    def __init__(self, title):
-        self.title, self.failures = title, []
+    def __init__(self):
+        self.failures = []
 
     def expect(self, ok, reason):
         if not ok:
@@ -220,23 +209,18 @@ class checks_t:
             print("FAILED: " + reason)
         return ok
 
-    def finish(self):
-        if self.failures:
-            print("%s: %d check(s) failed; pictures kept in %s" % (self.title, len(self.failures), WORK))
-            sys.stdout.flush()
-            os._exit(1)
-        print("%s: all checks passed" % self.title)
-        if not os.environ.get("VEXLAR_KEEP_EXPORT"):
-            shutil.rmtree(WORK, ignore_errors=True)
-        sys.stdout.flush()
-        os._exit(0)
-
 
 def main(body, title):
-    checks = checks_t(title)
+    """Runs body(checks); the exit status tells CTest whether all held."""
+    checks = checks_t()
     try:
         body(checks)
     except Exception:
         traceback.print_exc()
         checks.failures.append("the test script raised an exception")
-    checks.finish()
+    n = len(checks.failures)
+    print("%s: %s" % (title, "%d check(s) failed; pictures kept in %s" % (n, WORK) if n else "all checks passed"))
+    if not n and not os.environ.get("VEXLAR_KEEP_EXPORT"):
+        shutil.rmtree(WORK, ignore_errors=True)
+    sys.stdout.flush()
+    os._exit(1 if n else 0)

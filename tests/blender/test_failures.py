@@ -1,6 +1,7 @@
 # How the add-on fails: every way of not getting a picture is one clear
 # message (no traceback), and a cancelled render leaves no vexlar process.
 
+import glob
 import os
 import stat
 import sys
@@ -32,14 +33,12 @@ FAILURES = [
 def vexlarProcesses(marker):
     """Processes whose command line holds `marker`."""
     found = []
-    for pid in os.listdir("/proc"):
-        if pid.isdigit():
-            try:
-                with open("/proc/%s/cmdline" % pid, "rb") as f:
-                    if marker.encode() in f.read():
-                        found.append(int(pid))
-            except OSError:
-                pass
+    for cmdline in glob.glob("/proc/[0-9]*/cmdline"):
+        try:
+            with open(cmdline, "rb") as f:
+                found += [cmdline] if marker.encode() in f.read() else []
+        except OSError:
+            pass
     return found
 
 

@@ -6,8 +6,6 @@
 # wins, so a richer shader (a physically based one, say) is added by
 # putting its function in front of the list.
 
-import math
-
 # Principled BSDF input names, Blender 4.x first, then 3.x.
 INPUT_NAMES = {
     "base_color": ("Base Color",),
@@ -195,7 +193,3 @@ def imageTexture(filename, p):
         "interpolate": bool(p.image_interpolate),
         "wrap": {"REPEAT": "repeat", "MIRROR": "mirror"}.get(p.image_extension, "clamp"),
     }
-
-
-def isSane(value):
-    return isinstance(value, float) and math.isfinite(value)
