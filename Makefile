@@ -1,6 +1,6 @@
 # One-command set-up for a fresh Debian 12 machine.
 #   make demo          install what is missing, build the program and the plug-ins only, render demo.png
-#   make test          install what is missing, build everything, run the whole test suite
+#   make test          install what is missing (Blender too), build everything, run the whole test suite
 #   make fuzz          build the fuzz targets with clang and run each for FUZZ_SECONDS
 #   make format        format the C++ sources; make format-check lists unformatted files and fails
 # BUILD selects the build directory; SANITIZE=ON builds with ASan and UBSan;
@@ -34,6 +34,7 @@ build: configure
 	cmake --build $(BUILD) -j $(JOBS)
 
 test: build
+	@bash scripts/install-deps.sh blender
 	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
 
 # Only the program and the plug-ins it loads; the tests and benchmarks wait

@@ -18,12 +18,15 @@ packages=(
 
 # Extra groups, named on the command line: `fuzz` (clang and libFuzzer, for
 # make fuzz) and `format` (clang-format, for make format and format-check).
-# CI uses both.
+# CI uses both. `blender` (Blender, for the add-on's tests; make test).
 for group in "$@"; do
   case "$group" in
     fuzz) packages+=(clang libclang-rt-14-dev) ;;
     format) packages+=(clang-format) ;;
-    *) echo "install-deps.sh: unknown group '$group' (known: fuzz, format)" >&2; exit 2 ;;
+    # Blender for the add-on's tests (tests/blender/); large: several hundred MB
+    # with its dependencies, so only `make test` and CI ask for it.
+    blender) packages+=(blender) ;;
+    *) echo "install-deps.sh: unknown group '$group' (known: fuzz, format, blender)" >&2; exit 2 ;;
   esac
 done
 
