@@ -184,11 +184,11 @@ TEST_F(hostProgram, flatColoursLandOnTheirPixels) {
     image_t img = render(dir, {"-j", "1", dataDir + "/host_flat.json"});
     ASSERT_EQ(img.width, 40);
     ASSERT_EQ(img.height, 30);
-    // 0.75 0.25 0.5 -> bytes int(c * 255); the background is transparent.
+    // 0.75 0.25 0.5 -> the rounded sRGB bytes; the background is transparent.
     auto pixel = [&](int x, int y) { return std::vector<int>(img.at(x, y), img.at(x, y) + 4); };
-    EXPECT_EQ(pixel(20, 15), (std::vector<int>{191, 63, 127, 255}));
+    EXPECT_EQ(pixel(20, 15), (std::vector<int>{225, 137, 188, 255}));
     for (auto xy : {std::make_pair(0, 0), std::make_pair(39, 29), std::make_pair(39, 0)})
-        EXPECT_EQ(pixel(xy.first, xy.second), (std::vector<int>{63, 127, 191, 0}));
+        EXPECT_EQ(pixel(xy.first, xy.second), (std::vector<int>{137, 188, 225, 0}));
 }
 
 TEST_F(hostProgram, regionRendersOnlyItsRectangleAndTheSamePixels) {
@@ -270,7 +270,7 @@ TEST_F(hostProgram, failuresPrintOneLineAndKeepTheEarlierImage) {
         {"{\n  \"camera\": {\n    \"focal\": 1.0,\n  }\n}", {}, "bad.json:4:3: error: invalid JSON: "},
         {R"({"shaders": {"glass": {"type": "glas"}}})",
          {},
-         "bad.json:1:32: error: shaders.glass.type: unknown shader type \"glas\" (known: constant, generic)"},
+         "bad.json:1:32: error: shaders.glass.type: unknown shader type \"glas\" (known: constant, generic, pbr)"},
         {R"({"objects": {"m": {"type": "mesh", "file": "nowhere.obj"}}})",
          {},
          "error: objects.m.file: cannot read mesh file \"" + dir.path +

@@ -9,6 +9,7 @@
 #include "host/options.h"
 #include "host/pluginpaths.h"
 #include "test_support.h"
+#include "vexlarcore/version.h"
 
 using namespace vexlar::host;
 using support::contains;

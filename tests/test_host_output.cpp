@@ -3,6 +3,7 @@
 // replacement and partial-file names.
 #include <gtest/gtest.h>
 
+#include <cfloat>
 #include <cmath>
 #include <csignal>
 #include <cstdio>
@@ -27,12 +28,12 @@ using namespace support;
 
 namespace {
 
-const unsigned char* px(const cBuffer_t& b, int x, int y) {
-    return b.data + 4 * (y * b.resx + x);
+const float* px(const floatImage_t& b, int x, int y) {
+    return b.at(x, y);
 }
 
-std::vector<int> rgba(const imageSink_t& s, int x, int y) {
-    return std::vector<int>(px(s.colour, x, y), px(s.colour, x, y) + 4);
+std::vector<float> rgba(const imageSink_t& s, int x, int y) {
+    return std::vector<float>(px(s.colour, x, y), px(s.colour, x, y) + 4);
 }
 
 } // namespace
@@ -44,11 +45,11 @@ TEST(hostSink, storesBytesClampedAndDepthWithoutMisses) {
     EXPECT_EQ(px(sink.colour, 3, 2)[3], 0);
     EXPECT_EQ(sink.depth(3, 2), noHitDepth);
     EXPECT_TRUE(sink.putPixel(1, 1, color_t(0.5f, 2.0f, -1.0f), 1.0f, 3.5f));
-    EXPECT_EQ(rgba(sink, 1, 1), (std::vector<int>{127, 255, 0, 255})) << "0.5 * 255 = 127.5 truncates";
+    EXPECT_EQ(rgba(sink, 1, 1), (std::vector<float>{0.5f, 2.0f, 0, 1})) << "kept as floats, negatives 0";
     EXPECT_FLOAT_EQ(sink.depth(1, 1), 3.5f);
     // Not-a-number and infinities must not reach the byte conversion.
     EXPECT_TRUE(sink.putPixel(2, 1, color_t(NAN, INFINITY, -INFINITY), NAN, -1.0f));
-    EXPECT_EQ(rgba(sink, 2, 1), (std::vector<int>{0, 255, 0, 0}));
+    EXPECT_EQ(rgba(sink, 2, 1), (std::vector<float>{0, FLT_MAX, 0, 0}));
     EXPECT_EQ(sink.depth(2, 1), noHitDepth);
     // Outside the image: ignored, the render goes on.
     EXPECT_TRUE(sink.putPixel(4, 0, color_t(1, 1, 1), 1, 1));
@@ -65,8 +66,8 @@ TEST(hostSink, keepsOnlyTheRenderRectangle) {
     for (int y = 0; y < 4; ++y)
         for (int x = 0; x < 4; ++x) {
             bool inside = x >= 1 && x < 3 && y >= 2 && y < 4;
-            EXPECT_EQ(px(sink.colour, x, y)[0], inside ? 255 : 0) << x << "," << y;
-            EXPECT_EQ(px(sink.colour, x, y)[3], inside ? 255 : 0) << x << "," << y;
+            EXPECT_EQ(px(sink.colour, x, y)[0], inside ? 1 : 0) << x << "," << y;
+            EXPECT_EQ(px(sink.colour, x, y)[3], inside ? 1 : 0) << x << "," << y;
         }
     EXPECT_EQ(sink.stored(), 4u);
 }

@@ -477,7 +477,7 @@ TEST_F(hostScene, pluginErrorsNameTheObject) {
     expectContains(errorOf(R"({"lights": {"l": {"type": 3}}})"), "lights.l.type: expected a string");
     expectContains(errorOf(R"({"lights": [1]})"), "lights: expected an object of named lights");
     expectContains(errorOf(R"({"background": {"type": "sky"}})"),
-                   "background.type: unknown background type \"sky\" (known: constant, gradient)");
+                   "background.type: unknown background type \"sky\" (known: constant, gradient, image)");
     // A factory that cannot build its object says why.
     std::string e = errorOf(R"({"textures": {"wood": {"type": "image", "filename": "no-such-file.tga"}}})");
     expectContains(e, "textures.wood: texture \"wood\" (image): ");
@@ -579,9 +579,9 @@ TEST_F(hostScene, relativeFilesResolveAgainstTheSceneFolder) {
     EXPECT_TRUE(o->saveAlpha);
     EXPECT_EQ(load(R"({"output": {"file": "/abs.png"}})", sceneOverrides_t(), dir.path)->outputFile,
               "/abs.png");
-    EXPECT_EQ(
-        errorOf(R"({"output": {"file": "x.jpg"}})"),
-        "t.json:1:21: error: output.file: unsupported image format \"x.jpg\" (use a .png or .tga file name)");
+    EXPECT_EQ(errorOf(R"({"output": {"file": "x.jpg"}})"),
+              "t.json:1:21: error: output.file: unsupported image format \"x.jpg\" (use a .png, .tga, .exr, "
+              ".hdr or .pfm file name)");
     expectContains(errorOf(R"({"output": {"file": ""}})"), "output.file: the output file name is empty");
     EXPECT_EQ(resolvePath("", "a.obj"), "a.obj");
     EXPECT_EQ(resolvePath("d/", "a.obj"), "d/a.obj");

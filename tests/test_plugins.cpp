@@ -111,11 +111,11 @@ void expectColor(const color_t& c, double r, double g, double b, double tol = 1e
 
 TEST_F(pluginsTest, everyStandardTypeLoadsWithoutErrors) {
     EXPECT_TRUE(plugins().errors().empty());
-    EXPECT_EQ(plugins().typeNames(pluginKind_t::shader), "constant, generic");
-    EXPECT_EQ(plugins().typeNames(pluginKind_t::light), "point, spot, sun");
-    EXPECT_EQ(plugins().typeNames(pluginKind_t::texture), "checker, clouds, image");
-    EXPECT_EQ(plugins().typeNames(pluginKind_t::background), "constant, gradient");
-    EXPECT_EQ(plugins().moduleCount(), 10u);
+    EXPECT_EQ(plugins().typeNames(pluginKind_t::shader), "constant, generic, pbr");
+    EXPECT_EQ(plugins().typeNames(pluginKind_t::light), "area, caustic, photongi, point, sky, spot, sun");
+    EXPECT_EQ(plugins().typeNames(pluginKind_t::texture), "checker, clouds, image, marble, wood");
+    EXPECT_EQ(plugins().typeNames(pluginKind_t::background), "constant, gradient, image");
+    EXPECT_EQ(plugins().moduleCount(), 18u);
 }
 
 TEST_F(pluginsTest, parameterTablesAreCompleteAndFollowTheColourNamingRule) {
@@ -515,8 +515,8 @@ TEST_F(pluginsTest, imageTextureWithoutAUsableFileIsNotBuilt) {
     missing["filename"] = text("nofile.tga");
     EXPECT_EQ(texture("image", missing), nullptr);
     const std::vector<std::string> expected = {
-        "setting \"filename\" is missing: an image texture needs a TGA file",
-        "cannot read the image \"/nonexistent/nofile.tga\": Cannot open file"};
+        "setting \"filename\" is missing: an image texture needs a picture (PNG, JPEG, TGA, HDR or EXR)",
+        "cannot read the image \"/nonexistent/nofile.tga\": No such file or directory"};
     EXPECT_EQ(context.warnings, expected);
 }
 

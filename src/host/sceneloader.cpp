@@ -7,6 +7,7 @@
 #include <sstream>
 
 #include "host/imagewrite.h"
+#include "host/meshcache.h"
 #include "host/meshload.h"
 #include "host/transform.h"
 #include "vexlarcore/forkedscene.h"
@@ -141,6 +142,7 @@ public:
 
     void load(const json& doc, const loadOptions_t& options) {
         sectionReader_t root(doc, jsonPath_t(), diag);
+        meshCacheOption = options.meshCache;
         readCamera(root);
         if (options.workers > 1) {
             forkedscene_t* f = new forkedscene_t();
@@ -208,29 +210,22 @@ private:
     }
 
     void readRender(sectionReader_t& root) {
+        // A setting the file leaves out keeps the new scene's value.
+        using defaults = sceneDefaults_t;
         scene_t& s = *out.scene;
-        // Defaults of a scene file (the library leaves some to the host).
-        s.setMaxRayLevel(3);
-        s.setRayBias(5e-5f);
-        s.setSelfShadowBias(0.1f);
-        s.setGamma(1.0f);
-        s.setExposure(0.0f);
-        s.setFog(0.0f, color_t(0, 0, 0));
-        s.setAntialiasing(0, 1, 1.0f, 0.05f);
-        s.setIndirect(false, 0, 1.0f);
         out.region = pixelRect_t{0, out.width, 0, out.height};
 
         const json* render = root.member("render");
         if (!render) return;
         sectionReader_t r(*render, jsonPath_t() / "render", diag);
-        s.setMaxRayLevel(r.integer("ray_depth", 3, 0, 1000));
-        s.setRayBias(r.number("ray_bias", 5e-5f, 0.0f));
-        s.setSelfShadowBias(r.number("self_shadow_bias", 0.1f, 0.0f));
-        s.setGamma(r.positive("gamma", 1.0f));
-        s.setExposure(r.number("exposure", 0.0f));
+        s.setMaxRayLevel(r.integer("ray_depth", defaults::maxRayLevel, 0, 1000));
+        s.setRayBias(r.number("ray_bias", defaults::rayBias, 0.0f));
+        s.setSelfShadowBias(r.number("self_shadow_bias", defaults::selfShadowBias, 0.0f));
+        s.setGamma(r.positive("gamma", defaults::gamma));
+        s.setExposure(r.number("exposure", defaults::exposure));
         if (const json* fog = r.member("fog")) {
             sectionReader_t f(*fog, r.path() / "fog", diag);
-            float density = f.number("density", 0.0f, 0.0f);
+            float density = f.number("density", defaults::fogDensity, 0.0f);
             s.setFog(density, f.colour("color", color_t(0, 0, 0)));
             f.finish();
         }
@@ -238,8 +233,8 @@ private:
             sectionReader_t a(*aa, r.path() / "antialiasing", diag);
             int passes = a.integer("passes", 1, 0, 1000);
             int samples = a.integer("samples", 4, 0, 100000);
-            float width = a.positive("pixel_width", 1.0f);
-            float threshold = a.number("threshold", 0.05f, 0.0f);
+            float width = a.positive("pixel_width", defaults::aaPixelWidth);
+            float threshold = a.number("threshold", defaults::aaThreshold, 0.0f);
             s.setAntialiasing(passes, samples, width, threshold);
             a.finish();
         }
@@ -247,7 +242,7 @@ private:
             sectionReader_t i(*ind, r.path() / "indirect", diag);
             bool enabled = i.flag("enabled", true);
             int samples = i.integer("samples", 4, 0, 1000);
-            float power = i.number("power", 1.0f, 0.0f);
+            float power = i.number("power", defaults::indirectPower, 0.0f);
             // The library adds the n x n gathered rays up; `power` scales
             // their average, so that a surface of albedo a under light L
             // gathers a * L whatever the sample count.
@@ -264,6 +259,18 @@ private:
             i.finish();
         }
         if (const json* region = r.member("region")) readRegion(*region, r.path() / "region");
+        if (const json* cache = r.member("mesh_cache")) {
+            const jsonPath_t at = r.path() / "mesh_cache";
+            if (cache->is_boolean()) {
+                sceneMeshCache = cache->get<bool>() ? std::string() : std::string("off");
+            } else if (cache->is_string() && !cache->get<std::string>().empty()) {
+                const std::string v = cache->get<std::string>();
+                sceneMeshCache = v == "off" ? v : resolvePath(source.baseDir, v);
+            } else {
+                diag.fail(at,
+                          "expected a folder name, \"off\", true or false, found " + describeKind(*cache));
+            }
+        }
         s.setRepeatFirst(r.flag("repeat_first", false));
         if (r.has("seed")) {
             out.hasSeed = true;
@@ -438,20 +445,21 @@ private:
 
     object3d_t* readMesh(sectionReader_t& r, const std::string& name) {
         meshData_t data;
+        std::string cachePath; // the mesh file, when its mesh may be cached
         if (r.has("file")) {
             std::string file = r.text("file", "");
             const jsonPath_t at = r.path() / "file";
-            std::string text, error;
             auto mem = source.memoryFiles.find(file);
             std::string path = resolvePath(source.baseDir, file);
-            if (mem != source.memoryFiles.end()) {
-                text = *mem->second;
-            } else if (!readFile(path, text, error)) {
-                diag.fail(at, "cannot read mesh file \"" + path + "\": " + error);
-            }
-            if (!parseObj(text, data, error)) diag.fail(at, "mesh file \"" + path + "\": " + error);
             if (r.has("vertices") || r.has("faces"))
                 diag.fail(r.path(), "give either \"file\" or \"vertices\" and \"faces\", not both");
+            if (mem != source.memoryFiles.end()) {
+                std::string error;
+                if (!parseObj(*mem->second, data, error))
+                    diag.fail(at, "mesh file \"" + path + "\": " + error);
+            } else {
+                cachePath = path;
+            }
         } else {
             data = readInlineMesh(r);
         }
@@ -459,8 +467,68 @@ private:
         if (r.has("auto_smooth")) smooth = r.number("auto_smooth", 0.0f, 0.0f, 180.0f);
         matrix4x4_t m = placement(r);
         const shader_t* sh = shaderFor(r, name);
-        meshObject_t* mesh = buildMesh(data, m, smooth);
+        meshObject_t* mesh = cachePath.empty() ? buildMesh(std::move(data), m, smooth, meshBuild_t())
+                                               : meshFromFile(cachePath, r.path() / "file", m, smooth);
         mesh->setShader(sh);
+        return mesh;
+    }
+
+    // The cache folder in force: --mesh-cache, render.mesh_cache, then the
+    // environment and the default.
+    meshCacheSettings_t cacheSettings() const {
+        meshCacheSettings_t s;
+        const std::string& chosen = !meshCacheOption.empty() ? meshCacheOption : sceneMeshCache;
+        s.folder = chosen.empty() ? defaultMeshCacheFolder() : (chosen == "off" ? std::string() : chosen);
+        return s;
+    }
+
+    // A mesh from an OBJ file, through the mesh cache when it is on.
+    meshObject_t* meshFromFile(const std::string& path, const jsonPath_t& at, const matrix4x4_t& m,
+                               float smooth) {
+        const meshCacheSettings_t cache = cacheSettings();
+        std::array<std::uint64_t, 2> key{};
+        const bool keyed = !cache.folder.empty() && meshCacheKey(path, m, key);
+        std::string why;
+        if (keyed) {
+            meshCacheEntry_t entry;
+            if (readMeshCache(cache, key, entry, why)) {
+                meshObject_t* mesh =
+                    buildMesh(std::move(entry.data), m, smooth, meshBuild_t{false, &entry.tree});
+                if (mesh->treeWasPrebuilt()) return mesh;
+                delete mesh;
+                why = "the cached tree of \"" + path + "\" did not check out; rebuilt";
+            }
+            if (!why.empty()) diag.warn(at, "mesh cache: " + why);
+        }
+        meshData_t data;
+        {
+            // Read line by line: the text of a big mesh is never held whole.
+            std::ifstream in(path, std::ios::binary);
+            if (!in) diag.fail(at, "cannot read mesh file \"" + path + "\": " + std::strerror(errno));
+            std::string error;
+            if (!parseObjStream(in, data, error)) {
+                if (in.bad()) error = "read error";
+                diag.fail(at, "mesh file \"" + path + "\": " + error);
+            }
+        }
+        const bool store = keyed && data.faces.size() >= cache.minTriangles;
+        std::vector<point3d_t> objectSpace;
+        if (store) objectSpace = data.vertices;
+        meshObject_t* mesh = buildMesh(std::move(data), m, smooth, meshBuild_t());
+        if (store) {
+            meshData_t kept;
+            kept.vertices.swap(objectSpace);
+            kept.faces.reserve(mesh->triangles.size());
+            const point3d_t* base = mesh->points.data();
+            for (const triangle_t& t : mesh->triangles)
+                kept.faces.push_back({static_cast<int>(t.pa - base), static_cast<int>(t.pb - base),
+                                      static_cast<int>(t.pc - base)});
+            bool uv = !mesh->triangles.empty();
+            for (const triangle_t& t : mesh->triangles) uv = uv && t.hasUV;
+            if (uv) kept.faceUV = mesh->uvValues;
+            if (!writeMeshCache(cache, key, kept, mesh->compactTree(), why))
+                diag.warn(at, "mesh cache: " + why);
+        }
         return mesh;
     }
 
@@ -497,17 +565,61 @@ private:
         if (r.has("file")) {
             std::string file = r.text("file", "");
             if (file.empty()) diag.fail(at / "file", "the output file name is empty");
-            if (formatOf(file) == imageFormat_t::unknown)
+            const formatInfo_t* f = formatInfo(formatOf(file));
+            if (!f)
+                diag.fail(at / "file", "unsupported image format \"" + file + "\" (" + formatAdvice() + ")");
+            if (!f->available)
                 diag.fail(at / "file",
-                          "unsupported image format \"" + file + "\" (use a .png or .tga file name)");
+                          "cannot write \"" + file + "\": this vexlar was built without OpenEXR");
             out.outputFile = resolvePath(source.baseDir, file);
         }
         out.saveAlpha = r.flag("alpha", false);
+        outputSettings_t& o = out.output;
+        if (const json* c = r.member("color")) readTransfer(*c, at / "color", o.color);
+        o.color.exposure = r.number("exposure", 0.0f, -64.0f, 64.0f);
+        if (r.has("tonemap")) {
+            const std::string op = r.text("tonemap", "clamp");
+            if (op == "clamp")
+                o.color.toneMap = toneMap_t::clamp;
+            else if (op == "reinhard")
+                o.color.toneMap = toneMap_t::reinhard;
+            else if (op == "filmic")
+                o.color.toneMap = toneMap_t::filmic;
+            else
+                diag.fail(at / "tonemap", "unknown tone map \"" + op + "\" (known: clamp, reinhard, filmic)");
+        }
+        o.colorSet = r.has("color") || r.has("tonemap");
+        if (r.has("bits")) {
+            o.bits = r.integer("bits", 8, 1, 64);
+            if (o.bits != 8 && o.bits != 16 && o.bits != 32)
+                diag.fail(at / "bits",
+                          "expected 8, 16 or 32 bits a channel, found " + std::to_string(o.bits));
+        }
         r.finish();
+    }
+
+    // "srgb", "linear" or {"gamma": g}.
+    void readTransfer(const json& v, const jsonPath_t& at, outputColor_t& c) {
+        if (v.is_string() && v.get<std::string>() == "srgb") {
+            c.transfer = transfer_t::srgb;
+        } else if (v.is_string() && v.get<std::string>() == "linear") {
+            c.transfer = transfer_t::linear;
+        } else if (v.is_object()) {
+            sectionReader_t g(v, at, diag);
+            if (!g.has("gamma")) diag.fail(at, "expected {\"gamma\": g}, the display gamma such as 2.2");
+            c.transfer = transfer_t::gamma;
+            c.displayGamma = g.number("gamma", 2.2f, 0.01f, 100.0f);
+            g.finish();
+        } else {
+            diag.fail(at, "expected \"srgb\", \"linear\" or {\"gamma\": g}, found " +
+                              (v.is_string() ? "\"" + v.get<std::string>() + "\"" : describeKind(v)));
+        }
     }
 
     const sceneSource_t& source;
     const pluginManager_t& plugins;
+    std::string meshCacheOption;
+    std::string sceneMeshCache;
     diagnostics_t& diag;
     loadedScene_t& out;
     hostContext_t context;

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "host/diagnostics.h"
+#include "host/imagewrite.h"
 #include "host/jsonread.h"
 #include "vexlarcore/background.h"
 #include "vexlarcore/camera.h"
@@ -79,6 +80,9 @@ public:
     /// output.file resolved against the scene folder; "" when not given.
     std::string outputFile;
     bool saveAlpha = false;
+    /// output.color, exposure, tonemap and bits (its `alpha` is left false:
+    /// the program combines saveAlpha with --alpha).
+    outputSettings_t output;
     /// render.seed, when given.
     bool hasSeed = false;
     int seed = 0;
@@ -98,6 +102,9 @@ struct loadOptions_t {
     /// 1: scene_t renders in this process; more: forkedscene_t with that
     /// many worker processes.
     int workers = 1;
+    /// --mesh-cache: the mesh cache folder, "off", or "" for the scene's
+    /// render.mesh_cache, else the default (meshcache.h).
+    std::string meshCache;
 };
 
 /// Parses, applies the overrides and builds the scene. Throws sceneError_t

@@ -6,8 +6,9 @@ Usage: host_decodepng.py VEXLAR_PROGRAM TESTS_DATA_DIR
 Renders tests/data/host_flat.json (a sphere of one flat colour, 0.75 0.25
 0.5, on a flat background, 0.25 0.5 0.75, with alpha) and decodes the file
 with nothing but zlib: chunk CRCs, the header, the row filters. The colours
-are known without the renderer: a channel c becomes the byte int(c * 255),
-so the sphere is (191, 63, 127, 255) and the background (63, 127, 191, 0).
+are known without the renderer: a channel c becomes the byte of its sRGB
+encoding, round(255 * (1.055 c^(1/2.4) - 0.055)), so the sphere is
+(225, 137, 188, 255) and the background (137, 188, 225, 0).
 Also runs pngcheck on the file when it is installed.
 """
 import os
@@ -94,8 +95,8 @@ def main():
             width, height, channels, rows = decode(f.read())
         if (width, height, channels) != (40, 30, 4):
             fail("size %d x %d with %d channels" % (width, height, channels))
-        checks = {(20, 15): (191, 63, 127, 255), (0, 0): (63, 127, 191, 0), (39, 29): (63, 127, 191, 0),
-                  (39, 0): (63, 127, 191, 0), (0, 29): (63, 127, 191, 0)}
+        checks = {(20, 15): (225, 137, 188, 255), (0, 0): (137, 188, 225, 0), (39, 29): (137, 188, 225, 0),
+                  (39, 0): (137, 188, 225, 0), (0, 29): (137, 188, 225, 0)}
         for (x, y), want in checks.items():
             got = pixel(rows, channels, x, y)
             if got != want:

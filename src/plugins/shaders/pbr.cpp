@@ -309,7 +309,8 @@ private:
     color_t traceLobe(renderState_t& state, const scene_t& scene, const surfacePoint_t& sp,
                       const vector3d_t& axis, float k, const vector3d_t& ng, float side) const {
         const int n = (k < 0.0f || state.rayLevel > 0) ? 1 : s.samples;
-        if (n == 1 && k < 0.0f) return trace(state, scene, sp, unit(keepOnSide(axis, ng, side)));
+        const point3d_t from = offsetFrom(sp.point, ng * side);
+        if (n == 1 && k < 0.0f) return trace(state, scene, sp, from, unit(keepOnSide(axis, ng, side)));
         hashRandom_t random = hashRandom_t::at(sp.point, pbrSalt);
         const float shift1 = random.next(), shift2 = random.next();
         color_t sum(0, 0, 0);
@@ -318,18 +319,26 @@ private:
             float z2 = static_cast<float>(radicalInverseOf(static_cast<std::uint64_t>(i), 2)) + shift2;
             if (z2 >= 1.0f) z2 -= 1.0f;
             const vector3d_t d = unit(keepOnSide(sampleLobe(axis, k, z1, z2), ng, side));
-            sum += trace(state, scene, sp, d);
+            sum += trace(state, scene, sp, from, d);
         }
         return sum / static_cast<float>(n);
+    }
+
+    // The start of secondary rays: a little off the surface on the side they
+    // leave to, so that a ray close to the tangent plane cannot hit a curved
+    // surface (a sphere) again at the rounding error of its own hit point.
+    static point3d_t offsetFrom(const point3d_t& p, const vector3d_t& away) {
+        const float scale = std::max({1.0f, std::fabs(p.x), std::fabs(p.y), std::fabs(p.z)});
+        return p + (1e-5f * scale) * away;
     }
 
     // A secondary ray from the surface that cannot find its own starting
     // triangle again through rounding.
     static color_t trace(renderState_t& state, const scene_t& scene, const surfacePoint_t& sp,
-                         const vector3d_t& dir) {
+                         const point3d_t& from, const vector3d_t& dir) {
         const void* savedSkip = state.skipElement;
         state.skipElement = sp.origin;
-        color_t c = scene.raytrace(state, sp.point, dir);
+        color_t c = scene.raytrace(state, from, dir);
         state.skipElement = savedSkip;
         return c;
     }
