@@ -21,7 +21,9 @@
 // measured at four points) built once in setup, and every ray is weighted by
 // the balance heuristic over both ways of drawing it. A small bright sun in
 // an environment map then gives a clean shadow instead of noise. The table
-// is built from the background interface alone, so any background works.
+// is built from every texel of the picture when the background shows one
+// (the image background), so that no bright spot is missed however small;
+// for other backgrounds from their look-ups at four points of each cell.
 //
 // Random numbers: a rotated Hammersley set per point, the rotation drawn from
 // random numbers seeded by the shaded point's position.
@@ -29,6 +31,7 @@
 #include <cmath>
 #include <vector>
 
+#include "common/envmap.h"
 #include "vexlarcore/background.h"
 #include "vexlarcore/hashrandom.h"
 #include "vexlarcore/light.h"
@@ -81,33 +84,51 @@ class directionTable_t {
 public:
     bool empty() const { return total <= 0.0; }
 
-    // Fills the table with luminance x solid angle of each cell.
+    // Fills the table with luminance x solid angle of each cell, measured
+    // at four points of the cell through the background interface.
     void build(const background_t& background, int width) {
-        w = width;
-        h = std::max(1, width / 2);
-        cells.assign(static_cast<std::size_t>(w * h), 0.0f);
-        rowCdf.assign(static_cast<std::size_t>(h + 1), 0.0);
-        colCdf.assign(static_cast<std::size_t>(h * (w + 1)), 0.0);
+        reset(width);
         renderState_t state;
-        total = 0.0;
-        for (int j = 0; j < h; ++j) {
-            double rowSum = 0.0;
+        for (int j = 0; j < h; ++j)
             for (int i = 0; i < w; ++i) {
                 double lum = 0.0;
                 for (float a : {0.25f, 0.75f})
-                    for (float b : {0.25f, 0.75f}) {
-                        color_t c = background.lookup(direction(i + a, j + b), state);
-                        lum += std::max(0.0, 0.2126 * c.R + 0.7152 * c.G + 0.0722 * c.B);
-                    }
-                if (!std::isfinite(lum)) lum = 0.0;
-                const double weight = lum * 0.25 * cellSolidAngle(j);
-                cells[index(i, j)] = static_cast<float>(weight);
-                rowSum += weight;
-                colCdf[static_cast<std::size_t>(j * (w + 1) + i + 1)] = rowSum;
+                    for (float b : {0.25f, 0.75f})
+                        lum += luminance(background.lookup(direction(i + a, j + b), state));
+                cells[index(i, j)] = static_cast<float>(lum * 0.25 * cellSolidAngle(j));
             }
-            total += rowSum;
-            rowCdf[static_cast<std::size_t>(j + 1)] = total;
-        }
+        finish();
+    }
+
+    // Fills the table from every texel of an environment picture: each adds
+    // its luminance (at least that of its neighbours) x solid angle to the
+    // cell its direction falls in, so no bright spot is missed however small.
+    void build(const plugins::envPictureView_t& pic, int width) {
+        reset(width);
+        std::vector<double> sums(cells.size(), 0.0);
+        const double du = 1.0 / pic.width, dv = 1.0 / pic.height;
+        for (int y = 0; y < pic.height; ++y)
+            for (int x = 0; x < pic.width; ++x) {
+                const double u = (x + 0.5) * du, v = (y + 0.5) * dv;
+                vector3d_t d, a0, a1, b0, b1;
+                if (!at(pic, u, v, d) || !at(pic, u - du / 2, v, a0) || !at(pic, u + du / 2, v, a1) ||
+                    !at(pic, u, v - dv / 2, b0) || !at(pic, u, v + dv / 2, b1))
+                    continue;
+                // The brightest of the texel and its neighbours: look-ups
+                // blend neighbouring texels, which spreads a sun by a texel.
+                double lum = 0.0;
+                for (int dy = -1; dy <= 1; ++dy)
+                    for (int dx = -1; dx <= 1; ++dx) {
+                        const int yy = std::min(pic.height - 1, std::max(0, y + dy));
+                        const int xx = (x + dx + pic.width) % pic.width;
+                        const float* t = pic.rgba + 4 * (static_cast<std::size_t>(yy) * pic.width + xx);
+                        lum = std::max(lum, luminance(color_t(t[0], t[1], t[2]) * pic.power));
+                    }
+                const double solidAngle = ((a1 - a0) ^ (b1 - b0)).length();
+                sums[cellOf(d)] += lum * solidAngle;
+            }
+        for (std::size_t k = 0; k < cells.size(); ++k) cells[k] = static_cast<float>(sums[k]);
+        finish();
     }
 
     // A direction drawn with the table's density from two numbers in [0, 1).
@@ -126,16 +147,59 @@ public:
     // The density (per steradian) at a unit direction.
     float density(const vector3d_t& d) const {
         if (empty()) return 0.0f;
+        const std::size_t k = cellOf(d);
+        return static_cast<float>(cells[k] / total / cellSolidAngle(static_cast<int>(k) / w));
+    }
+
+private:
+    std::size_t index(int i, int j) const { return static_cast<std::size_t>(j * w + i); }
+
+    void reset(int width) {
+        w = width;
+        h = std::max(1, width / 2);
+        cells.assign(static_cast<std::size_t>(w * h), 0.0f);
+        total = 0.0;
+    }
+
+    // The cumulative tables of the filled cells.
+    void finish() {
+        rowCdf.assign(static_cast<std::size_t>(h + 1), 0.0);
+        colCdf.assign(static_cast<std::size_t>(h * (w + 1)), 0.0);
+        total = 0.0;
+        for (int j = 0; j < h; ++j) {
+            double rowSum = 0.0;
+            for (int i = 0; i < w; ++i) {
+                double weight = cells[index(i, j)];
+                if (!std::isfinite(weight) || weight < 0.0) weight = 0.0;
+                cells[index(i, j)] = static_cast<float>(weight);
+                rowSum += weight;
+                colCdf[static_cast<std::size_t>(j * (w + 1) + i + 1)] = rowSum;
+            }
+            total += rowSum;
+            rowCdf[static_cast<std::size_t>(j + 1)] = total;
+        }
+    }
+
+    static double luminance(const color_t& c) {
+        return std::max(0.0, 0.2126 * c.R + 0.7152 * c.G + 0.0722 * c.B);
+    }
+
+    // The direction of picture position (u, v); latitude-longitude pictures
+    // wrap across their seam.
+    static bool at(const plugins::envPictureView_t& pic, double u, double v, vector3d_t& d) {
+        if (pic.mapping == plugins::envMapping_t::latlong) u -= std::floor(u);
+        return plugins::positionToDirection(pic.mapping, pic.frame, u, v, d);
+    }
+
+    // The cell of a unit direction.
+    std::size_t cellOf(const vector3d_t& d) const {
         const double cosTheta = std::max(-1.0, std::min(1.0, static_cast<double>(d.z)));
         double phi = std::atan2(static_cast<double>(d.y), static_cast<double>(d.x));
         if (phi < 0.0) phi += 2.0 * pi;
         const int i = std::min(w - 1, static_cast<int>(phi / (2.0 * pi) * w));
         const int j = std::min(h - 1, static_cast<int>(std::acos(cosTheta) / pi * h));
-        return static_cast<float>(cells[index(i, j)] / total / cellSolidAngle(j));
+        return index(i, j);
     }
-
-private:
-    std::size_t index(int i, int j) const { return static_cast<std::size_t>(j * w + i); }
 
     // Cell j spans polar angles [j, j + 1) * pi / h; directions are uniform
     // in the cosine within it.
@@ -176,7 +240,11 @@ public:
     void setup(scene_t& scene) override {
         table = directionTable_t();
         const background_t* bg = scene.getBackground();
-        if (s.source == source_t::background && s.importance && bg) table.build(*bg, s.resolution);
+        if (s.source != source_t::background || !s.importance || !bg) return;
+        if (const auto* picture = dynamic_cast<const plugins::envPicture_t*>(bg))
+            table.build(picture->environmentPicture(), s.resolution);
+        else
+            table.build(*bg, s.resolution);
     }
 
     color_t illuminate(renderState_t& state, const scene_t& scene, surfacePoint_t sp,
