@@ -224,7 +224,8 @@ TEST(skyLight, PictureSunSmallerThanATableCellStillGivesItsShadowCleanly) {
             for (int x = 0; x < W; ++x) {
                 // The centre of the picture faces x; the azimuth grows leftwards.
                 const double el = pi / 2 - (y + 0.5) / H * pi, az = (0.5 - (x + 0.5) / W) * 2 * pi;
-                const double c = std::cos(el) * std::cos(az) * std::sin(theta) + std::sin(el) * std::cos(theta);
+                const double c =
+                    std::cos(el) * std::cos(az) * std::sin(theta) + std::sin(el) * std::cos(theta);
                 const rgbe_t e(color_t(c >= std::cos(alpha) ? static_cast<float>(1 + sun) : 1.0f));
                 if (el > 0)
                     expected += e.toColor().G * std::sin(el) * std::cos(el) * (2 * pi / W) * (pi / H) / pi;
@@ -246,7 +247,8 @@ TEST(skyLight, PictureSunSmallerThanATableCellStillGivesItsShadowCleanly) {
     std::vector<double> a, b;
     for (float x = -5; x < 5; x += 0.25f)
         for (float y = -5; y < 5; y += 0.25f) {
-            a.push_back(lightfx::mean3(s.lightAt(*importance, point3d_t(x, y, 0), vector3d_t(0, 0, 1), white)));
+            a.push_back(
+                lightfx::mean3(s.lightAt(*importance, point3d_t(x, y, 0), vector3d_t(0, 0, 1), white)));
             b.push_back(lightfx::mean3(s.lightAt(*cosine, point3d_t(x, y, 0), vector3d_t(0, 0, 1), white)));
         }
     std::remove(path.c_str());

@@ -38,8 +38,8 @@ TEST(pbrShader, WhiteFurnaceShowsTheBackground) {
     const struct {
         float metallic, roughness, transmission;
         double meanTolerance, pixelTolerance;
-    } cases[] = {{0, 0.5f, 0, 0.01, 0.06},   {1, 0.5f, 0, 0.01, 0.01}, {0.5f, 0.2f, 0, 0.01, 0.06},
-                 {0, 1, 0, 0.01, 0.06},      {0, 0, 1, 0.01, 0.01},    {0, 0.3f, 1, 0.05, 1.0}};
+    } cases[] = {{0, 0.5f, 0, 0.01, 0.06}, {1, 0.5f, 0, 0.01, 0.01}, {0.5f, 0.2f, 0, 0.01, 0.06},
+                 {0, 1, 0, 0.01, 0.06},    {0, 0, 1, 0.01, 0.01},    {0, 0.3f, 1, 0.05, 1.0}};
     for (const auto& c : cases) {
         lightScene_t s;
         s.sphere(point3d_t(0, 0, 0), 1,
