@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <fstream>
+#include <nlohmann/json.hpp>
 
 #include "light_fixtures.h"
 #include "vexlarcore/object3d.h"
@@ -106,6 +108,54 @@ TEST(photonGi, ClosedBoxFloorIsRedderNextToTheRedWall) {
     const double nearWall = redness(-0.85f), middle = redness(0.0f), farWall = redness(0.85f);
     EXPECT_GT(nearWall, 1.1 * middle);
     EXPECT_GT(middle, farWall);
+}
+
+TEST(photonGi, RoomWallMeansAreThoseOfAnIndependentPathTracer) {
+    SKIP_WITHOUT_PLUGINS();
+    // The room of scripts/cycles-room-reference.py; the figures it wrote
+    // (Cycles, area-weighted mean radiance of each wall) are committed.
+    std::ifstream in(VEXLAR_SOURCE_DIR "/tests/reference/cycles-room.json");
+    ASSERT_TRUE(in) << "tests/reference/cycles-room.json is missing";
+    const nlohmann::json reference = nlohmann::json::parse(in)["mean_radiance"];
+    lightScene_t s;
+    const color_t white(0.75f, 0.75f, 0.75f), red(0.75f, 0.12f, 0.1f), green(0.15f, 0.6f, 0.15f);
+    // name, corner, two edges, colour
+    const struct {
+        const char* name;
+        point3d_t corner;
+        vector3d_t u, v;
+        color_t colour;
+    } walls[] = {{"floor", {-1, 0, -1}, {2, 0, 0}, {0, 0, 2}, white},
+                 {"ceiling", {-1, 2, -1}, {2, 0, 0}, {0, 0, 2}, white},
+                 {"back", {-1, 0, -1}, {2, 0, 0}, {0, 2, 0}, white},
+                 {"front", {-1, 0, 1}, {2, 0, 0}, {0, 2, 0}, white},
+                 {"left", {-1, 0, -1}, {0, 0, 2}, {0, 2, 0}, red},
+                 {"right", {1, 0, -1}, {0, 0, 2}, {0, 2, 0}, green}};
+    for (const auto& w : walls)
+        s.mesh({w.corner, w.corner + w.u, w.corner + w.u + w.v, w.corner + w.v}, {{0, 1, 2, 3}},
+               s.diffuse(w.colour));
+    s.light("area", {{"corner", point3d_t(-0.25f, 1.999f, -0.25f)},
+                     {"edge_u", point3d_t(0.5f, 0, 0)},
+                     {"edge_v", point3d_t(0, 0, 0.5f)},
+                     {"samples", 6}});
+    s.light("photongi", {{"photons", 100000}});
+    s.scene.setIndirect(true, 6, 1.0f / 36);
+    s.ready();
+    for (const auto& w : walls) {
+        // Seen straight on from inside the room at 5 x 5 places.
+        vector3d_t n = w.u ^ w.v;
+        n.normalize();
+        if (n * (point3d_t(0, 1, 0) - w.corner) < 0) n = -n;
+        color_t sum(0, 0, 0);
+        for (float a = 0.1f; a < 1; a += 0.2f)
+            for (float b = 0.1f; b < 1; b += 0.2f)
+                sum += s.trace(w.corner + a * w.u + b * w.v + 0.5f * n, -n) / 25.0f;
+        const double expected = (reference[w.name][0].get<double>() + reference[w.name][1].get<double>() +
+                                 reference[w.name][2].get<double>()) /
+                                3;
+        EXPECT_NEAR(lightfx::mean3(sum) / expected, 1.0, 0.1) << w.name;
+        RecordProperty(std::string(w.name) + "Ratio", std::to_string(lightfx::mean3(sum) / expected));
+    }
 }
 
 TEST(causticLight, BrightestSpotLiesUnderTheGlassBallAndCarriesTheLightThroughIt) {
