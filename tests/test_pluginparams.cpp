@@ -306,8 +306,9 @@ TEST_F(pluginParameters, ListedDefaultsAreWhatFactoriesUseAndEverySettingMatters
             ASSERT_FALSE(absent.empty()) << f.type << " " << key;
             EXPECT_EQ(absent, probe(f, with))
                 << f.type << " " << key << ": listed default " << r.defaultValue;
-            if (!seenElsewhere(f.type, key))
+            if (!seenElsewhere(f.type, key)) {
                 EXPECT_NE(absent, probe(f, other)) << f.type << " " << key << " changes nothing";
+            }
             EXPECT_TRUE(context.warnings.empty()) << f.type << " " << key << ": " << context.warnings.front();
         }
     }
