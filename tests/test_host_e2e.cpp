@@ -270,7 +270,7 @@ TEST_F(hostProgram, failuresPrintOneLineAndKeepTheEarlierImage) {
         {"{\n  \"camera\": {\n    \"focal\": 1.0,\n  }\n}", {}, "bad.json:4:3: error: invalid JSON: "},
         {R"({"shaders": {"glass": {"type": "glas"}}})",
          {},
-         "bad.json:1:32: error: shaders.glass.type: unknown shader type \"glas\" (known: constant, generic)"},
+         "bad.json:1:32: error: shaders.glass.type: unknown shader type \"glas\" (known: constant, generic, pbr)"},
         {R"({"objects": {"m": {"type": "mesh", "file": "nowhere.obj"}}})",
          {},
          "error: objects.m.file: cannot read mesh file \"" + dir.path +

@@ -111,11 +111,11 @@ void expectColor(const color_t& c, double r, double g, double b, double tol = 1e
 
 TEST_F(pluginsTest, everyStandardTypeLoadsWithoutErrors) {
     EXPECT_TRUE(plugins().errors().empty());
-    EXPECT_EQ(plugins().typeNames(pluginKind_t::shader), "constant, generic");
-    EXPECT_EQ(plugins().typeNames(pluginKind_t::light), "point, spot, sun");
-    EXPECT_EQ(plugins().typeNames(pluginKind_t::texture), "checker, clouds, image");
+    EXPECT_EQ(plugins().typeNames(pluginKind_t::shader), "constant, generic, pbr");
+    EXPECT_EQ(plugins().typeNames(pluginKind_t::light), "area, caustic, photongi, point, sky, spot, sun");
+    EXPECT_EQ(plugins().typeNames(pluginKind_t::texture), "checker, clouds, image, marble, wood");
     EXPECT_EQ(plugins().typeNames(pluginKind_t::background), "constant, gradient, image");
-    EXPECT_EQ(plugins().moduleCount(), 11u);
+    EXPECT_EQ(plugins().moduleCount(), 18u);
 }
 
 TEST_F(pluginsTest, parameterTablesAreCompleteAndFollowTheColourNamingRule) {

@@ -244,7 +244,11 @@ private:
             bool enabled = i.flag("enabled", true);
             int samples = i.integer("samples", 4, 0, 1000);
             float power = i.number("power", defaults::indirectPower, 0.0f);
-            s.setIndirect(enabled, samples, power);
+            // The library adds the n x n gathered rays up; `power` scales
+            // their average, so that a surface of albedo a under light L
+            // gathers a * L whatever the sample count.
+            const float rays = static_cast<float>(samples) * static_cast<float>(samples);
+            s.setIndirect(enabled, samples, samples > 0 ? power / rays : power);
             if (i.has("stratum_u") || i.has("stratum_phi")) {
                 float u = i.number("stratum_u", s.getIndirectStratumU(), 0.0f);
                 if (samples * u > 1.0f)

@@ -69,6 +69,26 @@ inline color_t deliver(renderState_t& state, const surfacePoint_t& sp, const vec
     return sp.shader->fromLight(state, sp, energy_t(toLight, energy), eye);
 }
 
+/// The unit shading normal of `sp` on the side `eye` looks from (the
+/// geometric normal decides the side; the shading normal of instances need
+/// not be unit length).
+inline vector3d_t facingNormal(const surfacePoint_t& sp, const vector3d_t& eye) {
+    vector3d_t n = (sp.geometricNormal * eye < 0.0f) ? -sp.normal : sp.normal;
+    return n.normalize();
+}
+
+/// What the surface at `sp` sends towards the eye for `energy` arriving
+/// from the unit direction `from` along a path lights do not model one by
+/// one (environment, photon estimates): its shader's fromRadiosity, the
+/// diffuse response, black without a shader. Such light is seen in mirrors
+/// and glossy reflections by the rays shaders trace, so it must not also
+/// make highlights.
+inline color_t deliverDiffuse(renderState_t& state, const surfacePoint_t& sp, const vector3d_t& from,
+                              const color_t& energy, const vector3d_t& eye) {
+    if (!sp.shader || energy.isBlack()) return color_t(0, 0, 0);
+    return sp.shader->fromRadiosity(state, sp, energy_t(from, energy), eye);
+}
+
 /// deliver(), or black when `shadows` is on and `blocked()` finds the way to
 /// the light blocked. The shader is asked first and the shadow ray is cast
 /// only when its answer is not black: a shadowed point gets black either

@@ -45,7 +45,7 @@ const paramTable_t<imageBackgroundSettings_t> imageParams{
     choice("encoding", &imageBackgroundSettings_t::srgb, "srgb", {{"srgb", true}, {"linear", false}},
            "8- and 16-bit files: decoded from sRGB to linear light, or taken as linear")};
 
-class imageBackground_t : public background_t {
+class imageBackground_t : public background_t, public envPicture_t {
 public:
     imageBackground_t(const imageBackgroundSettings_t& settings, texelImage_t&& pic)
         : s(settings), frame(makeEnvFrame(settings.up, settings.rotation)), picture(std::move(pic)) {}
@@ -62,6 +62,17 @@ public:
         else
             sampleNearest(grid, u, v, across, wrap_t::clamp, texel);
         return color_t(texel[0], texel[1], texel[2]) * s.power;
+    }
+
+    envPictureView_t environmentPicture() const override {
+        envPictureView_t v;
+        v.rgba = picture.rgba.data();
+        v.width = picture.width;
+        v.height = picture.height;
+        v.mapping = s.mapping;
+        v.frame = frame;
+        v.power = s.power;
+        return v;
     }
 
 private:

@@ -115,5 +115,7 @@ bool positionToDirection(envMapping_t m, const envFrame_t& f, double u, double v
     return true;
 }
 
+envPicture_t::~envPicture_t() = default;
+
 } // namespace plugins
 } // namespace vexlar

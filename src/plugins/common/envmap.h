@@ -40,6 +40,25 @@ struct envFrame_t {
 /// perpendicular to `up`.
 envFrame_t makeEnvFrame(const vector3d_t& up, float rotationDegrees);
 
+/// The pixels of an environment picture as a background shows them, for
+/// lights that sample it by brightness. The view borrows the picture: valid
+/// while the background that gave it lives.
+struct envPictureView_t {
+    const float* rgba = nullptr; ///< width x height RGBA texels, rows from the top
+    int width = 0, height = 0;
+    envMapping_t mapping = envMapping_t::latlong;
+    envFrame_t frame{};
+    float power = 1.0f; ///< factor on every texel
+};
+
+/// Implemented by backgrounds that show an environment picture, next to
+/// background_t; a light finds it with dynamic_cast.
+class envPicture_t {
+public:
+    virtual ~envPicture_t();
+    virtual envPictureView_t environmentPicture() const = 0;
+};
+
 /// The position of direction `d`; false for a zero or non-finite direction.
 bool directionToPosition(envMapping_t m, const envFrame_t& f, const vector3d_t& d, double& u, double& v);
 

@@ -6,6 +6,13 @@
 // ("none"); it is handed with the unit direction towards the light to the
 // surface's shader (fromLight). With shadows on, a point that sees a
 // shadow-casting object between itself and the light gets nothing.
+//
+// Photons (for the photongi light) leave in uniformly distributed
+// directions; the whole power is 4 pi * color * power. They follow the
+// inverse-square law whatever the fade.
+#include <algorithm>
+#include <cmath>
+
 #include "vexlarcore/light.h"
 #include "vexlarcore/scene.h"
 #include "vexlarplugin/lighting.h"
@@ -37,6 +44,18 @@ public:
         return plugins::deliverUnlessBlocked(state, sp, toLight,
                                              s.color * (s.power / plugins::fadeDivisor(s.fade, d2)), eye,
                                              s.shadows, [&] { return scene.isShadowed(state, sp, s.from); });
+    }
+
+    color_t getPower() const override { return s.color * (12.566370614f * s.power); }
+
+    bool emitPhoton(float z1, float z2, point3d_t& from, vector3d_t& dir, color_t& power) const override {
+        const float z = 1.0f - 2.0f * z1;
+        const float r = std::sqrt(std::max(0.0f, 1.0f - z * z));
+        const double phi = 6.283185307179586 * z2;
+        from = s.from;
+        dir = vector3d_t(r * static_cast<float>(std::cos(phi)), r * static_cast<float>(std::sin(phi)), z);
+        power = getPower();
+        return true;
     }
 
 private:

@@ -7,9 +7,13 @@
 // smooth step s = t^2 (3 - 2t) of t = (c - outer) / (inner - outer). The
 // energy arriving at distance d is color * power * factor / f(d), with the
 // fall-off f of the point light (d^2 by default, see lights/point.cpp).
+//
+// Photons (for the photongi light) leave uniformly within the cone, each
+// with the power 2 pi (1 - outer) * color * power * factor of its direction.
 #include <cmath>
 
 #include "vexlarcore/light.h"
+#include "vexlarcore/sampling.h"
 #include "vexlarcore/scene.h"
 #include "vexlarplugin/lighting.h"
 
@@ -72,6 +76,16 @@ public:
         return plugins::deliverUnlessBlocked(
             state, sp, toLight, s.color * (s.power * factor / plugins::fadeDivisor(s.fade, d2)), eye,
             s.shadows, [&] { return scene.isShadowed(state, sp, s.from); });
+    }
+
+    color_t getPower() const override { return s.color * (6.283185307f * (1.0f - cosOuter) * s.power); }
+
+    bool emitPhoton(float z1, float z2, point3d_t& from, vector3d_t& dir, color_t& power) const override {
+        from = s.from;
+        dir = randomVectorCone(s.axis, cosOuter, z1, z2);
+        dir.normalize();
+        power = getPower() * falloff(dir * s.axis);
+        return true;
     }
 
 private:

@@ -15,13 +15,16 @@
 // the library's fresnel Kr and Kt. When the refracted ray does not exist
 // (total internal reflection) its weight goes to the mirrored ray.
 //
+// Photon lights see the same surface (scatter.h): the diffuse colour is
+// scattered diffusely, mirror_color and transmit_color (with the Fresnel
+// terms when fresnel is on) are mirrored and refracted with ior.
+//
 // Texture layers layerN_... (N = 1, 2, ..., maxLayers) are applied in order;
 // a layer exists when its layerN_texture is set. They act through the
 // library's modulator_t: colfac, specfac and hardfac are its amountA,
 // amountB and amountValue, bump its displaceAmount.
 #include <algorithm>
 #include <cmath>
-#include <cstring>
 #include <memory>
 #include <vector>
 
@@ -29,9 +32,11 @@
 #include "vexlarcore/object3d.h"
 #include "vexlarcore/renderstate.h"
 #include "vexlarcore/sampling.h"
+#include "vexlarcore/scatter.h"
 #include "vexlarcore/scene.h"
 #include "vexlarcore/shader.h"
 #include "vexlarplugin/params.h"
+#include "vexlarplugin/texturelayers.h"
 
 namespace {
 
@@ -77,7 +82,7 @@ const plugins::paramTable_t<genericSettings_t> genericParams{
     plugins::color("emit_color", &genericSettings_t::emit, color_t(0, 0, 0),
                    "light emitted by the surface itself")};
 
-class genericShader_t : public shader_t {
+class genericShader_t : public shader_t, public scatteringShader_t {
 public:
     genericShader_t(const genericSettings_t& s, std::vector<modulator_t> layers)
         : s(s), layers(std::move(layers)) {}
@@ -153,6 +158,19 @@ public:
             if (m.displaceAmount != 0.0f) m.displace(sp, eye, resolution);
     }
 
+    surfaceSplit_t split(renderState_t&, const surfacePoint_t& sp, const vector3d_t& from) const override {
+        surfaceSplit_t out;
+        out.diffuse = surfaceAt(sp, from).diffuse;
+        float kr = 1.0f, kt = 1.0f;
+        if (s.fresnel) fresnel(from, unit(sp.normal), s.ior, kr, kt);
+        out.reflected = s.mirror * kr;
+        out.transmitted = s.transmit * kt;
+        out.ior = s.ior;
+        return out;
+    }
+
+    bool mayScatterSpecularly() const override { return !s.mirror.isBlack() || !s.transmit.isBlack(); }
+
     void getCaustics(renderState_t&, const surfacePoint_t&, const vector3d_t&, color_t& reflected,
                      color_t& transmitted, float& index) const override {
         reflected = s.mirror;
@@ -208,118 +226,31 @@ private:
     std::vector<modulator_t> layers;
 };
 
-// "xyz" style axis selection: 1 x, 2 y, 3 z, 0 none.
-struct axes_t {
-    signed char axis[3];
-};
-
-bool parseAxes(const std::string& text, axes_t& out) {
-    if (text.size() != 3) return false;
-    for (std::size_t i = 0; i < 3; ++i) {
-        const char* letters = "nxyz";
-        const char* at = text[i] ? std::strchr(letters, text[i]) : nullptr;
-        if (!at) return false;
-        out.axis[i] = static_cast<signed char>(at - letters);
-    }
-    return true;
-}
-
-// One texture layer, read under the prefix "layer<N>_".
-struct layerSettings_t {
-    std::string texture;
-    int mode;
+// One texture layer, read under the prefix "layer<N>_": the shared texture,
+// mode and placement, and what the layer acts on.
+struct layerSettings_t : plugins::layerMapping_t {
     float colfac, specfac, hardfac, bump;
-    int coords, projection;
-    axes_t axes;
-    point3d_t size, offset;
-    int repeatX, repeatY;
-    int clip;
 };
-
-// The texture is read alone first: a layer without one is not read further.
-const plugins::paramTable_t<layerSettings_t> layerTextureParam{
-    plugins::text("texture", &layerSettings_t::texture,
-                  "texture layer N = 1.." + std::to_string(maxLayers) + ": name of a texture of the scene")};
 
 const plugins::paramTable_t<layerSettings_t> layerParams{
-    plugins::choice("mode", &layerSettings_t::mode, "mix",
-                    {{"mix", modulator_t::MIX},
-                     {"multiply", modulator_t::MULTIPLY},
-                     {"add", modulator_t::ADD},
-                     {"subtract", modulator_t::SUBTRACT}},
-                    "how the texture blends in"),
+    plugins::layerModeParams(),
     plugins::number("colfac", &layerSettings_t::colfac, 1.0f, "effect on the diffuse colour"),
     plugins::number("specfac", &layerSettings_t::specfac, 0.0f, "effect on the specular colour"),
     plugins::number("hardfac", &layerSettings_t::hardfac, 0.0f,
                     "effect on the hardness (intensity 1 stands for 255)"),
     plugins::number("bump", &layerSettings_t::bump, 0.0f, "bump-mapping strength (negative: inverted)"),
-    plugins::choice("coords", &layerSettings_t::coords, "orco",
-                    {{"uv", modulator_t::UV},
-                     {"global", modulator_t::GLOBAL},
-                     {"orco", modulator_t::ORCO},
-                     {"window", modulator_t::AUX},
-                     {"normal", modulator_t::NORMAL},
-                     {"reflection", modulator_t::REFLECTION}},
-                    "texture coordinates"),
-    plugins::choice("projection", &layerSettings_t::projection, "flat",
-                    {{"flat", modulator_t::FLAT},
-                     {"cube", modulator_t::CUBE},
-                     {"tube", modulator_t::TUBE},
-                     {"sphere", modulator_t::SPHERE}},
-                    "projection of images"),
-    plugins::parsed("axes", &layerSettings_t::axes, "xyz", parseAxes, "three letters from x, y, z and n",
-                    "source axis of texture x, y and z, n for none"),
-    plugins::point("size", &layerSettings_t::size, point3d_t(1, 1, 1), "scale of the texture coordinates"),
-    plugins::point("offset", &layerSettings_t::offset, point3d_t(0, 0, 0),
-                   "offset of the texture coordinates"),
-    plugins::integer("repeat_x", &layerSettings_t::repeatX, 1, plugins::range_t::atLeast(1),
-                     "image tiles across"),
-    plugins::integer("repeat_y", &layerSettings_t::repeatY, 1, plugins::range_t::atLeast(1),
-                     "image tiles down"),
-    plugins::choice("clip", &layerSettings_t::clip, "repeat",
-                    {{"clamp", modulator_t::CLAMP},
-                     {"clip", modulator_t::CLIP},
-                     {"clipcube", modulator_t::CLIPCUBE},
-                     {"repeat", modulator_t::NOCLIP}},
-                    "image edges")};
+    plugins::layerPlacementParams()};
 
 // Reads layer `index`; false when the layer is absent or unusable (reported).
 bool readLayer(plugins::paramReader_t& read, int index, std::vector<modulator_t>& layers) {
-    const std::string prefix = "layer" + std::to_string(index) + "_";
-    if (!read.has(prefix + "texture")) {
-        if (layerParams.anyPresent(read, prefix))
-            read.warn("texture layer " + std::to_string(index) + " has settings but no \"" + prefix +
-                      "texture\"; layer ignored");
-        return false;
-    }
-    const std::string name = layerTextureParam.read(read, prefix).texture;
-    const texture_t* texture = name.empty() ? nullptr : read.pluginContext().findTexture(name);
-    if (!texture) {
-        read.warn("texture layer " + std::to_string(index) + ": there is no texture named \"" + name +
-                  "\"; layer ignored");
-        return false;
-    }
-    const layerSettings_t l = layerParams.read(read, prefix);
-    modulator_t m(texture);
-    m.mode = l.mode;
+    const texture_t* texture = nullptr;
+    layerSettings_t l;
+    if (!plugins::readTextureLayer(read, index, layerParams, texture, l)) return false;
+    modulator_t m = plugins::layerModulator(texture, l);
     m.amountA = l.colfac;
     m.amountB = l.specfac;
     m.amountValue = l.hardfac;
     m.displaceAmount = l.bump;
-    m.coordSource = l.coords;
-    m.projection = l.projection;
-    m.axisX = l.axes.axis[0];
-    m.axisY = l.axes.axis[1];
-    m.axisZ = l.axes.axis[2];
-    m.sizeX = l.size.x;
-    m.sizeY = l.size.y;
-    m.sizeZ = l.size.z;
-    m.offsetX = l.offset.x;
-    m.offsetY = l.offset.y;
-    m.offsetZ = l.offset.z;
-    m.repeatX = l.repeatX;
-    m.repeatY = l.repeatY;
-    m.clipMode = l.clip;
     layers.push_back(m);
     return true;
 }
@@ -334,8 +265,9 @@ shader_t* makeGeneric(paramMap_t& params, pluginContext_t& context) {
 
 void registerAll(pluginRegistry_t& registry) {
     std::vector<pluginParam_t> rows = genericParams.rows();
-    for (const auto& table : {layerTextureParam, layerParams})
-        for (const pluginParam_t& row : table.rows("layerN_")) rows.push_back(row);
+    for (const pluginParam_t& row : plugins::layerTextureParams(maxLayers).rows("layerN_"))
+        rows.push_back(row);
+    for (const pluginParam_t& row : layerParams.rows("layerN_")) rows.push_back(row);
     registry.registerShader("generic", makeGeneric, rows,
                             "diffuse, specular, mirror, glass and emission, with texture layers");
 }

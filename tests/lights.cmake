@@ -1,0 +1,13 @@
+# The light and material tests load the standard plug-ins.
+get_property(light_test_plugins GLOBAL PROPERTY VEXLAR_PLUGIN_TARGETS)
+foreach(t test_lightsources test_photonlights test_pbr)
+  if(NOT TARGET ${t})
+    continue()
+  endif()
+  if(light_test_plugins)
+    add_dependencies(${t} ${light_test_plugins})
+    target_compile_definitions(${t} PRIVATE VEXLAR_PLUGIN_BUILD_DIR="${VEXLAR_PLUGIN_BUILD_DIR}")
+  else()
+    target_compile_definitions(${t} PRIVATE VEXLAR_PLUGIN_BUILD_DIR="")
+  endif()
+endforeach()

@@ -1,0 +1,266 @@
+// The area and sky lights against answers computed here: form factors,
+// the point light a one-sample area light stands for, penumbra widths, the
+// sky over an open plane and inside a closed box, and importance sampling of
+// a bright spot against cosine-weighted rays.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <memory>
+#include <string>
+
+#include "vexlarcore/colorutil.h"
+
+#include "light_fixtures.h"
+
+using namespace vexlar;
+using lightfx::lightScene_t;
+
+namespace {
+
+const double pi = 3.141592653589793;
+
+// Form factor from a point to a parallel rectangle x by y whose corner lies
+// straight above it at height c.
+double cornerFormFactor(double x, double y, double c) {
+    const double X = x / c, Y = y / c, sx = std::sqrt(1 + X * X), sy = std::sqrt(1 + Y * Y);
+    return (X / sx * std::atan(Y / sx) + Y / sy * std::atan(X / sy)) / (2 * pi);
+}
+
+// A light of size a x b facing down at height h, centred over the origin.
+lightfx::settings_t overhead(const char* shape, float a, float b, float h, float power) {
+    return {{"shape", shape},
+            {"corner", point3d_t(-a / 2, h, -b / 2)},
+            {"edge_u", point3d_t(a, 0, 0)},
+            {"edge_v", point3d_t(0, 0, b)},
+            {"power", power}};
+}
+
+} // namespace
+
+TEST(areaLight, IrradianceUnderTheCentreIsTheFormFactorAt16x16Samples) {
+    SKIP_WITHOUT_PLUGINS();
+    const struct {
+        const char* shape;
+        float a, b, h;
+        const char* visible;
+        double formFactor;
+    } cases[] = {
+        {"rectangle", 2, 1, 1, "off", 4 * cornerFormFactor(1, 0.5, 1)},
+        {"rectangle", 1, 1, 0.5f, "on", 4 * cornerFormFactor(0.5, 0.5, 0.5)},
+        {"disc", 1, 1, 1, "off", 0.25 / (0.25 + 1)},
+        {"disc", 2, 2, 0.5f, "on", 1 / (1 + 0.25)},
+    };
+    double worst = 0;
+    for (const auto& c : cases) {
+        lightScene_t s;
+        const shader_t* white = s.diffuse(color_t(1, 1, 1));
+        lightfx::settings_t set = overhead(c.shape, c.a, c.b, c.h, 2.0f);
+        set.push_back({"samples", 16});
+        set.push_back({"visible", c.visible});
+        light_t* l = s.light("area", set);
+        s.ready();
+        // Radiance pi * power / area times the form factor, for albedo 1.
+        const double area = c.a * c.b * (c.shape[0] == 'd' ? pi / 4 : 1);
+        const double expected = pi * 2.0 / area * c.formFactor;
+        const double got = lightfx::mean3(s.lightAt(*l, point3d_t(0, 0, 0), vector3d_t(0, 1, 0), white));
+        EXPECT_NEAR(got / expected, 1.0, 0.02) << c.shape << " " << c.a << " x " << c.b << " at " << c.h;
+        worst = std::max(worst, std::fabs(got / expected - 1));
+    }
+    RecordProperty("worstError", std::to_string(worst));
+}
+
+TEST(areaLight, OneSampleIsAPointLightAtTheCentreSeenAtTheEmittersAngle) {
+    SKIP_WITHOUT_PLUGINS();
+    for (const char* shape : {"rectangle", "disc"}) {
+        lightScene_t s;
+        const shader_t* white = s.diffuse(color_t(1, 1, 1));
+        lightfx::settings_t set = overhead(shape, 0.6f, 0.4f, 2, 3.0f);
+        set.push_back({"samples", 1});
+        set.push_back({"jitter", "off"});
+        light_t* area = s.light("area", set);
+        light_t* point = s.light("point", {{"from", point3d_t(0, 2, 0)}, {"power", 3.0f}});
+        s.ready();
+        for (float x : {0.0f, 0.7f, -1.9f})
+            for (float z : {0.0f, 1.3f}) {
+                const point3d_t p(x, 0, z);
+                const double cosEmitter = 2 / std::sqrt(x * x + 4.0 + z * z);
+                const double a = lightfx::mean3(s.lightAt(*area, p, vector3d_t(0, 1, 0), white));
+                const double b = lightfx::mean3(s.lightAt(*point, p, vector3d_t(0, 1, 0), white));
+                EXPECT_NEAR(a, b * cosEmitter, 1e-5 * b) << shape << " at " << x << " " << z;
+            }
+    }
+}
+
+TEST(areaLight, PenumbraUnderASphereWidensWithTheLightsSize) {
+    SKIP_WITHOUT_PLUGINS();
+    double last = 0;
+    for (float size : {0.25f, 1.0f, 2.0f}) {
+        lightScene_t s;
+        const shader_t* white = s.diffuse(color_t(1, 1, 1));
+        s.sphere(point3d_t(0, 1.5f, 0), 0.5f, white);
+        lightfx::settings_t set = overhead("rectangle", size, size, 4, 16.0f);
+        set.push_back({"samples", 16});
+        light_t* shadowed = s.light("area", set);
+        set.push_back({"shadows", "off"});
+        light_t* open = s.light("area", set);
+        s.ready();
+        // Width of the band along x where the floor sees part of the light.
+        double width = 0;
+        for (float x = -3; x <= 3; x += 0.01f) {
+            const point3d_t p(x, 0, 0);
+            const double f = lightfx::mean3(s.lightAt(*shadowed, p, vector3d_t(0, 1, 0), white)) /
+                             lightfx::mean3(s.lightAt(*open, p, vector3d_t(0, 1, 0), white));
+            if (f > 0.02 && f < 0.98) width += 0.01;
+        }
+        // Similar triangles: the light's size times 1.5 / 2.5 on each side.
+        EXPECT_NEAR(width, 2 * 0.6 * size, 0.25 * 2 * 0.6 * size + 0.05) << size;
+        EXPECT_GT(width, last) << size;
+        last = width;
+    }
+}
+
+TEST(areaLight, VisibleEmitterShowsItsRadianceToCameraRaysOnlyAndCastsNoShadow) {
+    SKIP_WITHOUT_PLUGINS();
+    lightScene_t s;
+    const shader_t* white = s.diffuse(color_t(1, 1, 1));
+    s.floor(0, 5, white);
+    lightfx::settings_t set = overhead("rectangle", 1, 2, 2, 1.5f);
+    set.push_back({"visible", "on"});
+    set.push_back({"color", color_t(1, 0.5f, 0.25f)});
+    s.light("area", set);
+    s.ready();
+    const color_t seen = s.trace(point3d_t(0.1f, 1, 0.2f), vector3d_t(0, 1, 0));
+    EXPECT_NEAR(seen.R, pi * 1.5 / 2, 1e-5);
+    EXPECT_NEAR(seen.B, pi * 1.5 / 2 * 0.25, 1e-5);
+    EXPECT_TRUE(s.trace(point3d_t(0, 3, 0), vector3d_t(0, -1, 0)).isBlack()) << "its back is dark";
+    EXPECT_GT(s.trace(point3d_t(0, 1, 0), vector3d_t(0, -1, 0)).R, 0.1f) << "the floor under it is lit";
+}
+
+TEST(skyLight, OpenPlaneReceivesTheSkyTimesItsAlbedo) {
+    SKIP_WITHOUT_PLUGINS();
+    lightScene_t s;
+    const shader_t* clay = s.diffuse(color_t(0.6f, 0.6f, 0.6f));
+    s.floor(0, 50, clay);
+    light_t* uniform =
+        s.light("sky", {{"source", "color"}, {"color", color_t(0.5f, 0.7f, 0.9f)}, {"power", 2.0f}});
+    light_t* backdrop = s.light("sky", {{"samples", 32}});
+    s.background([](const vector3d_t&) { return color_t(0.8f, 0.8f, 0.8f); });
+    s.ready();
+    std::vector<double> lit;
+    for (float x = -3; x < 3; x += 0.3f)
+        for (float z = -3; z < 3; z += 0.3f) {
+            const point3d_t p(x, 0, z);
+            const color_t c = s.lightAt(*uniform, p, vector3d_t(0, 1, 0), clay);
+            EXPECT_NEAR(c.R, 0.6 * 0.5 * 2, 1e-5);
+            EXPECT_NEAR(c.B, 0.6 * 0.9 * 2, 1e-5);
+            lit.push_back(lightfx::mean3(s.lightAt(*backdrop, p, vector3d_t(0, 1, 0), clay)));
+        }
+    EXPECT_NEAR(lightfx::momentsOf(lit).mean, 0.6 * 0.8, 0.01);
+}
+
+TEST(skyLight, ClosedBoxReceivesNothingUnlessItsWallsLieBeyondTheDistance) {
+    SKIP_WITHOUT_PLUGINS();
+    lightScene_t s;
+    const shader_t* clay = s.diffuse(color_t(0.5f, 0.5f, 0.5f));
+    s.box(point3d_t(-1, -1, -1), point3d_t(1, 1, 1), clay);
+    light_t* sky = s.light("sky", {{"source", "color"}});
+    light_t* near = s.light("sky", {{"source", "color"}, {"distance", 0.9f}});
+    s.ready();
+    for (const point3d_t& p : {point3d_t(0, -1, 0), point3d_t(0.5f, -1, -0.3f)}) {
+        EXPECT_TRUE(s.lightAt(*sky, p, vector3d_t(0, 1, 0), clay).isBlack());
+        // From the floor's middle every wall is at least 1 away.
+        if (p.x == 0) {
+            EXPECT_NEAR(s.lightAt(*near, p, vector3d_t(0, 1, 0), clay).G, 0.5, 1e-5);
+        }
+    }
+}
+
+TEST(skyLight, ImportanceSamplingOfABrightSpotCutsVarianceAndKeepsTheMean) {
+    SKIP_WITHOUT_PLUGINS();
+    // A sky of radiance 1 with a spot of 8 degrees' radius, 40 degrees
+    // from the zenith, about as bright in all as the rest of the sky.
+    const double alpha = 8 * pi / 180, theta = 40 * pi / 180;
+    const double spot = 1 / (std::sin(alpha) * std::sin(alpha) * std::cos(theta));
+    const vector3d_t toSpot(static_cast<float>(std::sin(theta)), static_cast<float>(std::cos(theta)), 0);
+    lightScene_t s;
+    const shader_t* white = s.diffuse(color_t(1, 1, 1));
+    s.floor(0, 50, white);
+    s.background([&](const vector3d_t& d) {
+        return color_t(d * toSpot >= std::cos(alpha) ? static_cast<float>(1 + spot) : 1.0f);
+    });
+    light_t* importance = s.light("sky", {{"samples", 64}});
+    light_t* cosine = s.light("sky", {{"samples", 64}, {"importance", "off"}});
+    s.ready();
+    std::vector<double> a, b;
+    for (float x = -5; x < 5; x += 0.2f)
+        for (float z = -5; z < 5; z += 0.2f) {
+            a.push_back(
+                lightfx::mean3(s.lightAt(*importance, point3d_t(x, 0, z), vector3d_t(0, 1, 0), white)));
+            b.push_back(lightfx::mean3(s.lightAt(*cosine, point3d_t(x, 0, z), vector3d_t(0, 1, 0), white)));
+        }
+    const lightfx::moments_t mi = lightfx::momentsOf(a), mc = lightfx::momentsOf(b);
+    // The cap of half-angle alpha gives spot * sin^2(alpha) * cos(theta) = 1.
+    EXPECT_NEAR(mi.mean, 2.0, 0.02 * 2.0);
+    EXPECT_NEAR(mc.mean / mi.mean, 1.0, 0.03);
+    EXPECT_GT(mc.variance, 4 * mi.variance);
+    RecordProperty("varianceRatio", std::to_string(mc.variance / mi.variance));
+    RecordProperty("meanRatio", std::to_string(mc.mean / mi.mean));
+}
+
+TEST(skyLight, PictureSunSmallerThanATableCellStillGivesItsShadowCleanly) {
+    SKIP_WITHOUT_PLUGINS();
+    // A 256 x 128 latitude-longitude picture (z up): sky of radiance 1 and a
+    // sun of 1.2 degrees' radius 40 degrees from the zenith that brings
+    // about as much light as the sky. The default table's cells are 2.8
+    // degrees wide, so look-ups at four points per cell would mostly miss it.
+    const int W = 256, H = 128;
+    const double alpha = 1.2 * pi / 180, theta = 40 * pi / 180;
+    const double sun = 1 / (std::sin(alpha) * std::sin(alpha) * std::cos(theta));
+    const std::string path = ::testing::TempDir() + "skylight_sun.hdr";
+    double expected = 0; // what a white plane facing up reflects: the sum over texels of L cos / pi
+    {
+        std::FILE* f = std::fopen(path.c_str(), "wb");
+        ASSERT_TRUE(f);
+        std::fprintf(f, "#?RADIANCE\nFORMAT=32-bit_rle_rgbe\n\n-Y %d +X %d\n", H, W);
+        for (int y = 0; y < H; ++y)
+            for (int x = 0; x < W; ++x) {
+                // The centre of the picture faces x; the azimuth grows leftwards.
+                const double el = pi / 2 - (y + 0.5) / H * pi, az = (0.5 - (x + 0.5) / W) * 2 * pi;
+                const double c =
+                    std::cos(el) * std::cos(az) * std::sin(theta) + std::sin(el) * std::cos(theta);
+                const rgbe_t e(color_t(c >= std::cos(alpha) ? static_cast<float>(1 + sun) : 1.0f));
+                if (el > 0)
+                    expected += e.toColor().G * std::sin(el) * std::cos(el) * (2 * pi / W) * (pi / H) / pi;
+                const unsigned char b[4] = {e.R, e.G, e.B, e.E};
+                std::fwrite(b, 1, 4, f);
+            }
+        std::fclose(f);
+    }
+    lightScene_t s;
+    const shader_t* white = s.diffuse(color_t(1, 1, 1));
+    s.mesh({{-50, -50, 0}, {50, -50, 0}, {50, 50, 0}, {-50, 50, 0}}, {{0, 1, 2, 3}}, white);
+    paramMap_t params = lightfx::paramsOf({{"filename", path.c_str()}});
+    std::unique_ptr<background_t> picture(standardPlugins().createBackground("image", params, s.context));
+    ASSERT_TRUE(picture) << s.context.warnings.front();
+    s.scene.setBackground(picture.get());
+    light_t* importance = s.light("sky", {{"samples", 32}});
+    light_t* cosine = s.light("sky", {{"samples", 32}, {"importance", "off"}});
+    s.ready();
+    std::vector<double> a, b;
+    for (float x = -5; x < 5; x += 0.25f)
+        for (float y = -5; y < 5; y += 0.25f) {
+            a.push_back(
+                lightfx::mean3(s.lightAt(*importance, point3d_t(x, y, 0), vector3d_t(0, 0, 1), white)));
+            b.push_back(lightfx::mean3(s.lightAt(*cosine, point3d_t(x, y, 0), vector3d_t(0, 0, 1), white)));
+        }
+    std::remove(path.c_str());
+    const lightfx::moments_t mi = lightfx::momentsOf(a), mc = lightfx::momentsOf(b);
+    // The texels quantise the sun's disc: its share is not exactly 1.
+    EXPECT_NEAR(mi.mean / expected, 1.0, 0.03) << expected;
+    EXPECT_NEAR(mc.mean / mi.mean, 1.0, 0.1); // the cosine rays' mean is itself noisy
+    // Look-ups at four points per cell reach about 60 here.
+    EXPECT_GT(mc.variance, 200 * mi.variance);
+    RecordProperty("varianceRatio", std::to_string(mc.variance / mi.variance));
+    RecordProperty("meanRatio", std::to_string(mc.mean / mi.mean));
+}
