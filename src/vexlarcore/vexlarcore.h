@@ -18,6 +18,7 @@
 #include "vexlarcore/matrix4.h"
 #include "vexlarcore/mesh.h"
 #include "vexlarcore/meshtree.h"
+#include "vexlarcore/messages.h"
 #include "vexlarcore/modulator.h"
 #include "vexlarcore/noise.h"
 #include "vexlarcore/object3d.h"
