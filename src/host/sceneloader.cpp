@@ -7,6 +7,7 @@
 #include <sstream>
 
 #include "host/imagewrite.h"
+#include "host/loadprogress.h"
 #include "host/meshcache.h"
 #include "host/meshload.h"
 #include "host/transform.h"
@@ -499,7 +500,7 @@ private:
         meshData_t data;
         {
             // Read line by line: the text of a big mesh is never held whole.
-            std::ifstream in(path, std::ios::binary);
+            progressFile_t in(path);
             if (!in) diag.fail(at, "cannot read mesh file \"" + path + "\": " + std::strerror(errno));
             std::string error;
             if (!parseObjStream(in, data, error)) {
@@ -510,7 +511,7 @@ private:
         const bool store = keyed && data.faces.size() >= cache.minTriangles;
         std::vector<point3d_t> objectSpace;
         if (store) objectSpace = data.vertices;
-        meshObject_t* mesh = buildMesh(std::move(data), m, smooth, meshBuild_t());
+        meshObject_t* mesh = withTreeProgress([&] { return buildMesh(std::move(data), m, smooth, meshBuild_t()); });
         if (store) {
             meshData_t kept;
             kept.vertices.swap(objectSpace);
