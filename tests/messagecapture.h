@@ -29,8 +29,14 @@ class messageCapture_t {
 public:
     messageCapture_t()
         : scope([this](const vexlar::message_t& m) {
-              capturedMessage_t c{m.level, m.stream, std::string(m.text), m.progress != nullptr, "",
-                                  vexlar::progressStage_t::step, 0, 0};
+              capturedMessage_t c{m.level,
+                                  m.stream,
+                                  std::string(m.text),
+                                  m.progress != nullptr,
+                                  "",
+                                  vexlar::progressStage_t::step,
+                                  0,
+                                  0};
               if (m.progress) {
                   c.pass = std::string(m.progress->pass);
                   c.stage = m.progress->stage;

@@ -107,7 +107,8 @@ TEST(progressDisplay, VerbosityChoosesWhatShows) {
     const std::vector<case_t> cases = {
         {verbosity_t::quiet, warnings},
         {verbosity_t::normal, warnings + pass},
-        {verbosity_t::verbose, "Building bounding tree ...\nObject count= 3\n" + warnings + pass + "Light setup ...\n"},
+        {verbosity_t::verbose,
+         "Building bounding tree ...\nObject count= 3\n" + warnings + pass + "Light setup ...\n"},
     };
     for (const case_t& c : cases) {
         display_t d(false, c.v);

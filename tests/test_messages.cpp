@@ -82,17 +82,40 @@ TEST(messageSink, EachMessageHasItsLevelAndStream) {
     };
     const messageStream_t out = messageStream_t::standardOutput, err = messageStream_t::standardError;
     const std::vector<case_t> cases = {
-        {"unused parameter", [] { paramMap_t p; p["x"] = parameter_t(1.0f); p.checkUnused("e"); },
+        {"unused parameter",
+         [] {
+             paramMap_t p;
+             p["x"] = parameter_t(1.0f);
+             p.checkUnused("e");
+         },
          messageLevel_t::warning, out, "[WARNING]:Unused param x in e\n"},
-        {"unsorted box", [] { bound_t(point3d_t(1, 0, 0), point3d_t(0, 1, 1)).vol(); }, messageLevel_t::warning,
-         out, "warning usorted bounding points\n"},
-        {"colour buffers of two sizes", [] { cBuffer_t a(1, 2), b(2, 1); a = b; }, messageLevel_t::error, err,
-         "Error, trying to assign buffers of a diferent size\n"},
-        {"depth buffers of two sizes", [] { fBuffer_t a(1, 2), b(2, 1); a = b; }, messageLevel_t::error, out,
-         "Error, trying to assign  buffers of a diferent size\n"},
-        {"no camera", [] { recordingOutput_t o; scene_t s; s.render(o); }, messageLevel_t::error, err,
+        {"unsorted box", [] { bound_t(point3d_t(1, 0, 0), point3d_t(0, 1, 1)).vol(); },
+         messageLevel_t::warning, out, "warning usorted bounding points\n"},
+        {"colour buffers of two sizes",
+         [] {
+             cBuffer_t a(1, 2), b(2, 1);
+             a = b;
+         },
+         messageLevel_t::error, err, "Error, trying to assign buffers of a diferent size\n"},
+        {"depth buffers of two sizes",
+         [] {
+             fBuffer_t a(1, 2), b(2, 1);
+             a = b;
+         },
+         messageLevel_t::error, out, "Error, trying to assign  buffers of a diferent size\n"},
+        {"no camera",
+         [] {
+             recordingOutput_t o;
+             scene_t s;
+             s.render(o);
+         },
+         messageLevel_t::error, err,
          "Error: the scene has no camera; set one with setCamera before rendering\n"},
-        {"too wide a Targa file", [] { outTga_t t(70000, 0, "/nonexistent/x.tga", false); t.flush(); },
+        {"too wide a Targa file",
+         [] {
+             outTga_t t(70000, 0, "/nonexistent/x.tga", false);
+             t.flush();
+         },
          messageLevel_t::error, err,
          "[ERROR]: image size 70000 x 0 does not fit a Targa file (at most 65535 x 65535)\n"},
     };
@@ -143,8 +166,9 @@ TEST(messageSink, WorkersSendTheirMessagesToTheParentsSink) {
     const pid_t parent = getpid();
     s.wall.accept = [parent](renderState_t&) {
         static bool said = false;
-        if (!said) emitMessage(messageLevel_t::warning, messageStream_t::standardError,
-                               getpid() == parent ? "parent\n" : "worker\n");
+        if (!said)
+            emitMessage(messageLevel_t::warning, messageStream_t::standardError,
+                        getpid() == parent ? "parent\n" : "worker\n");
         said = true;
         return true;
     };
@@ -169,7 +193,8 @@ TEST(workerMessage, TextMessagesTravelWholeAndBadHeadersAreRefused) {
     EXPECT_FALSE(writeTextMessage(fds[1], messageLevel_t::progress, messageStream_t::standardOutput, "x"));
     // level, stream, length, h
     const std::vector<std::array<std::int32_t, 4>> bad = {
-        {3, 0, 0, 0}, {-1, 0, 0, 0}, {0, 2, 0, 0}, {0, 0, -1, 0}, {0, 0, workerTextLimit + 1, 0}, {0, 0, 0, 1}};
+        {3, 0, 0, 0}, {-1, 0, 0, 0}, {0, 2, 0, 0}, {0, 0, -1, 0}, {0, 0, workerTextLimit + 1, 0},
+        {0, 0, 0, 1}};
     for (const auto& b : bad) {
         const workerMessageHeader_t h{workerTextIndex, b[0], b[1], b[2], b[3]};
         ASSERT_EQ(write(fds[1], &h, sizeof h), static_cast<ssize_t>(sizeof h));
@@ -183,7 +208,8 @@ TEST(loaderErrors, AreValuesAndTheQuietFormsPrintNothing) {
     messageCapture_t captured;
     sharedlibrary_t lib;
     EXPECT_FALSE(lib.openQuietly("/nonexistent/module.so"));
-    EXPECT_EQ(lib.lastError(), "/nonexistent/module.so: cannot open shared object file: No such file or directory");
+    EXPECT_EQ(lib.lastError(),
+              "/nonexistent/module.so: cannot open shared object file: No such file or directory");
     EXPECT_TRUE(captured.messages.empty());
     lib.open("");
     EXPECT_EQ(lib.lastError(), "dlsimple: Can not open \"\"");

@@ -206,8 +206,10 @@ int renderScene(const options_t& opt) {
         clock.stop();
     }
     if (!opt.quiet)
-        std::cout << "vexlar: wrote " << outputPath << " (" << loaded->width << " x " << loaded->height << ") "
-                  << tookText(std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count()) << "\n";
+        std::cout << "vexlar: wrote " << outputPath << " (" << loaded->width << " x " << loaded->height
+                  << ") "
+                  << tookText(std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count())
+                  << "\n";
     if (opt.stats)
         clock.report(std::cout, counters_t::now().since(startCounters), loaded->width, loaded->height,
                      opt.workers);

@@ -90,8 +90,9 @@ void declare(CLI::App& app, options_t& o, parsed_t& p) {
     app.add_flag("--list-plugins", o.listPlugins, "list the plug-in types with their parameters and exit");
     app.add_flag("--list-formats", o.listFormats, "list the image formats written (by extension) and exit");
     app.add_flag("--strict", o.strict, "treat warnings (unknown settings, unused parameters) as errors");
-    CLI::Option* quiet = app.add_flag(
-        "-q,--quiet", o.quiet, "print nothing but warnings and errors (no progress display, no summary line)");
+    CLI::Option* quiet =
+        app.add_flag("-q,--quiet", o.quiet,
+                     "print nothing but warnings and errors (no progress display, no summary line)");
     app.add_flag("-v,--verbose", o.verbose,
                  "also print the library's set-up lines (world resolution, object tree, light set-up)")
         ->excludes(quiet);

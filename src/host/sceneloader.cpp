@@ -511,7 +511,8 @@ private:
         const bool store = keyed && data.faces.size() >= cache.minTriangles;
         std::vector<point3d_t> objectSpace;
         if (store) objectSpace = data.vertices;
-        meshObject_t* mesh = withTreeProgress([&] { return buildMesh(std::move(data), m, smooth, meshBuild_t()); });
+        meshObject_t* mesh =
+            withTreeProgress([&] { return buildMesh(std::move(data), m, smooth, meshBuild_t()); });
         if (store) {
             meshData_t kept;
             kept.vertices.swap(objectSpace);

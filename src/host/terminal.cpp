@@ -124,9 +124,10 @@ void terminal_t::progress(const progressEvent_t& e) {
         } else if (printedPlain) {
             const std::string units = isRenderPass(pass) ? " blocks" : "";
             const std::string time = clockText(now - passStarted);
-            write(pass + (e.stage == progressStage_t::end
-                              ? ": done, " + (total > 0 ? std::to_string(total) + units + " in " : "") + time
-                              : ": stopped after " + std::to_string(done) + units + ", " + time) +
+            write(pass +
+                  (e.stage == progressStage_t::end
+                       ? ": done, " + (total > 0 ? std::to_string(total) + units + " in " : "") + time
+                       : ": stopped after " + std::to_string(done) + units + ", " + time) +
                   "\n");
         }
         pass.clear();
@@ -146,7 +147,8 @@ void terminal_t::progress(const progressEvent_t& e) {
 
 std::string terminal_t::describe(double now, bool plain) const {
     const double elapsed = now - passStarted;
-    if (total <= 0) return pass + (plain ? ": " + clockText(elapsed) + " elapsed" : " ...  " + clockText(elapsed));
+    if (total <= 0)
+        return pass + (plain ? ": " + clockText(elapsed) + " elapsed" : " ...  " + clockText(elapsed));
     std::string s = pass + (plain ? ": " : "  ");
     const long long percent = done <= 0 ? 0 : done >= total ? 100 : done * 100 / total;
     std::string count;

@@ -67,9 +67,9 @@ private:
     bool isTerminal;
     verbosity_t verbosity;
     clock_t clock;
-    std::string pending;  ///< the start of a line of text not ended yet
-    std::string pass;     ///< the pass running, "" when none
-    long long done = 0;   ///< the pass's last count
+    std::string pending; ///< the start of a line of text not ended yet
+    std::string pass;    ///< the pass running, "" when none
+    long long done = 0;  ///< the pass's last count
     long long total = 0;
     double passStarted = 0;
     double lastDrawn = -1;
@@ -83,8 +83,7 @@ std::string clockText(double seconds);
 /// Installs `t` as the library's message sink while it lives.
 class terminalSink_t {
 public:
-    explicit terminalSink_t(terminal_t& t)
-        : scope([&t](const message_t& m) { t.message(m); }) {}
+    explicit terminalSink_t(terminal_t& t) : scope([&t](const message_t& m) { t.message(m); }) {}
 
 private:
     messageSinkScope_t scope;

@@ -28,7 +28,8 @@ void allocationFailed(messageStream_t stream) {
 
 } // namespace bufferDetail
 
-fBuffer_t::fBuffer_t(int w, int h) : data(bufferDetail::allocate<float>(w, h, 1, messageStream_t::standardOutput)), resx(w), resy(h) {}
+fBuffer_t::fBuffer_t(int w, int h)
+    : data(bufferDetail::allocate<float>(w, h, 1, messageStream_t::standardOutput)), resx(w), resy(h) {}
 
 fBuffer_t::~fBuffer_t() {
     delete[] data;
@@ -50,7 +51,8 @@ fBuffer_t& fBuffer_t::operator=(const fBuffer_t& other) {
         good = false;
     }
     if (data == nullptr || other.data == nullptr) {
-        emitMessage(messageLevel_t::error, messageStream_t::standardOutput, "Assigning unallocated buffers\n");
+        emitMessage(messageLevel_t::error, messageStream_t::standardOutput,
+                    "Assigning unallocated buffers\n");
         good = false;
     }
     // A mismatched or unallocated pair copies nothing: copying this buffer's

@@ -80,7 +80,8 @@ public:
 template <class T, unsigned char N> class gBuf_t {
 public:
     /// Allocates w x h x N elements (not initialised).
-    gBuf_t(int w, int h) : data(bufferDetail::allocate<T>(w, h, N, messageStream_t::standardError)), resx(w), resy(h) {}
+    gBuf_t(int w, int h)
+        : data(bufferDetail::allocate<T>(w, h, N, messageStream_t::standardError)), resx(w), resy(h) {}
     ~gBuf_t() { delete[] data; }
     gBuf_t(const gBuf_t&) = delete;
 
@@ -96,7 +97,8 @@ public:
             good = false;
         }
         if (data == nullptr || other.data == nullptr) {
-            emitMessage(messageLevel_t::error, messageStream_t::standardError, "Assigning unallocated buffers\n");
+            emitMessage(messageLevel_t::error, messageStream_t::standardError,
+                        "Assigning unallocated buffers\n");
             good = false;
         }
         if (!good || this == &other) return *this;
@@ -122,7 +124,8 @@ typedef gBuf_t<unsigned char, 4> cBuffer_t;
 template <class T> class Buffer_t {
 public:
     /// Allocates w x h elements (not initialised).
-    Buffer_t(int w, int h) : data(bufferDetail::allocate<T>(w, h, 1, messageStream_t::standardError)), resx(w), resy(h) {}
+    Buffer_t(int w, int h)
+        : data(bufferDetail::allocate<T>(w, h, 1, messageStream_t::standardError)), resx(w), resy(h) {}
     ~Buffer_t() { delete[] data; }
     Buffer_t(const Buffer_t&) = delete;
     Buffer_t& operator=(const Buffer_t&) = delete;

@@ -13,8 +13,8 @@
 #include <cstdio>
 #include <fcntl.h>
 #include <new>
-#include <string>
 #include <poll.h>
+#include <string>
 #include <sys/mman.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -116,7 +116,8 @@ public:
     workerPass_t(const forkedscene_t& s, const blockSpliter_t& b, renderArea_t& a, colorOutput_t& o)
         : scene(s), blocks(b), area(a), output(o), total(b.regions.size()),
           n(static_cast<int>(std::min<std::size_t>(static_cast<std::size_t>(s.workers), total))),
-          board(n > 1 ? total : 0), ledger(b, n, board.shared()), progress("Render pass", "Render pass: [", total) {}
+          board(n > 1 ? total : 0), ledger(b, n, board.shared()),
+          progress("Render pass", "Render pass: [", total) {}
     ~workerPass_t() {
         for (worker_t& w : pool) closeAndReap(w, true);
     }

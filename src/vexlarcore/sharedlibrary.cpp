@@ -34,7 +34,8 @@ private:
 };
 
 void reportLoaderError(const std::string& text) {
-    if (!loaderQuiet) emitMessage(messageLevel_t::error, messageStream_t::standardError, "dlerror: " + text + "\n");
+    if (!loaderQuiet)
+        emitMessage(messageLevel_t::error, messageStream_t::standardError, "dlerror: " + text + "\n");
 }
 
 } // namespace

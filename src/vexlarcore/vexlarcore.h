@@ -24,6 +24,7 @@
 #include "vexlarcore/object3d.h"
 #include "vexlarcore/output.h"
 #include "vexlarcore/params.h"
+#include "vexlarcore/passprogress.h"
 #include "vexlarcore/photon.h"
 #include "vexlarcore/plugin.h"
 #include "vexlarcore/pluginregistry.h"
