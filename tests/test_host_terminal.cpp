@@ -67,11 +67,13 @@ TEST(progressDisplay, OnATerminalOneLineIsRedrawnInPlaceAndCleared) {
     d.progress("Render pass", progressStage_t::step, 10, 40);
     d.say(messageLevel_t::warning, "\nRender worker 1 stopped before finishing its blocks\n");
     d.progress("Render pass", progressStage_t::end, 40, 40, "#]\n");
+    d.progress("Mesh tree", progressStage_t::begin, 0, 0);
+    d.progress("Mesh tree", progressStage_t::end, 0, 0);
     EXPECT_EQ(d.text(), "\rRender pass    0%  0/40 blocks  0:00 elapsed\033[K"
                         "\rRender pass   25%  10/40 blocks  0:03 elapsed  about 0:09 left\033[K"
                         "\r\033[KRender worker 1 stopped before finishing its blocks\n"
                         "\rRender pass   25%  10/40 blocks  0:03 elapsed  about 0:09 left\033[K"
-                        "\r\033[K");
+                        "\r\033[K\rMesh tree ...\033[K\r\033[K");
 }
 
 TEST(progressDisplay, OffATerminalPlainLinesNowAndThen) {

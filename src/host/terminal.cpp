@@ -147,8 +147,9 @@ void terminal_t::progress(const progressEvent_t& e) {
 
 std::string terminal_t::describe(double now, bool plain) const {
     const double elapsed = now - passStarted;
-    if (total <= 0)
-        return pass + (plain ? ": " + clockText(elapsed) + " elapsed" : " ...  " + clockText(elapsed));
+    // Without units nothing arrives while the step runs, so the terminal
+    // line does not show a clock that would stand still.
+    if (total <= 0) return pass + (plain ? ": " + clockText(elapsed) + " elapsed" : " ...");
     std::string s = pass + (plain ? ": " : "  ");
     const long long percent = done <= 0 ? 0 : done >= total ? 100 : done * 100 / total;
     std::string count;

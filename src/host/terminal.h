@@ -23,7 +23,8 @@ enum class verbosity_t { quiet, normal, verbose };
 /// On a terminal the progress of the pass running is one line redrawn in
 /// place (at most ten times a second), for example
 ///   "Render pass  42%  17/40 blocks  0:03 elapsed  about 0:04 left"
-/// and cleared when the pass ends or another line is printed. Off a
+/// ("Mesh tree ..." for a step without units) and cleared when the pass
+/// ends or another line is printed. Off a
 /// terminal, render passes ("... pass") print a line when they begin, every
 /// pass prints a line each `plainInterval` seconds it runs and, if it
 /// printed any, one when it ends:
