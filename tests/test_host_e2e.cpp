@@ -369,14 +369,10 @@ void interruptRender(const tempDir_t& dir, const std::string& workers) {
                        "render.antialiasing.samples=16", "-o", "big.png", dataDir + "/host_small.json"},
                       dir.path, outFd, errPath);
     ASSERT_GT(pid, 0);
+    // Off a terminal the display announces the render pass with a line.
     std::string out;
-    char buffer[256];
-    while (!contains(out, "Render pass: [")) {
-        ssize_t n = read(outFd, buffer, sizeof buffer);
-        if (n <= 0) break;
-        out.append(buffer, static_cast<std::size_t>(n));
-    }
-    ASSERT_TRUE(contains(out, "Render pass: [")) << out;
+    for (int wait = 0; wait < 6000 && !contains(slurp(errPath), "Render pass: "); ++wait) usleep(10000);
+    ASSERT_TRUE(contains(slurp(errPath), "Render pass: ")) << slurp(errPath);
     kill(pid, SIGINT);
     int status = finish(pid, outFd, out);
     std::string err = slurp(errPath);

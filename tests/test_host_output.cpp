@@ -17,7 +17,6 @@
 
 #include "host/imagesink.h"
 #include "host/imagewrite.h"
-#include "host/quiet.h"
 #include "host/stats.h"
 #include "host_png.h"
 #include "test_support.h"
@@ -180,14 +179,6 @@ TEST(hostImage, commitWithoutOpenFails) {
     std::string error;
     EXPECT_FALSE(file.commit(error));
     EXPECT_EQ(error, "no temporary file");
-}
-
-TEST(hostQuiet, progressChatterIsRecognised) {
-    EXPECT_TRUE(quietScope_t::isChatter("Using a world resolution of 0.001 per unit"));
-    EXPECT_TRUE(quietScope_t::isChatter("Setting up lights ..."));
-    EXPECT_TRUE(quietScope_t::isChatter("Finished setting up lights"));
-    EXPECT_FALSE(quietScope_t::isChatter("Render worker 1 stopped before finishing its blocks"));
-    EXPECT_FALSE(quietScope_t::isChatter("t.json:1:2: warning: x"));
 }
 
 TEST(hostStats, countersDifferenceWrapsLikeTheCounters) {

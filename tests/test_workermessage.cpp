@@ -117,7 +117,7 @@ TEST(workerMessage, MalformedMessagesAreRefused) {
         {"nothing at all", own, 0, workerFault_t::cutShort},
         {"half a header", own, 10, workerFault_t::cutShort},
         {"body cut short", own, full - 1, workerFault_t::cutShort},
-        {"index below -1", with([](auto& h) { h.index = -2; }), full, workerFault_t::unknownBlock},
+        {"index below -2", with([](auto& h) { h.index = -3; }), full, workerFault_t::unknownBlock},
         {"index past the last block", with([](auto& h) { h.index = 6; }), full, workerFault_t::unknownBlock},
         {"block delivered already", with([&](auto& h) { h = probe.headerOf(5); }), full,
          workerFault_t::deliveredTwice},

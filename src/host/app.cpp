@@ -1,6 +1,7 @@
 #include "host/app.h"
 
 #include <algorithm>
+#include <chrono>
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
@@ -10,6 +11,7 @@
 #include <sstream>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "host/demoscene.h"
 #include "host/imagesink.h"
@@ -17,9 +19,9 @@
 #include "host/options.h"
 #include "host/pluginpaths.h"
 #include "host/postfilter.h"
-#include "host/quiet.h"
 #include "host/sceneloader.h"
 #include "host/stats.h"
+#include "host/terminal.h"
 #include "vexlarcore/pluginregistry.h"
 #include "vexlarcore/sampling.h"
 
@@ -107,7 +109,25 @@ sceneSource_t sourceFor(const options_t& opt) {
     return s;
 }
 
+verbosity_t verbosityOf(const options_t& opt) {
+    return opt.quiet ? verbosity_t::quiet : opt.verbose ? verbosity_t::verbose : verbosity_t::normal;
+}
+
+// "in 1.25 s", or "in 2:05" from a minute on.
+std::string tookText(double seconds) {
+    if (seconds >= 60) return "in " + clockText(seconds);
+    char text[32];
+    std::snprintf(text, sizeof text, "in %.2f s", seconds);
+    return text;
+}
+
 int renderScene(const options_t& opt) {
+    // Everything the library and this program say while working goes
+    // through the display; it clears its progress line whichever way this
+    // function ends.
+    terminal_t display(stderr, isatty(STDERR_FILENO) != 0, verbosityOf(opt));
+    terminalSink_t displaySink(display);
+    const auto began = std::chrono::steady_clock::now();
     phaseClock_t clock;
     const counters_t startCounters = counters_t::now();
     clock.start("load");
@@ -118,7 +138,7 @@ int renderScene(const options_t& opt) {
     pluginManager_t plugins(pluginLog);
     std::vector<std::string> warnings = loadPlugins(plugins, opt);
     if (opt.listPlugins) {
-        for (const std::string& w : warnings) std::cerr << w << "\n";
+        for (const std::string& w : warnings) display.line(w);
         plugins.describe(std::cout);
         return exitOk;
     }
@@ -139,10 +159,9 @@ int renderScene(const options_t& opt) {
     std::string outputPath;
     std::unique_ptr<imageSink_t> sink;
     {
-        quietScope_t quiet(opt.quiet);
         loaded = loadScene(source, overrides, plugins, loadOptions);
         for (const std::string& w : loaded->warnings) warnings.push_back(w);
-        for (const std::string& w : warnings) std::cerr << w << "\n";
+        for (const std::string& w : warnings) display.line(w);
         if (opt.strict && !warnings.empty())
             failRun(std::to_string(warnings.size()) + (warnings.size() == 1 ? " warning" : " warnings") +
                     " with --strict");
@@ -160,7 +179,7 @@ int renderScene(const options_t& opt) {
         std::string error;
         std::vector<std::string> notes;
         if (!checkOutput(outputPath, settings, error, notes)) failRun(error);
-        for (const std::string& n : notes) std::cerr << "vexlar: warning: " << n << "\n";
+        for (const std::string& n : notes) display.line("vexlar: warning: " + n);
         imageFormat_t format = formatOf(outputPath);
         // Found out before rendering that the output cannot be written, not after.
         atomicFile_t file;
@@ -188,7 +207,9 @@ int renderScene(const options_t& opt) {
     }
     if (!opt.quiet)
         std::cout << "vexlar: wrote " << outputPath << " (" << loaded->width << " x " << loaded->height
-                  << ")\n";
+                  << ") "
+                  << tookText(std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count())
+                  << "\n";
     if (opt.stats)
         clock.report(std::cout, counters_t::now().since(startCounters), loaded->width, loaded->height,
                      opt.workers);

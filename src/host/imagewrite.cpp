@@ -14,7 +14,6 @@
 #include <png.h>
 
 #include "host/floatwrite.h"
-#include "host/quiet.h"
 #include "vexlarcore/output.h"
 
 namespace vexlar {
@@ -334,14 +333,9 @@ bool writeTga(atomicFile_t& file, const cBuffer_t& image, bool alpha, std::strin
         for (std::size_t c = 0; c < 3; ++c) tga.data[3 * p + c] = image.data[4 * p + c];
         if (alpha) tga.alphaBuffer[p] = image.data[4 * p + 3];
     }
-    bool written;
-    {
-        // The writer announces the temporary file's name; the program
-        // reports the real one itself.
-        quietScope_t quiet(true);
-        written = tga.flush();
-    }
-    if (!written) {
+    // The writer's "Saving Targa file as" names the temporary file: set-up
+    // chatter, which the program shows only when asked to be verbose.
+    if (!tga.flush()) {
         error = "the TGA writer failed (disk full, or a side longer than 65535 pixels)";
         return false;
     }

@@ -17,6 +17,11 @@ const char* const footer = "With no scene file, vexlar renders its built-in demo
                            "Scene files are JSON; see docs/scene-format.md. Relative file names in a\n"
                            "scene file resolve against the scene file's folder. Writing plug-ins:\n"
                            "docs/plugins.md.\n"
+                           "While it works, vexlar shows its progress on standard error: on a terminal\n"
+                           "one line redrawn in place (pass, percentage, blocks, elapsed time, time\n"
+                           "left), otherwise a plain line now and then. Warnings and errors always show;\n"
+                           "-v adds the set-up lines, -q leaves only warnings and errors. At the end one\n"
+                           "line on standard output names the image written, its size and the time.\n"
                            "Ctrl-C stops a render: the finished blocks go to NAME.partial.EXT and the\n"
                            "exit status is 130. Other exit statuses: 0 success, 1 failure (one line on\n"
                            "standard error), 2 bad command line.";
@@ -85,7 +90,12 @@ void declare(CLI::App& app, options_t& o, parsed_t& p) {
     app.add_flag("--list-plugins", o.listPlugins, "list the plug-in types with their parameters and exit");
     app.add_flag("--list-formats", o.listFormats, "list the image formats written (by extension) and exit");
     app.add_flag("--strict", o.strict, "treat warnings (unknown settings, unused parameters) as errors");
-    app.add_flag("-q,--quiet", o.quiet, "print nothing but warnings and errors");
+    CLI::Option* quiet =
+        app.add_flag("-q,--quiet", o.quiet,
+                     "print nothing but warnings and errors (no progress display, no summary line)");
+    app.add_flag("-v,--verbose", o.verbose,
+                 "also print the library's set-up lines (world resolution, object tree, light set-up)")
+        ->excludes(quiet);
     app.add_flag("--stats", o.stats, "print the time of each phase, rays, rays per second and the counters");
     app.add_option("--mesh-cache", o.meshCache,
                    "folder of the mesh cache (built OBJ meshes with their trees, reused while the file and "

@@ -44,7 +44,9 @@ struct options_t {
     bool listPlugins = false;
     bool listFormats = false;
     bool strict = false;
+    /// -q: warnings and errors only; -v: also the library's set-up lines.
     bool quiet = false;
+    bool verbose = false;
     bool stats = false;
     /// --mesh-cache DIR|off ("" = the scene's render.mesh_cache, else the default).
     std::string meshCache;

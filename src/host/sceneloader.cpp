@@ -8,6 +8,7 @@
 
 #include "host/imagewrite.h"
 #include "host/embreemesh.h"
+#include "host/loadprogress.h"
 #include "host/meshcache.h"
 #include "host/meshload.h"
 #include "host/transform.h"
@@ -490,11 +491,11 @@ private:
         return mesh;
     }
 
-    // The triangles of an OBJ file, read line by line: the text of a big
-    // mesh is never held whole.
+    // The triangles of an OBJ file, read line by line (the text of a big
+    // mesh is never held whole), showing the progress of the read.
     meshData_t readObjFile(const std::string& path, const jsonPath_t& at) {
         meshData_t data;
-        std::ifstream in(path, std::ios::binary);
+        progressFile_t in(path);
         if (!in) diag.fail(at, "cannot read mesh file \"" + path + "\": " + std::strerror(errno));
         std::string error;
         if (!parseObjStream(in, data, error)) {
@@ -535,7 +536,8 @@ private:
         const bool store = keyed && data.faces.size() >= cache.minTriangles;
         std::vector<point3d_t> objectSpace;
         if (store) objectSpace = data.vertices;
-        meshObject_t* mesh = buildMesh(std::move(data), m, smooth, meshBuild_t());
+        meshObject_t* mesh =
+            withTreeProgress([&] { return buildMesh(std::move(data), m, smooth, meshBuild_t()); });
         if (store) {
             meshData_t kept;
             kept.vertices.swap(objectSpace);

@@ -2,8 +2,9 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 #include <utility>
+
+#include "vexlarcore/messages.h"
 
 namespace vexlar {
 
@@ -16,7 +17,8 @@ bound_t::bound_t(const bound_t& r, const bound_t& l)
 float bound_t::vol() const {
     float v = (g.y - a.y) * (g.x - a.x) * (g.z - a.z);
     if (v < 0) {
-        std::printf("warning usorted bounding points\n");
+        emitMessage(messageLevel_t::warning, messageStream_t::standardOutput,
+                    "warning usorted bounding points\n");
     }
     return v;
 }

@@ -21,15 +21,15 @@ std::size_t elementCount(int w, int h, std::size_t n, std::size_t elemSize, bool
     return static_cast<std::size_t>(count);
 }
 
-void allocationFailed(std::FILE* stream) {
-    std::fputs("Error allocating memory in cBuffer\n", stream);
-    std::fflush(stream);
+void allocationFailed(messageStream_t stream) {
+    emitMessage(messageLevel_t::error, stream, "Error allocating memory in cBuffer\n");
     std::exit(1);
 }
 
 } // namespace bufferDetail
 
-fBuffer_t::fBuffer_t(int w, int h) : data(bufferDetail::allocate<float>(w, h, 1, stdout)), resx(w), resy(h) {}
+fBuffer_t::fBuffer_t(int w, int h)
+    : data(bufferDetail::allocate<float>(w, h, 1, messageStream_t::standardOutput)), resx(w), resy(h) {}
 
 fBuffer_t::~fBuffer_t() {
     delete[] data;
@@ -38,7 +38,7 @@ fBuffer_t::~fBuffer_t() {
 void fBuffer_t::set(int w, int h) {
     delete[] data;
     data = nullptr;
-    data = bufferDetail::allocate<float>(w, h, 1, stdout);
+    data = bufferDetail::allocate<float>(w, h, 1, messageStream_t::standardOutput);
     resx = w;
     resy = h;
 }
@@ -46,11 +46,13 @@ void fBuffer_t::set(int w, int h) {
 fBuffer_t& fBuffer_t::operator=(const fBuffer_t& other) {
     bool good = true;
     if (resx != other.resx || resy != other.resy) {
-        std::fputs("Error, trying to assign  buffers of a diferent size\n", stdout);
+        emitMessage(messageLevel_t::error, messageStream_t::standardOutput,
+                    "Error, trying to assign  buffers of a diferent size\n");
         good = false;
     }
     if (data == nullptr || other.data == nullptr) {
-        std::fputs("Assigning unallocated buffers\n", stdout);
+        emitMessage(messageLevel_t::error, messageStream_t::standardOutput,
+                    "Assigning unallocated buffers\n");
         good = false;
     }
     // A mismatched or unallocated pair copies nothing: copying this buffer's

@@ -22,8 +22,9 @@
 #define VEXLARCORE_BUFFER_H
 
 #include <cstddef>
-#include <cstdio>
 #include <new>
+
+#include "vexlarcore/messages.h"
 
 namespace vexlar {
 
@@ -32,10 +33,11 @@ namespace bufferDetail {
 /// `ok` false when w or h is negative or the byte count (element size
 /// `elemSize`) would not fit a ptrdiff_t.
 std::size_t elementCount(int w, int h, std::size_t n, std::size_t elemSize, bool& ok);
-/// Prints the allocation failure line on `stream` and exits with status 1.
-[[noreturn]] void allocationFailed(std::FILE* stream);
+/// Reports the allocation failure line (an error for `stream`) and exits
+/// with status 1.
+[[noreturn]] void allocationFailed(messageStream_t stream);
 
-template <class T> T* allocate(int w, int h, std::size_t n, std::FILE* failStream) {
+template <class T> T* allocate(int w, int h, std::size_t n, messageStream_t failStream) {
     bool ok = false;
     std::size_t count = elementCount(w, h, n, sizeof(T), ok);
     if (!ok) allocationFailed(failStream);
@@ -78,7 +80,8 @@ public:
 template <class T, unsigned char N> class gBuf_t {
 public:
     /// Allocates w x h x N elements (not initialised).
-    gBuf_t(int w, int h) : data(bufferDetail::allocate<T>(w, h, N, stderr)), resx(w), resy(h) {}
+    gBuf_t(int w, int h)
+        : data(bufferDetail::allocate<T>(w, h, N, messageStream_t::standardError)), resx(w), resy(h) {}
     ~gBuf_t() { delete[] data; }
     gBuf_t(const gBuf_t&) = delete;
 
@@ -89,11 +92,13 @@ public:
     gBuf_t& operator=(const gBuf_t& other) {
         bool good = true;
         if (resx != other.resx || resy != other.resy) {
-            std::fputs("Error, trying to assign buffers of a diferent size\n", stderr);
+            emitMessage(messageLevel_t::error, messageStream_t::standardError,
+                        "Error, trying to assign buffers of a diferent size\n");
             good = false;
         }
         if (data == nullptr || other.data == nullptr) {
-            std::fputs("Assigning unallocated buffers\n", stderr);
+            emitMessage(messageLevel_t::error, messageStream_t::standardError,
+                        "Assigning unallocated buffers\n");
             good = false;
         }
         if (!good || this == &other) return *this;
@@ -119,7 +124,8 @@ typedef gBuf_t<unsigned char, 4> cBuffer_t;
 template <class T> class Buffer_t {
 public:
     /// Allocates w x h elements (not initialised).
-    Buffer_t(int w, int h) : data(bufferDetail::allocate<T>(w, h, 1, stderr)), resx(w), resy(h) {}
+    Buffer_t(int w, int h)
+        : data(bufferDetail::allocate<T>(w, h, 1, messageStream_t::standardError)), resx(w), resy(h) {}
     ~Buffer_t() { delete[] data; }
     Buffer_t(const Buffer_t&) = delete;
     Buffer_t& operator=(const Buffer_t&) = delete;

@@ -3,6 +3,9 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <string>
+
+#include "vexlarcore/messages.h"
 
 namespace vexlar {
 
@@ -19,15 +22,34 @@ long long truncBounded(float r) {
     return static_cast<long long>(r);
 }
 
+// The filters' progress on standard output: "Applying <title> filter ... "
+// when they start, "\rApplying <title> filter [ done / total ] ...   " for
+// each step and "OK\n" at the end.
+void report(const char* title, progressStage_t stage, int done, int total, const char* text) {
+    const std::string pass = std::string(title) + " filter";
+    progressEvent_t event;
+    event.pass = pass;
+    event.stage = stage;
+    event.done = done;
+    event.total = total;
+    emitProgress(messageStream_t::standardOutput, text, event);
+}
+
+void begin(const char* title, int total) {
+    char text[64];
+    std::snprintf(text, sizeof text, "Applying %s filter ... ", title);
+    report(title, progressStage_t::begin, 0, total, text);
+}
+
 void progress(const char* title, int done, int total) {
-    std::printf("\rApplying %s filter [ %d / %d ] ...   ", title, done, total);
-    std::fflush(stdout);
+    char text[96];
+    std::snprintf(text, sizeof text, "\rApplying %s filter [ %d / %d ] ...   ", title, done, total);
+    report(title, progressStage_t::step, done, total, text);
 }
 
 void finish(const char* title, int total) {
     progress(title, total, total);
-    std::printf("OK\n");
-    std::fflush(stdout);
+    report(title, progressStage_t::end, total, total, "OK\n");
 }
 
 // Writes R, G, B of `c` at pixel (x, y) of `dst`, with the alpha byte of the
@@ -78,8 +100,7 @@ void filterDOF_t::apply(cBuffer_t& image, fBuffer_t& depth, fBuffer_t& /*other*/
     // tolerance of the blur window is a single-precision product.
     const float threshold = focus * 0.1f;
 
-    std::printf("Applying DOF filter ... ");
-    std::fflush(stdout);
+    begin("DOF", passes);
     for (int s = 0; s < passes; ++s) {
         progress("DOF", s, passes);
         for (int y = 0; y < h; ++y) {
@@ -107,8 +128,7 @@ void filterAntiNoise_t::apply(cBuffer_t& image, fBuffer_t& /*depth*/, fBuffer_t&
     const long long R = truncBounded(std::fabs(radius));
     const long long W = image.resx, H = image.resy;
 
-    std::printf("Applying AntiNoise filter ... ");
-    std::fflush(stdout);
+    begin("AntiNoise", image.resy);
     for (int y = 0; y < image.resy; ++y) {
         progress("AntiNoise", y, image.resy);
         for (int x = 0; x < image.resx; ++x) {

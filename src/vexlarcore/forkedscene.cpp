@@ -1,5 +1,7 @@
 #include "vexlarcore/forkedscene.h"
 
+#include "vexlarcore/messages.h"
+#include "vexlarcore/passprogress.h"
 #include "vexlarcore/sampling.h"
 #include "vexlarcore/workermessage.h"
 
@@ -10,9 +12,9 @@
 #include <cstdint>
 #include <cstdio>
 #include <fcntl.h>
-#include <iostream>
 #include <new>
 #include <poll.h>
+#include <string>
 #include <sys/mman.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -114,7 +116,8 @@ public:
     workerPass_t(const forkedscene_t& s, const blockSpliter_t& b, renderArea_t& a, colorOutput_t& o)
         : scene(s), blocks(b), area(a), output(o), total(b.regions.size()),
           n(static_cast<int>(std::min<std::size_t>(static_cast<std::size_t>(s.workers), total))),
-          board(n > 1 ? total : 0), ledger(b, n, board.shared()) {}
+          board(n > 1 ? total : 0), ledger(b, n, board.shared()),
+          progress("Render pass", "Render pass: [", total) {}
     ~workerPass_t() {
         for (worker_t& w : pool) closeAndReap(w, true);
     }
@@ -122,21 +125,20 @@ public:
     workerPass_t& operator=(const workerPass_t&) = delete;
 
     void run() {
-        std::cout << "\rRender pass: [" << std::flush;
         if (n > 1) spawnWorkers();
         if (!collectBlocks() || !renderLeftovers()) {
-            std::cout << "Aborted" << std::endl;
+            progress.aborted(ledger.total() - ledger.remaining());
             for (worker_t& w : pool) closeAndReap(w, true);
             return;
         }
-        std::cout << "#]" << std::endl;
+        progress.finished();
     }
 
 private:
     // Forks n workers, each with a pipe to this process. Workers that cannot
     // be started leave their blocks to this process, like workers that die.
     void spawnWorkers() {
-        std::cout.flush();
+        // Nothing buffered may be written twice, by this process and by a worker.
         std::fflush(nullptr);
         for (int k = 0; k < n; ++k) {
             int fds[2];
@@ -175,6 +177,11 @@ private:
         std::signal(SIGPIPE, SIG_DFL);
         int status = 1;
         try {
+            // The worker's messages travel to this process's sink; a write
+            // that fails here fails again for the next block, which ends the worker.
+            setMessageSink([fd](const message_t& m) {
+                if (m.level != messageLevel_t::progress) writeTextMessage(fd, m.level, m.stream, m.text);
+            });
             const statCounters_t start = statCounters_t::now();
             bool ok = true;
             auto renderAndSend = [&](std::size_t i) {
@@ -226,6 +233,10 @@ private:
             closeAndReap(w, true);
             return true;
         }
+        if (message.isText()) {
+            emitMessage(message.level, message.stream, message.text);
+            return true;
+        }
         if (message.isCounters()) {
             message.counters.addToGlobals();
             w.finished = true;
@@ -242,10 +253,12 @@ private:
         if (ledger.remaining() > 0 && n > 1) {
             for (const worker_t& w : pool)
                 if (!w.finished)
-                    std::cerr << "\nRender worker " << w.number << " stopped before finishing its blocks"
-                              << std::endl;
-            std::cerr << "Rendering the " << ledger.remaining() << " unfinished blocks in this process"
-                      << std::endl;
+                    emitMessage(messageLevel_t::warning, messageStream_t::standardError,
+                                "\nRender worker " + std::to_string(w.number) +
+                                    " stopped before finishing its blocks\n");
+            emitMessage(messageLevel_t::warning, messageStream_t::standardError,
+                        "Rendering the " + std::to_string(ledger.remaining()) +
+                            " unfinished blocks in this process\n");
         }
         for (std::size_t i = 0; i < total; ++i) {
             if (ledger.delivered(i)) continue;
@@ -266,8 +279,7 @@ private:
     // Hands one recorded block to the output, with the progress mark; false
     // when the output refused a pixel.
     bool deliver(const workerMessageHeader_t& h, const float* px) {
-        const std::size_t delivered = ledger.total() - ledger.remaining();
-        if (delivered > 0 && delivered % 10 == 0) std::cout << '#' << std::flush;
+        progress.starting(ledger.total() - ledger.remaining());
         ledger.markDelivered(static_cast<std::size_t>(h.index));
         for (int x = h.x; x < h.x + h.w; ++x)
             for (int y = h.y; y < h.y + h.h; ++y, px += workerFloatsPerPixel)
@@ -286,6 +298,7 @@ private:
     std::vector<worker_t> pool;
     blockRecorder_t recorder;
     workerMessage_t message;
+    passProgress_t progress;
 };
 
 forkedscene_t::forkedscene_t() : scene_t(), workers(onlineProcessorCount()) {}

@@ -3,10 +3,11 @@
 #include "vexlarcore/boxpairing.h"
 #include "vexlarcore/treebuilder.h"
 
-#include <cstdio>
+#include "vexlarcore/messages.h"
+
 #include <cstdlib>
-#include <iostream>
 #include <new>
+#include <string>
 
 namespace vexlar {
 
@@ -16,8 +17,8 @@ namespace {
 // library's policy for that is to stop the process with a fixed message.
 template <class N> N* checkedNode(N* node) {
     if (node == nullptr) {
-        std::printf("Error allocating memory in bound tree\n");
-        std::fflush(stdout);
+        emitMessage(messageLevel_t::error, messageStream_t::standardOutput,
+                    "Error allocating memory in bound tree\n");
         std::exit(1);
     }
     return node;
@@ -49,7 +50,8 @@ geomeTree_t<object3d_t>* buildObjectTree(std::list<object3d_t*>& objects) {
     // The joins of treeBuilder_t, computed on flat arrays (boxpairing.h).
     geomeTree_t<object3d_t>* root = buildBoxTree<geomeTree_t<object3d_t>*, oTreeDist_f, oTreeJoin_f>(
         leaves, [](const geomeTree_t<object3d_t>* n) { return n->bound; });
-    std::cout << "Object count= " << root->count << std::endl;
+    emitMessage(messageLevel_t::info, messageStream_t::standardOutput,
+                "Object count= " + std::to_string(root->count) + "\n");
     return root;
 }
 
@@ -70,12 +72,12 @@ boundTreeNode_t::~boundTreeNode_t() {
     if (left != nullptr) {
         delete left;
     } else {
-        std::printf("Corrupted boundtree\n");
+        emitMessage(messageLevel_t::error, messageStream_t::standardOutput, "Corrupted boundtree\n");
     }
     if (right != nullptr) {
         delete right;
     } else {
-        std::printf("Corrupted boundtree\n");
+        emitMessage(messageLevel_t::error, messageStream_t::standardOutput, "Corrupted boundtree\n");
     }
 }
 

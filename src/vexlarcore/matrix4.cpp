@@ -2,8 +2,10 @@
 
 #include <cmath>
 #include <cstdlib>
-#include <iostream>
+#include <sstream>
 #include <utility>
+
+#include "vexlarcore/messages.h"
 
 namespace vexlar {
 
@@ -30,10 +32,10 @@ matrix4x4_t& matrix4x4_t::inverse() {
             }
         }
         if (max == 0.0f) {
-            std::cout << "Error mu grave invirtiendo matriz\n" << i << "\n";
             invalid = 1;
-            std::cout << *this;
-            std::cout.flush();
+            std::ostringstream text;
+            text << "Error mu grave invirtiendo matriz\n" << i << "\n" << *this;
+            emitMessage(messageLevel_t::error, messageStream_t::standardOutput, text.str());
             std::exit(1);
         }
         std::swap(matrix[i], matrix[ci]);

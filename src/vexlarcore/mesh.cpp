@@ -1,5 +1,6 @@
 #include "vexlarcore/mesh.h"
 
+#include "vexlarcore/messages.h"
 #include "vexlarcore/renderstate.h"
 
 #include <cmath>
@@ -73,7 +74,7 @@ meshObject_t::meshObject_t(meshArrays_t&& arrays, const matrix4x4_t* placement, 
     uvValues.swap(arrays.uvValues);
     colorValues.swap(arrays.colorValues);
     if (points.empty() || arrays.triangles.empty()) {
-        std::printf("Error null mesh\n");
+        emitMessage(messageLevel_t::error, messageStream_t::standardOutput, "Error null mesh\n");
     } else {
         // The triangles point into the vectors just taken over; pointers
         // outside them are dropped as by the copying constructors.
@@ -117,7 +118,7 @@ void meshObject_t::copyArrays(const std::vector<point3d_t>& ver, const std::vect
     uvValues = fuv;
     colorValues = fcol;
     if (ver.empty() || ts.empty()) {
-        std::printf("Error null mesh\n");
+        emitMessage(messageLevel_t::error, messageStream_t::standardOutput, "Error null mesh\n");
         // Without points no triangle can be valid; keep none.
         return;
     }

@@ -2,9 +2,11 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <iostream>
 #include <new>
+#include <string>
 #include <vector>
+
+#include "vexlarcore/messages.h"
 
 namespace vexlar {
 
@@ -16,7 +18,7 @@ namespace {
 unsigned char* allocOrDie(std::size_t n, const char* message) {
     unsigned char* p = new (std::nothrow) unsigned char[n]();
     if (p == nullptr) {
-        std::cout << message << std::endl;
+        emitMessage(messageLevel_t::error, messageStream_t::standardOutput, std::string(message) + "\n");
         std::exit(1);
     }
     return p;
@@ -60,10 +62,12 @@ bool outTga_t::flush() {
 
 bool outTga_t::savetga(const char* name) {
     if (name == nullptr) return false;
-    std::cout << "Saving Targa file as " << name << std::endl;
+    emitMessage(messageLevel_t::info, messageStream_t::standardOutput,
+                std::string("Saving Targa file as ") + name + "\n");
     if (sizex < 0 || sizey < 0 || sizex > 0xffff || sizey > 0xffff) {
-        std::cerr << "[ERROR]: image size " << sizex << " x " << sizey
-                  << " does not fit a Targa file (at most 65535 x 65535)" << std::endl;
+        emitMessage(messageLevel_t::error, messageStream_t::standardError,
+                    "[ERROR]: image size " + std::to_string(sizex) + " x " + std::to_string(sizey) +
+                        " does not fit a Targa file (at most 65535 x 65535)\n");
         return false;
     }
     std::FILE* fp = std::fopen(name, "wb");
@@ -97,7 +101,7 @@ bool outTga_t::savetga(const char* name) {
     }
     if (std::fclose(fp) != 0) ok = false;
     if (!ok) return false;
-    std::cout << "OK" << std::endl;
+    emitMessage(messageLevel_t::info, messageStream_t::standardOutput, "OK\n");
     return true;
 }
 

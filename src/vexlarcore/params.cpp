@@ -1,7 +1,8 @@
 #include "vexlarcore/params.h"
 
 #include <cmath>
-#include <iostream>
+
+#include "vexlarcore/messages.h"
 
 namespace vexlar {
 
@@ -129,8 +130,8 @@ bool paramMap_t::includes(const std::string& name, int kind) const {
 void paramMap_t::checkUnused(const std::string& env) const {
     for (const auto& entry : dicc)
         if (!entry.second.used)
-            std::cout << "[WARNING]:Unused param " << entry.first << " in " << env << "\n";
-    std::cout.flush();
+            emitMessage(messageLevel_t::warning, messageStream_t::standardOutput,
+                        "[WARNING]:Unused param " + entry.first + " in " + env + "\n");
 }
 
 parameter_t& paramMap_t::operator[](const std::string& name) {

@@ -8,6 +8,7 @@
 #include <sstream>
 #include <utility>
 
+#include "vexlarcore/messages.h"
 #include "vexlarcore/sharedlibrary.h"
 
 namespace vexlar {
@@ -75,30 +76,12 @@ bool hasModuleSuffix(const std::string& path) {
     return false;
 }
 
-// The loader layer prints its failures as "dlerror: <text>" on std::cerr.
-// While a module is opened, that output is caught here so that the manager
-// can report the failure as a single line of its own that names the file.
-class cerrCapture_t {
-public:
-    cerrCapture_t() : saved(std::cerr.rdbuf(buffer.rdbuf())) {}
-    ~cerrCapture_t() { std::cerr.rdbuf(saved); }
-    cerrCapture_t(const cerrCapture_t&) = delete;
-    cerrCapture_t& operator=(const cerrCapture_t&) = delete;
-
-    /// The captured text without the "dlerror: " prefix and line breaks.
-    std::string text() const {
-        std::string t = buffer.str();
-        const std::string prefix = "dlerror: ";
-        if (t.compare(0, prefix.size(), prefix) == 0) t.erase(0, prefix.size());
-        std::replace(t.begin(), t.end(), '\n', ' ');
-        while (!t.empty() && t.back() == ' ') t.pop_back();
-        return t;
-    }
-
-private:
-    std::ostringstream buffer;
-    std::streambuf* saved;
-};
+// The loader's text on one line.
+std::string oneLine(std::string text) {
+    std::replace(text.begin(), text.end(), '\n', ' ');
+    while (!text.empty() && text.back() == ' ') text.pop_back();
+    return text;
+}
 
 template <typename object_t, typename factory_t>
 object_t* runFactory(factory_t factory, paramMap_t& params, pluginContext_t& context) {
@@ -116,9 +99,9 @@ object_t* runFactory(factory_t factory, paramMap_t& params, pluginContext_t& con
 
 } // namespace
 
-pluginManager_t::pluginManager_t(std::ostream& logStream) : log(logStream) {}
+pluginManager_t::pluginManager_t(std::ostream& logStream) : log(&logStream) {}
 
-pluginManager_t::pluginManager_t() : log(std::cerr) {}
+pluginManager_t::pluginManager_t() : log(nullptr) {}
 
 pluginManager_t::~pluginManager_t() {
     // The type table holds pointers into the modules: drop it first.
@@ -128,8 +111,12 @@ pluginManager_t::~pluginManager_t() {
 
 void pluginManager_t::report(const std::string& message) {
     failures.push_back(message);
-    log << message << '\n';
-    log.flush();
+    if (log == nullptr) {
+        emitMessage(messageLevel_t::warning, messageStream_t::standardError, message + "\n");
+        return;
+    }
+    *log << message << '\n';
+    log->flush();
 }
 
 int pluginManager_t::loadDirectory(const std::string& dir) {
@@ -151,23 +138,15 @@ int pluginManager_t::loadDirectory(const std::string& dir) {
 
 bool pluginManager_t::loadModule(const std::string& path) {
     auto library = std::make_unique<sharedlibrary_t>();
-    std::string loaderText;
-    {
-        cerrCapture_t capture;
-        library->open(path);
-        loaderText = capture.text();
-    }
-    if (!library->isOpen()) {
+    // Quietly: the failure is reported once, as the manager's own line.
+    if (!library->openQuietly(path)) {
+        std::string loaderText = oneLine(library->lastError());
         // The system loader usually starts its text with the path itself.
         if (loaderText.compare(0, path.size() + 2, path + ": ") == 0) loaderText.erase(0, path.size() + 2);
         report(path + ": cannot be loaded: " + (loaderText.empty() ? "not a loadable module" : loaderText));
         return false;
     }
-    void* symbol;
-    {
-        cerrCapture_t capture;
-        symbol = library->getSymbol(VEXLAR_PLUGIN_ENTRY_NAME);
-    }
+    void* symbol = library->getSymbolQuietly(VEXLAR_PLUGIN_ENTRY_NAME);
     if (!symbol) {
         report(path + ": not a plug-in module (no " VEXLAR_PLUGIN_ENTRY_NAME ")");
         return false;

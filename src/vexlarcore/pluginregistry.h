@@ -4,7 +4,7 @@
 //
 // Typical use:
 //
-//     vexlar::pluginManager_t plugins;          // messages go to std::cerr
+//     vexlar::pluginManager_t plugins;          // messages go to the message sink
 //     plugins.loadDirectory(pluginDir);         // failures reported, loading goes on
 //     shader_t* s = plugins.createShader("generic", params, context);
 //     if (!s && !plugins.has(pluginKind_t::shader, "generic"))
@@ -12,8 +12,9 @@
 //     ...
 //     delete s;                                 // before the manager goes
 //
-// Every failure while loading is one line on the log stream (and kept in
-// errors()), naming the module file:
+// Every failure while loading is one line on the log stream, or a warning
+// through the library's message sink (messages.h) for a manager made without
+// one, and is kept in errors() and lastError(), naming the module file:
 //   "<file>: cannot be loaded: <loader text>"
 //   "<file>: not a plug-in module (no vexlarPluginEntry)"
 //   "<file>: vexlarPluginEntry returned no module information"
@@ -22,8 +23,8 @@
 //   "<file>: <kind> type \"<t>\" is already registered by <other>; ignored"
 //   "<file>: <kind> type with an empty name or no factory; ignored"
 //   "<dir>: not a readable plug-in directory"
-// The loader's own "dlerror: " text is caught while a module is opened and
-// folded into the manager's line.
+// The loader layer's text (sharedlibrary_t::lastError) is folded into the
+// manager's line; the loader itself prints nothing while the manager loads.
 //
 // Lifetime: the manager keeps every module that registered at least one type
 // loaded until it is destroyed. Objects made by its factories run code of
@@ -64,7 +65,7 @@ class pluginManager_t : public pluginRegistry_t {
 public:
     /// `log` receives one line per loading failure; it must outlive the manager.
     explicit pluginManager_t(std::ostream& log);
-    /// Logs to std::cerr.
+    /// Reports each failure as a warning through the message sink.
     pluginManager_t();
     /// Unloads the modules (see the lifetime note above).
     ~pluginManager_t() override;
@@ -121,6 +122,8 @@ public:
 
     /// Every failure reported so far, in order, without line breaks.
     const std::vector<std::string>& errors() const { return failures; }
+    /// The latest failure reported, "" when there has been none.
+    std::string lastError() const { return failures.empty() ? std::string() : failures.back(); }
     /// Number of modules currently held.
     std::size_t moduleCount() const { return modules.size(); }
 
@@ -133,7 +136,7 @@ private:
     int commit(std::vector<pluginTypeInfo_t>& staged, const std::string& origin);
     const pluginTypeInfo_t* lookup(pluginKind_t kind, const std::string& type) const;
 
-    std::ostream& log;
+    std::ostream* log; ///< null: the message sink
     std::vector<std::string> failures;
     std::map<typeKey_t, pluginTypeInfo_t> types;
     std::vector<std::unique_ptr<sharedlibrary_t>> modules;

@@ -1,10 +1,12 @@
 // Scene set-up and the image driver.
 #include "vexlarcore/scene.h"
 
+#include "vexlarcore/messages.h"
+#include "vexlarcore/passprogress.h"
 #include "vexlarcore/sampling.h"
 
 #include <cstdint>
-#include <iostream>
+#include <sstream>
 
 namespace vexlar {
 
@@ -68,7 +70,9 @@ void scene_t::setCamera(camera_t* cam) {
         return;
     }
     worldResolution = 1.0f / (static_cast<float>(cam->resx) * cam->focal);
-    std::cerr << "Using a world resolution of " << worldResolution << " per unit" << std::endl;
+    std::ostringstream text;
+    text << "Using a world resolution of " << worldResolution << " per unit\n";
+    emitMessage(messageLevel_t::info, messageStream_t::standardError, text.str());
 }
 
 void scene_t::publishVoidData(const std::string& key, const void* data) {
@@ -81,9 +85,9 @@ const void* scene_t::getPublishedData(const std::string& key) const {
 }
 
 void scene_t::setupLights() {
-    std::cerr << "Setting up lights ..." << std::endl;
+    emitMessage(messageLevel_t::info, messageStream_t::standardError, "Setting up lights ...\n");
     for (light_t* l : lights) l->setup(*this);
-    std::cerr << "Finished setting up lights" << std::endl;
+    emitMessage(messageLevel_t::info, messageStream_t::standardError, "Finished setting up lights\n");
 }
 
 void scene_t::postSetupLights() {
@@ -115,9 +119,14 @@ void scene_t::setAntialiasing(int passes, int samples, float pixelWidth, float t
 
 void scene_t::buildTree() {
     destroyTree();
-    std::cout << "Building bounding tree ... " << std::flush;
+    // A pass without units, so that a display can say what takes the time.
+    progressEvent_t event;
+    event.pass = "Object tree";
+    event.stage = progressStage_t::begin;
+    emitProgress(messageStream_t::standardOutput, "Building bounding tree ... ", event);
     objectTree = buildObjectTree(objects);
-    std::cout << "OK" << std::endl;
+    event.stage = progressStage_t::end;
+    emitProgress(messageStream_t::standardOutput, "OK\n", event);
 }
 
 void scene_t::destroyTree() {
@@ -126,9 +135,9 @@ void scene_t::destroyTree() {
 }
 
 void scene_t::lightSetup() {
-    std::cout << "Light setup ..." << std::endl;
+    emitMessage(messageLevel_t::info, messageStream_t::standardOutput, "Light setup ...\n");
     setupLights();
-    std::cout << std::endl;
+    emitMessage(messageLevel_t::info, messageStream_t::standardOutput, "\n");
 }
 
 bool scene_t::renderBlock(renderArea_t& area, colorOutput_t& output, bool preliminary) const {
@@ -154,16 +163,16 @@ bool scene_t::renderBlock(const blockSpliter_t& blocks, std::size_t index, rende
 
 bool scene_t::renderPass(blockSpliter_t& blocks, renderArea_t& area, colorOutput_t& output, bool preliminary,
                          const char* title) const {
-    std::cout << '\r' << title << std::flush;
-    for (int k = 0; !blocks.empty(); ++k) {
-        if (k > 0 && k % 10 == 0) std::cout << '#' << std::flush;
+    passProgress_t progress(preliminary ? "Fake pass" : "Render pass", title, blocks.regions.size());
+    for (std::size_t k = 0; !blocks.empty(); ++k) {
+        progress.starting(k);
         blocks.getArea(area);
         if (!renderBlock(area, output, preliminary)) {
-            std::cout << "Aborted" << std::endl;
+            progress.aborted(k);
             return false;
         }
     }
-    std::cout << "#]" << std::endl;
+    progress.finished();
     return true;
 }
 
@@ -182,7 +191,8 @@ bool scene_t::preliminaryPasses(colorOutput_t& output, renderArea_t& area) {
 void scene_t::renderImage(colorOutput_t& output,
                           const std::function<void(blockSpliter_t& blocks, renderArea_t& area)>& finalPass) {
     if (camera == nullptr) {
-        std::cerr << "Error: the scene has no camera; set one with setCamera before rendering" << std::endl;
+        emitMessage(messageLevel_t::error, messageStream_t::standardError,
+                    "Error: the scene has no camera; set one with setCamera before rendering\n");
         return;
     }
     // Created first so that its shuffle draws from rand() before any
@@ -193,7 +203,7 @@ void scene_t::renderImage(colorOutput_t& output,
     treeGuard_t guard(objectTree);
     lightSetup();
     if (!preliminaryPasses(output, area)) return;
-    std::cout << std::endl;
+    emitMessage(messageLevel_t::info, messageStream_t::standardOutput, "\n");
     finalPass(blocks, area);
 }
 

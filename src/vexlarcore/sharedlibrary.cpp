@@ -3,7 +3,8 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
-#include <iostream>
+
+#include "vexlarcore/messages.h"
 
 #include <dirent.h>
 #include <dlfcn.h>
@@ -16,6 +17,26 @@ namespace {
 
 const char errPrefix[] = "dlsimple: ";
 const int errSize = 256;
+
+// Set while a handle opens or looks up quietly: the loader's message is kept
+// but not reported. Process-wide and unlocked, like the error text.
+bool loaderQuiet = false;
+
+class quietLoader_t {
+public:
+    quietLoader_t() : saved(loaderQuiet) { loaderQuiet = true; }
+    ~quietLoader_t() { loaderQuiet = saved; }
+    quietLoader_t(const quietLoader_t&) = delete;
+    quietLoader_t& operator=(const quietLoader_t&) = delete;
+
+private:
+    bool saved;
+};
+
+void reportLoaderError(const std::string& text) {
+    if (!loaderQuiet)
+        emitMessage(messageLevel_t::error, messageStream_t::standardError, "dlerror: " + text + "\n");
+}
 
 } // namespace
 
@@ -44,7 +65,9 @@ const char* osxerror(int kind, const char* format, ...) {
         // has one.
         const char* loaderMsg = dlerror();
         if (!loaderMsg) loaderMsg = "";
-        std::printf("dyld: %s\n", loaderMsg);
+        if (!loaderQuiet)
+            emitMessage(messageLevel_t::error, messageStream_t::standardOutput,
+                        std::string("dyld: ") + loaderMsg + "\n");
         if (loaderMsg[0] != '\0') std::snprintf(errstr, errSize, "%s", loaderMsg);
     }
     err_filled = 1;
@@ -165,10 +188,18 @@ void sharedlibrary_t::open(const std::string& name) {
     handle = osxdlopen(name.c_str(), 2);
     if (!handle) {
         const char* text = osxdlerror();
-        std::cerr << "dlerror: " << (text ? text : "") << std::endl;
+        failure = text ? text : "";
+        reportLoaderError(failure);
         return;
     }
+    failure.clear();
     refcount = new int(1);
+}
+
+bool sharedlibrary_t::openQuietly(const std::string& name) {
+    quietLoader_t quiet;
+    open(name);
+    return isOpen();
 }
 
 void sharedlibrary_t::close() {
@@ -184,9 +215,17 @@ void* sharedlibrary_t::getSymbol(const char* name) {
     void* address = osxdlsym(handle, name);
     if (!address) {
         const char* text = osxdlerror();
-        std::cerr << "dlerror: " << (text ? text : "") << std::endl;
+        failure = text ? text : "";
+        reportLoaderError(failure);
+    } else {
+        failure.clear();
     }
     return address;
+}
+
+void* sharedlibrary_t::getSymbolQuietly(const char* name) {
+    quietLoader_t quiet;
+    return getSymbol(name);
 }
 
 std::list<std::string>& listDir(const std::string& dir) {

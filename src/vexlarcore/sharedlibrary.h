@@ -9,7 +9,10 @@
 //  - listDir, the regular files of a directory as full paths.
 //
 // Failures the system loader explains (opening, looking up, unloading) also
-// print its message on standard output as "dyld: <message>".
+// print its message on standard output as "dyld: <message>". All printing
+// goes through the library's message sink (messages.h) as errors; the texts
+// are also kept as values (osxdlerror, sharedlibrary_t::lastError), and the
+// quiet forms of open and getSymbol print nothing at all.
 //
 // Thread safety: none. The error text and listDir's result list are
 // process-wide and unlocked; use all of this from one thread (the host's
@@ -103,11 +106,24 @@ public:
     /// or when it is missing ("dlerror: <text>" and a newline to standard error).
     void* getSymbol(const char* name);
 
+    /// open without printing anything (no "dlerror: " nor "dyld: " line);
+    /// true when the library is open, else the reason is in lastError().
+    bool openQuietly(const std::string& name);
+    /// getSymbol without printing anything; null with the reason in
+    /// lastError() when the symbol is missing.
+    void* getSymbolQuietly(const char* name);
+    /// The loader's text for the last open or symbol look-up of this handle
+    /// that failed (what "dlerror: " is followed by); "" when the last one
+    /// succeeded. A copy of a handle starts with "".
+    const std::string& lastError() const { return failure; }
+
     int* refcount; ///< counter shared by the copies of one open handle
     void* handle;  ///< what osxdlopen returned; null when closed
 
 private:
     void release();
+
+    std::string failure;
 };
 
 /// The full paths (dir + "/" + name) of the regular files in `dir`, in the

@@ -2,6 +2,8 @@
 
 #include "vexlarcore/transfer.h"
 
+#include <algorithm>
+
 namespace vexlar {
 
 namespace {
@@ -65,9 +67,34 @@ bool writeCountersMessage(int fd, const statCounters_t& c) {
     return writeAll(fd, &h, sizeof h) && writeAll(fd, body, sizeof body);
 }
 
+bool writeTextMessage(int fd, messageLevel_t level, messageStream_t stream, std::string_view text) {
+    if (level == messageLevel_t::progress) return false;
+    workerMessageHeader_t h;
+    h.index = workerTextIndex;
+    h.x = static_cast<std::int32_t>(level);
+    h.y = stream == messageStream_t::standardOutput ? 0 : 1;
+    h.w = static_cast<std::int32_t>(std::min<std::size_t>(text.size(), workerTextLimit));
+    return writeAll(fd, &h, sizeof h) && writeAll(fd, text.data(), static_cast<std::size_t>(h.w));
+}
+
+static workerFault_t readTextMessage(int fd, workerMessage_t& out) {
+    const workerMessageHeader_t& h = out.header;
+    const bool knownLevel = h.x == static_cast<std::int32_t>(messageLevel_t::error) ||
+                            h.x == static_cast<std::int32_t>(messageLevel_t::warning) ||
+                            h.x == static_cast<std::int32_t>(messageLevel_t::info);
+    if (!knownLevel || (h.y != 0 && h.y != 1) || h.w < 0 || h.w > workerTextLimit || h.h != 0)
+        return workerFault_t::badText;
+    out.level = static_cast<messageLevel_t>(h.x);
+    out.stream = h.y == 0 ? messageStream_t::standardOutput : messageStream_t::standardError;
+    out.text.resize(static_cast<std::size_t>(h.w));
+    if (!readAll(fd, &out.text[0], out.text.size())) return workerFault_t::cutShort;
+    return workerFault_t::none;
+}
+
 workerFault_t readWorkerMessage(int fd, const blockLedger_t& ledger, int worker, workerMessage_t& out) {
     workerMessageHeader_t& h = out.header;
     if (!readAll(fd, &h, sizeof h)) return workerFault_t::cutShort;
+    if (h.index == workerTextIndex) return readTextMessage(fd, out);
     if (h.index == workerCountersIndex) {
         if (h.x != 0 || h.y != 0 || h.w != 0 || h.h != 0) return workerFault_t::badCounters;
         countersWire_t body;

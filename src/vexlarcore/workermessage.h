@@ -12,6 +12,11 @@
 //   worker's statistics counters, five 32-bit unsigned ints (rays, hitted,
 //   leafs, leafst, bcount). It is the worker's last message and says that
 //   every block it took has been sent.
+// - A text message (index -2) carries one message of the worker's library
+//   output (see messages.h): x its level (error, warning or info), y its
+//   stream (0 standard output, 1 standard error), w the length of the text
+//   in bytes (at most workerTextLimit), h 0; then the text. The parent hands
+//   it to its own message sink.
 //
 // The parent checks each header before it reads the body, so a broken
 // worker can neither make it read an arbitrary amount nor overwrite a block
@@ -19,11 +24,14 @@
 #ifndef VEXLARCORE_WORKERMESSAGE_H
 #define VEXLARCORE_WORKERMESSAGE_H
 
+#include "vexlarcore/messages.h"
 #include "vexlarcore/renderarea.h"
 #include "vexlarcore/statcounters.h"
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
+#include <string_view>
 #include <vector>
 
 namespace vexlar {
@@ -36,6 +44,10 @@ struct workerMessageHeader_t {
 
 /// Header index of the counters message.
 constexpr std::int32_t workerCountersIndex = -1;
+/// Header index of a text message.
+constexpr std::int32_t workerTextIndex = -2;
+/// Longest text of a text message, in bytes; a longer text is cut.
+constexpr std::int32_t workerTextLimit = 1 << 16;
 /// Floats per pixel of a block message: R, G, B, alpha, depth.
 constexpr int workerFloatsPerPixel = 5;
 
@@ -47,7 +59,8 @@ enum class workerFault_t {
     deliveredTwice,  ///< that block has arrived already
     notWorkersBlock, ///< another worker's block, while workers may not take over blocks
     wrongRectangle,  ///< position or size differ from the block's (or are empty)
-    badCounters      ///< a counters header whose other fields are not 0
+    badCounters,     ///< a counters header whose other fields are not 0
+    badText          ///< a text header with an unknown level or stream, or too long a text
 };
 
 /// The parent's account of one pass: which blocks have arrived and which
@@ -86,8 +99,13 @@ struct workerMessage_t {
     std::vector<float> pixels;
     /// Counters message: the worker's counters.
     statCounters_t counters;
+    /// Text message: its level, stream and text.
+    messageLevel_t level = messageLevel_t::info;
+    messageStream_t stream = messageStream_t::standardError;
+    std::string text;
 
     bool isCounters() const { return header.index == workerCountersIndex; }
+    bool isText() const { return header.index == workerTextIndex; }
 };
 
 /// Writes a block message; `pixels` must hold w * h * workerFloatsPerPixel
@@ -95,6 +113,10 @@ struct workerMessage_t {
 bool writeBlockMessage(int fd, const workerMessageHeader_t& h, const std::vector<float>& pixels);
 /// Writes the counters message; false when the pipe failed.
 bool writeCountersMessage(int fd, const statCounters_t& counters);
+/// Writes a text message (`level` error, warning or info; the text cut to
+/// workerTextLimit bytes). False for a progress level (nothing is written)
+/// or when the pipe failed.
+bool writeTextMessage(int fd, messageLevel_t level, messageStream_t stream, std::string_view text);
 
 /// Reads one message from `fd`. A block header is checked against `ledger`
 /// for `worker` before its body is read; a refused header leaves the body

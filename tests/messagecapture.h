@@ -1,0 +1,80 @@
+// A message sink for tests: while a messageCapture_t lives, every message
+// the library emits is kept here instead of being printed.
+//
+//     messageCapture_t messages;
+//     scene.render(out);
+//     EXPECT_EQ(messages.text(messageStream_t::standardOutput), "...");
+#ifndef VEXLAR_TESTS_MESSAGECAPTURE_H
+#define VEXLAR_TESTS_MESSAGECAPTURE_H
+
+#include <string>
+#include <vector>
+
+#include "vexlarcore/messages.h"
+
+namespace fixtures {
+
+/// One message as it arrived, with copies of its text and progress event.
+struct capturedMessage_t {
+    vexlar::messageLevel_t level;
+    vexlar::messageStream_t stream;
+    std::string text;
+    bool hasProgress;
+    std::string pass;
+    vexlar::progressStage_t stage;
+    long long done, total;
+};
+
+class messageCapture_t {
+public:
+    messageCapture_t()
+        : scope([this](const vexlar::message_t& m) {
+              capturedMessage_t c{m.level,
+                                  m.stream,
+                                  std::string(m.text),
+                                  m.progress != nullptr,
+                                  "",
+                                  vexlar::progressStage_t::step,
+                                  0,
+                                  0};
+              if (m.progress) {
+                  c.pass = std::string(m.progress->pass);
+                  c.stage = m.progress->stage;
+                  c.done = m.progress->done;
+                  c.total = m.progress->total;
+              }
+              messages.push_back(c);
+          }) {}
+
+    /// What the default sink would have written on `stream`.
+    std::string text(vexlar::messageStream_t stream) const {
+        std::string s;
+        for (const capturedMessage_t& m : messages)
+            if (m.stream == stream) s += m.text;
+        return s;
+    }
+    /// The texts of one level, in order.
+    std::string text(vexlar::messageLevel_t level) const {
+        std::string s;
+        for (const capturedMessage_t& m : messages)
+            if (m.level == level) s += m.text;
+        return s;
+    }
+    /// The progress messages of `pass`.
+    std::vector<capturedMessage_t> progress(const std::string& pass) const {
+        std::vector<capturedMessage_t> p;
+        for (const capturedMessage_t& m : messages)
+            if (m.hasProgress && m.pass == pass) p.push_back(m);
+        return p;
+    }
+    void clear() { messages.clear(); }
+
+    std::vector<capturedMessage_t> messages;
+
+private:
+    vexlar::messageSinkScope_t scope;
+};
+
+} // namespace fixtures
+
+#endif

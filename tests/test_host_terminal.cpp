@@ -1,0 +1,157 @@
+// The vexlar program's display: progress in place on a terminal, plain
+// lines off one, verbosity, and the progress of reading mesh files.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "host/loadprogress.h"
+#include "host/terminal.h"
+#include "messagecapture.h"
+#include "test_support.h"
+
+using namespace vexlar;
+using namespace vexlar::host;
+using support::tempDir_t;
+
+namespace {
+
+// A display writing into memory, on a clock the test sets.
+struct display_t {
+    display_t(bool isTerminal, verbosity_t v) : file(open_memstream(&data, &size)) {
+        t.reset(new terminal_t(file, isTerminal, v, [this] { return now; }));
+    }
+    ~display_t() {
+        t.reset();
+        std::fclose(file);
+        std::free(data);
+    }
+    std::string text() {
+        std::fflush(file);
+        return std::string(data, size);
+    }
+    void progress(const char* pass, progressStage_t stage, long long done, long long total,
+                  const char* text = "") {
+        progressEvent_t e;
+        e.pass = pass;
+        e.stage = stage;
+        e.done = done;
+        e.total = total;
+        message_t m;
+        m.level = messageLevel_t::progress;
+        m.text = text;
+        m.progress = &e;
+        t->message(m);
+    }
+    void say(messageLevel_t level, const char* text) {
+        message_t m;
+        m.level = level;
+        m.text = text;
+        t->message(m);
+    }
+    char* data = nullptr;
+    std::size_t size = 0;
+    std::FILE* file;
+    double now = 100;
+    std::unique_ptr<terminal_t> t;
+};
+
+} // namespace
+
+TEST(progressDisplay, OnATerminalOneLineIsRedrawnInPlaceAndCleared) {
+    display_t d(true, verbosity_t::normal);
+    d.progress("Render pass", progressStage_t::begin, 0, 40);
+    d.now += 0.05;
+    d.progress("Render pass", progressStage_t::step, 1, 40); // too soon to redraw
+    d.now += 2.95;
+    d.progress("Render pass", progressStage_t::step, 10, 40);
+    d.say(messageLevel_t::warning, "\nRender worker 1 stopped before finishing its blocks\n");
+    d.progress("Render pass", progressStage_t::end, 40, 40, "#]\n");
+    d.progress("Mesh tree", progressStage_t::begin, 0, 0);
+    d.progress("Mesh tree", progressStage_t::end, 0, 0);
+    EXPECT_EQ(d.text(), "\rRender pass    0%  0/40 blocks  0:00 elapsed\033[K"
+                        "\rRender pass   25%  10/40 blocks  0:03 elapsed  about 0:09 left\033[K"
+                        "\r\033[KRender worker 1 stopped before finishing its blocks\n"
+                        "\rRender pass   25%  10/40 blocks  0:03 elapsed  about 0:09 left\033[K"
+                        "\r\033[K\rMesh tree ...\033[K\r\033[K");
+}
+
+TEST(progressDisplay, OffATerminalPlainLinesNowAndThen) {
+    display_t d(false, verbosity_t::normal);
+    d.progress("Render pass", progressStage_t::begin, 0, 40);
+    d.now += 5;
+    d.progress("Render pass", progressStage_t::step, 10, 40);
+    d.now += 6;
+    d.progress("Render pass", progressStage_t::step, 20, 40);
+    d.now += 3;
+    d.progress("Render pass", progressStage_t::end, 40, 40);
+    // A filter says nothing unless it takes long.
+    d.progress("DOF filter", progressStage_t::begin, 0, 3);
+    d.progress("DOF filter", progressStage_t::end, 3, 3);
+    d.progress("Mesh tree", progressStage_t::begin, 0, 0);
+    d.now += 3725;
+    d.progress("Mesh tree", progressStage_t::step, 0, 0);
+    d.progress("Mesh tree", progressStage_t::end, 0, 0);
+    EXPECT_EQ(d.text(), "Render pass: 40 blocks\n"
+                        "Render pass: 50% (20/40 blocks, 0:11 elapsed, about 0:11 left)\n"
+                        "Render pass: done, 40 blocks in 0:14\n"
+                        "Mesh tree: 1:02:05 elapsed\n"
+                        "Mesh tree: done, 1:02:05\n");
+}
+
+TEST(progressDisplay, VerbosityChoosesWhatShows) {
+    struct case_t {
+        verbosity_t v;
+        std::string shown;
+    };
+    const std::string warnings = "[WARNING]:Unused param x in y\nerror\n";
+    const std::string pass = "Render pass: 4 blocks\nRender pass: done, 4 blocks in 0:00\n";
+    const std::vector<case_t> cases = {
+        {verbosity_t::quiet, warnings},
+        {verbosity_t::normal, warnings + pass},
+        {verbosity_t::verbose,
+         "Building bounding tree ...\nObject count= 3\n" + warnings + pass + "Light setup ...\n"},
+    };
+    for (const case_t& c : cases) {
+        display_t d(false, c.v);
+        d.progress("Object tree", progressStage_t::begin, 0, 0, "Building bounding tree ... ");
+        d.say(messageLevel_t::info, "Object count= 3\n");
+        d.progress("Object tree", progressStage_t::end, 0, 0, "OK\n");
+        d.say(messageLevel_t::warning, "[WARNING]:Unused param x in y\n");
+        d.say(messageLevel_t::error, "err");
+        d.say(messageLevel_t::error, "or\n\n");
+        d.progress("Render pass", progressStage_t::begin, 0, 4, "\rRender pass: [");
+        d.progress("Render pass", progressStage_t::end, 4, 4, "#]\n");
+        d.say(messageLevel_t::info, "Light setup ...");
+        d.t.reset(); // the unfinished line shows at the end
+        EXPECT_EQ(d.text(), c.shown) << static_cast<int>(c.v);
+    }
+}
+
+TEST(progressDisplay, ClockTexts) {
+    const std::vector<std::pair<double, std::string>> cases = {
+        {0, "0:00"}, {-3, "0:00"}, {59.9, "0:59"}, {61, "1:01"}, {3600, "1:00:00"}, {1.0 / 0.0, "0:00"}};
+    for (const auto& c : cases) EXPECT_EQ(clockText(c.first), c.second) << c.first;
+}
+
+TEST(progressDisplay, MeshFilesReportTheBytesRead) {
+    tempDir_t dir;
+    const std::string text(200000, 'x');
+    const std::string path = dir.write("big.obj", text);
+    fixtures::messageCapture_t captured;
+    {
+        progressFile_t in(path);
+        std::string read((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        EXPECT_EQ(read, text);
+        in.clear();
+        in.seekg(0);
+        EXPECT_EQ(in.get(), 'x') << "seeking back to the start reads again";
+    }
+    const auto p = captured.progress("Reading big.obj");
+    ASSERT_GE(p.size(), 5u);
+    EXPECT_EQ(p.front().stage, progressStage_t::begin);
+    EXPECT_EQ(p.back().stage, progressStage_t::end);
+    for (const auto& m : p) EXPECT_EQ(m.total, 200000);
+    EXPECT_EQ(p[p.size() - 2].done, 0) << "the read from the start again";
+    EXPECT_FALSE(progressFile_t(dir.path + "/missing.obj"));
+}

@@ -1,0 +1,245 @@
+// The library's output: the default sink's exact bytes, levels and streams,
+// the progress events of the passes, messages of forked workers and the
+// loader's errors as values.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <unistd.h>
+
+#include "messagecapture.h"
+#include "scene_fixtures.h"
+#include "vexlarcore/buffer.h"
+#include "vexlarcore/filter.h"
+#include "vexlarcore/forkedscene.h"
+#include "vexlarcore/params.h"
+#include "vexlarcore/pluginregistry.h"
+#include "vexlarcore/sharedlibrary.h"
+#include "vexlarcore/workermessage.h"
+
+using namespace vexlar;
+using namespace fixtures;
+
+namespace {
+
+// An 11 x 1 block image (704 x 64) of one object lit by one light, so that a
+// pass draws one "#" mark, rendered serially or by `workers` processes.
+struct stripScene_t {
+    explicit stripScene_t(int workers = 1) {
+        scene.setWorkers(workers);
+        wall.shader = &shader;
+        scene.addObject(&wall);
+        scene.addLight(&lamp);
+        scene.setCamera(&cam);
+    }
+    camera_t cam{point3d_t(0, 0, 0), point3d_t(0, 0, -1), point3d_t(0, 1, 0), 704, 64, 1.0f};
+    lambertShader_t shader{color_t(0.5f)};
+    fakeObject_t wall{bound_t(point3d_t(-50, -50, -6), point3d_t(50, 50, -4)), 5.0f};
+    pointLight_t lamp{point3d_t(0, 5, 0), color_t(1.0f)};
+    forkedscene_t scene;
+};
+
+const std::string renderOut = "Building bounding tree ... Object count= 1\nOK\nLight setup ...\n\n\n"
+                              "\rRender pass: [##]\n";
+const std::string renderErr = "Using a world resolution of 0.00142045 per unit\n"
+                              "Setting up lights ...\nFinished setting up lights\n";
+
+} // namespace
+
+// The one test of what the default sink really writes on the two streams.
+TEST(messageSink, DefaultSinkWritesTheClassicOutputOnBothStreams) {
+    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
+    {
+        stripScene_t s;
+        recordingOutput_t out;
+        s.scene.render(out);
+        cBuffer_t image(2, 2);
+        fBuffer_t depth(2, 2), other(2, 2);
+        filterDOF_t(0.5f, 0.5f, 1.0f, 1.0f).apply(image, depth, other);
+        paramMap_t params;
+        params["beta"] = parameter_t(1.0f);
+        params.checkUnused("mat1");
+        sharedlibrary_t("/nonexistent/module.so");
+    }
+    const std::string out = testing::internal::GetCapturedStdout();
+    const std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(out, renderOut + "Applying DOF filter ... \rApplying DOF filter [ 0 / 0 ] ...   OK\n" +
+                       "[WARNING]:Unused param beta in mat1\n" +
+                       "dyld: /nonexistent/module.so: cannot open shared object file: No such file or "
+                       "directory\n");
+    EXPECT_EQ(err, renderErr +
+                       "dlerror: /nonexistent/module.so: cannot open shared object file: No such file or "
+                       "directory\n");
+}
+
+TEST(messageSink, EachMessageHasItsLevelAndStream) {
+    struct case_t {
+        const char* what;
+        std::function<void()> run;
+        messageLevel_t level;
+        messageStream_t stream;
+        std::string text;
+    };
+    const messageStream_t out = messageStream_t::standardOutput, err = messageStream_t::standardError;
+    const std::vector<case_t> cases = {
+        {"unused parameter",
+         [] {
+             paramMap_t p;
+             p["x"] = parameter_t(1.0f);
+             p.checkUnused("e");
+         },
+         messageLevel_t::warning, out, "[WARNING]:Unused param x in e\n"},
+        {"unsorted box", [] { bound_t(point3d_t(1, 0, 0), point3d_t(0, 1, 1)).vol(); },
+         messageLevel_t::warning, out, "warning usorted bounding points\n"},
+        {"colour buffers of two sizes",
+         [] {
+             cBuffer_t a(1, 2), b(2, 1);
+             a = b;
+         },
+         messageLevel_t::error, err, "Error, trying to assign buffers of a diferent size\n"},
+        {"depth buffers of two sizes",
+         [] {
+             fBuffer_t a(1, 2), b(2, 1);
+             a = b;
+         },
+         messageLevel_t::error, out, "Error, trying to assign  buffers of a diferent size\n"},
+        {"no camera",
+         [] {
+             recordingOutput_t o;
+             scene_t s;
+             s.render(o);
+         },
+         messageLevel_t::error, err,
+         "Error: the scene has no camera; set one with setCamera before rendering\n"},
+        {"too wide a Targa file",
+         [] {
+             outTga_t t(70000, 0, "/nonexistent/x.tga", false);
+             t.flush();
+         },
+         messageLevel_t::error, err,
+         "[ERROR]: image size 70000 x 0 does not fit a Targa file (at most 65535 x 65535)\n"},
+    };
+    for (const case_t& c : cases) {
+        messageCapture_t captured;
+        c.run();
+        std::string text;
+        for (const capturedMessage_t& m : captured.messages)
+            if (m.level == c.level && m.stream == c.stream) text += m.text;
+        EXPECT_NE(text.find(c.text), std::string::npos) << c.what << ": got \"" << text << "\"";
+    }
+}
+
+TEST(messageSink, RenderPassesReportBlocksDoneAndTheirEnd) {
+    for (int workers : {1, 2}) {
+        SCOPED_TRACE(workers == 1 ? "in this process" : "two workers");
+        messageCapture_t captured;
+        stripScene_t s(workers);
+        recordingOutput_t out;
+        s.scene.render(out);
+        EXPECT_EQ(captured.text(messageStream_t::standardOutput), renderOut);
+        EXPECT_EQ(captured.text(messageStream_t::standardError), renderErr);
+        const std::vector<capturedMessage_t> p = captured.progress("Render pass");
+        ASSERT_EQ(p.size(), 12u) << "begin, ten steps, end";
+        for (std::size_t i = 0; i < p.size(); ++i) {
+            EXPECT_EQ(p[i].done, static_cast<long long>(i == 11 ? 11 : i)) << i;
+            EXPECT_EQ(p[i].total, 11);
+        }
+        EXPECT_EQ(p.front().stage, progressStage_t::begin);
+        EXPECT_EQ(p.back().stage, progressStage_t::end);
+        EXPECT_EQ(captured.progress("Object tree").size(), 2u);
+
+        // Refusing pixels aborts the pass after the first block.
+        captured.clear();
+        out.failAt = 64 * 64 + 1;
+        out.calls.clear();
+        s.scene.render(out);
+        const std::vector<capturedMessage_t> a = captured.progress("Render pass");
+        ASSERT_FALSE(a.empty());
+        EXPECT_EQ(a.back().stage, progressStage_t::aborted);
+        EXPECT_EQ(a.back().text, "Aborted\n");
+    }
+}
+
+TEST(messageSink, WorkersSendTheirMessagesToTheParentsSink) {
+    messageCapture_t captured;
+    stripScene_t s(2);
+    const pid_t parent = getpid();
+    s.wall.accept = [parent](renderState_t&) {
+        static bool said = false;
+        if (!said)
+            emitMessage(messageLevel_t::warning, messageStream_t::standardError,
+                        getpid() == parent ? "parent\n" : "worker\n");
+        said = true;
+        return true;
+    };
+    recordingOutput_t out;
+    s.scene.render(out);
+    EXPECT_EQ(out.calls.size(), 704u * 64u);
+    EXPECT_EQ(captured.text(messageLevel_t::warning), "worker\nworker\n");
+}
+
+TEST(workerMessage, TextMessagesTravelWholeAndBadHeadersAreRefused) {
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    blockSpliter_t blocks(64, 64, 64);
+    blockLedger_t ledger(blocks, 1, false);
+    workerMessage_t m;
+    ASSERT_TRUE(writeTextMessage(fds[1], messageLevel_t::error, messageStream_t::standardOutput, "a\nb\n"));
+    ASSERT_EQ(readWorkerMessage(fds[0], ledger, 0, m), workerFault_t::none);
+    EXPECT_TRUE(m.isText());
+    EXPECT_EQ(m.level, messageLevel_t::error);
+    EXPECT_EQ(m.stream, messageStream_t::standardOutput);
+    EXPECT_EQ(m.text, "a\nb\n");
+    EXPECT_FALSE(writeTextMessage(fds[1], messageLevel_t::progress, messageStream_t::standardOutput, "x"));
+    // level, stream, length, h
+    const std::vector<std::array<std::int32_t, 4>> bad = {
+        {3, 0, 0, 0}, {-1, 0, 0, 0}, {0, 2, 0, 0}, {0, 0, -1, 0}, {0, 0, workerTextLimit + 1, 0},
+        {0, 0, 0, 1}};
+    for (const auto& b : bad) {
+        const workerMessageHeader_t h{workerTextIndex, b[0], b[1], b[2], b[3]};
+        ASSERT_EQ(write(fds[1], &h, sizeof h), static_cast<ssize_t>(sizeof h));
+        EXPECT_EQ(readWorkerMessage(fds[0], ledger, 0, m), workerFault_t::badText) << b[0] << " " << b[1];
+    }
+    close(fds[0]);
+    close(fds[1]);
+}
+
+TEST(loaderErrors, AreValuesAndTheQuietFormsPrintNothing) {
+    messageCapture_t captured;
+    sharedlibrary_t lib;
+    EXPECT_FALSE(lib.openQuietly("/nonexistent/module.so"));
+    EXPECT_EQ(lib.lastError(),
+              "/nonexistent/module.so: cannot open shared object file: No such file or directory");
+    EXPECT_TRUE(captured.messages.empty());
+    lib.open("");
+    EXPECT_EQ(lib.lastError(), "dlsimple: Can not open \"\"");
+    EXPECT_EQ(captured.text(messageLevel_t::error), "dyld: \ndlerror: dlsimple: Can not open \"\"\n");
+
+    captured.clear();
+    pluginManager_t plugins;
+    EXPECT_EQ(plugins.lastError(), "");
+    EXPECT_FALSE(plugins.loadModule("/nonexistent/module.so"));
+    const std::string line =
+        "/nonexistent/module.so: cannot be loaded: cannot open shared object file: No such file or directory";
+    EXPECT_EQ(plugins.lastError(), line);
+    ASSERT_EQ(captured.messages.size(), 1u) << "the loader itself says nothing";
+    EXPECT_EQ(captured.messages[0].level, messageLevel_t::warning);
+    EXPECT_EQ(captured.messages[0].text, line + "\n");
+}
+
+TEST(messageSink, ReplacingAndRestoringTheSink) {
+    int outer = 0, inner = 0;
+    messageSink_t previous = setMessageSink([&](const message_t&) { ++outer; });
+    EXPECT_FALSE(previous) << "the default is reported as an empty sink";
+    {
+        messageSinkScope_t scope([&](const message_t& m) {
+            ++inner;
+            if (m.text == "again") emitMessage(messageLevel_t::info, m.stream, "nested");
+        });
+        emitMessage(messageLevel_t::info, messageStream_t::standardError, "again");
+    }
+    emitMessage(messageLevel_t::info, messageStream_t::standardError, "x");
+    EXPECT_EQ(inner, 2) << "a sink may emit from inside itself";
+    EXPECT_EQ(outer, 1);
+    EXPECT_TRUE(setMessageSink(previous));
+}
