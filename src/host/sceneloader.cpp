@@ -6,6 +6,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "host/geometrycheck.h"
 #include "host/imagewrite.h"
 #include "host/meshcache.h"
 #include "host/meshload.h"
@@ -60,13 +61,18 @@ bool readFile(const std::string& path, std::string& out, std::string& error) {
 }
 
 void applyOverrides(json& doc, const sceneOverrides_t& overrides, jsonPositions_t& positions) {
-    auto place = [&doc](const std::vector<std::string>& keys, const json& value, const std::string& origin) {
+    auto place = [&doc, &positions](const std::vector<std::string>& keys, const json& value,
+                                    const std::string& origin) {
         json* node = &doc;
         jsonPath_t at;
         for (std::size_t i = 0; i + 1 < keys.size(); ++i) {
             at = at / keys[i];
             json& next = (*node)[keys[i]];
-            if (next.is_null()) next = json::object();
+            if (next.is_null()) {
+                // A section the option creates is the option's, not the file's.
+                next = json::object();
+                positions.markOverride(at.pointer(), origin);
+            }
             if (!next.is_object())
                 throw sceneError_t(origin + ": error: " + at.dotted() + " is not an object");
             node = &next;
@@ -126,8 +132,10 @@ public:
         return host::resolvePath(baseDir, name);
     }
     void warn(const std::string& message) override { messages.push_back(message); }
+    void error(const std::string& message) override { errors.push_back(message); }
 
     std::vector<std::string> messages;
+    std::vector<std::string> errors;
 
 private:
     loadedScene_t& loaded;
@@ -321,8 +329,13 @@ private:
         paramMap_t params;
         fillParams(desc, at, diag, {"type"}, params);
         context.messages.clear();
+        context.errors.clear();
         T* made = create<T>(type, params);
         const std::string who = kindName + " \"" + name + "\" (" + type + ")";
+        if (!context.errors.empty()) {
+            delete made;
+            diag.fail(at, who + ": " + joinMessages(context.errors));
+        }
         if (!made) {
             std::string why =
                 context.messages.empty() ? "the plug-in could not build it" : joinMessages(context.messages);
@@ -413,6 +426,8 @@ private:
             if (type == "sphere") {
                 point3d_t c = r.point("center", point3d_t(0, 0, 0));
                 float radius = r.positive("radius", 1.0f);
+                const std::string fault = sphereExtentFault(c, radius);
+                if (!fault.empty()) diag.fail(r.path(), fault);
                 const shader_t* sh = shaderFor(r, name);
                 sphere_t* s = new sphere_t(c, radius);
                 s->setShader(sh);
@@ -463,10 +478,16 @@ private:
         if (r.has("auto_smooth")) smooth = r.number("auto_smooth", 0.0f, 0.0f, 180.0f);
         matrix4x4_t m = placement(r);
         const shader_t* sh = shaderFor(r, name);
+        if (cachePath.empty()) failOnCoordinates(data, m, r.path());
         meshObject_t* mesh = cachePath.empty() ? buildMesh(std::move(data), m, smooth, meshBuild_t())
                                                : meshFromFile(cachePath, r.path() / "file", m, smooth);
         mesh->setShader(sh);
         return mesh;
+    }
+
+    void failOnCoordinates(const meshData_t& data, const matrix4x4_t& m, const jsonPath_t& at) const {
+        const std::string fault = meshCoordinateFault(data.vertices, m);
+        if (!fault.empty()) diag.fail(at, "mesh: " + fault);
     }
 
     // The cache folder in force: --mesh-cache, render.mesh_cache, then the
@@ -507,6 +528,7 @@ private:
                 diag.fail(at, "mesh file \"" + path + "\": " + error);
             }
         }
+        failOnCoordinates(data, m, at);
         const bool store = keyed && data.faces.size() >= cache.minTriangles;
         std::vector<point3d_t> objectSpace;
         if (store) objectSpace = data.vertices;
@@ -634,6 +656,14 @@ template <> background_t* loader_t::create<background_t>(const std::string& type
     return plugins.createBackground(type, params, context);
 }
 
+// The first flaw of the text (a repeated key, a number out of range) as an error.
+void failOnFlaw(const std::string& label, const jsonPositions_t& positions) {
+    if (positions.flaws().empty()) return;
+    const jsonFlaw_t& f = positions.flaws().front();
+    throw sceneError_t(label + ":" + std::to_string(f.pos.line) + ":" + std::to_string(f.pos.column) +
+                       ": error: " + f.at.dotted() + ": " + f.message);
+}
+
 // "parse error at line 3, column 5: syntax error ..." without the library's
 // prefix and position, which the caller states in its own form.
 std::string syntaxReason(const std::string& what) {
@@ -653,6 +683,7 @@ std::string syntaxReason(const std::string& what) {
 std::unique_ptr<loadedScene_t> loadScene(const sceneSource_t& source, const sceneOverrides_t& overrides,
                                          const pluginManager_t& plugins, const loadOptions_t& options) {
     json doc;
+    jsonPositions_t positions;
     try {
         doc = json::parse(source.text, nullptr, true, true);
     } catch (const json::parse_error& e) {
@@ -660,9 +691,14 @@ std::unique_ptr<loadedScene_t> loadScene(const sceneSource_t& source, const scen
         textPos_t p = positionOf(source.text, offset);
         throw sceneError_t(source.label + ":" + std::to_string(p.line) + ":" + std::to_string(p.column) +
                            ": error: invalid JSON: " + syntaxReason(e.what()));
+    } catch (const json::exception&) {
+        // A number too large for a double: the reader names no place.
+        positions.index(source.text);
+        failOnFlaw(source.label, positions);
+        throw sceneError_t(source.label + ": error: invalid JSON: a number is out of range");
     }
-    jsonPositions_t positions;
     positions.index(source.text);
+    failOnFlaw(source.label, positions);
     diagnostics_t diag(source.label, &positions);
     if (!doc.is_object())
         diag.fail(jsonPath_t(), "a scene description is a JSON object { ... }, found " + describeKind(doc));
