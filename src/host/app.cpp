@@ -14,6 +14,7 @@
 #include "host/demoscene.h"
 #include "host/imagesink.h"
 #include "host/imagewrite.h"
+#include "host/limits.h"
 #include "host/options.h"
 #include "host/pluginpaths.h"
 #include "host/postfilter.h"
@@ -94,6 +95,14 @@ std::vector<std::string> loadPlugins(pluginManager_t& plugins, const options_t& 
     return warnings;
 }
 
+// Refuses, before anything is allocated for it, an image the machine's
+// memory cannot hold.
+void checkImageMemory(const loadedScene_t& loaded) {
+    const std::string fault =
+        imageMemoryFault(loaded.width, loaded.height, static_cast<int>(loaded.filters.size()), physicalMemory());
+    if (!fault.empty()) failRun(fault);
+}
+
 sceneSource_t sourceFor(const options_t& opt) {
     if (opt.sceneFile.empty()) return demoSceneSource();
     sceneSource_t s;
@@ -142,6 +151,7 @@ int renderScene(const options_t& opt) {
         quietScope_t quiet(opt.quiet);
         loaded = loadScene(source, overrides, plugins, loadOptions);
         for (const std::string& w : loaded->warnings) warnings.push_back(w);
+        checkImageMemory(*loaded);
         for (const std::string& w : warnings) std::cerr << w << "\n";
         if (opt.strict && !warnings.empty())
             failRun(std::to_string(warnings.size()) + (warnings.size() == 1 ? " warning" : " warnings") +

@@ -6,8 +6,10 @@
 #include <fstream>
 #include <sstream>
 
+#include "host/filecheck.h"
 #include "host/geometrycheck.h"
 #include "host/imagewrite.h"
+#include "host/limits.h"
 #include "host/meshcache.h"
 #include "host/meshload.h"
 #include "host/transform.h"
@@ -45,6 +47,8 @@ std::string resolvePath(const std::string& baseDir, const std::string& name) {
 }
 
 bool readFile(const std::string& path, std::string& out, std::string& error) {
+    error = inputFileFault(path, maxSceneFileBytes);
+    if (!error.empty()) return false;
     std::ifstream in(path, std::ios::binary);
     if (!in) {
         error = std::strerror(errno);
@@ -240,7 +244,11 @@ private:
         if (const json* aa = r.member("antialiasing")) {
             sectionReader_t a(*aa, r.path() / "antialiasing", diag);
             int passes = a.integer("passes", 1, 0, 1000);
-            int samples = a.integer("samples", 4, 0, 100000);
+            int samples = a.integer("samples", 4, 0, maxSamplesPerPass);
+            if (passes * samples > maxSamplesPerPixel)
+                diag.fail(a.path(), "passes * samples must not exceed " + std::to_string(maxSamplesPerPixel) +
+                                        " samples a pixel (" + std::to_string(passes) + " * " +
+                                        std::to_string(samples) + ")");
             float width = a.positive("pixel_width", defaults::aaPixelWidth);
             float threshold = a.number("threshold", defaults::aaThreshold, 0.0f);
             s.setAntialiasing(passes, samples, width, threshold);
@@ -502,6 +510,8 @@ private:
     // A mesh from an OBJ file, through the mesh cache when it is on.
     meshObject_t* meshFromFile(const std::string& path, const jsonPath_t& at, const matrix4x4_t& m,
                                float smooth) {
+        const std::string fault = inputFileFault(path, maxMeshFileBytes());
+        if (!fault.empty()) diag.fail(at, "cannot read mesh file \"" + path + "\": " + fault);
         const meshCacheSettings_t cache = cacheSettings();
         std::array<std::uint64_t, 2> key{};
         const bool keyed = !cache.folder.empty() && meshCacheKey(path, m, key);

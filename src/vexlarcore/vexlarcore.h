@@ -39,6 +39,7 @@
 #include "vexlarcore/sphere.h"
 #include "vexlarcore/statcounters.h"
 #include "vexlarcore/targa.h"
+#include "vexlarcore/texturebudget.h"
 #include "vexlarcore/texture.h"
 #include "vexlarcore/transfer.h"
 #include "vexlarcore/treebuilder.h"
