@@ -151,7 +151,6 @@ int renderScene(const options_t& opt) {
         quietScope_t quiet(opt.quiet);
         loaded = loadScene(source, overrides, plugins, loadOptions);
         for (const std::string& w : loaded->warnings) warnings.push_back(w);
-        checkImageMemory(*loaded);
         for (const std::string& w : warnings) std::cerr << w << "\n";
         if (opt.strict && !warnings.empty())
             failRun(std::to_string(warnings.size()) + (warnings.size() == 1 ? " warning" : " warnings") +
@@ -175,6 +174,7 @@ int renderScene(const options_t& opt) {
         // Found out before rendering that the output cannot be written, not after.
         atomicFile_t file;
         if (!file.open(outputPath, error)) failRun("cannot write \"" + outputPath + "\": " + error);
+        checkImageMemory(*loaded);
         if (interrupted) failRun("interrupted before rendering", exitInterrupted);
 
         clock.start("render");

@@ -140,8 +140,8 @@ int parseOptions(int argc, const char* const* argv, options_t& options, std::ost
         o.width = w.size() > 6 ? maxImageSide + 1 : std::stoi(w);
         o.height = h.size() > 6 ? maxImageSide + 1 : std::stoi(h);
         if (o.width < 1 || o.height < 1 || o.width > maxImageSide || o.height > maxImageSide) {
-            err << "vexlar: error: --size " << p.size << ": each side must be from 1 to " << maxImageSide
-                << " pixels (see vexlar --help)\n";
+            err << "vexlar: error: --size: each side must be from 1 to " << maxImageSide << " pixels, found "
+                << p.size << " (see vexlar --help)\n";
             return exitUsage;
         }
     }

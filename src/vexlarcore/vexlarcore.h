@@ -16,6 +16,7 @@
 #include "vexlarcore/geometree.h"
 #include "vexlarcore/light.h"
 #include "vexlarcore/matrix4.h"
+#include "vexlarcore/modulecheck.h"
 #include "vexlarcore/mesh.h"
 #include "vexlarcore/meshtree.h"
 #include "vexlarcore/modulator.h"

@@ -144,7 +144,7 @@ bool readWithStb(const std::string& path, const char* name, const readOptions_t&
 bool readTga(const std::string& path, const readOptions_t& options, texelImage_t& out, std::string& error) {
     // The claimed size is checked before the reader allocates for it.
     long long w = 0, h = 0;
-    if (tgaSize(path, w, h) && (tooLarge(w, h, error) || !reserveFor(w, h, options, out, error))) return false;
+    if (tgaSize(path, w, h) && w > 0 && h > 0 && (tooLarge(w, h, error) || !reserveFor(w, h, options, out, error))) return false;
     targaImg_t tga;
     if (!tga.Load(path.c_str())) {
         error = "TGA file: " + tga.error;
