@@ -9,6 +9,7 @@
 #include "host/filecheck.h"
 #include "host/geometrycheck.h"
 #include "host/imagewrite.h"
+#include "host/instancechain.h"
 #include "host/limits.h"
 #include "host/meshcache.h"
 #include "host/meshload.h"
@@ -449,7 +450,7 @@ private:
                     diag.fail(r.path() / "of",
                               "there is no object named \"" + of +
                                   "\" before this instance (instances refer to objects listed above them)");
-                obj = referenceObject_t::factory(placement(r), target->second);
+                obj = makeInstance(placement(r), target->second);
             } else {
                 diag.fail(r.path() / "type",
                           "unknown object type \"" + type + "\" (known: sphere, mesh, instance)");
