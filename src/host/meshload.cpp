@@ -1,5 +1,7 @@
 #include "host/meshload.h"
 
+#include "host/objcheck.h"
+
 #include <istream>
 #include <sstream>
 #include <utility>
@@ -99,6 +101,8 @@ struct objStream_t {
 
 bool parseObjStream(std::istream& in, meshData_t& out, std::string& error, const std::string* wholeText) {
     out = meshData_t();
+    error = objIndexFault(in);
+    if (!error.empty()) return false;
     objStream_t s(out);
     tinyobj::callback_t cb;
     cb.vertex_cb = [](void* user, float x, float y, float z, float) {

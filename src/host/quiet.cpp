@@ -1,6 +1,9 @@
 #include "host/quiet.h"
 
 #include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
 #include <iostream>
 
 #include <fcntl.h>
@@ -9,8 +12,30 @@
 namespace vexlar {
 namespace host {
 
+quietScope_t* quietScope_t::active = nullptr;
+
+void quietScope_t::onExit() {
+    quietScope_t* q = active;
+    if (q == nullptr || q->owner != getpid()) return;
+    active = nullptr;
+    std::string text = q->kept.str();
+    std::istringstream lines(q->discarded.str());
+    std::vector<std::string> last;
+    for (std::string line; std::getline(lines, line);)
+        if (!line.empty() && !isChatter(line)) last.push_back(line);
+    if (last.size() > 6) last.erase(last.begin(), last.end() - 6);
+    text += "vexlar: error: the renderer stopped the program";
+    text += last.empty() ? std::string("\n") : std::string("; its last output:\n");
+    for (const std::string& l : last) text += "  " + l + "\n";
+    if (write(STDERR_FILENO, text.data(), text.size()) < 0) return;
+}
+
 quietScope_t::quietScope_t(bool on) : on(on) {
     if (!on) return;
+    static const bool registered = std::atexit(onExit) == 0;
+    (void)registered;
+    owner = getpid();
+    active = this;
     std::cout.flush();
     std::fflush(stdout);
     int devnull = open("/dev/null", O_WRONLY | O_CLOEXEC);
@@ -25,6 +50,7 @@ quietScope_t::quietScope_t(bool on) : on(on) {
 
 quietScope_t::~quietScope_t() {
     if (!on) return;
+    active = nullptr;
     std::fflush(stdout);
     if (savedStdout >= 0) {
         dup2(savedStdout, STDOUT_FILENO);

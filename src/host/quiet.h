@@ -32,6 +32,13 @@ private:
     std::streambuf* savedCerr = nullptr;
     std::ostringstream kept;
     std::ostringstream discarded;
+    int owner = 0; // the process that silenced its output
+
+    // Runs when the process exits while output is silenced (the library
+    // ends the program on a fatal fault): shows what was kept and the last
+    // lines of the silenced output, so a failure never goes unexplained.
+    static void onExit();
+    static quietScope_t* active;
 };
 
 } // namespace host
