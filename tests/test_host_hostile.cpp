@@ -5,6 +5,7 @@
 
 #include <cstdlib>
 #include <cmath>
+#include <map>
 #include <fstream>
 #include <iostream>
 #include <memory>
@@ -18,6 +19,8 @@
 
 #include "host/geometrycheck.h"
 #include "host/instancechain.h"
+#include "host/meshload.h"
+#include "host/polygon.h"
 #include "host/quiet.h"
 #include "test_support.h"
 #include "vexlarcore/modulecheck.h"
@@ -232,6 +235,51 @@ TEST(instanceChain, DeepChainsStayShallowAndInPlace) {
     const bound_t b = last->getBound();
     EXPECT_FLOAT_EQ(b.a.x, base.getBound().a.x + 12.5f);
     EXPECT_FLOAT_EQ(b.g.x, base.getBound().g.x + 12.5f);
+}
+
+TEST(polygonSplit, CoversTheFaceOnceWithItsWinding) {
+    for (std::size_t n : {3u, 4u, 64u, 65u, 100u, 1001u}) {
+        std::vector<std::array<std::size_t, 3>> tris;
+        splitPolygon(n, tris);
+        ASSERT_EQ(tris.size(), n - 2) << n;
+        // Every outer edge once, every inner edge twice (once each way):
+        // the triangles tile the face with its winding.
+        std::map<std::pair<std::size_t, std::size_t>, int> edges;
+        for (const auto& t : tris) {
+            EXPECT_TRUE(t[0] < t[1] && t[1] < t[2]) << n;
+            for (int k = 0; k < 3; ++k) ++edges[{t[k], t[(k + 1) % 3]}];
+        }
+        for (std::size_t k = 0; k < n; ++k) {
+            EXPECT_EQ(edges[std::make_pair(k, (k + 1) % n)], 1) << n << " edge " << k;
+        }
+        for (const auto& e : edges) {
+            const bool outer = (e.first.first + 1) % n == e.first.second;
+            const auto back = std::make_pair(e.first.second, e.first.first);
+            if (outer) continue;
+            EXPECT_EQ(e.second, 1) << n;
+            EXPECT_EQ(edges.count(back), 1u) << n << ": an inner edge used one way only";
+        }
+        if (n <= maxFanCorners) {
+            for (const auto& t : tris) EXPECT_EQ(t[0], 0u) << "small faces stay fans";
+        }
+    }
+}
+
+TEST(polygonSplit, LargeObjFacesKeepTheirCornersAndUV) {
+    std::string text;
+    const int n = 200;
+    for (int i = 0; i < n; ++i)
+        text += "v " + std::to_string(std::cos(i * 0.0314159)) + " " + std::to_string(std::sin(i * 0.0314159)) +
+                " 0\nvt 0.5 0.5\n";
+    text += "f";
+    for (int i = 1; i <= n; ++i) text += " " + std::to_string(i) + "/" + std::to_string(i);
+    text += "\nf 1 2 3\n";
+    meshData_t data;
+    std::string error;
+    ASSERT_TRUE(parseObj(text, data, error)) << error;
+    ASSERT_EQ(data.faces.size(), static_cast<std::size_t>(n - 2 + 1));
+    EXPECT_EQ(data.faces.back(), (std::array<int, 3>{0, 1, 2}));
+    EXPECT_TRUE(data.faceUV.empty()) << "the last face has no texture coordinates";
 }
 
 TEST(quietOutput, AFatalStopStillExplainsItself) {

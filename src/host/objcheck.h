@@ -4,6 +4,7 @@
 #ifndef VEXLAR_HOST_OBJCHECK_H
 #define VEXLAR_HOST_OBJCHECK_H
 
+#include <cstddef>
 #include <istream>
 #include <string>
 
@@ -12,8 +13,9 @@ namespace host {
 
 /// "" when every index of the face, line and point statements ("f", "l",
 /// "p") of `in` fits an int; otherwise the reason, naming the line. Reads
-/// `in` to its end, one line at a time, and rewinds it to the start.
-std::string objIndexFault(std::istream& in);
+/// `in` to its end, one line at a time, and rewinds it to the start. With
+/// `maxCorners`, also gives the largest number of corners of a face.
+std::string objIndexFault(std::istream& in, std::size_t* maxCorners = nullptr);
 
 } // namespace host
 } // namespace vexlar
