@@ -3,11 +3,11 @@
 // modules, odd files and deep instance chains are handled.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <cmath>
-#include <map>
+#include <cstdlib>
 #include <fstream>
 #include <iostream>
+#include <map>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -92,14 +92,16 @@ TEST(hostileInput, EveryFailureHasALocatedReason) {
          "string"},
         {"near the float limit", scene(mesh("[[-3e38,-3e38,0],[3e38,-3e38,0],[0,3e38,0]]")), "", 1,
          "error: objects.m: mesh: vertex 1 [-3e+38, -3e+38, 0] is out of range"},
-        {"scaled to the limit", scene(mesh("[[-1,-1,0],[1,-1,0],[0,1,0]]", ", \"transform\": [{\"scale\": 3e38}]")),
-         "", 1, "is placed at [-3e+38, -3e+38, 0], out of range"},
+        {"scaled to the limit",
+         scene(mesh("[[-1,-1,0],[1,-1,0],[0,1,0]]", ", \"transform\": [{\"scale\": 3e38}]")), "", 1,
+         "is placed at [-3e+38, -3e+38, 0], out of range"},
         {"huge sphere", scene("\"a\": {\"type\": \"sphere\", \"radius\": 3e38}"), "", 1, "coordinate range"},
         {"OBJ vertex 1e39", scene(meshFile("v39.obj")), "", 1, "mesh: vertex 4 [inf, 0, 0] is out of range"},
         {"OBJ index overflow", scene(meshFile("idx.obj")), "", 1,
          "\"idx.obj\": line 4: the index 99999999999999999999 is out of range"},
         {"mesh from a FIFO", scene(meshFile("fifo.obj")), "", 1, "\"fifo.obj\": not a regular file (a FIFO)"},
-        {"mesh from a device", scene(meshFile("/dev/zero")), "", 1, "not a regular file (a character device)"},
+        {"mesh from a device", scene(meshFile("/dev/zero")), "", 1,
+         "not a regular file (a character device)"},
         {"mesh is a folder", scene(meshFile("folder")), "", 1, "\"folder\": it is a folder"},
         {"scene is a device", "", "/dev/zero", 1, "\"/dev/zero\": not a regular file (a character device)"},
         {"quiet keeps errors", scene(ball, "\"x\""), "-q", 1, "should be a number, not a string"},
@@ -113,8 +115,10 @@ TEST(hostileInput, EveryFailureHasALocatedReason) {
         {"samples per pixel", scene(ball), "'--set=render.antialiasing={\"passes\":100,\"samples\":1000}'", 1,
          "passes * samples must not exceed 16384"},
         {"output is a folder", scene(ball), "-o out.png", 1, "cannot write \"out.png\": it is a folder"},
-        {"texture claims 16000 x 16000", scene(ball, "10", " \"textures\": {\"t\": {\"type\": \"image\", "
-                                                          "\"filename\": \"big.tga\"}},\n"),
+        {"texture claims 16000 x 16000",
+         scene(ball, "10",
+               " \"textures\": {\"t\": {\"type\": \"image\", "
+               "\"filename\": \"big.tga\"}},\n"),
          "", 1, "the picture is 16000 x 16000 pixels; at most 134217728 pixels are read"},
     };
     for (const auto& c : cases) {
@@ -210,12 +214,16 @@ TEST(geometryRange, CoordinatesAreCheckedAsGivenAndAsPlaced) {
         const matrix4x4_t* m;
         bool ok;
     } cases[] = {
-        {{1e38f, -1e38f, 0}, &identity, true},  {{1.01e38f, 0, 0}, &identity, false},
-        {{0, 0, NAN}, &identity, false},        {{0, 0, INFINITY}, &identity, false},
-        {{1e8f, 0, 0}, &big, true},             {{1e9f, 0, 0}, &big, false},
+        {{1e38f, -1e38f, 0}, &identity, true},
+        {{1.01e38f, 0, 0}, &identity, false},
+        {{0, 0, NAN}, &identity, false},
+        {{0, 0, INFINITY}, &identity, false},
+        {{1e8f, 0, 0}, &big, true},
+        {{1e9f, 0, 0}, &big, false},
     };
     for (const auto& c : cases)
-        EXPECT_EQ(meshCoordinateFault({point3d_t(0, 0, 0), c.v}, *c.m).empty(), c.ok) << c.v.x << " " << c.v.z;
+        EXPECT_EQ(meshCoordinateFault({point3d_t(0, 0, 0), c.v}, *c.m).empty(), c.ok)
+            << c.v.x << " " << c.v.z;
     EXPECT_TRUE(sphereExtentFault(point3d_t(5e37f, 0, 0), 5e37f).empty());
     EXPECT_FALSE(sphereExtentFault(point3d_t(5e37f, 0, 0), 6e37f).empty());
 }
@@ -269,8 +277,8 @@ TEST(polygonSplit, LargeObjFacesKeepTheirCornersAndUV) {
     std::string text;
     const int n = 200;
     for (int i = 0; i < n; ++i)
-        text += "v " + std::to_string(std::cos(i * 0.0314159)) + " " + std::to_string(std::sin(i * 0.0314159)) +
-                " 0\nvt 0.5 0.5\n";
+        text += "v " + std::to_string(std::cos(i * 0.0314159)) + " " +
+                std::to_string(std::sin(i * 0.0314159)) + " 0\nvt 0.5 0.5\n";
     text += "f";
     for (int i = 1; i <= n; ++i) text += " " + std::to_string(i) + "/" + std::to_string(i);
     text += "\nf 1 2 3\n";

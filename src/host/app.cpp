@@ -98,8 +98,8 @@ std::vector<std::string> loadPlugins(pluginManager_t& plugins, const options_t& 
 // Refuses, before anything is allocated for it, an image the machine's
 // memory cannot hold.
 void checkImageMemory(const loadedScene_t& loaded) {
-    const std::string fault =
-        imageMemoryFault(loaded.width, loaded.height, static_cast<int>(loaded.filters.size()), physicalMemory());
+    const std::string fault = imageMemoryFault(loaded.width, loaded.height,
+                                               static_cast<int>(loaded.filters.size()), physicalMemory());
     if (!fault.empty()) failRun(fault);
 }
 

@@ -107,7 +107,8 @@ private:
         errno = 0;
         double d = std::strtod(token.c_str(), nullptr);
         if (errno == ERANGE && std::isinf(d))
-            flaws.push_back({path, at, "the number " + token + " is too large (numbers reach about 1.8e308)"});
+            flaws.push_back(
+                {path, at, "the number " + token + " is too large (numbers reach about 1.8e308)"});
     }
 
     bool object(const std::string& pointer, const jsonPath_t& path, int depth) {

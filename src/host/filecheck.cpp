@@ -20,9 +20,9 @@ std::string inputFileFault(const std::string& path, std::uint64_t maxBytes) {
     if (stat(path.c_str(), &st) != 0) return std::strerror(errno);
     if (S_ISDIR(st.st_mode)) return "it is a folder";
     if (!S_ISREG(st.st_mode)) {
-        const char* what = S_ISFIFO(st.st_mode)  ? "a FIFO"
-                           : S_ISCHR(st.st_mode) ? "a character device"
-                           : S_ISBLK(st.st_mode) ? "a block device"
+        const char* what = S_ISFIFO(st.st_mode)   ? "a FIFO"
+                           : S_ISCHR(st.st_mode)  ? "a character device"
+                           : S_ISBLK(st.st_mode)  ? "a block device"
                            : S_ISSOCK(st.st_mode) ? "a socket"
                                                   : "not a file";
         return std::string("not a regular file (") + what + ")";

@@ -29,8 +29,8 @@ std::string meshCoordinateFault(const std::vector<point3d_t>& vertices, const ma
     for (std::size_t i = 0; i < vertices.size(); ++i) {
         const point3d_t& v = vertices[i];
         if (!within(v))
-            return "vertex " + std::to_string(i + 1) + " " + pointText(v) + " is out of range (" + limitText() +
-                   ")";
+            return "vertex " + std::to_string(i + 1) + " " + pointText(v) + " is out of range (" +
+                   limitText() + ")";
         const point3d_t placed = placement * v;
         if (!within(placed))
             return "vertex " + std::to_string(i + 1) + " " + pointText(v) + " is placed at " +
@@ -41,7 +41,8 @@ std::string meshCoordinateFault(const std::vector<point3d_t>& vertices, const ma
 
 std::string sphereExtentFault(const point3d_t& center, float radius) {
     const double r = radius;
-    for (double c : {static_cast<double>(center.x), static_cast<double>(center.y), static_cast<double>(center.z)})
+    for (double c :
+         {static_cast<double>(center.x), static_cast<double>(center.y), static_cast<double>(center.z)})
         if (!(std::fabs(c) + r <= coordinateLimit))
             return "the sphere reaches beyond the coordinate range (" + limitText() + ")";
     return std::string();

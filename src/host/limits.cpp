@@ -10,7 +10,8 @@ namespace host {
 std::uint64_t imageMemoryEstimate(int width, int height, int filters) {
     const std::uint64_t pixels = static_cast<std::uint64_t>(width > 0 ? width : 0) *
                                  static_cast<std::uint64_t>(height > 0 ? height : 0);
-    return pixels * (bytesPerPixel + bytesPerPixelPerFilter * static_cast<std::uint64_t>(filters > 0 ? filters : 0));
+    return pixels *
+           (bytesPerPixel + bytesPerPixelPerFilter * static_cast<std::uint64_t>(filters > 0 ? filters : 0));
 }
 
 std::uint64_t physicalMemory() {

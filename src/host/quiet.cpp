@@ -2,9 +2,9 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <iostream>
 #include <string>
 #include <vector>
-#include <iostream>
 
 #include <fcntl.h>
 #include <unistd.h>

@@ -57,7 +57,8 @@ bool inside(std::uint64_t offset, std::uint64_t length, std::uint64_t fileSize) 
 
 std::string checkHeaders(int fd, std::uint64_t fileSize) {
     ehdr_t eh;
-    if (fileSize < sizeof eh || !readAt(fd, 0, &eh, sizeof eh) || std::memcmp(eh.e_ident, ELFMAG, SELFMAG) != 0)
+    if (fileSize < sizeof eh || !readAt(fd, 0, &eh, sizeof eh) ||
+        std::memcmp(eh.e_ident, ELFMAG, SELFMAG) != 0)
         return "not an ELF file";
     if (eh.e_ident[EI_CLASS] != hostClass || eh.e_ident[EI_DATA] != hostData ||
         (hostMachine != EM_NONE && eh.e_machine != hostMachine))
@@ -68,15 +69,17 @@ std::string checkHeaders(int fd, std::uint64_t fileSize) {
     if (!inside(eh.e_phoff, phSize, fileSize))
         return "the file is truncated: its program headers end past its " + std::to_string(fileSize) +
                " bytes";
-    if (eh.e_shnum != 0 && !inside(eh.e_shoff, static_cast<std::uint64_t>(eh.e_shnum) * eh.e_shentsize, fileSize))
-        return "the file is truncated: its section headers end past its " + std::to_string(fileSize) + " bytes";
+    if (eh.e_shnum != 0 &&
+        !inside(eh.e_shoff, static_cast<std::uint64_t>(eh.e_shnum) * eh.e_shentsize, fileSize))
+        return "the file is truncated: its section headers end past its " + std::to_string(fileSize) +
+               " bytes";
     std::vector<phdr_t> ph(eh.e_phnum);
     if (!readAt(fd, eh.e_phoff, ph.data(), phSize)) return "read error";
     for (const phdr_t& p : ph) {
         if (p.p_type != PT_LOAD && p.p_type != PT_DYNAMIC) continue;
         if (!inside(p.p_offset, p.p_filesz, fileSize))
-            return "the file is truncated: a segment ends at byte " + std::to_string(p.p_offset + p.p_filesz) +
-                   " of " + std::to_string(fileSize);
+            return "the file is truncated: a segment ends at byte " +
+                   std::to_string(p.p_offset + p.p_filesz) + " of " + std::to_string(fileSize);
     }
     return std::string();
 }

@@ -73,10 +73,11 @@ bool tooLarge(long long w, long long h, std::string& error) {
 
 // Reserves the texture memory of a `w` x `h` picture before it is decoded:
 // its floats, the intensity when kept, and the decoder's own copy.
-bool reserveFor(long long w, long long h, const readOptions_t& options, texelImage_t& out, std::string& error) {
+bool reserveFor(long long w, long long h, const readOptions_t& options, texelImage_t& out,
+                std::string& error) {
     const std::uint64_t perPixel = 16 + (options.keepIntensity ? 4 : 0) + 8;
-    out.memory = reserveTextureMemory(static_cast<std::uint64_t>(w) * static_cast<std::uint64_t>(h) * perPixel,
-                                      w, h, error);
+    out.memory = reserveTextureMemory(
+        static_cast<std::uint64_t>(w) * static_cast<std::uint64_t>(h) * perPixel, w, h, error);
     return out.memory != nullptr;
 }
 
@@ -144,7 +145,9 @@ bool readWithStb(const std::string& path, const char* name, const readOptions_t&
 bool readTga(const std::string& path, const readOptions_t& options, texelImage_t& out, std::string& error) {
     // The claimed size is checked before the reader allocates for it.
     long long w = 0, h = 0;
-    if (tgaSize(path, w, h) && w > 0 && h > 0 && (tooLarge(w, h, error) || !reserveFor(w, h, options, out, error))) return false;
+    if (tgaSize(path, w, h) && w > 0 && h > 0 &&
+        (tooLarge(w, h, error) || !reserveFor(w, h, options, out, error)))
+        return false;
     targaImg_t tga;
     if (!tga.Load(path.c_str())) {
         error = "TGA file: " + tga.error;
