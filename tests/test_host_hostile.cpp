@@ -192,6 +192,21 @@ TEST(hostileInput, DamagedModulesAreRefusedBeforeLoading) {
     EXPECT_FALSE(isFunctionSymbol(nullptr));
 }
 
+TEST(hostileInput, LoaderMessagesStayOffTheListing) {
+    // A program passes the file checks (an ELF shared object of this
+    // machine) but the system loader refuses it, and says so.
+    tempDir_t dir;
+    ASSERT_EQ(mkdir((dir.path + "/mods").c_str(), 0700), 0);
+    dir.write("mods/true.so", support::slurp("/bin/true"));
+    const std::string cmd =
+        "cd '" + dir.path + "' && '" + program + "' --plugins mods --list-plugins >out.txt 2>err.txt";
+    ASSERT_EQ(std::system(cmd.c_str()), 0);
+    const std::string out = support::slurp(dir.path + "/out.txt");
+    EXPECT_EQ(out.rfind("Shaders:", 0), 0u) << out.substr(0, 200);
+    EXPECT_FALSE(contains(out, "dyld")) << out.substr(0, 200);
+    EXPECT_TRUE(contains(support::slurp(dir.path + "/err.txt"), "mods/true.so: cannot be loaded: "));
+}
+
 TEST(textureBudget, ReservationsStayWithinTheBudgetUntilGivenBack) {
     setTextureMemoryBudget(1000);
     std::string error;

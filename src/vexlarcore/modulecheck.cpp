@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <vector>
 
@@ -110,6 +111,22 @@ bool isFunctionSymbol(const void* address) {
     if (info.dli_saddr != address) return false;
     const unsigned type = ELF64_ST_TYPE(sym->st_info);
     return type == STT_FUNC || type == STT_GNU_IFUNC;
+}
+
+stdoutSilence_t::stdoutSilence_t() {
+    std::fflush(stdout);
+    const int devnull = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+    if (devnull < 0) return;
+    saved = fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 0);
+    if (saved >= 0) dup2(devnull, STDOUT_FILENO);
+    ::close(devnull);
+}
+
+stdoutSilence_t::~stdoutSilence_t() {
+    if (saved < 0) return;
+    std::fflush(stdout);
+    dup2(saved, STDOUT_FILENO);
+    ::close(saved);
 }
 
 } // namespace vexlar

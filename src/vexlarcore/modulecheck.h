@@ -22,6 +22,22 @@ std::string moduleFileFault(const std::string& path);
 /// addresses.
 bool isFunctionSymbol(const void* address);
 
+/// While it lives, the process's standard output (file descriptor 1) goes
+/// nowhere: the loader layer prints its "dyld: ..." line there, which would
+/// mix with a host's own output (a listing on standard output); the same
+/// reason reaches the caller through the loader's error text. Not
+/// thread-safe: for the thread that loads modules while no other writes.
+class stdoutSilence_t {
+public:
+    stdoutSilence_t();
+    ~stdoutSilence_t();
+    stdoutSilence_t(const stdoutSilence_t&) = delete;
+    stdoutSilence_t& operator=(const stdoutSilence_t&) = delete;
+
+private:
+    int saved = -1;
+};
+
 } // namespace vexlar
 
 #endif

@@ -162,6 +162,7 @@ bool pluginManager_t::loadModule(const std::string& path) {
     std::string loaderText;
     {
         cerrCapture_t capture;
+        stdoutSilence_t quiet;
         library->open(path);
         loaderText = capture.text();
     }
