@@ -10,6 +10,7 @@
 #include "host/geometrycheck.h"
 #include "host/imagewrite.h"
 #include "host/instancechain.h"
+#include "host/jsonparse.h"
 #include "host/limits.h"
 #include "host/meshcache.h"
 #include "host/meshload.h"
@@ -696,7 +697,7 @@ std::unique_ptr<loadedScene_t> loadScene(const sceneSource_t& source, const scen
     json doc;
     jsonPositions_t positions;
     try {
-        doc = json::parse(source.text, nullptr, true, true);
+        doc = parseSceneJson(source.text);
     } catch (const json::parse_error& e) {
         std::size_t offset = e.byte > 0 ? e.byte - 1 : 0;
         textPos_t p = positionOf(source.text, offset);
