@@ -138,6 +138,8 @@ TEST(hostileInput, EveryFailureHasALocatedReason) {
         EXPECT_EQ(r.status, c.status) << c.name << ": " << r.err;
         EXPECT_TRUE(contains(r.err, c.message)) << c.name << ": " << r.err;
         EXPECT_FALSE(contains(r.err, "json.exception")) << c.name << ": " << r.err;
+        for (const std::string& f : dir.files())
+            EXPECT_NE(f.rfind(".x.png.tmp", 0), 0u) << c.name << " left " << f;
     }
 }
 
