@@ -214,6 +214,7 @@ protected:
     // as bits; empty when no object was built. `map` is read as a factory
     // reads it.
     std::vector<std::uint32_t> probe(const fixture_t& f, paramMap_t& map) {
+        state.traceCount = 0; // each probe is a camera sample of its own
         pluginManager_t& pm = standardPlugins();
         std::unique_ptr<shader_t> sh(f.kind == pluginKind_t::shader ? pm.createShader(f.type, map, context)
                                                                     : 0);

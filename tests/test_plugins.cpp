@@ -592,13 +592,13 @@ TEST_F(pluginsTest, badSettingsAreReportedAndReplacedByTheirDefaults) {
 
     const std::vector<std::string> expected = {
         "setting \"size\" = -1 is out of range (greater than 0); using 1",
-        "setting \"color\" should be a colour, not a number; using 0 0 0",
-        "setting \"from\" should be a point (three numbers), not a string; using 0 0 0",
+        "setting \"color\" should be a colour, not a number",
+        "setting \"from\" should be a point (three numbers), not a string",
         "setting \"color\" = -1 0 0 has a negative or non-finite channel; using 1 1 1",
         "setting \"power\" = -3 is out of range (at least 0); using 1",
         "setting \"shadows\" = \"yes\" should be \"on\" or \"off\"; using on",
         "setting \"depth\" = 2.5 is not a whole number; using 2",
-        "setting \"size\" should be a number, not a colour; using 1",
+        "setting \"size\" should be a number, not a colour",
         "setting \"depth\" = 40 is out of range (0 to 16); using 2",
         "setting \"hard\" = 0.5 is out of range (1 to 10000); using 50",
         "setting \"specular_model\" = \"cook\" is not one of \"phong\", \"blinn\"; using \"phong\"",

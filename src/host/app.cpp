@@ -16,6 +16,7 @@
 #include "host/demoscene.h"
 #include "host/imagesink.h"
 #include "host/imagewrite.h"
+#include "host/limits.h"
 #include "host/options.h"
 #include "host/pluginpaths.h"
 #include "host/postfilter.h"
@@ -94,6 +95,14 @@ std::vector<std::string> loadPlugins(pluginManager_t& plugins, const options_t& 
     }
     for (const std::string& e : plugins.errors()) warnings.push_back("vexlar: warning: plug-in " + e);
     return warnings;
+}
+
+// Refuses, before anything is allocated for it, an image the machine's
+// memory cannot hold.
+void checkImageMemory(const loadedScene_t& loaded) {
+    const std::string fault = imageMemoryFault(loaded.width, loaded.height,
+                                               static_cast<int>(loaded.filters.size()), physicalMemory());
+    if (!fault.empty()) failRun(fault);
 }
 
 sceneSource_t sourceFor(const options_t& opt) {
@@ -184,6 +193,7 @@ int renderScene(const options_t& opt) {
         // Found out before rendering that the output cannot be written, not after.
         atomicFile_t file;
         if (!file.open(outputPath, error)) failRun("cannot write \"" + outputPath + "\": " + error);
+        checkImageMemory(*loaded);
         if (interrupted) failRun("interrupted before rendering", exitInterrupted);
 
         clock.start("render");

@@ -1,6 +1,10 @@
 #include "host/diagnostics.h"
 
 #include <cctype>
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+#include <set>
 
 namespace vexlar {
 namespace host {
@@ -75,38 +79,64 @@ namespace {
 // value starts; it does not check the grammar beyond what it needs to walk.
 class scanner_t {
 public:
-    scanner_t(const std::string& text, std::map<std::string, textPos_t>& out) : text(text), out(out) {}
+    scanner_t(const std::string& text, std::map<std::string, textPos_t>& out, std::vector<jsonFlaw_t>& flaws)
+        : text(text), out(out), flaws(flaws) {}
 
-    bool value(const std::string& pointer, int depth) {
+    bool value(const std::string& pointer, const jsonPath_t& path, int depth) {
         skipSpace();
         if (pos >= text.size() || depth > 512) return false;
         out[pointer] = here();
         char c = text[pos];
-        if (c == '{') return object(pointer, depth);
-        if (c == '[') return array(pointer, depth);
+        if (c == '{') return object(pointer, path, depth);
+        if (c == '[') return array(pointer, path, depth);
         if (c == '"') return string(nullptr);
         // Numbers and the literals true, false, null.
+        const std::size_t start = pos;
+        const textPos_t at = here();
         while (pos < text.size() && (std::isalnum(static_cast<unsigned char>(text[pos])) ||
                                      text[pos] == '-' || text[pos] == '+' || text[pos] == '.'))
             ++pos;
+        checkNumber(text.substr(start, pos - start), path, at);
         return true;
     }
 
 private:
-    bool object(const std::string& pointer, int depth) {
+    // A number beyond the range of a double cannot be read as a value.
+    void checkNumber(const std::string& token, const jsonPath_t& path, const textPos_t& at) {
+        if (token.empty() || !(token[0] == '-' || std::isdigit(static_cast<unsigned char>(token[0])))) return;
+        errno = 0;
+        double d = std::strtod(token.c_str(), nullptr);
+        if (errno == ERANGE && std::isinf(d))
+            flaws.push_back(
+                {path, at, "the number " + token + " is too large (numbers reach about 1.8e308)"});
+    }
+
+    bool object(const std::string& pointer, const jsonPath_t& path, int depth) {
+        std::set<std::string> keys;
         return elements('}', [&](std::size_t) {
             std::string key;
             if (pos >= text.size() || text[pos] != '"' || !string(&key)) return false;
             skipSpace();
             if (pos >= text.size() || text[pos] != ':') return false;
             ++pos;
-            return value(pointer + "/" + pointerStep(key), depth + 1);
+            const std::string member = pointer + "/" + pointerStep(key);
+            const bool repeated = !keys.insert(key).second;
+            const textPos_t first = repeated ? out[member] : textPos_t();
+            if (!value(member, path / key, depth + 1)) return false;
+            if (repeated) {
+                flaws.push_back({path / key, out[member],
+                                 "the key \"" + key + "\" appears twice in one object (first at line " +
+                                     std::to_string(first.line) + ")"});
+                out[member] = first;
+            }
+            return true;
         });
     }
 
-    bool array(const std::string& pointer, int depth) {
-        return elements(']',
-                        [&](std::size_t i) { return value(pointer + "/" + std::to_string(i), depth + 1); });
+    bool array(const std::string& pointer, const jsonPath_t& path, int depth) {
+        return elements(']', [&](std::size_t i) {
+            return value(pointer + "/" + std::to_string(i), path / i, depth + 1);
+        });
     }
 
     // The comma-separated elements of an object or array, from its opening
@@ -219,6 +249,7 @@ private:
 
     const std::string& text;
     std::map<std::string, textPos_t>& out;
+    std::vector<jsonFlaw_t>& flaws;
     std::size_t pos = 0;
     int line = 1;
     std::size_t lineStart = 0;
@@ -241,7 +272,8 @@ T nearest(const std::map<std::string, T>& entries, const std::string& pointer, c
 
 void jsonPositions_t::index(const std::string& text) {
     positions.clear();
-    scanner_t(text, positions).value("", 0);
+    found.clear();
+    scanner_t(text, positions, found).value("", jsonPath_t(), 0);
 }
 
 textPos_t jsonPositions_t::find(const std::string& pointer) const {

@@ -52,12 +52,23 @@ struct textPos_t {
 /// The line and column of byte `offset` of `text` (columns count bytes).
 textPos_t positionOf(const std::string& text, std::size_t offset);
 
+/// Something the JSON reader accepts or reports without a place that a
+/// scene description must not contain: a key given twice in one object, a
+/// number beyond the range of a double.
+struct jsonFlaw_t {
+    jsonPath_t at;
+    textPos_t pos;
+    std::string message;
+};
+
 /// Where every value of a JSON text starts, by RFC 6901 pointer.
 class jsonPositions_t {
 public:
-    /// Indexes `text`, which must be valid JSON (parse it first); stops
-    /// quietly at anything unexpected, leaving the rest unindexed.
+    /// Indexes `text` (parse it first: the grammar is not checked); stops
+    /// quietly at anything unexpected, leaving the rest unindexed. Records
+    /// the flaws met on the way, in text order.
     void index(const std::string& text);
+    const std::vector<jsonFlaw_t>& flaws() const { return found; }
     /// The position of the value at `pointer`, or of its nearest ancestor
     /// that has one; unknown (0, 0) when none has.
     textPos_t find(const std::string& pointer) const;
@@ -72,6 +83,7 @@ public:
 private:
     std::map<std::string, textPos_t> positions;
     std::map<std::string, std::string> overrides;
+    std::vector<jsonFlaw_t> found;
 };
 
 /// A fault of the scene description or of the files it names, with the

@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <csetjmp>
 #include <cstring>
+#include <filesystem>
 #include <sstream>
 
 #include <fcntl.h>
@@ -140,9 +141,33 @@ atomicFile_t::~atomicFile_t() {
     discard();
 }
 
+namespace {
+
+// The file a path names once its symbolic links are followed (to the end of
+// the chain, even when the last link dangles): writing replaces that file
+// and leaves the links in place.
+std::string followLinks(const std::string& path) {
+    std::filesystem::path p(path);
+    for (int hops = 0; hops < 40; ++hops) {
+        std::error_code ec;
+        if (!std::filesystem::is_symlink(p, ec)) break;
+        std::filesystem::path to = std::filesystem::read_symlink(p, ec);
+        if (ec) break;
+        p = to.is_absolute() ? to : p.parent_path() / to;
+    }
+    return p.string();
+}
+
+} // namespace
+
 bool atomicFile_t::open(const std::string& targetPath, std::string& error) {
     discard();
-    target = targetPath;
+    target = followLinks(targetPath);
+    struct stat st;
+    if (stat(target.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+        error = "it is a folder";
+        return false;
+    }
     std::size_t slash = target.rfind('/');
     std::string dir = slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
     std::string base = slash == std::string::npos ? target : target.substr(slash + 1);

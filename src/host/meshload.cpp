@@ -1,5 +1,8 @@
 #include "host/meshload.h"
 
+#include "host/objcheck.h"
+#include "host/polygon.h"
+
 #include <istream>
 #include <sstream>
 #include <utility>
@@ -84,7 +87,21 @@ struct objStream_t {
     std::vector<int> uvIndex;     // per face corner: 0-based "vt" index, or -1
     bool polygons = false;        // a face with more than three corners
     bool badIndex = false;        // an index of 0
+    bool splitHere = false;       // polygons split by splitPolygon
+    std::vector<std::array<std::size_t, 3>> split;
     explicit objStream_t(meshData_t& m) : out(m) {}
+
+    // One triangle of corners a, b, c of `idx`.
+    void addTriangle(const tinyobj::index_t* idx, const std::array<std::size_t, 3>& corners) {
+        std::array<int, 3> face{};
+        for (int k = 0; k < 3; ++k) {
+            const tinyobj::index_t& c = idx[corners[static_cast<std::size_t>(k)]];
+            face[static_cast<std::size_t>(k)] = resolve(c.vertex_index, out.vertices.size());
+            if (c.vertex_index == 0) badIndex = true;
+            uvIndex.push_back(c.texcoord_index == 0 ? -1 : resolve(c.texcoord_index, texcoords.size() / 2));
+        }
+        out.faces.push_back(face);
+    }
 
     // The 0-based index of a corner's raw index against `count` entries read
     // so far; -1 for none (0, which OBJ does not allow).
@@ -99,7 +116,13 @@ struct objStream_t {
 
 bool parseObjStream(std::istream& in, meshData_t& out, std::string& error, const std::string* wholeText) {
     out = meshData_t();
+    std::size_t maxCorners = 0;
+    error = objIndexFault(in, &maxCorners);
+    if (!error.empty()) return false;
     objStream_t s(out);
+    // A file with a face too large for the whole-file reader's quadratic
+    // split has every polygon split here instead (polygon.h).
+    s.splitHere = maxCorners > maxFanCorners;
     tinyobj::callback_t cb;
     cb.vertex_cb = [](void* user, float x, float y, float z, float) {
         static_cast<objStream_t*>(user)->out.vertices.emplace_back(x, y, z);
@@ -113,19 +136,13 @@ bool parseObjStream(std::istream& in, meshData_t& out, std::string& error, const
         objStream_t& st = *static_cast<objStream_t*>(user);
         // Lines and points (fewer than 3 corners) are not surfaces.
         if (count < 3) return;
-        if (count > 3) {
+        if (count > 3 && !st.splitHere) {
             st.polygons = true;
             return;
         }
-        std::array<int, 3> face{};
-        for (int k = 0; k < 3; ++k) {
-            face[k] = objStream_t::resolve(idx[k].vertex_index, st.out.vertices.size());
-            if (idx[k].vertex_index == 0) st.badIndex = true;
-            st.uvIndex.push_back(idx[k].texcoord_index == 0
-                                     ? -1
-                                     : objStream_t::resolve(idx[k].texcoord_index, st.texcoords.size() / 2));
-        }
-        st.out.faces.push_back(face);
+        st.split.clear();
+        splitPolygon(static_cast<std::size_t>(count), st.split);
+        for (const std::array<std::size_t, 3>& t : st.split) st.addTriangle(idx, t);
     };
     std::string warn, err;
     // No material reader: "mtllib" lines open no file.
@@ -209,6 +226,7 @@ meshData_t readInlineMesh(sectionReader_t& reader) {
     if (!faces->is_array() || faces->empty())
         diag.fail(fat, "expected a non-empty list of [i, j, k], found " + describeKind(*faces));
     const double count = static_cast<double>(data.vertices.size());
+    std::vector<std::array<std::size_t, 3>> split;
     for (std::size_t f = 0; f < faces->size(); ++f) {
         const json& face = (*faces)[f];
         if (!face.is_array() || face.size() < 3)
@@ -223,11 +241,14 @@ meshData_t readInlineMesh(sectionReader_t& reader) {
                                            (e.is_number() ? e.dump() : describeKind(e)));
             idx.push_back(static_cast<int>(d));
         }
-        // A polygon becomes a fan of triangles around its first corner.
-        for (std::size_t k = 1; k + 1 < idx.size(); ++k) {
-            data.faces.push_back({idx[0], idx[k], idx[k + 1]});
+        // A polygon becomes a fan of triangles around its first corner, a
+        // large one a balanced split (polygon.h).
+        split.clear();
+        splitPolygon(idx.size(), split);
+        for (const std::array<std::size_t, 3>& t : split) {
+            data.faces.push_back({idx[t[0]], idx[t[1]], idx[t[2]]});
             if (!vertexUV.empty()) {
-                for (int v : {idx[0], idx[k], idx[k + 1]}) {
+                for (int v : {idx[t[0]], idx[t[1]], idx[t[2]]}) {
                     data.faceUV.push_back(vertexUV[static_cast<std::size_t>(v)][0]);
                     data.faceUV.push_back(vertexUV[static_cast<std::size_t>(v)][1]);
                 }

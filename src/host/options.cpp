@@ -1,5 +1,7 @@
 #include "host/options.h"
 
+#include "host/limits.h"
+
 #include "vexlarcore/forkedscene.h"
 #include "vexlarcore/version.h"
 
@@ -50,7 +52,7 @@ void declare(CLI::App& app, options_t& o, parsed_t& p) {
         ->type_name("WxH")
         ->check(
             [](const std::string& s) {
-                return std::regex_match(s, std::regex("[1-9][0-9]{0,4}x[1-9][0-9]{0,4}"))
+                return std::regex_match(s, std::regex("[0-9]+x[0-9]+"))
                            ? std::string()
                            : std::string("expected WIDTHxHEIGHT such as 640x480");
             },
@@ -143,10 +145,13 @@ int parseOptions(int argc, const char* const* argv, options_t& options, std::ost
     }
     if (!p.size.empty()) {
         std::size_t x = p.size.find('x');
-        o.width = std::stoi(p.size.substr(0, x));
-        o.height = std::stoi(p.size.substr(x + 1));
-        if (o.width > 65535 || o.height > 65535) {
-            err << "vexlar: error: --size: each side must be from 1 to 65535 pixels (see vexlar --help)\n";
+        // Sides of more than six digits are out of range without being read.
+        const std::string w = p.size.substr(0, x), h = p.size.substr(x + 1);
+        o.width = w.size() > 6 ? maxImageSide + 1 : std::stoi(w);
+        o.height = h.size() > 6 ? maxImageSide + 1 : std::stoi(h);
+        if (o.width < 1 || o.height < 1 || o.width > maxImageSide || o.height > maxImageSide) {
+            err << "vexlar: error: --size: each side must be from 1 to " << maxImageSide << " pixels, found "
+                << p.size << " (see vexlar --help)\n";
             return exitUsage;
         }
     }

@@ -6,9 +6,14 @@
 #include <fstream>
 #include <sstream>
 
+#include "host/filecheck.h"
+#include "host/geometrycheck.h"
 #include "host/imagewrite.h"
 #include "host/embreemesh.h"
 #include "host/loadprogress.h"
+#include "host/instancechain.h"
+#include "host/jsonparse.h"
+#include "host/limits.h"
 #include "host/meshcache.h"
 #include "host/meshload.h"
 #include "host/transform.h"
@@ -46,6 +51,8 @@ std::string resolvePath(const std::string& baseDir, const std::string& name) {
 }
 
 bool readFile(const std::string& path, std::string& out, std::string& error) {
+    error = inputFileFault(path, maxSceneFileBytes);
+    if (!error.empty()) return false;
     std::ifstream in(path, std::ios::binary);
     if (!in) {
         error = std::strerror(errno);
@@ -62,13 +69,18 @@ bool readFile(const std::string& path, std::string& out, std::string& error) {
 }
 
 void applyOverrides(json& doc, const sceneOverrides_t& overrides, jsonPositions_t& positions) {
-    auto place = [&doc](const std::vector<std::string>& keys, const json& value, const std::string& origin) {
+    auto place = [&doc, &positions](const std::vector<std::string>& keys, const json& value,
+                                    const std::string& origin) {
         json* node = &doc;
         jsonPath_t at;
         for (std::size_t i = 0; i + 1 < keys.size(); ++i) {
             at = at / keys[i];
             json& next = (*node)[keys[i]];
-            if (next.is_null()) next = json::object();
+            if (next.is_null()) {
+                // A section the option creates is the option's, not the file's.
+                next = json::object();
+                positions.markOverride(at.pointer(), origin);
+            }
             if (!next.is_object())
                 throw sceneError_t(origin + ": error: " + at.dotted() + " is not an object");
             node = &next;
@@ -128,8 +140,10 @@ public:
         return host::resolvePath(baseDir, name);
     }
     void warn(const std::string& message) override { messages.push_back(message); }
+    void error(const std::string& message) override { errors.push_back(message); }
 
     std::vector<std::string> messages;
+    std::vector<std::string> errors;
 
 private:
     loadedScene_t& loaded;
@@ -234,7 +248,11 @@ private:
         if (const json* aa = r.member("antialiasing")) {
             sectionReader_t a(*aa, r.path() / "antialiasing", diag);
             int passes = a.integer("passes", 1, 0, 1000);
-            int samples = a.integer("samples", 4, 0, 100000);
+            int samples = a.integer("samples", 4, 0, maxSamplesPerPass);
+            if (passes * samples > maxSamplesPerPixel)
+                diag.fail(a.path(), "passes * samples must not exceed " + std::to_string(maxSamplesPerPixel) +
+                                        " samples a pixel (" + std::to_string(passes) + " * " +
+                                        std::to_string(samples) + ")");
             float width = a.positive("pixel_width", defaults::aaPixelWidth);
             float threshold = a.number("threshold", defaults::aaThreshold, 0.0f);
             s.setAntialiasing(passes, samples, width, threshold);
@@ -335,8 +353,13 @@ private:
         paramMap_t params;
         fillParams(desc, at, diag, {"type"}, params);
         context.messages.clear();
+        context.errors.clear();
         T* made = create<T>(type, params);
         const std::string who = kindName + " \"" + name + "\" (" + type + ")";
+        if (!context.errors.empty()) {
+            delete made;
+            diag.fail(at, who + ": " + joinMessages(context.errors));
+        }
         if (!made) {
             std::string why =
                 context.messages.empty() ? "the plug-in could not build it" : joinMessages(context.messages);
@@ -427,6 +450,8 @@ private:
             if (type == "sphere") {
                 point3d_t c = r.point("center", point3d_t(0, 0, 0));
                 float radius = r.positive("radius", 1.0f);
+                const std::string fault = sphereExtentFault(c, radius);
+                if (!fault.empty()) diag.fail(r.path(), fault);
                 const shader_t* sh = shaderFor(r, name);
                 sphere_t* s = new sphere_t(c, radius);
                 s->setShader(sh);
@@ -440,7 +465,7 @@ private:
                     diag.fail(r.path() / "of",
                               "there is no object named \"" + of +
                                   "\" before this instance (instances refer to objects listed above them)");
-                obj = referenceObject_t::factory(placement(r), target->second);
+                obj = makeInstance(placement(r), target->second);
             } else {
                 diag.fail(r.path() / "type",
                           "unknown object type \"" + type + "\" (known: sphere, mesh, instance)");
@@ -479,21 +504,30 @@ private:
         const shader_t* sh = shaderFor(r, name);
         if (useEmbree) {
             if (!cachePath.empty()) data = readObjFile(cachePath, r.path() / "file");
+            failOnCoordinates(data, m, r.path());
             std::string error;
             object3d_t* fast = embreeMesh_t::wrap(buildMesh(std::move(data), m, smooth, meshBuild_t{true, nullptr}), error);
             if (fast == nullptr) diag.fail(r.path(), error);
             fast->setShader(sh);
             return fast;
         }
+        if (cachePath.empty()) failOnCoordinates(data, m, r.path());
         meshObject_t* mesh = cachePath.empty() ? buildMesh(std::move(data), m, smooth, meshBuild_t())
                                                : meshFromFile(cachePath, r.path() / "file", m, smooth);
         mesh->setShader(sh);
         return mesh;
     }
 
+    void failOnCoordinates(const meshData_t& data, const matrix4x4_t& m, const jsonPath_t& at) const {
+        const std::string fault = meshCoordinateFault(data.vertices, m);
+        if (!fault.empty()) diag.fail(at, "mesh: " + fault);
+    }
+
     // The triangles of an OBJ file, read line by line (the text of a big
     // mesh is never held whole), showing the progress of the read.
     meshData_t readObjFile(const std::string& path, const jsonPath_t& at) {
+        const std::string fault = inputFileFault(path, maxMeshFileBytes());
+        if (!fault.empty()) diag.fail(at, "cannot read mesh file \"" + path + "\": " + fault);
         meshData_t data;
         progressFile_t in(path);
         if (!in) diag.fail(at, "cannot read mesh file \"" + path + "\": " + std::strerror(errno));
@@ -517,6 +551,8 @@ private:
     // A mesh from an OBJ file, through the mesh cache when it is on.
     meshObject_t* meshFromFile(const std::string& path, const jsonPath_t& at, const matrix4x4_t& m,
                                float smooth) {
+        const std::string fault = inputFileFault(path, maxMeshFileBytes());
+        if (!fault.empty()) diag.fail(at, "cannot read mesh file \"" + path + "\": " + fault);
         const meshCacheSettings_t cache = cacheSettings();
         std::array<std::uint64_t, 2> key{};
         const bool keyed = !cache.folder.empty() && meshCacheKey(path, m, key);
@@ -533,6 +569,7 @@ private:
             if (!why.empty()) diag.warn(at, "mesh cache: " + why);
         }
         meshData_t data = readObjFile(path, at);
+        failOnCoordinates(data, m, at);
         const bool store = keyed && data.faces.size() >= cache.minTriangles;
         std::vector<point3d_t> objectSpace;
         if (store) objectSpace = data.vertices;
@@ -663,6 +700,14 @@ template <> background_t* loader_t::create<background_t>(const std::string& type
     return plugins.createBackground(type, params, context);
 }
 
+// The first flaw of the text (a repeated key, a number out of range) as an error.
+void failOnFlaw(const std::string& label, const jsonPositions_t& positions) {
+    if (positions.flaws().empty()) return;
+    const jsonFlaw_t& f = positions.flaws().front();
+    throw sceneError_t(label + ":" + std::to_string(f.pos.line) + ":" + std::to_string(f.pos.column) +
+                       ": error: " + f.at.dotted() + ": " + f.message);
+}
+
 // "parse error at line 3, column 5: syntax error ..." without the library's
 // prefix and position, which the caller states in its own form.
 std::string syntaxReason(const std::string& what) {
@@ -682,16 +727,22 @@ std::string syntaxReason(const std::string& what) {
 std::unique_ptr<loadedScene_t> loadScene(const sceneSource_t& source, const sceneOverrides_t& overrides,
                                          const pluginManager_t& plugins, const loadOptions_t& options) {
     json doc;
+    jsonPositions_t positions;
     try {
-        doc = json::parse(source.text, nullptr, true, true);
+        doc = parseSceneJson(source.text);
     } catch (const json::parse_error& e) {
         std::size_t offset = e.byte > 0 ? e.byte - 1 : 0;
         textPos_t p = positionOf(source.text, offset);
         throw sceneError_t(source.label + ":" + std::to_string(p.line) + ":" + std::to_string(p.column) +
                            ": error: invalid JSON: " + syntaxReason(e.what()));
+    } catch (const json::exception&) {
+        // A number too large for a double: the reader names no place.
+        positions.index(source.text);
+        failOnFlaw(source.label, positions);
+        throw sceneError_t(source.label + ": error: invalid JSON: a number is out of range");
     }
-    jsonPositions_t positions;
     positions.index(source.text);
+    failOnFlaw(source.label, positions);
     diagnostics_t diag(source.label, &positions);
     if (!doc.is_object())
         diag.fail(jsonPath_t(), "a scene description is a JSON object { ... }, found " + describeKind(doc));

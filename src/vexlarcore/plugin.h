@@ -128,6 +128,11 @@ public:
     /// one line on standard error, prefixed with the object's place and name,
     /// so `message` needs neither of these nor a line break.
     virtual void warn(const std::string& message) = 0;
+    /// Reports a fault of the description that the host must not let pass
+    /// (a setting of the wrong kind): the host refuses the scene with this
+    /// message, placed like warn's. Hosts that do not override it treat it
+    /// as a warning.
+    virtual void error(const std::string& message) { warn(message); }
 };
 
 /// Factories: build one object from its settings; null (after warn) when

@@ -1,5 +1,7 @@
 #include "vexlarcore/pluginregistry.h"
 
+#include "vexlarcore/modulecheck.h"
+
 #include <algorithm>
 #include <exception>
 #include <filesystem>
@@ -137,6 +139,12 @@ int pluginManager_t::loadDirectory(const std::string& dir) {
 }
 
 bool pluginManager_t::loadModule(const std::string& path) {
+    // A damaged file would crash the system loader: refuse it unopened.
+    const std::string fault = moduleFileFault(path);
+    if (!fault.empty()) {
+        report(path + ": cannot be loaded: " + fault);
+        return false;
+    }
     auto library = std::make_unique<sharedlibrary_t>();
     // Quietly: the failure is reported once, as the manager's own line.
     if (!library->openQuietly(path)) {
@@ -149,6 +157,10 @@ bool pluginManager_t::loadModule(const std::string& path) {
     void* symbol = library->getSymbolQuietly(VEXLAR_PLUGIN_ENTRY_NAME);
     if (!symbol) {
         report(path + ": not a plug-in module (no " VEXLAR_PLUGIN_ENTRY_NAME ")");
+        return false;
+    }
+    if (!isFunctionSymbol(symbol)) {
+        report(path + ": not a plug-in module (" VEXLAR_PLUGIN_ENTRY_NAME " is not a function)");
         return false;
     }
     auto entry = reinterpret_cast<pluginEntry_t>(symbol);

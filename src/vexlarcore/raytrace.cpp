@@ -54,7 +54,8 @@ bool scene_t::nearestHit(renderState_t& state, surfacePoint_t& best, const point
 }
 
 bool scene_t::enterRay(renderState_t& state) const {
-    if (++state.rayLevel < maxRayLevel) return true;
+    if (state.rayLevel < 0) state.traceCount = 0;
+    if (++state.rayLevel < maxRayLevel && ++state.traceCount <= maxTracesPerSample) return true;
     state.rayLevel--;
     state.hitDistance = -1.0f;
     return false;

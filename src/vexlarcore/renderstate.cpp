@@ -23,7 +23,7 @@ context_t::destructible*& context_t::createRecord(objectMap_t& records, void* ke
 
 renderState_t::renderState_t()
     : rayLevel(0), hitDistance(0.0f), contribution(1.0f), skipElement(nullptr), sampleIndex(0),
-      reservedCount(1), traveled(0.0f), pixelNumber(0), screenPos(0.0f, 0.0f, 0.0f) {}
+      reservedCount(1), traveled(0.0f), pixelNumber(0), screenPos(0.0f, 0.0f, 0.0f), traceCount(0) {}
 
 renderState_t::~renderState_t() {}
 

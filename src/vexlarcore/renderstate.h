@@ -91,6 +91,10 @@ public:
     /// Screen position of the current camera sample, x and y in [-1, 1]
     /// (left/bottom to right/top), z = 0.
     point3d_t screenPos;
+    /// Traces entered since the current camera ray began, that one
+    /// included; reset when a trace starts at level -1. Bounded by
+    /// scene_t::maxTracesPerSample.
+    int traceCount;
 };
 
 } // namespace vexlar

@@ -177,6 +177,14 @@ public:
     /// alpha 0).
     void setMaxRayLevel(int level) { maxRayLevel = level; }
     int getMaxRayLevel() const { return maxRayLevel; }
+    /// The most rays traced for one camera sample, the camera ray and every
+    /// ray traced while shading it (reflections, refractions, gathered
+    /// light) together. Surfaces that each spawn two rays (glass) make the
+    /// ray tree grow as 2^depth; once a camera sample has used this many
+    /// traces, further ones are refused as at maxRayLevel (no hit, black),
+    /// so the work of a pixel stays bounded whatever the depth. Ordinary
+    /// scenes stay far below it.
+    static constexpr int maxTracesPerSample = 1 << 14;
     /// Colour source for rays that hit nothing; null (the default) gives
     /// black. Not owned.
     void setBackground(background_t* bg) { background = bg; }

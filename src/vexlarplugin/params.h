@@ -20,8 +20,9 @@
 //     ... in registerAll:       registry.registerShader("toon", make, toonParams.rows(), "...");
 //
 // Reading, for every kind: an absent setting gives its default silently. A
-// setting of the wrong kind, or out of range, or not one of the choices, is
-// reported through pluginContext_t::warn ("setting "power" = -3 is out of
+// setting of the wrong kind is an error (pluginContext_t::error: the host
+// refuses the description). A setting out of range, or not one of the
+// choices, is reported through pluginContext_t::warn ("setting "power" = -3 is out of
 // range (at least 0); using 1"), replaced by the default and marked as read,
 // so the host does not report it a second time as unused. Settings are read
 // in declaration order, so a default computed from other settings
@@ -294,8 +295,8 @@ private:
         if (present == kind) return true;
         if (present != parameter_t::NONE) {
             markRead(name, present);
-            context.warn("setting \"" + name + "\" should be " + wanted + ", not " + kindText(present) +
-                         "; using " + defText);
+            context.error("setting \"" + name + "\" should be " + wanted + ", not " + kindText(present));
+            (void)defText;
         }
         return false;
     }

@@ -11,6 +11,8 @@
 
 #include <stb_image.h>
 
+#include <sys/stat.h>
+
 #include "common/imagecodecs.h"
 #include "vexlarcore/targa.h"
 
@@ -69,6 +71,27 @@ bool tooLarge(long long w, long long h, std::string& error) {
     return true;
 }
 
+// Reserves the texture memory of a `w` x `h` picture before it is decoded:
+// its floats, the intensity when kept, and the decoder's own copy.
+bool reserveFor(long long w, long long h, const readOptions_t& options, texelImage_t& out,
+                std::string& error) {
+    const std::uint64_t perPixel = 16 + (options.keepIntensity ? 4 : 0) + 8;
+    out.memory = reserveTextureMemory(
+        static_cast<std::uint64_t>(w) * static_cast<std::uint64_t>(h) * perPixel, w, h, error);
+    return out.memory != nullptr;
+}
+
+// The width and height a TGA file's header claims (false when it has no
+// complete header: the reader reports that itself).
+bool tgaSize(const std::string& path, long long& w, long long& h) {
+    std::ifstream in(path, std::ios::binary);
+    unsigned char hdr[18];
+    if (!in.read(reinterpret_cast<char*>(hdr), sizeof hdr)) return false;
+    w = hdr[12] | (hdr[13] << 8);
+    h = hdr[14] | (hdr[15] << 8);
+    return true;
+}
+
 // Encoded integer samples to floats through a table: v / max, or its sRGB
 // decoding. Alpha (every fourth sample) stays v / max.
 template <class T>
@@ -103,7 +126,7 @@ bool readWithStb(const std::string& path, const char* name, const readOptions_t&
         error = std::string("corrupt or unsupported ") + name + " file (" + stbi_failure_reason() + ")";
         return false;
     }
-    if (tooLarge(w, h, error)) return false;
+    if (tooLarge(w, h, error) || !reserveFor(w, h, options, out, error)) return false;
     const bool wide = stbi_is_16_bit(path.c_str()) != 0;
     std::unique_ptr<void, stbFree_t> data(
         wide ? static_cast<void*>(stbi_load_16(path.c_str(), &w, &h, &channels, 4))
@@ -120,6 +143,11 @@ bool readWithStb(const std::string& path, const char* name, const readOptions_t&
 }
 
 bool readTga(const std::string& path, const readOptions_t& options, texelImage_t& out, std::string& error) {
+    // The claimed size is checked before the reader allocates for it.
+    long long w = 0, h = 0;
+    if (tgaSize(path, w, h) && w > 0 && h > 0 &&
+        (tooLarge(w, h, error) || !reserveFor(w, h, options, out, error)))
+        return false;
     targaImg_t tga;
     if (!tga.Load(path.c_str())) {
         error = "TGA file: " + tga.error;
@@ -152,6 +180,21 @@ bool readWhole(const std::string& path, std::string& bytes, std::string& error) 
 }
 
 bool readHead(const std::string& path, std::string& head, std::string& error) {
+    // Only regular files: a FIFO would block, a device never end.
+    struct stat st;
+    if (stat(path.c_str(), &st) != 0) {
+        error = std::strerror(errno);
+        return false;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        error = S_ISDIR(st.st_mode) ? "it is a folder" : "not a regular file (a device, FIFO or socket)";
+        return false;
+    }
+    if (static_cast<std::uint64_t>(st.st_size) > maxImageFileBytes) {
+        error = "the file has " + std::to_string(st.st_size) + " bytes, more than the " +
+                std::to_string(maxImageFileBytes) + " read";
+        return false;
+    }
     std::ifstream in(path, std::ios::binary);
     if (!in) {
         error = std::strerror(errno);
@@ -225,6 +268,9 @@ bool readImage(const std::string& path, const readOptions_t& options, texelImage
                     " (TGA files are recognised by the name ending in .tga)";
         return false;
     }
+    // Decoders that reserved nothing beforehand (HDR, EXR: they bound the
+    // size themselves) reserve what they made.
+    if (ok && !out.memory) ok = reserveFor(out.width, out.height, options, out, error);
     if (!ok) {
         out = texelImage_t();
         return false;

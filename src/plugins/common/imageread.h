@@ -27,6 +27,8 @@
 #include <string>
 #include <vector>
 
+#include "vexlarcore/texturebudget.h"
+
 namespace vexlar {
 namespace plugins {
 
@@ -42,6 +44,9 @@ struct texelImage_t {
     std::string format;
     /// True for HDR and EXR (linear light, values may exceed 1).
     bool linearFile = false;
+    /// The share of the process's texture memory budget this picture holds
+    /// (see vexlarcore/texturebudget.h); given back with the last copy.
+    textureReservation_t memory;
 
     const float* at(int x, int y) const {
         return rgba.data() + 4 * (static_cast<std::size_t>(y) * static_cast<std::size_t>(width) +
@@ -59,6 +64,9 @@ struct readOptions_t {
 /// Pictures larger than this many pixels are refused (their float copy
 /// would take more than 2 GiB).
 constexpr std::size_t maxImagePixels = std::size_t(1) << 27;
+
+/// The largest picture file read (its text may be held whole).
+constexpr std::size_t maxImageFileBytes = std::size_t(2) << 30;
 
 /// Reads the picture in `path`. False with the reason in `error`.
 bool readImage(const std::string& path, const readOptions_t& options, texelImage_t& out, std::string& error);
