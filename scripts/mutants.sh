@@ -84,7 +84,7 @@ launcher=()
 if command -v ccache > /dev/null; then
   launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
 fi
-if ! cmake -S "$src" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DVEXLAR_SANITIZE="$sanitize" \
+if ! cmake -S "$src" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DVEXLAR_SANITIZE="$sanitize" -DVEXLAR_BUILD_BENCH=OFF \
   -DCMAKE_LINK_DEPENDS_NO_SHARED=ON "${launcher[@]}" > "$log/configure.txt" 2>&1; then
   echo "mutants.sh: configuring the scratch tree failed, see $log/configure.txt" >&2
   exit 1
