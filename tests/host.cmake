@@ -38,13 +38,4 @@ if(VEXLAR_HOST_TESTS)
       add_dependencies(${name} vexlar)
     endif()
   endforeach()
-
-  # An independent check of the PNG files the program writes: a decoder
-  # written with nothing but Python's zlib, and pngcheck when installed.
-  find_package(Python3 COMPONENTS Interpreter)
-  if(TARGET vexlar AND Python3_Interpreter_FOUND)
-    add_test(NAME host_png_independent_decoder
-             COMMAND Python3::Interpreter ${CMAKE_CURRENT_SOURCE_DIR}/scripts/host_decodepng.py
-                     $<TARGET_FILE:vexlar> ${CMAKE_CURRENT_SOURCE_DIR}/data)
-  endif()
 endif()
