@@ -10,6 +10,7 @@ packages=(
   zlib1g-dev libpng-dev
   nlohmann-json3-dev libcli11-dev libtinyobjloader-dev
   python3 pngcheck
+  libxxhash-dev
 )
 
 missing=()

@@ -54,16 +54,17 @@ TEST(hostOptions, EveryOptionHelpVersionAndUsageErrors) {
     parse_t d = parse("");
     EXPECT_TRUE(d.status == -1 && d.options.workers == processorCount() && d.options.workers >= 1);
     EXPECT_TRUE(d.options.sceneFile.empty() && d.options.width == 0 && !d.options.hasRegion &&
-                !d.options.hasSeed && !d.options.alpha && !d.options.quiet);
+                !d.options.hasSeed && !d.options.alpha && !d.options.quiet && d.options.pluginDirs.empty() &&
+                !d.options.noStandardPlugins);
     parse_t p =
         parse("-o x.tga -j 3 --size 320x200 --region 1 2 3 4 --set camera.focal=2 --set output.file=a=b.png "
-              "--seed 77 --alpha --plugins /p --strict -q --stats scene.json");
+              "--seed 77 --alpha --plugins /p --plugins /q --strict -q --stats scene.json");
     ASSERT_EQ(p.status, -1) << p.err;
     const options_t& o = p.options;
     EXPECT_TRUE(o.sceneFile == "scene.json" && o.output == "x.tga" && o.workers == 3 && o.width == 320 &&
                 o.height == 200);
     EXPECT_TRUE(o.hasRegion && o.region[0] == 1 && o.region[3] == 4 && o.hasSeed && o.seed == 77 &&
-                o.pluginDir == "/p");
+                (o.pluginDirs == std::vector<std::string>{"/p", "/q"}));
     EXPECT_TRUE(o.alpha && o.strict && o.quiet && o.stats);
     ASSERT_EQ(o.settings.size(), 2u);
     EXPECT_EQ(o.settings[1],

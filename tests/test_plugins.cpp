@@ -371,11 +371,11 @@ TEST_F(standardPlugins, BadSettingsAreReportedAndReplacedByTheirDefaults) {
         "setting \"color\" = -1 0 0 has a negative or non-finite channel; using 1 1 1",
         "setting \"shadows\" = \"yes\" should be \"on\" or \"off\"; using on",
         "setting \"depth\" = 2.5 is not a whole number; using 2",
-        "setting \"depth\" = 40 is out of range ([0, 16]); using 2",
+        "setting \"depth\" = 40 is out of range (0 to 16); using 2",
         "setting \"specular_model\" = \"cook\" is not one of \"phong\", \"blinn\"; using \"phong\"",
         "setting \"up\" = 0 0 0 is not a usable direction; using 0 0 1",
         "setting \"to\" equals \"from\", so the spot has no direction; pointing it along -z",
-        "setting \"angle\" = 0 is out of range ((0, 90]); using 45",
+        "setting \"angle\" = 0 is out of range (greater than 0, at most 90); using 45",
     };
     EXPECT_EQ(context.warnings, expected);
     for (const paramMap_t& m : kept) // complaints count as read: the host does not report them again

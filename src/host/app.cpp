@@ -1,7 +1,9 @@
 #include "host/app.h"
 
+#include <algorithm>
 #include <csignal>
 #include <cstdlib>
+#include <filesystem>
 #include <iostream>
 #include <memory>
 #include <new>
@@ -57,24 +59,36 @@ bool isDirectory(const std::string& path) {
     return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-// Loads the plug-ins; returns the warnings (one per failed module).
+// Loads the standard plug-ins, then those of every --plugins folder in
+// order; the first module to register a type keeps it. Returns the warnings
+// (one per failed module or duplicate type).
 std::vector<std::string> loadPlugins(pluginManager_t& plugins, const options_t& opt) {
     std::vector<std::string> warnings;
-    std::string dir = opt.pluginDir;
-    if (!dir.empty()) {
+    for (const std::string& dir : opt.pluginDirs)
         if (!isDirectory(dir)) failRun("--plugins \"" + dir + "\": not a folder");
-    } else {
+    std::vector<std::string> dirs;
+    if (!opt.noStandardPlugins) {
         std::vector<std::string> candidates = pluginDirCandidates(executablePath());
-        dir = findPluginDir(candidates);
-        if (dir.empty()) {
+        std::string standard = findPluginDir(candidates);
+        if (!standard.empty()) {
+            dirs.push_back(standard);
+        } else {
             std::string looked;
             for (const std::string& c : candidates) looked += (looked.empty() ? "" : ", ") + c;
-            warnings.push_back("vexlar: warning: no plug-in folder found (looked in " + looked +
+            warnings.push_back("vexlar: warning: no standard plug-in folder found (looked in " + looked +
                                "); use --plugins DIR");
-            return warnings;
         }
     }
-    plugins.loadDirectory(dir);
+    dirs.insert(dirs.end(), opt.pluginDirs.begin(), opt.pluginDirs.end());
+    // A folder named twice (or the standard one named again) loads once.
+    std::vector<std::filesystem::path> loaded;
+    for (const std::string& dir : dirs) {
+        std::error_code ec;
+        std::filesystem::path canonical = std::filesystem::weakly_canonical(dir, ec);
+        if (std::find(loaded.begin(), loaded.end(), canonical) != loaded.end()) continue;
+        loaded.push_back(canonical);
+        plugins.loadDirectory(dir);
+    }
     for (const std::string& e : plugins.errors()) warnings.push_back("vexlar: warning: plug-in " + e);
     return warnings;
 }
@@ -118,6 +132,7 @@ int renderScene(const options_t& opt) {
     for (int i = 0; i < 4; ++i) overrides.region[i] = opt.region[i];
     loadOptions_t loadOptions;
     loadOptions.workers = opt.workers;
+    loadOptions.meshCache = opt.meshCache;
 
     std::unique_ptr<loadedScene_t> loaded;
     std::string outputPath;

@@ -6,6 +6,8 @@ if(NOT TARGET vexlarhost)
   find_package(nlohmann_json 3 REQUIRED)
   find_package(tinyobjloader REQUIRED)
   find_package(PNG REQUIRED)
+  find_package(PkgConfig REQUIRED)
+  pkg_check_modules(XXHASH REQUIRED IMPORTED_TARGET libxxhash)
 
   set(VEXLAR_HOST_DIR ${CMAKE_CURRENT_LIST_DIR})
   set(VEXLAR_HOST_GEN_DIR ${PROJECT_BINARY_DIR}/src/host/generated)
@@ -33,7 +35,7 @@ if(NOT TARGET vexlarhost)
   target_include_directories(vexlarhost PUBLIC ${PROJECT_SOURCE_DIR}/src)
   target_link_libraries(vexlarhost
     PUBLIC vexlarcore nlohmann_json::nlohmann_json
-    PRIVATE vexlar_policy CLI11::CLI11 tinyobjloader::tinyobjloader PNG::PNG)
+    PRIVATE vexlar_policy CLI11::CLI11 tinyobjloader::tinyobjloader PNG::PNG PkgConfig::XXHASH)
   target_compile_definitions(vexlarhost PRIVATE
     VEXLAR_VERSION="${PROJECT_VERSION}"
     VEXLAR_HOST_BUILD_DIR="${PROJECT_BINARY_DIR}/src/host"

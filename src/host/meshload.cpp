@@ -1,13 +1,19 @@
 #include "host/meshload.h"
 
+#include <istream>
 #include <sstream>
+#include <utility>
 
 #include <tiny_obj_loader.h>
 
 namespace vexlar {
 namespace host {
 
-bool parseObj(const std::string& text, meshData_t& out, std::string& error) {
+namespace {
+
+// The whole-file reader of tinyobjloader, which triangulates polygons (the
+// streaming reader below hands polygons over to it).
+bool parseObjWhole(const std::string& text, meshData_t& out, std::string& error) {
     tinyobj::ObjReaderConfig config;
     config.triangulate = true;
     config.vertex_color = false;
@@ -66,6 +72,110 @@ bool parseObj(const std::string& text, meshData_t& out, std::string& error) {
     }
     if (allUV && uv.size() == 6 * out.faces.size()) out.faceUV = std::move(uv);
     return true;
+}
+
+// What the streaming reader collects. Face corners keep the indices as
+// written (1-based, or negative counting back from the vertices read so far)
+// until the end, when they are checked against the whole file, as the
+// whole-file reader does.
+struct objStream_t {
+    meshData_t& out;
+    std::vector<float> texcoords; // u, v per "vt"
+    std::vector<int> uvIndex;     // per face corner: 0-based "vt" index, or -1
+    bool polygons = false;        // a face with more than three corners
+    bool badIndex = false;        // an index of 0
+    explicit objStream_t(meshData_t& m) : out(m) {}
+
+    // The 0-based index of a corner's raw index against `count` entries read
+    // so far; -1 for none (0, which OBJ does not allow).
+    static int resolve(int raw, std::size_t count) {
+        if (raw > 0) return raw - 1;
+        if (raw < 0) return static_cast<int>(count) + raw;
+        return -1;
+    }
+};
+
+} // namespace
+
+bool parseObjStream(std::istream& in, meshData_t& out, std::string& error, const std::string* wholeText) {
+    out = meshData_t();
+    objStream_t s(out);
+    tinyobj::callback_t cb;
+    cb.vertex_cb = [](void* user, float x, float y, float z, float) {
+        static_cast<objStream_t*>(user)->out.vertices.emplace_back(x, y, z);
+    };
+    cb.texcoord_cb = [](void* user, float u, float v, float) {
+        objStream_t& st = *static_cast<objStream_t*>(user);
+        st.texcoords.push_back(u);
+        st.texcoords.push_back(v);
+    };
+    cb.index_cb = [](void* user, tinyobj::index_t* idx, int count) {
+        objStream_t& st = *static_cast<objStream_t*>(user);
+        // Lines and points (fewer than 3 corners) are not surfaces.
+        if (count < 3) return;
+        if (count > 3) {
+            st.polygons = true;
+            return;
+        }
+        std::array<int, 3> face{};
+        for (int k = 0; k < 3; ++k) {
+            face[k] = objStream_t::resolve(idx[k].vertex_index, st.out.vertices.size());
+            if (idx[k].vertex_index == 0) st.badIndex = true;
+            st.uvIndex.push_back(idx[k].texcoord_index == 0
+                                     ? -1
+                                     : objStream_t::resolve(idx[k].texcoord_index, st.texcoords.size() / 2));
+        }
+        st.out.faces.push_back(face);
+    };
+    std::string warn, err;
+    // No material reader: "mtllib" lines open no file.
+    if (!tinyobj::LoadObjWithCallback(in, cb, &s, nullptr, &warn, &err)) {
+        error = err.empty() ? "not a readable OBJ file" : err.substr(0, err.find('\n'));
+        return false;
+    }
+    if (s.polygons) {
+        // Polygons are split the way the whole-file reader splits them.
+        if (wholeText) return parseObjWhole(*wholeText, out, error);
+        in.clear();
+        in.seekg(0);
+        std::ostringstream text;
+        text << in.rdbuf();
+        return parseObjWhole(text.str(), out, error);
+    }
+    if (s.badIndex) {
+        error = "a face refers to vertex 0 (OBJ indices start at 1)";
+        return false;
+    }
+    const std::size_t nv = out.vertices.size();
+    bool allUV = !s.texcoords.empty();
+    for (std::size_t f = 0; f < out.faces.size(); ++f) {
+        for (int k = 0; k < 3; ++k) {
+            const int v = out.faces[f][static_cast<std::size_t>(k)];
+            if (v < 0 || static_cast<std::size_t>(v) >= nv) {
+                error = "face " + std::to_string(f + 1) + " refers to a missing vertex";
+                return false;
+            }
+            const int t = s.uvIndex[3 * f + static_cast<std::size_t>(k)];
+            if (t < 0 || 2 * static_cast<std::size_t>(t) + 1 >= s.texcoords.size()) allUV = false;
+        }
+    }
+    if (out.faces.empty()) {
+        error = "no faces";
+        return false;
+    }
+    if (allUV) {
+        out.faceUV.reserve(6 * out.faces.size());
+        for (int t : s.uvIndex) {
+            out.faceUV.push_back(s.texcoords[2 * static_cast<std::size_t>(t)]);
+            out.faceUV.push_back(s.texcoords[2 * static_cast<std::size_t>(t) + 1]);
+        }
+    }
+    return true;
+}
+
+bool parseObj(const std::string& text, meshData_t& out, std::string& error) {
+    std::istringstream in(text);
+    return parseObjStream(in, out, error, &text);
 }
 
 meshData_t readInlineMesh(sectionReader_t& reader) {
@@ -128,25 +238,32 @@ meshData_t readInlineMesh(sectionReader_t& reader) {
 }
 
 meshObject_t* buildMesh(const meshData_t& data, const matrix4x4_t& placement, float smoothAngle) {
-    // The triangles point into these arrays; the mesh copies the arrays and
-    // re-points its own triangles, so they may go out of scope afterwards.
-    std::vector<point3d_t> ver = data.vertices;
-    std::vector<float> uv = data.faceUV;
-    std::vector<triangle_t> tris;
-    tris.reserve(data.faces.size());
-    const bool hasUV = uv.size() == 6 * data.faces.size();
+    meshData_t copy = data;
+    return buildMesh(std::move(copy), placement, smoothAngle, meshBuild_t());
+}
+
+meshObject_t* buildMesh(meshData_t&& data, const matrix4x4_t& placement, float smoothAngle,
+                        const meshBuild_t& how) {
+    // The mesh takes these arrays over; its triangles point into them.
+    meshArrays_t arrays;
+    arrays.points.swap(data.vertices);
+    arrays.uvValues.swap(data.faceUV);
+    const bool hasUV = arrays.uvValues.size() == 6 * data.faces.size() && !data.faces.empty();
+    arrays.triangles.reserve(data.faces.size());
+    point3d_t* pts = arrays.points.data();
     for (std::size_t f = 0; f < data.faces.size(); ++f) {
         const std::array<int, 3>& face = data.faces[f];
-        triangle_t t(&ver[static_cast<std::size_t>(face[0])], &ver[static_cast<std::size_t>(face[1])],
-                     &ver[static_cast<std::size_t>(face[2])]);
+        triangle_t t(pts + face[0], pts + face[1], pts + face[2]);
         if (hasUV) {
-            t.uv = uv.data() + 6 * f;
+            t.uv = arrays.uvValues.data() + 6 * f;
             t.hasUV = true;
         }
-        tris.push_back(t);
+        arrays.triangles.push_back(t);
     }
-    meshObject_t* mesh = meshObject_t::factory(placement, ver, std::vector<vector3d_t>(), tris, uv,
-                                               std::vector<float>(), false);
+    std::vector<std::array<int, 3>>().swap(data.faces);
+    meshOptions_t options;
+    options.noTree = how.noTree;
+    meshObject_t* mesh = new meshObject_t(std::move(arrays), &placement, options, how.prebuilt);
     if (smoothAngle >= 0.0f) mesh->autoSmooth(smoothAngle);
     return mesh;
 }

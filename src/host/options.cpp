@@ -14,7 +14,8 @@ namespace {
 
 const char* const footer = "With no scene file, vexlar renders its built-in demo scene.\n"
                            "Scene files are JSON; see docs/scene-format.md. Relative file names in a\n"
-                           "scene file resolve against the scene file's folder.\n"
+                           "scene file resolve against the scene file's folder. Writing plug-ins:\n"
+                           "docs/plugins.md.\n"
                            "Ctrl-C stops a render: the finished blocks go to NAME.partial.EXT and the\n"
                            "exit status is 130. Other exit statuses: 0 success, 1 failure (one line on\n"
                            "standard error), 2 bad command line.";
@@ -69,13 +70,24 @@ void declare(CLI::App& app, options_t& o, parsed_t& p) {
     app.add_option("--seed", o.seed, "seed of the random numbers and of the block order")
         ->check(CLI::Range(1, 2147483646));
     app.add_flag("--alpha", o.alpha, "save an alpha channel");
-    app.add_option(
-        "--plugins", o.pluginDir,
-        "plug-in folder (default: the installed one, or the build's when run from the build tree)");
+    app.add_option("--plugins", o.pluginDirs,
+                   "also load the plug-ins in DIR (repeatable), after the standard ones, which keep their "
+                   "type names")
+        ->type_name("DIR")
+        ->expected(1)
+        ->allow_extra_args(false)
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+    app.add_flag("--no-standard-plugins", o.noStandardPlugins,
+                 "load only the folders given with --plugins (to replace a standard type)");
     app.add_flag("--list-plugins", o.listPlugins, "list the plug-in types with their parameters and exit");
     app.add_flag("--strict", o.strict, "treat warnings (unknown settings, unused parameters) as errors");
     app.add_flag("-q,--quiet", o.quiet, "print nothing but warnings and errors");
     app.add_flag("--stats", o.stats, "print the time of each phase, rays, rays per second and the counters");
+    app.add_option("--mesh-cache", o.meshCache,
+                   "folder of the mesh cache (built OBJ meshes with their trees, reused while the file and "
+                   "its placement stay the same), or off; default: render.mesh_cache, else "
+                   "$VEXLAR_MESH_CACHE, else ~/.cache/vexlar/meshes")
+        ->type_name("DIR|off");
     app.add_flag("--version", p.version, "print the version and exit");
 }
 

@@ -37,12 +37,16 @@ struct options_t {
     bool hasSeed = false;
     int seed = 0;
     bool alpha = false;
-    /// --plugins DIR ("" = the default folders).
-    std::string pluginDir;
+    /// --plugins DIR, repeatable: folders loaded after the standard one.
+    std::vector<std::string> pluginDirs;
+    /// --no-standard-plugins: load only the pluginDirs.
+    bool noStandardPlugins = false;
     bool listPlugins = false;
     bool strict = false;
     bool quiet = false;
     bool stats = false;
+    /// --mesh-cache DIR|off ("" = the scene's render.mesh_cache, else the default).
+    std::string meshCache;
 };
 
 /// The number of processors online (at least 1).

@@ -7,6 +7,7 @@
 #include <sstream>
 
 #include "host/imagewrite.h"
+#include "host/meshcache.h"
 #include "host/meshload.h"
 #include "host/transform.h"
 #include "vexlarcore/forkedscene.h"
@@ -141,6 +142,7 @@ public:
 
     void load(const json& doc, const loadOptions_t& options) {
         sectionReader_t root(doc, jsonPath_t(), diag);
+        meshCacheOption = options.meshCache;
         readCamera(root);
         if (options.workers > 1) {
             forkedscene_t* f = new forkedscene_t();
@@ -260,6 +262,18 @@ private:
             i.finish();
         }
         if (const json* region = r.member("region")) readRegion(*region, r.path() / "region");
+        if (const json* cache = r.member("mesh_cache")) {
+            const jsonPath_t at = r.path() / "mesh_cache";
+            if (cache->is_boolean()) {
+                sceneMeshCache = cache->get<bool>() ? std::string() : std::string("off");
+            } else if (cache->is_string() && !cache->get<std::string>().empty()) {
+                const std::string v = cache->get<std::string>();
+                sceneMeshCache = v == "off" ? v : resolvePath(source.baseDir, v);
+            } else {
+                diag.fail(at,
+                          "expected a folder name, \"off\", true or false, found " + describeKind(*cache));
+            }
+        }
         s.setRepeatFirst(r.flag("repeat_first", false));
         if (r.has("seed")) {
             out.hasSeed = true;
@@ -434,20 +448,21 @@ private:
 
     object3d_t* readMesh(sectionReader_t& r, const std::string& name) {
         meshData_t data;
+        std::string cachePath; // the mesh file, when its mesh may be cached
         if (r.has("file")) {
             std::string file = r.text("file", "");
             const jsonPath_t at = r.path() / "file";
-            std::string text, error;
             auto mem = source.memoryFiles.find(file);
             std::string path = resolvePath(source.baseDir, file);
-            if (mem != source.memoryFiles.end()) {
-                text = *mem->second;
-            } else if (!readFile(path, text, error)) {
-                diag.fail(at, "cannot read mesh file \"" + path + "\": " + error);
-            }
-            if (!parseObj(text, data, error)) diag.fail(at, "mesh file \"" + path + "\": " + error);
             if (r.has("vertices") || r.has("faces"))
                 diag.fail(r.path(), "give either \"file\" or \"vertices\" and \"faces\", not both");
+            if (mem != source.memoryFiles.end()) {
+                std::string error;
+                if (!parseObj(*mem->second, data, error))
+                    diag.fail(at, "mesh file \"" + path + "\": " + error);
+            } else {
+                cachePath = path;
+            }
         } else {
             data = readInlineMesh(r);
         }
@@ -455,8 +470,68 @@ private:
         if (r.has("auto_smooth")) smooth = r.number("auto_smooth", 0.0f, 0.0f, 180.0f);
         matrix4x4_t m = placement(r);
         const shader_t* sh = shaderFor(r, name);
-        meshObject_t* mesh = buildMesh(data, m, smooth);
+        meshObject_t* mesh = cachePath.empty() ? buildMesh(std::move(data), m, smooth, meshBuild_t())
+                                               : meshFromFile(cachePath, r.path() / "file", m, smooth);
         mesh->setShader(sh);
+        return mesh;
+    }
+
+    // The cache folder in force: --mesh-cache, render.mesh_cache, then the
+    // environment and the default.
+    meshCacheSettings_t cacheSettings() const {
+        meshCacheSettings_t s;
+        const std::string& chosen = !meshCacheOption.empty() ? meshCacheOption : sceneMeshCache;
+        s.folder = chosen.empty() ? defaultMeshCacheFolder() : (chosen == "off" ? std::string() : chosen);
+        return s;
+    }
+
+    // A mesh from an OBJ file, through the mesh cache when it is on.
+    meshObject_t* meshFromFile(const std::string& path, const jsonPath_t& at, const matrix4x4_t& m,
+                               float smooth) {
+        const meshCacheSettings_t cache = cacheSettings();
+        std::array<std::uint64_t, 2> key{};
+        const bool keyed = !cache.folder.empty() && meshCacheKey(path, m, key);
+        std::string why;
+        if (keyed) {
+            meshCacheEntry_t entry;
+            if (readMeshCache(cache, key, entry, why)) {
+                meshObject_t* mesh =
+                    buildMesh(std::move(entry.data), m, smooth, meshBuild_t{false, &entry.tree});
+                if (mesh->treeWasPrebuilt()) return mesh;
+                delete mesh;
+                why = "the cached tree of \"" + path + "\" did not check out; rebuilt";
+            }
+            if (!why.empty()) diag.warn(at, "mesh cache: " + why);
+        }
+        meshData_t data;
+        {
+            // Read line by line: the text of a big mesh is never held whole.
+            std::ifstream in(path, std::ios::binary);
+            if (!in) diag.fail(at, "cannot read mesh file \"" + path + "\": " + std::strerror(errno));
+            std::string error;
+            if (!parseObjStream(in, data, error)) {
+                if (in.bad()) error = "read error";
+                diag.fail(at, "mesh file \"" + path + "\": " + error);
+            }
+        }
+        const bool store = keyed && data.faces.size() >= cache.minTriangles;
+        std::vector<point3d_t> objectSpace;
+        if (store) objectSpace = data.vertices;
+        meshObject_t* mesh = buildMesh(std::move(data), m, smooth, meshBuild_t());
+        if (store) {
+            meshData_t kept;
+            kept.vertices.swap(objectSpace);
+            kept.faces.reserve(mesh->triangles.size());
+            const point3d_t* base = mesh->points.data();
+            for (const triangle_t& t : mesh->triangles)
+                kept.faces.push_back({static_cast<int>(t.pa - base), static_cast<int>(t.pb - base),
+                                      static_cast<int>(t.pc - base)});
+            bool uv = !mesh->triangles.empty();
+            for (const triangle_t& t : mesh->triangles) uv = uv && t.hasUV;
+            if (uv) kept.faceUV = mesh->uvValues;
+            if (!writeMeshCache(cache, key, kept, mesh->compactTree(), why))
+                diag.warn(at, "mesh cache: " + why);
+        }
         return mesh;
     }
 
@@ -504,6 +579,8 @@ private:
 
     const sceneSource_t& source;
     const pluginManager_t& plugins;
+    std::string meshCacheOption;
+    std::string sceneMeshCache;
     diagnostics_t& diag;
     loadedScene_t& out;
     hostContext_t context;

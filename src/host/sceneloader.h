@@ -98,6 +98,9 @@ struct loadOptions_t {
     /// 1: scene_t renders in this process; more: forkedscene_t with that
     /// many worker processes.
     int workers = 1;
+    /// --mesh-cache: the mesh cache folder, "off", or "" for the scene's
+    /// render.mesh_cache, else the default (meshcache.h).
+    std::string meshCache;
 };
 
 /// Parses, applies the overrides and builds the scene. Throws sceneError_t

@@ -41,39 +41,41 @@ float bound_distance(const bound_t& l, const bound_t& r) {
     return waste + u.vol() + std::fabs(l.vol() - r.vol());
 }
 
+namespace {
+
+// One slab of the test: the entry and exit parameters of the ray between the
+// planes lo and hi of one axis, merged into [lmin, lmax]. `first` is the
+// first slab taken (it sets both ends), `early` the slabs followed by an
+// early rejection. False when the ray is rejected.
+template <bool first, bool early>
+inline bool slab(float o, float r, float lo, float hi, bool limited, float dist, float& lmin, float& lmax) {
+    const float inv = 1.0f / r;
+    const float d = o - lo;
+    float t0 = -d * inv;
+    float t1 = ((hi - lo) - d) * inv;
+    if (t0 > t1) std::swap(t0, t1);
+    if (first) {
+        lmin = t0;
+        lmax = t1;
+    } else {
+        lmin = std::max(lmin, t0);
+        if (t1 < lmax || lmax < 0) lmax = t1;
+    }
+    return !(early && (lmax < 0 || (limited && lmin > dist)));
+}
+
+} // namespace
+
 bool bound_t::slabs(const point3d_t& from, const vector3d_t& ray, bool limited, float dist, float& enter,
                     float& leave) const {
-    // A negative lmax means no slab has set it yet.
+    // A negative lmax means no slab has set it yet. A zero direction
+    // component skips its slab. The x slab sets both ends, y and z merge
+    // into them (into lmin = lmax = -1 when x was skipped).
     float lmin = -1, lmax = -1;
-    const float fa[3] = {from.x, from.y, from.z};
-    const float ra[3] = {ray.x, ray.y, ray.z};
-    const float aa[3] = {a.x, a.y, a.z};
-    const float ga[3] = {g.x, g.y, g.z};
-    for (int axis = 0; axis < 3; ++axis) {
-        if (ra[axis] == 0) {
-            continue;
-        }
-        float inv = 1.0f / ra[axis];
-        float d = fa[axis] - aa[axis];
-        float t0 = -d * inv;
-        float t1 = ((ga[axis] - aa[axis]) - d) * inv;
-        if (t0 > t1) {
-            std::swap(t0, t1);
-        }
-        if (axis == 0) {
-            lmin = t0;
-            lmax = t1;
-        } else {
-            lmin = std::max(lmin, t0);
-            if (t1 < lmax || lmax < 0) {
-                lmax = t1;
-            }
-        }
-        // The z slab has no early exit; the final test below covers it.
-        if (axis < 2 && (lmax < 0 || (limited && lmin > dist))) {
-            return false;
-        }
-    }
+    if (ray.x != 0 && !slab<true, true>(from.x, ray.x, a.x, g.x, limited, dist, lmin, lmax)) return false;
+    if (ray.y != 0 && !slab<false, true>(from.y, ray.y, a.y, g.y, limited, dist, lmin, lmax)) return false;
+    // The z slab has no early exit; the final test below covers it.
+    if (ray.z != 0) slab<false, false>(from.z, ray.z, a.z, g.z, limited, dist, lmin, lmax);
     if (lmin > lmax) {
         return false;
     }

@@ -39,12 +39,15 @@ color_t rgbe_t::toColor() const {
 }
 
 void color_t::expgam_Adjust(float e, float g) {
+    // pow(x, 1) is x exactly for every x (NaN and signed zeros included), so
+    // the common linear case skips the call and gives the same bits.
+    const bool linear = g == 1.0f;
     float* ch[3] = {&R, &G, &B};
     for (float* x : ch) {
         if (e != 0.0f) *x = static_cast<float>(1.0 - std::exp(static_cast<double>(*x * e)));
         if (*x < 0.0f) *x = 0.0f;
         if (*x > 1.0f) *x = 1.0f;
-        *x = static_cast<float>(std::pow(static_cast<double>(*x), static_cast<double>(g)));
+        if (!linear) *x = static_cast<float>(std::pow(static_cast<double>(*x), static_cast<double>(g)));
     }
 }
 

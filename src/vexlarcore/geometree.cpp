@@ -1,5 +1,6 @@
 #include "vexlarcore/geometree.h"
 
+#include "vexlarcore/boxpairing.h"
 #include "vexlarcore/treebuilder.h"
 
 #include <cstdio>
@@ -34,19 +35,20 @@ geomeTree_t<object3d_t>* oTreeJoin_f::operator()(geomeTree_t<object3d_t>* l,
 }
 
 geomeTree_t<object3d_t>* buildObjectTree(std::list<object3d_t*>& objects) {
-    treeBuilder_t<geomeTree_t<object3d_t>*, float, oTreeDist_f, oTreeJoin_f> builder;
+    std::vector<geomeTree_t<object3d_t>*> leaves;
     for (object3d_t* obj : objects) {
         // A null entry has no box; it would also read as an inner node.
         if (obj == nullptr) {
             continue;
         }
-        builder.push(checkedNode(new (std::nothrow) geomeTree_t<object3d_t>(obj, obj->getBound())));
+        leaves.push_back(checkedNode(new (std::nothrow) geomeTree_t<object3d_t>(obj, obj->getBound())));
     }
-    if (builder.items.empty()) {
+    if (leaves.empty()) {
         return nullptr;
     }
-    builder.build();
-    geomeTree_t<object3d_t>* root = builder.items.front().element;
+    // The joins of treeBuilder_t, computed on flat arrays (boxpairing.h).
+    geomeTree_t<object3d_t>* root = buildBoxTree<geomeTree_t<object3d_t>*, oTreeDist_f, oTreeJoin_f>(
+        leaves, [](const geomeTree_t<object3d_t>* n) { return n->bound; });
     std::cout << "Object count= " << root->count << std::endl;
     return root;
 }
@@ -86,18 +88,18 @@ boundTreeNode_t* nodeTreeJoin_f::operator()(boundTreeNode_t* l, boundTreeNode_t*
 }
 
 boundTree_t::boundTree_t(std::list<object3d_t*>& objects) : root(nullptr) {
-    treeBuilder_t<boundTreeNode_t*, float, nodeTreeDist_f, nodeTreeJoin_f> builder;
+    std::vector<boundTreeNode_t*> leaves;
     for (object3d_t* obj : objects) {
         if (obj == nullptr) {
             continue;
         }
-        builder.push(checkedNode(new (std::nothrow) boundTreeNode_t(obj)));
+        leaves.push_back(checkedNode(new (std::nothrow) boundTreeNode_t(obj)));
     }
-    if (builder.items.empty()) {
+    if (leaves.empty()) {
         return;
     }
-    builder.build();
-    root = builder.items.front().element;
+    root = buildBoxTree<boundTreeNode_t*, nodeTreeDist_f, nodeTreeJoin_f>(
+        leaves, [](const boundTreeNode_t* n) { return n->bound; });
 }
 
 objectIterator_t::objectIterator_t(boundTree_t& t, const point3d_t& f, const vector3d_t& r, float d)

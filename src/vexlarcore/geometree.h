@@ -17,6 +17,7 @@
 
 #include "vexlarcore/bound.h"
 #include "vexlarcore/object3d.h"
+#include "vexlarcore/smallstack.h"
 #include "vexlarcore/vector3d.h"
 
 #include <limits>
@@ -116,7 +117,6 @@ public:
         if (tree == nullptr || !tree->bound.cross(*from, *ray, where, dist)) {
             return;
         }
-        stack.reserve(16);
         down(tree);
     }
 
@@ -187,8 +187,9 @@ public:
         current = node->element;
     }
 
-    /// Subtrees still to visit, the most recent on top.
-    std::vector<state_t> stack;
+    /// Subtrees still to visit, the most recent on top: room for 16 inside
+    /// the iterator, so a ray allocates nothing unless the walk goes deeper.
+    smallStack_t<state_t, 16> stack;
     /// The object the iterator stands on; null when finished.
     T* current;
     /// Distance limit along the ray; the caller lowers it while iterating.

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <initializer_list>
 #include <limits>
+#include <new>
 #include <utility>
 
 namespace vexlar {
@@ -62,6 +63,34 @@ meshObject_t::meshObject_t(const matrix4x4_t& m, const std::vector<point3d_t>& v
     transform(m);
 }
 
+meshObject_t::meshObject_t(meshArrays_t&& arrays, const matrix4x4_t* placement, const meshOptions_t& options,
+                           meshTree_t* prebuilt)
+    : bound(), untransformed(true), hasOrco(false), tree(nullptr), keepNodeTree(options.nodeTree),
+      withTree(!options.noTree), prebuiltTree(prebuilt) {
+    shader = nullptr;
+    points.swap(arrays.points);
+    normals.swap(arrays.normals);
+    uvValues.swap(arrays.uvValues);
+    colorValues.swap(arrays.colorValues);
+    if (points.empty() || arrays.triangles.empty()) {
+        std::printf("Error null mesh\n");
+    } else {
+        // The triangles point into the vectors just taken over; pointers
+        // outside them are dropped as by the copying constructors.
+        triangles.swap(arrays.triangles);
+        checkPointers(points, normals, uvValues, colorValues);
+    }
+    arrays = meshArrays_t();
+    setHasOrco(options.hasOrco);
+    if (placement != nullptr) {
+        transform(*placement);
+    } else {
+        recalcBound();
+        buildTree();
+    }
+    prebuiltTree = nullptr;
+}
+
 meshObject_t* meshObject_t::factory(const std::vector<point3d_t>& ver, const std::vector<vector3d_t>& nor,
                                     const std::vector<triangle_t>& ts, const std::vector<float>& fuv,
                                     const std::vector<float>& fcol, bool orco) {
@@ -93,6 +122,14 @@ void meshObject_t::copyArrays(const std::vector<point3d_t>& ver, const std::vect
         return;
     }
     triangles = ts;
+    checkPointers(ver, nor, fuv, fcol);
+}
+
+void meshObject_t::checkPointers(const std::vector<point3d_t>& ver, const std::vector<vector3d_t>& nor,
+                                 const std::vector<float>& fuv, const std::vector<float>& fcol) {
+    // Each pointer field moves from the caller's array (`ver`...) to the
+    // mesh's own (the same array for a mesh that took the arrays over),
+    // keeping its index.
     for (triangle_t& t : triangles) {
         t.pa = repoint(t.pa, ver, points);
         t.pb = repoint(t.pb, ver, points);
@@ -128,13 +165,85 @@ bool meshObject_t::setHasOrco(bool on) {
 void meshObject_t::buildTree() {
     delete tree;
     tree = nullptr;
-    triangleList_t* list = new triangleList_t();
-    list->reserve(triangles.size());
-    for (triangle_t& t : triangles) list->push_back(&t);
-    const bound_t box = face_calc_bound(*list);
-    tree = buildTriangleTree(list, box, 4, 1, 0, foo1, foo2);
-    flat = flatTriangleTree_t(tree);
-    flatSource = tree;
+    nodeSource = nullptr;
+    compact.clear();
+    prebuiltUsed = false;
+    if (!withTree) return;
+    if (!takePrebuilt()) {
+        podArray_t<triangleRecord_t> records;
+        records.resize(triangles.size());
+        for (std::size_t i = 0; i < triangles.size(); ++i) records[i] = triangleRecord_t::of(triangles[i]);
+        bound_t box;
+        if (!triangles.empty()) {
+            point3d_t mn = *triangles[0].pa, mx = mn;
+            for (const triangle_t& t : triangles) {
+                growExtent(mn, mx, *t.pa);
+                growExtent(mn, mx, *t.pb);
+                growExtent(mn, mx, *t.pc);
+            }
+            box = paddedBound(mn, mx);
+        }
+        // A tree beyond the compact tree's indices would not fit in memory.
+        if (!compact.build(std::move(records), box, 4, 1, 0, foo1, foo2)) throw std::bad_alloc();
+    }
+    if (keepNodeTree) {
+        std::vector<triangle_t*> byIndex(triangles.size());
+        for (std::size_t i = 0; i < triangles.size(); ++i) byIndex[i] = &triangles[i];
+        tree = compact.nodeTree(byIndex.data());
+        nodeSource = tree;
+    }
+}
+
+bool meshObject_t::takePrebuilt() {
+    if (prebuiltTree == nullptr || prebuiltTree->nodes.empty()) return false;
+    meshTree_t& p = *prebuiltTree;
+    podArray_t<triangleRecord_t> records;
+    records.resize(triangles.size());
+    for (std::size_t i = 0; i < triangles.size(); ++i) records[i] = triangleRecord_t::of(triangles[i]);
+    const float avgDepth = p.avgDepth, avgSize = p.avgSize;
+    if (!compact.adopt(std::move(p.nodes), std::move(p.items), std::move(records), p.depth)) {
+        p.clear();
+        return false;
+    }
+    p.clear();
+    compact.avgDepth = avgDepth;
+    compact.avgSize = avgSize;
+    // The statistics read as after a build of the same tree.
+    foo1 = avgDepth;
+    foo2 = avgSize;
+    for (const compactNode_t& n : compact.nodes) {
+        if (n.isLeaf() && n.count() > 0) {
+            ++leafs;
+            leafst += n.count();
+        }
+    }
+    prebuiltUsed = true;
+    return true;
+}
+
+void meshObject_t::rebuildTree() {
+    buildTree();
+}
+
+std::size_t meshObject_t::memoryBytes() const {
+    std::size_t bytes = points.capacity() * sizeof(point3d_t) + normals.capacity() * sizeof(vector3d_t) +
+                        triangles.capacity() * sizeof(triangle_t) + uvValues.capacity() * sizeof(float) +
+                        colorValues.capacity() * sizeof(float) + compact.bytes();
+    if (tree != nullptr) {
+        std::vector<const triangleTree_t*> pending{tree};
+        while (!pending.empty()) {
+            const triangleTree_t* n = pending.back();
+            pending.pop_back();
+            bytes += sizeof(triangleTree_t);
+            if (n->isLeaf()) {
+                bytes += sizeof(triangleList_t) + n->data->capacity() * sizeof(triangle_t*);
+            } else {
+                pending.push_back(n->left);
+                pending.push_back(n->right);
+            }
+        }
+    }
+    return bytes;
 }
 
 void meshObject_t::recalcBound() {
@@ -209,22 +318,19 @@ point3d_t meshObject_t::toObjectOrco(const point3d_t& p) const {
 
 namespace {
 
-// The triangle loop of shoot over any walk: tests every triangle of every
-// leaf the walk yields, lowering the walk's limit after each nearer hit.
-// Returns true for a shadow query that found a blocker. Without `shadow`,
-// `best` and `bestT` receive the nearest hit (null and -1 for none).
-template <class Walk, class LeafRange>
-bool scanLeaves(Walk& it, LeafRange leafRange, const void* skip, const point3d_t& from, const vector3d_t& ray,
-                bool shadow, float limit, const triangle_t*& best, float& bestT) {
+// The triangle loop of shoot over a node-tree walk: tests every triangle of
+// every leaf the walk yields, lowering the walk's limit after each nearer
+// hit. Returns true for a shadow query that found a blocker. Without
+// `shadow`, `best` and `bestT` receive the nearest hit (null and -1 for none).
+bool scanLeaves(pureBspIterator_t<triangleList_t>& it, const void* skip, const point3d_t& from,
+                const vector3d_t& ray, bool shadow, float limit, const triangle_t*& best, float& bestT) {
     best = nullptr;
     bestT = -1;
     // Counted locally and published once: the global sits behind the
     // library's symbol table and would be reloaded for every triangle.
     std::uint32_t met = 0;
-    for (; it.current; it.next()) {
-        const auto range = leafRange(it.current);
-        for (const triangle_t* const* p = range.first; p != range.second; ++p) {
-            const triangle_t* tr = *p;
+    for (; it.current; ++it) {
+        for (const triangle_t* tr : *it.current) {
             ++met;
             if (tr == skip || tr == best) continue;
             if (!tr->hit(from, ray)) continue;
@@ -248,38 +354,21 @@ bool scanLeaves(Walk& it, LeafRange leafRange, const void* skip, const point3d_t
     return false;
 }
 
-typedef std::pair<const triangle_t* const*, const triangle_t* const*> triangleRange_t;
-
 } // namespace
 
-bool meshObject_t::shoot(renderState_t& state, surfacePoint_t& sp, const point3d_t& from,
-                         const vector3d_t& ray, bool shadow, float dist) const {
-    const float limit = dist >= 0 ? dist : std::numeric_limits<float>::infinity();
-    ++rays;
-    if (tree == nullptr || triangles.empty()) return false;
-
+bool meshObject_t::shootNodeTree(renderState_t& state, surfacePoint_t& sp, const point3d_t& from,
+                                 const vector3d_t& ray, bool shadow, float limit) const {
+    pureBspIterator_t<triangleList_t> it(tree, limit, bound, from, ray, shadow);
     const triangle_t* best = nullptr;
     float bestT = -1;
-    bool blocked;
-    if (flatSource == tree && flat.valid()) {
-        // The compact copy visits the same leaves and triangles in the same
-        // order as the tree itself, with far fewer cache misses.
-        bspWalk_t<flatTriangleTree_t::access_t> it(flat.access(), flat.root(), true, limit, bound, from, ray,
-                                                   shadow);
-        const auto leafRange = [this](const flatTriangleTree_t::flatNode_t* leaf) {
-            return triangleRange_t(flat.leafBegin(leaf), flat.leafEnd(leaf));
-        };
-        blocked = scanLeaves(it, leafRange, state.skipElement, from, ray, shadow, limit, best, bestT);
-    } else {
-        pureBspIterator_t<triangleList_t> it(tree, limit, bound, from, ray, shadow);
-        const auto leafRange = [](const triangleList_t* leaf) {
-            return triangleRange_t(leaf->data(), leaf->data() + leaf->size());
-        };
-        blocked = scanLeaves(it, leafRange, state.skipElement, from, ray, shadow, limit, best, bestT);
-    }
+    const bool blocked = scanLeaves(it, state.skipElement, from, ray, shadow, limit, best, bestT);
     if (shadow) return blocked;
     if (best == nullptr) return false;
+    return surfaceAt(best, bestT, from, ray, sp);
+}
 
+bool meshObject_t::surfaceAt(const triangle_t* best, float bestT, const point3d_t& from,
+                             const vector3d_t& ray, surfacePoint_t& sp) const {
     const point3d_t p = from + bestT * ray;
     surfacePoint_t hit = best->getSurface(p, bestT, hasOrco);
     hit.object = const_cast<meshObject_t*>(this);
@@ -287,6 +376,35 @@ bool meshObject_t::shoot(renderState_t& state, surfacePoint_t& sp, const point3d
     sp = hit;
     sp.origin = best;
     return true;
+}
+
+bool meshObject_t::shoot(renderState_t& state, surfacePoint_t& sp, const point3d_t& from,
+                         const vector3d_t& ray, bool shadow, float dist) const {
+    const float limit = dist >= 0 ? dist : std::numeric_limits<float>::infinity();
+    ++rays;
+    if (triangles.empty()) return false;
+    if (tree != nodeSource) {
+        // The host's own tree, or none.
+        if (tree == nullptr) return false;
+        return shootNodeTree(state, sp, from, ray, shadow, limit);
+    }
+    // The skipped element as a triangle index (none when it is not one of
+    // this mesh's triangles).
+    std::uint32_t skip = meshTree_t::none;
+    std::size_t at = 0;
+    if (indexIn(static_cast<const triangle_t*>(state.skipElement), triangles, at) && at < triangles.size())
+        skip = static_cast<std::uint32_t>(at);
+    std::uint32_t met = 0;
+    if (shadow) {
+        const bool blocked = compact.blocked(from, ray, limit, bound, skip, met);
+        hitted += met;
+        return blocked;
+    }
+    treeHit_t hit;
+    const bool found = compact.nearest(from, ray, limit, bound, skip, hit, met);
+    hitted += met;
+    if (!found) return false;
+    return surfaceAt(&triangles[hit.index], hit.t, from, ray, sp);
 }
 
 void meshObject_t::autoSmooth(float angle) {

@@ -6,6 +6,7 @@
 #include "vexlarcore/bound.h"
 #include "vexlarcore/bsptree.h"
 #include "vexlarcore/matrix4.h"
+#include "vexlarcore/meshtree.h"
 #include "vexlarcore/object3d.h"
 #include "vexlarcore/triangle.h"
 #include "vexlarcore/vector3d.h"
@@ -20,6 +21,29 @@ namespace vexlar {
 extern std::uint32_t rays;
 /// Number of triangle references the mesh walks met (statistics only).
 extern std::uint32_t hitted;
+
+/// The arrays a mesh is made of, handed over whole (see the moving
+/// constructor): the triangles' pointers point into these very vectors.
+struct meshArrays_t {
+    std::vector<point3d_t> points;
+    std::vector<vector3d_t> normals;
+    std::vector<triangle_t> triangles;
+    std::vector<float> uvValues;
+    std::vector<float> colorValues;
+};
+
+/// How the moving constructor builds a mesh.
+struct meshOptions_t {
+    /// Every position in `points` is followed by its orco point.
+    bool hasOrco = false;
+    /// Also keep the node form of the tree in `tree` (the copying
+    /// constructors always do). Without it `tree` stays null and the mesh
+    /// walks its compact tree only, which takes about a fifth of the memory.
+    bool nodeTree = false;
+    /// Build no tree at all, for a mesh whose rays the host finds by other
+    /// means: `shoot` then reports nothing until `rebuildTree` is called.
+    bool noTree = false;
+};
 
 /// A triangle mesh.
 ///
@@ -44,9 +68,27 @@ extern std::uint32_t hitted;
 /// once and must know the layout) or set it with `setHasOrco` before
 /// `transform` and rendering.
 ///
+/// The partition tree comes in two forms: the compact tree (meshtree.h),
+/// which `shoot` walks, and the node form in `tree`, the classic
+/// representation for hosts that inspect or replace it. The copying
+/// constructors keep both; the moving constructor keeps the node form only
+/// when asked (meshOptions_t::nodeTree). Both forms hold the same splits and
+/// leaves, so hits and distances are the same whichever is walked. `shoot`
+/// walks the compact tree while `tree` is the node tree the mesh made (null
+/// when it made none); a host that puts a tree of its own into `tree` gets
+/// walks over that tree, and a host that sets `tree` to null on a mesh that
+/// had a node tree gets no hits. The compact tree holds copies of the vertex
+/// positions and plane normals: a host that changes `points` or the
+/// triangles directly (rather than through `transform`) calls `rebuildTree`.
+///
+/// Memory of a flat mesh without the node form, per triangle: 96 bytes for
+/// the triangle record, 48 for its copy in the compact tree, about 12 for
+/// the points it shares, plus 8 per tree node and 4 per leaf entry (see
+/// `treeBytes`).
+///
 /// Thread safety: `shoot`, `getBound` and the `toObject...` operations only
-/// read the mesh; the constructors, `transform`, `autoSmooth` and
-/// `setHasOrco` must not run while rays are shot.
+/// read the mesh; the constructors, `transform`, `autoSmooth`, `setHasOrco`
+/// and `rebuildTree` must not run while rays are shot.
 class meshObject_t : public object3d_t {
 public:
     /// An untransformed mesh: object space is world space.
@@ -58,6 +100,15 @@ public:
     meshObject_t(const matrix4x4_t& m, const std::vector<point3d_t>& ver, const std::vector<vector3d_t>& nor,
                  const std::vector<triangle_t>& ts, const std::vector<float>& fuv,
                  const std::vector<float>& fcol, bool hasOrco = false);
+    /// A mesh that takes the arrays over instead of copying them (no second
+    /// copy exists at any time), placed by `placement` when it is not null
+    /// (which must be invertible) and built as `options` say. When `prebuilt`
+    /// is given and holds a tree made for exactly these triangles in their
+    /// placed positions (its records are compared with the triangles), it is
+    /// taken instead of building one; otherwise the tree is built and
+    /// `prebuilt` is left empty. `arrays` is left empty.
+    meshObject_t(meshArrays_t&& arrays, const matrix4x4_t* placement, const meshOptions_t& options,
+                 meshTree_t* prebuilt = nullptr);
     /// Allocate and construct; the caller owns the result.
     static meshObject_t* factory(const std::vector<point3d_t>& ver, const std::vector<vector3d_t>& nor,
                                  const std::vector<triangle_t>& ts, const std::vector<float>& fuv,
@@ -105,6 +156,17 @@ public:
     /// 1e-5. A mesh without triangles keeps its box.
     void recalcBound();
 
+    /// Rebuilds the tree (both forms the mesh keeps) from the current
+    /// triangles, after the host changed them directly.
+    void rebuildTree();
+    /// The compact tree that `shoot` walks (empty for a mesh built without
+    /// a tree or without triangles).
+    const meshTree_t& compactTree() const { return compact; }
+    /// Whether the tree of the last build came from `prebuilt`.
+    bool treeWasPrebuilt() const { return prebuiltUsed; }
+    /// Bytes held by the mesh's arrays and both forms of its tree.
+    std::size_t memoryBytes() const;
+
     /// Declares whether `points` holds an orco point after every position.
     /// Returns false, leaving `hasOrco` false, when `on` is asked for but
     /// some triangle vertex is the last entry of `points` (it would have no
@@ -131,15 +193,27 @@ public:
     triangleTree_t* tree;
 
 private:
-    /// Compact copy of `tree` that `shoot` walks, and the tree it was copied
-    /// from: a host that replaces `tree` gets walks over its own tree.
-    flatTriangleTree_t flat;
-    const triangleTree_t* flatSource = nullptr;
+    /// The tree `shoot` walks, and the node tree the mesh made with it (null
+    /// when it made none): a host that replaces `tree` gets walks over its
+    /// own tree.
+    meshTree_t compact;
+    const triangleTree_t* nodeSource = nullptr;
+    bool keepNodeTree = true;
+    bool withTree = true;
+    bool prebuiltUsed = false;
+    meshTree_t* prebuiltTree = nullptr;
 
     void copyArrays(const std::vector<point3d_t>& ver, const std::vector<vector3d_t>& nor,
                     const std::vector<triangle_t>& ts, const std::vector<float>& fuv,
                     const std::vector<float>& fcol);
+    void checkPointers(const std::vector<point3d_t>& ver, const std::vector<vector3d_t>& nor,
+                       const std::vector<float>& fuv, const std::vector<float>& fcol);
     void buildTree();
+    bool takePrebuilt();
+    bool shootNodeTree(renderState_t& state, surfacePoint_t& sp, const point3d_t& from, const vector3d_t& ray,
+                       bool shadow, float limit) const;
+    bool surfaceAt(const triangle_t* best, float bestT, const point3d_t& from, const vector3d_t& ray,
+                   surfacePoint_t& sp) const;
 };
 
 } // namespace vexlar

@@ -12,25 +12,25 @@
 // in the scene, with the object's settings in a paramMap_t and a
 // pluginContext_t that gives access to the host's other objects.
 //
-// A minimal module:
+// A minimal module (docs/plugins.md has a complete one, with its CMake; the
+// settings helpers are in vexlarplugin/params.h, installed with the library):
 //
-//     #include "vexlarcore/plugin.h"
 //     #include "vexlarcore/background.h"
-//     #include "vexlarcore/params.h"
+//     #include "vexlarcore/plugin.h"
+//     #include "vexlarplugin/params.h"
 //     namespace {
+//     struct flatSettings_t { vexlar::color_t color; };
+//     const vexlar::plugins::paramTable_t<flatSettings_t> flatParams{vexlar::plugins::color(
+//         "color", &flatSettings_t::color, vexlar::color_t(0, 0, 0), "colour seen in every direction")};
 //     class flatBackground_t : public vexlar::background_t { ... };
 //     vexlar::background_t* make(vexlar::paramMap_t& params, vexlar::pluginContext_t& context) {
-//         vexlar::color_t c(0, 0, 0);
-//         params.getParam("color", c);
-//         return new flatBackground_t(c);
+//         return new flatBackground_t(flatParams.read(params, context));
 //     }
 //     void registerAll(vexlar::pluginRegistry_t& registry) {
-//         registry.registerBackground("flat", make,
-//             {{"color", "color", "0 0 0", "colour seen in every direction"}},
-//             "one colour everywhere");
+//         registry.registerBackground("flat", make, flatParams.rows(), "one colour everywhere");
 //     }
 //     } // namespace
-//     VEXLAR_PLUGIN("my_backgrounds", registerAll)
+//     VEXLAR_PLUGIN("background_flat", registerAll)
 //
 // Build the module with the same C++ compiler and standard library as the
 // host: registration passes std::string and std::vector across the module
@@ -72,6 +72,7 @@
 // the object is still built.
 //
 // Threads: registration and factories run on the host's start-up thread.
+// Render calls may run in forked worker processes (docs/plugins.md).
 #ifndef VEXLARCORE_PLUGIN_H
 #define VEXLARCORE_PLUGIN_H
 

@@ -1,4 +1,5 @@
-# Fails when a header of HEADER_DIR is missing from HEADER_DIR/vexlarcore.h.
+# Fails when a header of HEADER_DIR is missing from HEADER_DIR/vexlarcore.h,
+# or when vexlarcore.h includes a library header that no longer exists.
 file(READ ${HEADER_DIR}/vexlarcore.h umbrella)
 file(GLOB headers RELATIVE ${HEADER_DIR} ${HEADER_DIR}/*.h)
 set(missing "")
@@ -12,4 +13,15 @@ foreach(h ${headers})
 endforeach()
 if(missing)
   message(FATAL_ERROR "vexlarcore.h does not include: ${missing}")
+endif()
+string(REGEX MATCHALL "#include \"vexlarcore/[^\"]+\"" listed "${umbrella}")
+set(stale "")
+foreach(line ${listed})
+  string(REGEX REPLACE "#include \"vexlarcore/([^\"]+)\"" "\\1" h "${line}")
+  if(NOT EXISTS ${HEADER_DIR}/${h})
+    list(APPEND stale ${h})
+  endif()
+endforeach()
+if(stale)
+  message(FATAL_ERROR "vexlarcore.h includes headers that do not exist: ${stale}")
 endif()

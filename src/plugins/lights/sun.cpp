@@ -1,49 +1,45 @@
 // Light "sun": parallel light from one direction, as from a very distant
-// source.
-//
-// | name      | kind  | default | meaning                                          |
-// |-----------|-------|---------|--------------------------------------------------|
-// | direction | point | 0 0 1   | direction towards the sun (any length but zero)  |
-// | color     | color | 1 1 1   | colour of the light                              |
-// | power     | float | 1       | energy arriving everywhere (at least 0)          |
-// | shadows   | bool  | on      | cast hard shadows                                |
+// source. Its settings: `vexlar --list-plugins`, docs/scene-format.md.
 //
 // Every point receives color * power from `direction`, unless (with shadows
 // on) a shadow-casting object lies anywhere along that direction.
-#include "common/lighting.h"
 #include "vexlarcore/light.h"
 #include "vexlarcore/scene.h"
+#include "vexlarplugin/lighting.h"
 
 namespace {
 
 using namespace vexlar;
 
+struct sunSettings_t : plugins::lightBasics_t {
+    vector3d_t direction; // unit, towards the sun
+};
+
+const plugins::paramTable_t<sunSettings_t> sunParams{
+    plugins::direction("direction", &sunSettings_t::direction, vector3d_t(0, 0, 1),
+                       "direction towards the sun"),
+    plugins::lightBasics_t::params("energy arriving everywhere")};
+
 class sunLight_t : public light_t {
 public:
-    sunLight_t(const vector3d_t& dir, const plugins::lightBasics_t& basics) : dir(dir), basics(basics) {}
+    explicit sunLight_t(const sunSettings_t& s) : s(s) {}
 
     color_t illuminate(renderState_t& state, const scene_t& scene, surfacePoint_t sp,
                        const vector3d_t& eye) const override {
-        if (basics.shadows && scene.isShadowed(state, sp, dir)) return color_t(0, 0, 0);
-        return plugins::deliver(state, sp, dir, basics.color * basics.power, eye);
+        return plugins::deliverUnlessBlocked(state, sp, s.direction, s.color * s.power, eye, s.shadows,
+                                             [&] { return scene.isShadowed(state, sp, s.direction); });
     }
 
 private:
-    vector3d_t dir; // unit, towards the sun
-    plugins::lightBasics_t basics;
+    sunSettings_t s;
 };
 
 light_t* makeSun(paramMap_t& params, pluginContext_t& context) {
-    plugins::paramReader_t read(params, context);
-    vector3d_t dir = read.getDirection("direction", vector3d_t(0, 0, 1));
-    return new sunLight_t(dir, plugins::lightBasics_t::read(read, 1.0f));
+    return new sunLight_t(sunParams.read(params, context));
 }
 
 void registerAll(pluginRegistry_t& registry) {
-    std::vector<pluginParam_t> table{{"direction", "point", "0 0 1", "direction towards the sun"}};
-    for (const pluginParam_t& p : plugins::lightBasics_t::params("1", "energy arriving everywhere"))
-        table.push_back(p);
-    registry.registerLight("sun", makeSun, table, "directional light from a distant source");
+    registry.registerLight("sun", makeSun, sunParams.rows(), "directional light from a distant source");
 }
 
 } // namespace

@@ -1,21 +1,25 @@
 // Shader "constant": the same colour wherever it is seen, unaffected by
-// lights (for light fittings, backdrops, debugging).
-//
-// | name  | kind  | default | meaning                   |
-// |-------|-------|---------|---------------------------|
-// | color | color | 1 1 1   | colour of the surface     |
+// lights (for light fittings, backdrops, debugging). Its settings:
+// `vexlar --list-plugins`.
 //
 // It reflects no light and so takes no part in indirect lighting either.
-#include "common/paramreader.h"
 #include "vexlarcore/shader.h"
+#include "vexlarplugin/params.h"
 
 namespace {
 
 using namespace vexlar;
 
+struct constantSettings_t {
+    color_t color;
+};
+
+const plugins::paramTable_t<constantSettings_t> constantParams{
+    plugins::color("color", &constantSettings_t::color, color_t(1, 1, 1), "colour of the surface")};
+
 class constantShader_t : public shaderNode_t {
 public:
-    explicit constantShader_t(const color_t& c) : color(c) {}
+    explicit constantShader_t(const constantSettings_t& s) : color(s.color) {}
     color_t fromWorld(renderState_t&, const surfacePoint_t&, const scene_t&,
                       const vector3d_t&) const override {
         return color;
@@ -26,12 +30,11 @@ private:
 };
 
 shader_t* makeConstant(paramMap_t& params, pluginContext_t& context) {
-    plugins::paramReader_t read(params, context);
-    return new constantShader_t(read.getColor("color", color_t(1, 1, 1)));
+    return new constantShader_t(constantParams.read(params, context));
 }
 
 void registerAll(pluginRegistry_t& registry) {
-    registry.registerShader("constant", makeConstant, {{"color", "color", "1 1 1", "colour of the surface"}},
+    registry.registerShader("constant", makeConstant, constantParams.rows(),
                             "one colour, unaffected by lights");
 }
 

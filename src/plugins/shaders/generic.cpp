@@ -1,19 +1,6 @@
 // Shader "generic": diffuse and specular reflection of lights, mirror
-// reflection, refraction, emission and texture layers.
-//
-// | name           | kind   | default     | meaning                                                  |
-// |----------------|--------|-------------|----------------------------------------------------------|
-// | color          | color  | 0.8 0.8 0.8 | diffuse colour                                           |
-// | diffuse        | float  | 1           | diffuse reflectivity, multiplies color (at least 0)      |
-// | specular_color | color  | 0 0 0       | colour of highlights (black: none)                       |
-// | hard           | float  | 50          | hardness (exponent) of highlights, 1 to 10000            |
-// | specular_model | string | phong       | "phong" (reflected eye) or "blinn" (half vector)         |
-// | mirror_color   | color  | 0 0 0       | weight of the mirrored ray (black: no mirror)            |
-// | transmit_color | color  | 0 0 0       | weight of the refracted ray (black: opaque)              |
-// | ior            | float  | 1.5         | index of refraction, greater than 0                      |
-// | fresnel        | bool   | off         | scale mirror and transmission by the Fresnel terms of ior |
-// | emit_color     | color  | 0 0 0       | light emitted by the surface itself                      |
-// | layerN_...     |        |             | texture layer N = 1..8, see below                        |
+// reflection, refraction, emission and texture layers. Its settings:
+// `vexlar --list-plugins`, docs/scene-format.md.
 //
 // Lights: for energy E arriving from the unit direction L, with the unit
 // eye direction V and the normal N turned towards the viewer, the surface
@@ -28,40 +15,23 @@
 // the library's fresnel Kr and Kt. When the refracted ray does not exist
 // (total internal reflection) its weight goes to the mirrored ray.
 //
-// Texture layers, applied in the order 1, 2, ... 8; a layer exists when its
-// layerN_texture is set:
-//
-// | name              | kind   | default | meaning                                                  |
-// |-------------------|--------|---------|----------------------------------------------------------|
-// | layerN_texture    | string |         | name of a texture of the scene (required for the layer)  |
-// | layerN_mode       | string | mix     | "mix", "multiply", "add" or "subtract"                   |
-// | layerN_colfac     | float  | 1       | effect on the diffuse colour (0 to 1 for mix)            |
-// | layerN_specfac    | float  | 0       | effect on the specular colour                            |
-// | layerN_hardfac    | float  | 0       | effect on the hardness (intensity 1 stands for hard 255) |
-// | layerN_bump       | float  | 0       | bump-mapping strength (negative: inverted)               |
-// | layerN_coords     | string | orco    | "uv", "global", "orco", "window", "normal", "reflection" |
-// | layerN_projection | string | flat    | for images: "flat", "cube", "tube", "sphere"             |
-// | layerN_axes       | string | xyz     | source axis of texture x, y, z: letters x, y, z or n (none) |
-// | layerN_size       | point  | 1 1 1   | scale of the texture coordinates                         |
-// | layerN_offset     | point  | 0 0 0   | offset of the texture coordinates                        |
-// | layerN_repeat_x   | int    | 1       | image tiles across (at least 1)                          |
-// | layerN_repeat_y   | int    | 1       | image tiles down (at least 1)                            |
-// | layerN_clip       | string | repeat  | image edges: "clamp", "clip", "clipcube" or "repeat"     |
-//
-// The layers act through the library's modulator_t: colfac, specfac and
-// hardfac are its amountA, amountB and amountValue, bump its displaceAmount.
+// Texture layers layerN_... (N = 1, 2, ..., maxLayers) are applied in order;
+// a layer exists when its layerN_texture is set. They act through the
+// library's modulator_t: colfac, specfac and hardfac are its amountA,
+// amountB and amountValue, bump its displaceAmount.
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <memory>
 #include <vector>
 
-#include "common/paramreader.h"
 #include "vexlarcore/modulator.h"
 #include "vexlarcore/object3d.h"
 #include "vexlarcore/renderstate.h"
 #include "vexlarcore/sampling.h"
 #include "vexlarcore/scene.h"
 #include "vexlarcore/shader.h"
+#include "vexlarplugin/params.h"
 
 namespace {
 
@@ -74,17 +44,38 @@ constexpr float hardScale = 255.0f;
 enum class specularModel_t { phong, blinn };
 
 struct genericSettings_t {
-    color_t color{0.8f, 0.8f, 0.8f};
-    float diffuse = 1.0f;
-    color_t specular{0, 0, 0};
-    float hard = 50.0f;
-    specularModel_t model = specularModel_t::phong;
-    color_t mirror{0, 0, 0};
-    color_t transmit{0, 0, 0};
-    float ior = 1.5f;
-    bool fresnel = false;
-    color_t emit{0, 0, 0};
+    color_t color;
+    float diffuse;
+    color_t specular;
+    float hard;
+    specularModel_t model;
+    color_t mirror;
+    color_t transmit;
+    float ior;
+    bool fresnel;
+    color_t emit;
 };
+
+const plugins::paramTable_t<genericSettings_t> genericParams{
+    plugins::color("color", &genericSettings_t::color, color_t(0.8f, 0.8f, 0.8f), "diffuse colour"),
+    plugins::number("diffuse", &genericSettings_t::diffuse, 1.0f, plugins::range_t::atLeast(0),
+                    "diffuse reflectivity, multiplies color"),
+    plugins::color("specular_color", &genericSettings_t::specular, color_t(0, 0, 0),
+                   "colour of highlights (black: none)"),
+    plugins::number("hard", &genericSettings_t::hard, 50.0f, plugins::range_t::between(1, 10000),
+                    "hardness (exponent) of highlights"),
+    plugins::choice("specular_model", &genericSettings_t::model, "phong",
+                    {{"phong", specularModel_t::phong}, {"blinn", specularModel_t::blinn}},
+                    "how highlights are computed: phong reflects the eye ray, blinn uses the half vector"),
+    plugins::color("mirror_color", &genericSettings_t::mirror, color_t(0, 0, 0),
+                   "weight of the mirrored ray (black: no mirror)"),
+    plugins::color("transmit_color", &genericSettings_t::transmit, color_t(0, 0, 0),
+                   "weight of the refracted ray (black: opaque)"),
+    plugins::number("ior", &genericSettings_t::ior, 1.5f, plugins::range_t::above(0), "index of refraction"),
+    plugins::flag("fresnel", &genericSettings_t::fresnel, false,
+                  "scale mirror and transmission by the Fresnel terms of ior"),
+    plugins::color("emit_color", &genericSettings_t::emit, color_t(0, 0, 0),
+                   "light emitted by the surface itself")};
 
 class genericShader_t : public shader_t {
 public:
@@ -217,145 +208,135 @@ private:
     std::vector<modulator_t> layers;
 };
 
-const std::vector<std::string> modeNames{"mix", "multiply", "add", "subtract"};
-const std::vector<std::string> coordNames{"uv", "global", "orco", "window", "normal", "reflection"};
-const std::vector<std::string> projectionNames{"flat", "cube", "tube", "sphere"};
-const std::vector<std::string> clipNames{"clamp", "clip", "clipcube", "repeat"};
-const char* const layerKeys[] = {"texture",    "mode", "colfac", "specfac", "hardfac",  "bump",     "coords",
-                                 "projection", "axes", "size",   "offset",  "repeat_x", "repeat_y", "clip"};
-
 // "xyz" style axis selection: 1 x, 2 y, 3 z, 0 none.
-bool parseAxes(const std::string& text, signed char out[3]) {
+struct axes_t {
+    signed char axis[3];
+};
+
+bool parseAxes(const std::string& text, axes_t& out) {
     if (text.size() != 3) return false;
-    for (int i = 0; i < 3; ++i) {
-        switch (text[static_cast<std::size_t>(i)]) {
-        case 'x':
-            out[i] = 1;
-            break;
-        case 'y':
-            out[i] = 2;
-            break;
-        case 'z':
-            out[i] = 3;
-            break;
-        case 'n':
-            out[i] = 0;
-            break;
-        default:
-            return false;
-        }
+    for (std::size_t i = 0; i < 3; ++i) {
+        const char* letters = "nxyz";
+        const char* at = text[i] ? std::strchr(letters, text[i]) : nullptr;
+        if (!at) return false;
+        out.axis[i] = static_cast<signed char>(at - letters);
     }
     return true;
 }
 
+// One texture layer, read under the prefix "layer<N>_".
+struct layerSettings_t {
+    std::string texture;
+    int mode;
+    float colfac, specfac, hardfac, bump;
+    int coords, projection;
+    axes_t axes;
+    point3d_t size, offset;
+    int repeatX, repeatY;
+    int clip;
+};
+
+// The texture is read alone first: a layer without one is not read further.
+const plugins::paramTable_t<layerSettings_t> layerTextureParam{
+    plugins::text("texture", &layerSettings_t::texture,
+                  "texture layer N = 1.." + std::to_string(maxLayers) + ": name of a texture of the scene")};
+
+const plugins::paramTable_t<layerSettings_t> layerParams{
+    plugins::choice("mode", &layerSettings_t::mode, "mix",
+                    {{"mix", modulator_t::MIX},
+                     {"multiply", modulator_t::MULTIPLY},
+                     {"add", modulator_t::ADD},
+                     {"subtract", modulator_t::SUBTRACT}},
+                    "how the texture blends in"),
+    plugins::number("colfac", &layerSettings_t::colfac, 1.0f, "effect on the diffuse colour"),
+    plugins::number("specfac", &layerSettings_t::specfac, 0.0f, "effect on the specular colour"),
+    plugins::number("hardfac", &layerSettings_t::hardfac, 0.0f,
+                    "effect on the hardness (intensity 1 stands for 255)"),
+    plugins::number("bump", &layerSettings_t::bump, 0.0f, "bump-mapping strength (negative: inverted)"),
+    plugins::choice("coords", &layerSettings_t::coords, "orco",
+                    {{"uv", modulator_t::UV},
+                     {"global", modulator_t::GLOBAL},
+                     {"orco", modulator_t::ORCO},
+                     {"window", modulator_t::AUX},
+                     {"normal", modulator_t::NORMAL},
+                     {"reflection", modulator_t::REFLECTION}},
+                    "texture coordinates"),
+    plugins::choice("projection", &layerSettings_t::projection, "flat",
+                    {{"flat", modulator_t::FLAT},
+                     {"cube", modulator_t::CUBE},
+                     {"tube", modulator_t::TUBE},
+                     {"sphere", modulator_t::SPHERE}},
+                    "projection of images"),
+    plugins::parsed("axes", &layerSettings_t::axes, "xyz", parseAxes, "three letters from x, y, z and n",
+                    "source axis of texture x, y and z, n for none"),
+    plugins::point("size", &layerSettings_t::size, point3d_t(1, 1, 1), "scale of the texture coordinates"),
+    plugins::point("offset", &layerSettings_t::offset, point3d_t(0, 0, 0),
+                   "offset of the texture coordinates"),
+    plugins::integer("repeat_x", &layerSettings_t::repeatX, 1, plugins::range_t::atLeast(1),
+                     "image tiles across"),
+    plugins::integer("repeat_y", &layerSettings_t::repeatY, 1, plugins::range_t::atLeast(1),
+                     "image tiles down"),
+    plugins::choice("clip", &layerSettings_t::clip, "repeat",
+                    {{"clamp", modulator_t::CLAMP},
+                     {"clip", modulator_t::CLIP},
+                     {"clipcube", modulator_t::CLIPCUBE},
+                     {"repeat", modulator_t::NOCLIP}},
+                    "image edges")};
+
 // Reads layer `index`; false when the layer is absent or unusable (reported).
-bool readLayer(plugins::paramReader_t& read, pluginContext_t& context, int index,
-               std::vector<modulator_t>& layers) {
+bool readLayer(plugins::paramReader_t& read, int index, std::vector<modulator_t>& layers) {
     const std::string prefix = "layer" + std::to_string(index) + "_";
-    const std::string textureKey = prefix + "texture";
-    if (!read.has(textureKey)) {
-        for (const char* key : layerKeys) {
-            if (read.has(prefix + key)) {
-                read.warn("texture layer " + std::to_string(index) + " has settings but no \"" + textureKey +
-                          "\"; layer ignored");
-                break;
-            }
-        }
+    if (!read.has(prefix + "texture")) {
+        if (layerParams.anyPresent(read, prefix))
+            read.warn("texture layer " + std::to_string(index) + " has settings but no \"" + prefix +
+                      "texture\"; layer ignored");
         return false;
     }
-    std::string name = read.getString(textureKey, "");
-    const texture_t* texture = name.empty() ? nullptr : context.findTexture(name);
+    const std::string name = layerTextureParam.read(read, prefix).texture;
+    const texture_t* texture = name.empty() ? nullptr : read.pluginContext().findTexture(name);
     if (!texture) {
         read.warn("texture layer " + std::to_string(index) + ": there is no texture named \"" + name +
                   "\"; layer ignored");
         return false;
     }
+    const layerSettings_t l = layerParams.read(read, prefix);
     modulator_t m(texture);
-    m.mode = read.getChoice(prefix + "mode", modeNames, 0);
-    m.amountA = read.getFloat(prefix + "colfac", 1.0f);
-    m.amountB = read.getFloat(prefix + "specfac", 0.0f);
-    m.amountValue = read.getFloat(prefix + "hardfac", 0.0f);
-    m.displaceAmount = read.getFloat(prefix + "bump", 0.0f);
-    m.coordSource = read.getChoice(prefix + "coords", coordNames, 2);
-    m.projection = read.getChoice(prefix + "projection", projectionNames, 0);
-    signed char axes[3] = {1, 2, 3};
-    std::string axesText = read.getString(prefix + "axes", "xyz");
-    if (!parseAxes(axesText, axes)) {
-        read.warn("setting \"" + prefix + "axes\" = \"" + axesText +
-                  "\" should be three letters from x, y, z and n; using \"xyz\"");
-        axes[0] = 1;
-        axes[1] = 2;
-        axes[2] = 3;
-    }
-    m.axisX = axes[0];
-    m.axisY = axes[1];
-    m.axisZ = axes[2];
-    point3d_t size = read.getPoint(prefix + "size", point3d_t(1, 1, 1));
-    m.sizeX = size.x;
-    m.sizeY = size.y;
-    m.sizeZ = size.z;
-    point3d_t offset = read.getPoint(prefix + "offset", point3d_t(0, 0, 0));
-    m.offsetX = offset.x;
-    m.offsetY = offset.y;
-    m.offsetZ = offset.z;
-    m.repeatX = read.getInt(prefix + "repeat_x", 1, plugins::range_t::atLeast(1));
-    m.repeatY = read.getInt(prefix + "repeat_y", 1, plugins::range_t::atLeast(1));
-    m.clipMode = read.getChoice(prefix + "clip", clipNames, 3);
+    m.mode = l.mode;
+    m.amountA = l.colfac;
+    m.amountB = l.specfac;
+    m.amountValue = l.hardfac;
+    m.displaceAmount = l.bump;
+    m.coordSource = l.coords;
+    m.projection = l.projection;
+    m.axisX = l.axes.axis[0];
+    m.axisY = l.axes.axis[1];
+    m.axisZ = l.axes.axis[2];
+    m.sizeX = l.size.x;
+    m.sizeY = l.size.y;
+    m.sizeZ = l.size.z;
+    m.offsetX = l.offset.x;
+    m.offsetY = l.offset.y;
+    m.offsetZ = l.offset.z;
+    m.repeatX = l.repeatX;
+    m.repeatY = l.repeatY;
+    m.clipMode = l.clip;
     layers.push_back(m);
     return true;
 }
 
 shader_t* makeGeneric(paramMap_t& params, pluginContext_t& context) {
     plugins::paramReader_t read(params, context);
-    genericSettings_t s;
-    s.color = read.getColor("color", s.color);
-    s.diffuse = read.getFloat("diffuse", s.diffuse, plugins::range_t::atLeast(0));
-    s.specular = read.getColor("specular_color", s.specular);
-    s.hard = read.getFloat("hard", s.hard, plugins::range_t::between(1, 10000));
-    s.model = read.getChoice("specular_model", {"phong", "blinn"}, 0) == 0 ? specularModel_t::phong
-                                                                           : specularModel_t::blinn;
-    s.mirror = read.getColor("mirror_color", s.mirror);
-    s.transmit = read.getColor("transmit_color", s.transmit);
-    s.ior = read.getFloat("ior", s.ior, plugins::range_t::above(0));
-    s.fresnel = read.getBool("fresnel", s.fresnel);
-    s.emit = read.getColor("emit_color", s.emit);
+    const genericSettings_t s = genericParams.read(read);
     std::vector<modulator_t> layers;
-    for (int i = 1; i <= maxLayers; ++i) readLayer(read, context, i, layers);
+    for (int i = 1; i <= maxLayers; ++i) readLayer(read, i, layers);
     return new genericShader_t(s, std::move(layers));
 }
 
-std::vector<pluginParam_t> genericParams() {
-    std::vector<pluginParam_t> t{
-        {"color", "color", "0.8 0.8 0.8", "diffuse colour"},
-        {"diffuse", "float", "1", "diffuse reflectivity, multiplies color (at least 0)"},
-        {"specular_color", "color", "0 0 0", "colour of highlights (black: none)"},
-        {"hard", "float", "50", "hardness (exponent) of highlights, 1 to 10000"},
-        {"specular_model", "string", "phong", "\"phong\" (reflected eye) or \"blinn\" (half vector)"},
-        {"mirror_color", "color", "0 0 0", "weight of the mirrored ray (black: no mirror)"},
-        {"transmit_color", "color", "0 0 0", "weight of the refracted ray (black: opaque)"},
-        {"ior", "float", "1.5", "index of refraction, greater than 0"},
-        {"fresnel", "bool", "off", "scale mirror and transmission by the Fresnel terms of ior"},
-        {"emit_color", "color", "0 0 0", "light emitted by the surface itself"},
-        {"layerN_texture", "string", "", "texture layer N = 1..8: name of a texture of the scene"},
-        {"layerN_mode", "string", "mix", "\"mix\", \"multiply\", \"add\" or \"subtract\""},
-        {"layerN_colfac", "float", "1", "effect on the diffuse colour"},
-        {"layerN_specfac", "float", "0", "effect on the specular colour"},
-        {"layerN_hardfac", "float", "0", "effect on the hardness (intensity 1 stands for 255)"},
-        {"layerN_bump", "float", "0", "bump-mapping strength (negative: inverted)"},
-        {"layerN_coords", "string", "orco",
-         "\"uv\", \"global\", \"orco\", \"window\", \"normal\", \"reflection\""},
-        {"layerN_projection", "string", "flat", "for images: \"flat\", \"cube\", \"tube\" or \"sphere\""},
-        {"layerN_axes", "string", "xyz", "source axis of texture x, y, z: x, y, z or n (none)"},
-        {"layerN_size", "point", "1 1 1", "scale of the texture coordinates"},
-        {"layerN_offset", "point", "0 0 0", "offset of the texture coordinates"},
-        {"layerN_repeat_x", "int", "1", "image tiles across (at least 1)"},
-        {"layerN_repeat_y", "int", "1", "image tiles down (at least 1)"},
-        {"layerN_clip", "string", "repeat", "image edges: \"clamp\", \"clip\", \"clipcube\" or \"repeat\""}};
-    return t;
-}
-
 void registerAll(pluginRegistry_t& registry) {
-    registry.registerShader("generic", makeGeneric, genericParams(),
+    std::vector<pluginParam_t> rows = genericParams.rows();
+    for (const auto& table : {layerTextureParam, layerParams})
+        for (const pluginParam_t& row : table.rows("layerN_")) rows.push_back(row);
+    registry.registerShader("generic", makeGeneric, rows,
                             "diffuse, specular, mirror, glass and emission, with texture layers");
 }
 

@@ -1,29 +1,36 @@
-// Texture "checker": a solid (three-dimensional) checkerboard of cubes.
-//
-// | name       | kind  | default | meaning                                    |
-// |------------|-------|---------|--------------------------------------------|
-// | even_color | color | 1 1 1   | colour of the cubes with an even index sum |
-// | odd_color  | color | 0 0 0   | colour of the cubes with an odd index sum  |
-// | size       | float | 1       | edge length of a cube (greater than 0)     |
+// Texture "checker": a solid (three-dimensional) checkerboard of cubes. Its
+// settings: `vexlar --list-plugins`.
 //
 // The cube of point p has the integer indices floor(p.x / size),
 // floor(p.y / size), floor(p.z / size); it is even when their sum is even.
 // Points on a face belong to the cube above it (floor rounds down). The
 // intensity (floatAt) is the mean of the colour's three channels, so the
-// default board gives 1 on even and 0 on odd cubes.
+// board of white and black cubes gives 1 on even and 0 on odd cubes.
 #include <cmath>
 
-#include "common/paramreader.h"
 #include "vexlarcore/texture.h"
+#include "vexlarplugin/params.h"
 
 namespace {
 
 using namespace vexlar;
 
+struct checkerSettings_t {
+    color_t even, odd;
+    float size;
+};
+
+const plugins::paramTable_t<checkerSettings_t> checkerParams{
+    plugins::color("even_color", &checkerSettings_t::even, color_t(1, 1, 1),
+                   "colour of the cubes with an even index sum"),
+    plugins::color("odd_color", &checkerSettings_t::odd, color_t(0, 0, 0),
+                   "colour of the cubes with an odd index sum"),
+    plugins::number("size", &checkerSettings_t::size, 1.0f, plugins::range_t::above(0),
+                    "edge length of a cube")};
+
 class checkerTexture_t : public texture_t {
 public:
-    checkerTexture_t(const color_t& even, const color_t& odd, float size)
-        : even(even), odd(odd), size(size) {}
+    explicit checkerTexture_t(const checkerSettings_t& s) : even(s.even), odd(s.odd), size(s.size) {}
 
     colorA_t colorAt(const point3d_t& p) const override { return colorA_t(cellColor(p), 1.0f); }
     float floatAt(const point3d_t& p) const override {
@@ -46,19 +53,11 @@ private:
 };
 
 texture_t* makeChecker(paramMap_t& params, pluginContext_t& context) {
-    plugins::paramReader_t read(params, context);
-    color_t even = read.getColor("even_color", color_t(1, 1, 1));
-    color_t odd = read.getColor("odd_color", color_t(0, 0, 0));
-    float size = read.getFloat("size", 1.0f, plugins::range_t::above(0));
-    return new checkerTexture_t(even, odd, size);
+    return new checkerTexture_t(checkerParams.read(params, context));
 }
 
 void registerAll(pluginRegistry_t& registry) {
-    registry.registerTexture("checker", makeChecker,
-                             {{"even_color", "color", "1 1 1", "colour of the cubes with an even index sum"},
-                              {"odd_color", "color", "0 0 0", "colour of the cubes with an odd index sum"},
-                              {"size", "float", "1", "edge length of a cube (greater than 0)"}},
-                             "solid checkerboard of cubes");
+    registry.registerTexture("checker", makeChecker, checkerParams.rows(), "solid checkerboard of cubes");
 }
 
 } // namespace

@@ -1,9 +1,5 @@
-// Texture "image": a picture from a TGA file.
-//
-// | name        | kind   | default | meaning                                               |
-// |-------------|--------|---------|-------------------------------------------------------|
-// | filename    | string |         | TGA file, relative to the scene file's folder (required) |
-// | interpolate | bool   | on      | bilinear interpolation between texels (off: nearest)  |
+// Texture "image": a picture from a TGA file. Its settings:
+// `vexlar --list-plugins`.
 //
 // Texture space: x runs from 0 at the left edge to 1 at the right edge of
 // the picture and y from 0 at its top to 1 at its bottom (the shaders'
@@ -14,13 +10,23 @@
 // The intensity (floatAt) is the mean of the three channels.
 #include <cmath>
 
-#include "common/paramreader.h"
 #include "vexlarcore/targa.h"
 #include "vexlarcore/texture.h"
+#include "vexlarplugin/params.h"
 
 namespace {
 
 using namespace vexlar;
+
+struct imageSettings_t {
+    std::string filename;
+    bool interpolate;
+};
+
+const plugins::paramTable_t<imageSettings_t> imageParams{
+    plugins::text("filename", &imageSettings_t::filename, "TGA file, relative to the scene file's folder"),
+    plugins::flag("interpolate", &imageSettings_t::interpolate, true,
+                  "bilinear interpolation between texels (off: nearest texel)")};
 
 class imageTexture_t : public texture_t {
 public:
@@ -75,15 +81,13 @@ private:
 };
 
 texture_t* makeImage(paramMap_t& params, pluginContext_t& context) {
-    plugins::paramReader_t read(params, context);
-    std::string name = read.getString("filename", "");
-    bool interpolate = read.getBool("interpolate", true);
-    if (name.empty()) {
+    imageSettings_t s = imageParams.read(params, context);
+    if (s.filename.empty()) {
         context.warn("setting \"filename\" is missing: an image texture needs a TGA file");
         return nullptr;
     }
-    std::string path = context.resolvePath(name);
-    auto* texture = new imageTexture_t(interpolate);
+    std::string path = context.resolvePath(s.filename);
+    auto* texture = new imageTexture_t(s.interpolate);
     std::string error;
     if (!texture->load(path, error)) {
         context.warn("cannot read the image \"" + path + "\": " + error);
@@ -94,11 +98,7 @@ texture_t* makeImage(paramMap_t& params, pluginContext_t& context) {
 }
 
 void registerAll(pluginRegistry_t& registry) {
-    registry.registerTexture(
-        "image", makeImage,
-        {{"filename", "string", "", "TGA file, relative to the scene file's folder"},
-         {"interpolate", "bool", "on", "bilinear interpolation between texels (off: nearest texel)"}},
-        "picture from a TGA file");
+    registry.registerTexture("image", makeImage, imageParams.rows(), "picture from a TGA file");
 }
 
 } // namespace

@@ -1,0 +1,228 @@
+#include "host/meshcache.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <vector>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <xxhash.h>
+
+namespace vexlar {
+namespace host {
+
+namespace {
+
+const char magic[8] = {'v', 'x', 'l', 'r', 'm', 's', 'h', '1'};
+// Raised whenever the entry layout or the tree rules change.
+const std::uint32_t formatVersion = 1;
+
+struct header_t {
+    char magic[8];
+    std::uint32_t version;
+    std::uint32_t headerBytes;
+    std::uint64_t key[2];
+    std::uint64_t vertices, faces, uvFloats, nodes, items;
+    std::uint32_t depth;
+    float avgDepth, avgSize;
+    std::uint32_t reserved;
+    std::uint64_t checksum;
+};
+
+std::string entryPath(const meshCacheSettings_t& s, const std::array<std::uint64_t, 2>& key) {
+    char name[48];
+    std::snprintf(name, sizeof name, "%016llx%016llx.vxmesh", static_cast<unsigned long long>(key[0]),
+                  static_cast<unsigned long long>(key[1]));
+    return s.folder + "/" + name;
+}
+
+// Creates `dir` and its parents.
+bool makeFolders(const std::string& dir, std::string& why) {
+    for (std::size_t at = 1; at <= dir.size(); ++at) {
+        if (at < dir.size() && dir[at] != '/') continue;
+        const std::string part = dir.substr(0, at);
+        if (mkdir(part.c_str(), 0755) != 0 && errno != EEXIST) {
+            why = "cannot create " + part + ": " + std::strerror(errno);
+            return false;
+        }
+    }
+    return true;
+}
+
+template <class T> bool readArray(std::FILE* f, T* to, std::uint64_t count, XXH3_state_t* sum) {
+    const std::size_t bytes = static_cast<std::size_t>(count) * sizeof(T);
+    if (bytes == 0) return true;
+    if (std::fread(to, 1, bytes, f) != bytes) return false;
+    XXH3_64bits_update(sum, to, bytes);
+    return true;
+}
+
+template <class T> bool writeArray(std::FILE* f, const T* from, std::size_t count, XXH3_state_t* sum) {
+    const std::size_t bytes = count * sizeof(T);
+    if (bytes == 0) return true;
+    XXH3_64bits_update(sum, from, bytes);
+    return std::fwrite(from, 1, bytes, f) == bytes;
+}
+
+} // namespace
+
+std::string defaultMeshCacheFolder() {
+    if (const char* e = std::getenv("VEXLAR_MESH_CACHE")) {
+        const std::string v = e;
+        return (v == "off" || v.empty()) ? std::string() : v;
+    }
+    if (const char* x = std::getenv("XDG_CACHE_HOME"))
+        if (*x == '/') return std::string(x) + "/vexlar/meshes";
+    if (const char* h = std::getenv("HOME"))
+        if (*h == '/') return std::string(h) + "/.cache/vexlar/meshes";
+    return std::string();
+}
+
+bool meshCacheKey(const std::string& meshPath, const matrix4x4_t& placement,
+                  std::array<std::uint64_t, 2>& key) {
+    std::FILE* f = std::fopen(meshPath.c_str(), "rb");
+    if (f == nullptr) return false;
+    XXH3_state_t* state = XXH3_createState();
+    XXH3_128bits_reset(state);
+    XXH3_128bits_update(state, magic, sizeof magic);
+    XXH3_128bits_update(state, &formatVersion, sizeof formatVersion);
+    float m[16];
+    for (int r = 0; r < 4; ++r)
+        for (int c = 0; c < 4; ++c) m[4 * r + c] = placement[r][c];
+    XXH3_128bits_update(state, m, sizeof m);
+    std::vector<char> buffer(1 << 16);
+    std::size_t got;
+    while ((got = std::fread(buffer.data(), 1, buffer.size(), f)) > 0)
+        XXH3_128bits_update(state, buffer.data(), got);
+    const bool ok = !std::ferror(f);
+    std::fclose(f);
+    const XXH128_hash_t h = XXH3_128bits_digest(state);
+    XXH3_freeState(state);
+    key = {h.low64, h.high64};
+    return ok;
+}
+
+bool readMeshCache(const meshCacheSettings_t& settings, const std::array<std::uint64_t, 2>& key,
+                   meshCacheEntry_t& entry, std::string& why) {
+    why.clear();
+    if (settings.folder.empty()) return false;
+    const std::string path = entryPath(settings, key);
+    std::FILE* f = std::fopen(path.c_str(), "rb");
+    if (f == nullptr) return false;
+    struct stat st;
+    header_t h;
+    bool ok = fstat(fileno(f), &st) == 0 && std::fread(&h, 1, sizeof h, f) == sizeof h;
+    ok = ok && std::memcmp(h.magic, magic, sizeof magic) == 0 && h.version == formatVersion &&
+         h.headerBytes == sizeof h && h.key[0] == key[0] && h.key[1] == key[1];
+    // Sizes: each count limited so that the sum cannot wrap, then the file
+    // must hold exactly what the header announces.
+    const std::uint64_t limit = std::uint64_t(1) << 34;
+    ok = ok && h.vertices < limit && h.faces < limit && h.uvFloats < limit && h.nodes < limit &&
+         h.items < limit && h.vertices <= 0x7fffffffu && (h.uvFloats == 0 || h.uvFloats == 6 * h.faces);
+    const std::uint64_t expected =
+        sizeof h + 12 * h.vertices + 12 * h.faces + 4 * h.uvFloats + 8 * h.nodes + 4 * h.items;
+    ok = ok && static_cast<std::uint64_t>(st.st_size) == expected;
+    if (!ok) {
+        std::fclose(f);
+        why = "not a usable cache entry (foreign, truncated or of another version): " + path;
+        return false;
+    }
+    meshCacheEntry_t e;
+    e.data.vertices.resize(h.vertices);
+    std::vector<std::uint32_t> faces(3 * h.faces);
+    e.data.faceUV.resize(h.uvFloats);
+    e.tree.nodes.resize(h.nodes);
+    e.tree.items.resize(h.items);
+    XXH3_state_t* sum = XXH3_createState();
+    XXH3_64bits_reset(sum);
+    ok = readArray(f, e.data.vertices.data(), h.vertices, sum) &&
+         readArray(f, faces.data(), faces.size(), sum) &&
+         readArray(f, e.data.faceUV.data(), h.uvFloats, sum) &&
+         readArray(f, e.tree.nodes.data(), h.nodes, sum) && readArray(f, e.tree.items.data(), h.items, sum);
+    ok = ok && XXH3_64bits_digest(sum) == h.checksum;
+    XXH3_freeState(sum);
+    std::fclose(f);
+    if (ok) {
+        e.data.faces.resize(h.faces);
+        for (std::size_t i = 0; ok && i < faces.size(); ++i) {
+            ok = faces[i] < h.vertices;
+            e.data.faces[i / 3][i % 3] = static_cast<int>(faces[i]);
+        }
+        for (std::size_t i = 0; ok && i < e.tree.items.size(); ++i) ok = e.tree.items[i] < h.faces;
+    }
+    if (!ok) {
+        why = "damaged cache entry (checksum or indices): " + path;
+        return false;
+    }
+    e.tree.depth = h.depth;
+    e.tree.avgDepth = h.avgDepth;
+    e.tree.avgSize = h.avgSize;
+    entry = std::move(e);
+    return true;
+}
+
+bool writeMeshCache(const meshCacheSettings_t& settings, const std::array<std::uint64_t, 2>& key,
+                    const meshData_t& data, const meshTree_t& tree, std::string& why) {
+    if (settings.folder.empty()) return true;
+    if (!makeFolders(settings.folder, why)) return false;
+    const std::string path = entryPath(settings, key);
+    std::string temp = path + ".XXXXXX";
+    const int fd = mkstemp(&temp[0]);
+    if (fd >= 0) fchmod(fd, 0644);
+    if (fd < 0) {
+        why = "cannot write in " + settings.folder + ": " + std::strerror(errno);
+        return false;
+    }
+    std::FILE* f = fdopen(fd, "wb");
+    if (f == nullptr) {
+        close(fd);
+        unlink(temp.c_str());
+        why = "cannot write " + temp;
+        return false;
+    }
+    header_t h{};
+    std::memcpy(h.magic, magic, sizeof magic);
+    h.version = formatVersion;
+    h.headerBytes = sizeof h;
+    h.key[0] = key[0];
+    h.key[1] = key[1];
+    h.vertices = data.vertices.size();
+    h.faces = data.faces.size();
+    h.uvFloats = data.faceUV.size();
+    h.nodes = tree.nodes.size();
+    h.items = tree.items.size();
+    h.depth = tree.depth;
+    h.avgDepth = tree.avgDepth;
+    h.avgSize = tree.avgSize;
+    std::vector<std::uint32_t> faces;
+    faces.reserve(3 * data.faces.size());
+    for (const auto& t : data.faces)
+        for (int v : t) faces.push_back(static_cast<std::uint32_t>(v));
+    XXH3_state_t* sum = XXH3_createState();
+    XXH3_64bits_reset(sum);
+    // The checksum is known after the arrays; the header is written last.
+    bool ok = std::fseek(f, sizeof h, SEEK_SET) == 0 &&
+              writeArray(f, data.vertices.data(), data.vertices.size(), sum) &&
+              writeArray(f, faces.data(), faces.size(), sum) &&
+              writeArray(f, data.faceUV.data(), data.faceUV.size(), sum) &&
+              writeArray(f, tree.nodes.data(), tree.nodes.size(), sum) &&
+              writeArray(f, tree.items.data(), tree.items.size(), sum);
+    h.checksum = XXH3_64bits_digest(sum);
+    XXH3_freeState(sum);
+    ok = ok && std::fseek(f, 0, SEEK_SET) == 0 && std::fwrite(&h, 1, sizeof h, f) == sizeof h;
+    ok = (std::fclose(f) == 0) && ok;
+    if (!ok || std::rename(temp.c_str(), path.c_str()) != 0) {
+        why = "cannot write " + path + ": " + std::strerror(errno);
+        unlink(temp.c_str());
+        return false;
+    }
+    return true;
+}
+
+} // namespace host
+} // namespace vexlar

@@ -1,0 +1,115 @@
+// The box-specialised builder of the object trees against the general
+// agglomerative builder: the same joins in the same order on box sets full of
+// ties, coincident, flat and far-apart boxes.
+#include "vexlarcore/boxpairing.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <memory>
+#include <random>
+#include <string>
+#include <vector>
+
+using namespace vexlar;
+
+namespace {
+
+struct node_t {
+    int id;
+    bound_t box;
+    node_t* left = nullptr;
+    node_t* right = nullptr;
+    node_t(int i, const bound_t& b) : id(i), box(b) {}
+    node_t(node_t* l, node_t* r) : id(-1), box(l->box, r->box), left(l), right(r) {}
+    ~node_t() {
+        delete left;
+        delete right;
+    }
+};
+struct dist_f {
+    float operator()(const node_t* l, const node_t* r) const { return bound_distance(l->box, r->box); }
+};
+struct join_f {
+    node_t* operator()(node_t* l, node_t* r) const { return new node_t(l, r); }
+};
+
+// The tree as text: leaf ids with the join structure.
+std::string shape(const node_t* n) {
+    if (!n->left) return std::to_string(n->id);
+    return "(" + shape(n->left) + " " + shape(n->right) + ")";
+}
+
+std::vector<node_t*> leavesOf(const std::vector<bound_t>& boxes) {
+    std::vector<node_t*> leaves;
+    for (std::size_t i = 0; i < boxes.size(); ++i)
+        leaves.push_back(new node_t(static_cast<int>(i), boxes[i]));
+    return leaves;
+}
+
+std::string referenceShape(const std::vector<bound_t>& boxes) {
+    treeBuilder_t<node_t*, float, dist_f, join_f> b;
+    for (node_t* n : leavesOf(boxes)) b.push(n);
+    b.build();
+    std::unique_ptr<node_t> root(b.items.front().element);
+    return shape(root.get());
+}
+
+std::string fastShape(const std::vector<bound_t>& boxes) {
+    std::unique_ptr<node_t> root(
+        buildBoxTree<node_t*, dist_f, join_f>(leavesOf(boxes), [](const node_t* n) { return n->box; }));
+    return shape(root.get());
+}
+
+bound_t box(float x, float y, float z, float dx, float dy, float dz) {
+    return bound_t(point3d_t(x, y, z), point3d_t(x + dx, y + dy, z + dz));
+}
+
+} // namespace
+
+TEST(boxPairing, JoinsAsTheGeneralBuilderOnEveryKindOfBoxSet) {
+    std::mt19937 rng(7);
+    std::uniform_real_distribution<float> u(0, 1);
+    const std::vector<std::pair<const char*, std::function<bound_t(int)>>> kinds = {
+        {"random",
+         [&](int) {
+             return box(u(rng) * 100, u(rng) * 100, u(rng) * 100, u(rng) * 5, u(rng) * 5, u(rng) * 5);
+         }},
+        {"unit grid (ties)",
+         [](int i) { return box(float(i % 9), float(i / 9 % 9), float(i / 81), 1, 1, 1); }},
+        {"sphere grid",
+         [](int i) { return box(float(i % 25) - 0.4f, 0, float(i / 25) - 0.4f, 0.8f, 0.8f, 0.8f); }},
+        {"coincident", [](int i) { return box(float(i % 3), 0, 0, 1, 1, 1); }},
+        {"flat and points",
+         [&](int i) { return box(u(rng), u(rng), 0, i % 2 ? u(rng) : 0, i % 3 ? u(rng) : 0, 0); }},
+        {"nested",
+         [](int i) {
+             return box(-float(i), -float(i), -float(i), 2.0f * i + 1, 2.0f * i + 1, 2.0f * i + 1);
+         }},
+        {"infinite",
+         [&](int i) {
+             return i % 17 ? box(u(rng), u(rng), u(rng), 1, 1, 1)
+                           : bound_t(point3d_t(-1, 0, 0), point3d_t(1e30f * 1e30f, 1, 1));
+         }},
+    };
+    for (const auto& kind : kinds) {
+        for (int n : {1, 2, 3, 5, 70, 400}) {
+            std::vector<bound_t> boxes;
+            for (int i = 0; i < n; ++i) boxes.push_back(kind.second(i));
+            EXPECT_EQ(fastShape(boxes), referenceShape(boxes)) << kind.first << ", " << n << " boxes";
+        }
+    }
+}
+
+TEST(boxPairing, UnsortedBoxesTakeTheGeneralBuilderWithItsWarnings) {
+    std::vector<bound_t> boxes = {box(0, 0, 0, 1, 1, 1), box(5, 0, 0, 1, 1, 1), box(2, 0, 0, 1, 1, 1)};
+    boxes[1].g.x = 4; // lower than a.x
+    EXPECT_FALSE(sortedBoxes(boxes));
+    testing::internal::CaptureStdout();
+    const std::string ref = referenceShape(boxes);
+    const std::string refOut = testing::internal::GetCapturedStdout();
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(fastShape(boxes), ref);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), refOut);
+    EXPECT_NE(refOut, "");
+}

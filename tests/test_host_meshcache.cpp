@@ -1,0 +1,76 @@
+// The mesh cache: an entry round-trips a mesh and its tree exactly, and a
+// truncated, damaged or foreign entry is refused (the mesh is then built).
+#include "host/meshcache.h"
+
+#include "test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <memory>
+#include <sstream>
+
+using namespace vexlar;
+using namespace vexlar::host;
+
+TEST(hostMeshCache, RoundTripsAndRefusesDamagedEntries) {
+    support::tempDir_t dir;
+    std::ostringstream obj;
+    for (int i = 0; i <= 40; ++i)
+        for (int j = 0; j <= 40; ++j) obj << "v " << i << " " << j << " " << (i * j % 7) * 0.1 << "\n";
+    for (int i = 0; i < 40; ++i)
+        for (int j = 0; j < 40; ++j) {
+            const int a = i * 41 + j + 1;
+            obj << "f " << a << " " << a + 41 << " " << a + 42 << "\nf " << a << " " << a + 42 << " " << a + 1
+                << "\n";
+        }
+    const std::string path = dir.write("grid.obj", obj.str());
+    matrix4x4_t m;
+    m.identity();
+    std::array<std::uint64_t, 2> key{}, other{};
+    ASSERT_TRUE(meshCacheKey(path, m, key));
+    matrix4x4_t moved = m;
+    moved[0][3] = 1;
+    ASSERT_TRUE(meshCacheKey(path, moved, other));
+    EXPECT_NE(key, other); // the placement shapes the tree
+
+    meshData_t data;
+    std::string error;
+    ASSERT_TRUE(parseObj(obj.str(), data, error));
+    const meshData_t original = data;
+    std::unique_ptr<meshObject_t> built(buildMesh(std::move(data), m, -1, meshBuild_t()));
+    meshCacheSettings_t settings;
+    settings.folder = dir.path + "/cache";
+    ASSERT_TRUE(writeMeshCache(settings, key, original, built->compactTree(), error)) << error;
+
+    meshCacheEntry_t entry;
+    ASSERT_TRUE(readMeshCache(settings, key, entry, error)) << error;
+    std::unique_ptr<meshObject_t> cached(
+        buildMesh(std::move(entry.data), m, -1, meshBuild_t{false, &entry.tree}));
+    EXPECT_TRUE(cached->treeWasPrebuilt());
+    const meshTree_t &a = built->compactTree(), &b = cached->compactTree();
+    ASSERT_EQ(a.nodes.size(), b.nodes.size());
+    EXPECT_EQ(0, std::memcmp(a.nodes.data(), b.nodes.data(), a.nodes.size() * sizeof(compactNode_t)));
+    ASSERT_EQ(a.items.size(), b.items.size());
+    EXPECT_EQ(0, std::memcmp(a.items.data(), b.items.data(), a.items.size() * 4));
+    EXPECT_EQ(0,
+              std::memcmp(a.records.data(), b.records.data(), a.records.size() * sizeof(triangleRecord_t)));
+
+    // Another key finds nothing; a truncated or bit-flipped entry is refused.
+    EXPECT_FALSE(readMeshCache(settings, other, entry, error));
+    EXPECT_EQ(error, "");
+    char n[48];
+    std::snprintf(n, sizeof n, "%016llx%016llx.vxmesh", static_cast<unsigned long long>(key[0]),
+                  static_cast<unsigned long long>(key[1]));
+    const std::string entryFile = settings.folder + "/" + n;
+    const std::string whole = support::slurp(entryFile);
+    ASSERT_GT(whole.size(), 100u);
+    for (const std::string& damaged : {whole.substr(0, whole.size() / 2), whole.substr(0, 40),
+                                       whole.substr(0, whole.size() - 1) + char(whole.back() ^ 1)}) {
+        std::ofstream(entryFile, std::ios::binary) << damaged;
+        EXPECT_FALSE(readMeshCache(settings, key, entry, error));
+        EXPECT_NE(error, "");
+    }
+}

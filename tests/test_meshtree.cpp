@@ -1,0 +1,143 @@
+// The compact tree's four-lane triangle test against the one-triangle code,
+// on the values where vector and scalar arithmetic could part: rays through
+// edges and vertices, degenerate and huge triangles, zero, infinite and NaN
+// components. Hits, triangles and distances must be the same bits.
+#include "vexlarcore/mesh.h"
+#include "vexlarcore/renderstate.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <memory>
+#include <random>
+#include <vector>
+
+using namespace vexlar;
+
+namespace {
+
+const float inf = std::numeric_limits<float>::infinity();
+const float notANumber = std::numeric_limits<float>::quiet_NaN();
+
+std::uint32_t bitsOf(float f) {
+    std::uint32_t u;
+    std::memcpy(&u, &f, sizeof u);
+    return u;
+}
+
+// The mesh's answer by the scalar code: nearest t > 0 over the triangles in
+// order, the first of equal distances kept.
+const triangle_t* scalarNearest(const meshObject_t& m, const point3d_t& from, const vector3d_t& ray,
+                                float& best) {
+    const triangle_t* found = nullptr;
+    best = -1;
+    for (const triangle_t& t : m.triangles) {
+        if (!t.hit(from, ray)) continue;
+        const float d = (t.N * (*t.pa - from)) / (t.N * ray);
+        if (d > 0 && (best < 0 || d < best)) {
+            best = d;
+            found = &t;
+        }
+    }
+    return found;
+}
+
+} // namespace
+
+TEST(meshTree, FourLaneTestGivesTheScalarBitsOnAwkwardValues) {
+    std::mt19937 rng(3);
+    std::uniform_real_distribution<float> u(-1, 1);
+    const float specials[] = {0.0f, -0.0f, 1.0f, 0.5f, 1e-30f, 1e30f, inf, -inf, notANumber};
+    int compared = 0, hits = 0;
+    for (int round = 0; round < 400; ++round) {
+        // Four triangles (one leaf), some sharing edges, some degenerate.
+        std::vector<point3d_t> pts;
+        for (int k = 0; k < 12; ++k) pts.emplace_back(u(rng), u(rng), u(rng));
+        if (round % 3 == 0) pts[4] = pts[0], pts[5] = pts[2]; // shared edge
+        if (round % 5 == 0) pts[8] = pts[9];                  // zero-length edge
+        if (round % 7 == 0) pts[10] = point3d_t(specials[round % 9], u(rng), u(rng));
+        std::vector<triangle_t> ts;
+        for (int k = 0; k < 4; ++k) ts.emplace_back(&pts[3 * k], &pts[3 * k + 1], &pts[3 * k + 2]);
+        meshObject_t mesh(pts, {}, ts, {}, {});
+        triangleList_t* list = new triangleList_t();
+        for (triangle_t& t : mesh.triangles) list->push_back(&t);
+        float d1, d2;
+        std::unique_ptr<triangleTree_t> nodeCopy(
+            buildTriangleTree(list, face_calc_bound(*list), 4, 1, 0, d1, d2));
+        renderState_t state;
+        for (int r = 0; r < 40; ++r) {
+            point3d_t from(u(rng) * 3, u(rng) * 3, 3);
+            // Aim at a vertex, an edge midpoint or anywhere.
+            const triangle_t& t = mesh.triangles[r % 4];
+            point3d_t target = r % 3 == 0
+                                   ? *t.pa
+                                   : (r % 3 == 1 ? point3d_t((t.pa->x + t.pb->x) / 2, (t.pa->y + t.pb->y) / 2,
+                                                             (t.pa->z + t.pb->z) / 2)
+                                                 : point3d_t(u(rng), u(rng), u(rng)));
+            vector3d_t ray = target - from;
+            if (r % 11 == 0) ray.x = 0;
+            if (r % 13 == 0) ray.y = specials[(round + r) % 9];
+            float expected;
+            const triangle_t* want = scalarNearest(mesh, from, ray, expected);
+            surfacePoint_t sp;
+            // The walk is limited to the mesh box; aimed rays cross it unless
+            // a coordinate is infinite or NaN.
+            const bool got = mesh.shoot(state, sp, from, ray, false, -1);
+            if (!got) continue;
+            ++compared;
+            ASSERT_TRUE(want != nullptr) << "round " << round << " ray " << r;
+            EXPECT_EQ(sp.origin, static_cast<const void*>(want)) << "round " << round << " ray " << r;
+            EXPECT_EQ(bitsOf(sp.depth), bitsOf(expected)) << "round " << round << " ray " << r;
+            ++hits;
+            // Shadow queries give the node tree's answers (the node walk
+            // runs once the mesh holds a tree it did not make).
+            for (const float limit : {expected * 2, expected, -1.0f}) {
+                const bool compactAnswer = mesh.shoot(state, sp, from, ray, true, limit);
+                triangleTree_t* kept = mesh.tree;
+                mesh.tree = nodeCopy.get();
+                const bool nodeAnswer = mesh.shoot(state, sp, from, ray, true, limit);
+                mesh.tree = kept;
+                EXPECT_EQ(compactAnswer, nodeAnswer)
+                    << "round " << round << " ray " << r << " limit " << limit;
+            }
+        }
+    }
+    EXPECT_GT(compared, 3000);
+    EXPECT_GT(hits, 3000);
+}
+
+TEST(meshTree, CompactAndNodeFormsAreTheSameTree) {
+    std::mt19937 rng(11);
+    std::uniform_real_distribution<float> u(0, 1);
+    meshArrays_t a;
+    for (int k = 0; k < 3000; ++k) a.points.emplace_back(u(rng), u(rng), u(rng) * 0.1f);
+    for (int k = 0; k + 2 < 3000; k += 3)
+        a.triangles.emplace_back(&a.points[k], &a.points[k + 1], &a.points[k + 2]);
+    meshOptions_t withNodes;
+    withNodes.nodeTree = true;
+    meshObject_t mesh(std::move(a), nullptr, withNodes);
+    ASSERT_NE(mesh.tree, nullptr);
+    // The node form's layout, flattened, equals the compact arrays.
+    const flatTriangleTree_t flat(mesh.tree);
+    const meshTree_t& compact = mesh.compactTree();
+    ASSERT_EQ(flat.nodes.size(), compact.nodes.size());
+    for (std::size_t i = 0; i < flat.nodes.size(); ++i) {
+        ASSERT_EQ(flat.nodes[i].word, compact.nodes[i].word) << i;
+        if (!flat.nodes[i].isLeaf()) {
+            ASSERT_EQ(bitsOf(flat.nodes[i].pos), bitsOf(compact.nodes[i].pos)) << i;
+        }
+    }
+    ASSERT_EQ(flat.items.size(), compact.items.size());
+    for (std::size_t i = 0; i < flat.items.size(); ++i)
+        ASSERT_EQ(flat.items[i], &mesh.triangles[compact.items[i]]) << i;
+    EXPECT_TRUE(compact.check());
+    // A damaged copy is refused.
+    meshTree_t copy;
+    podArray_t<compactNode_t> nodes(compact.nodes);
+    nodes[0].word = (static_cast<std::uint32_t>(nodes.size()) << 2) | (nodes[0].word & 3u);
+    EXPECT_FALSE(copy.adopt(std::move(nodes), podArray_t<std::uint32_t>(compact.items),
+                            podArray_t<triangleRecord_t>(compact.records), compact.depth));
+    EXPECT_FALSE(copy.valid());
+}
