@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs the Debian 12 packages vexlar needs to build, test and render.
+# Installs the Debian 12 packages vexlar needs to build, test and render
+# (and, for the groups named as arguments, to fuzz or format the sources).
 # Only packages that are missing are installed, so a machine that has them
 # all is left alone (and needs no network).
 set -euo pipefail
@@ -11,7 +12,19 @@ packages=(
   nlohmann-json3-dev libcli11-dev libtinyobjloader-dev
   python3 pngcheck
   libxxhash-dev
+  libstb-dev libopenexr-dev openexr python3-pil python3-numpy
 )
+
+# Extra groups, named on the command line: `fuzz` (clang and libFuzzer, for
+# make fuzz) and `format` (clang-format, for make format and format-check).
+# CI uses both.
+for group in "$@"; do
+  case "$group" in
+    fuzz) packages+=(clang libclang-rt-14-dev) ;;
+    format) packages+=(clang-format) ;;
+    *) echo "install-deps.sh: unknown group '$group' (known: fuzz, format)" >&2; exit 2 ;;
+  esac
+done
 
 missing=()
 for p in "${packages[@]}"; do

@@ -124,14 +124,14 @@ TEST_F(hostProgram, RendersMatchTheReferencesAndTheKnownColours) {
         ++compared;
     }
     EXPECT_EQ(compared, 2);
-    // A flat sphere on a flat background: bytes int(c * 255), alpha from the
-    // scene, and a file pngcheck accepts.
+    // A flat sphere on a flat background: the rounded sRGB bytes, alpha from
+    // the scene, and a file pngcheck accepts.
     const image_t flat = render({"-j", "1", dataDir + "/host_flat.json"}, "flat.png");
     ASSERT_TRUE(flat.width == 40 && flat.height == 30);
-    EXPECT_EQ(pixel(flat, 20, 15), (std::vector<int>{191, 63, 127, 255}));
+    EXPECT_EQ(pixel(flat, 20, 15), (std::vector<int>{225, 137, 188, 255}));
     for (auto xy :
          {std::make_pair(0, 0), std::make_pair(39, 29), std::make_pair(39, 0), std::make_pair(0, 29)})
-        EXPECT_EQ(pixel(flat, xy.first, xy.second), (std::vector<int>{63, 127, 191, 0}));
+        EXPECT_EQ(pixel(flat, xy.first, xy.second), (std::vector<int>{137, 188, 225, 0}));
     EXPECT_EQ(std::system(("pngcheck -q " + dir.path + "/flat.png > /dev/null").c_str()), 0);
 }
 

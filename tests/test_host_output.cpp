@@ -11,6 +11,7 @@
 #include "host_png.h"
 #include "test_support.h"
 
+#include <cfloat>
 #include <cmath>
 #include <csignal>
 #include <fstream>
@@ -43,9 +44,9 @@ parse_t parse(const std::string& line) {
     return p;
 }
 
-std::vector<int> rgba(const imageSink_t& s, int x, int y) {
-    const unsigned char* p = s.colour(x, y);
-    return std::vector<int>(p, p + 4);
+std::vector<float> rgba(const imageSink_t& s, int x, int y) {
+    const float* p = s.colour.at(x, y);
+    return std::vector<float>(p, p + 4);
 }
 
 } // namespace
@@ -117,14 +118,14 @@ TEST(hostOptions, PluginFoldersBuildTreeFirst) {
 TEST(hostSink, ClampsKeepsTheRectangleAndStopsOnRequest) {
     volatile std::sig_atomic_t stop = 0;
     imageSink_t sink(4, 4, pixelRect_t{1, 3, 1, 4}, &stop);
-    EXPECT_TRUE(rgba(sink, 3, 2) == (std::vector<int>{0, 0, 0, 0}) &&
+    EXPECT_TRUE(rgba(sink, 3, 2) == (std::vector<float>{0, 0, 0, 0}) &&
                 sink.depth(3, 2) == noHitDepth); // fresh
     EXPECT_TRUE(sink.putPixel(1, 1, color_t(0.5f, 2.0f, -1.0f), 1.0f, 3.5f));
-    EXPECT_EQ(rgba(sink, 1, 1), (std::vector<int>{127, 255, 0, 255})); // 127.5 truncates
+    EXPECT_EQ(rgba(sink, 1, 1), (std::vector<float>{0.5f, 2.0f, 0, 1})); // floats, negatives 0
     EXPECT_EQ(sink.depth(1, 1), 3.5f);
     EXPECT_TRUE(sink.putPixel(2, 1, color_t(NAN, INFINITY, -INFINITY), NAN,
-                              -1.0f)); // never reach the byte conversion
-    EXPECT_TRUE(rgba(sink, 2, 1) == (std::vector<int>{0, 255, 0, 0}) && sink.depth(2, 1) == noHitDepth);
+                              -1.0f)); // never reach the file conversion
+    EXPECT_TRUE(rgba(sink, 2, 1) == (std::vector<float>{0, FLT_MAX, 0, 0}) && sink.depth(2, 1) == noHitDepth);
     EXPECT_TRUE(sink.putPixel(2, 2, color_t(1, 1, 1), 1, INFINITY) && sink.depth(2, 2) == noHitDepth);
     for (int y = -1; y <= 4; ++y) // outside the image or the rectangle: ignored, the render goes on
         for (int x = -1; x <= 4; ++x)

@@ -112,8 +112,8 @@ TEST(meshTree, CompactAndNodeFormsAreTheSameTree) {
     std::mt19937 rng(11);
     std::uniform_real_distribution<float> u(0, 1);
     meshArrays_t a;
-    for (int k = 0; k < 3000; ++k) a.points.emplace_back(u(rng), u(rng), u(rng) * 0.1f);
-    for (int k = 0; k + 2 < 3000; k += 3)
+    for (int k = 0; k < 600; ++k) a.points.emplace_back(u(rng), u(rng), u(rng) * 0.1f);
+    for (int k = 0; k + 2 < 600; k += 3)
         a.triangles.emplace_back(&a.points[k], &a.points[k + 1], &a.points[k + 2]);
     meshOptions_t withNodes;
     withNodes.nodeTree = true;

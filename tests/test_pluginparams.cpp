@@ -76,6 +76,7 @@ const std::vector<fixture_t>& fixtures() {
         {pluginKind_t::texture, "image", {{"filename", parameter_t(imagePath)}}},
         {pluginKind_t::background, "constant", {}},
         {pluginKind_t::background, "gradient", {}},
+        {pluginKind_t::background, "image", {{"filename", parameter_t(imagePath)}}},
     };
     return all;
 }

@@ -96,7 +96,7 @@ TEST_F(standardPlugins, EveryTypeLoadsWithACompleteParameterTable) {
     EXPECT_EQ(plugins().typeNames(pluginKind_t::shader), "constant, generic");
     EXPECT_EQ(plugins().typeNames(pluginKind_t::light), "point, spot, sun");
     EXPECT_EQ(plugins().typeNames(pluginKind_t::texture), "checker, clouds, image");
-    EXPECT_EQ(plugins().typeNames(pluginKind_t::background), "constant, gradient");
+    EXPECT_EQ(plugins().typeNames(pluginKind_t::background), "constant, gradient, image");
     const std::vector<std::string> kinds = {"float", "int", "bool", "string", "point", "color"};
     for (pluginKind_t k :
          {pluginKind_t::shader, pluginKind_t::light, pluginKind_t::texture, pluginKind_t::background}) {
@@ -334,8 +334,8 @@ TEST_F(standardPlugins, TexturesAndBackgroundsAtKnownPoints) {
     context.baseDir = "/nonexistent";
     EXPECT_TRUE(!texture("image", {}) && !texture("image", {{"filename", text("nofile.tga")}}));
     EXPECT_EQ(context.warnings, (std::vector<std::string>{
-                                    "setting \"filename\" is missing: an image texture needs a TGA file",
-                                    "cannot read the image \"/nonexistent/nofile.tga\": Cannot open file"}));
+                                    "setting \"filename\" is missing: an image texture needs a picture (PNG, JPEG, TGA, HDR or EXR)",
+                                    "cannot read the image \"/nonexistent/nofile.tga\": No such file or directory"}));
     renderState_t s;
     auto sky = background(
         "gradient", {{"horizon_color", col(0.9f, 0.8f, 0.7f)}, {"zenith_color", col(0.1f, 0.2f, 0.3f)}});

@@ -16,6 +16,7 @@
 #include "host/imagewrite.h"
 #include "host/options.h"
 #include "host/pluginpaths.h"
+#include "host/postfilter.h"
 #include "host/quiet.h"
 #include "host/sceneloader.h"
 #include "host/stats.h"
@@ -136,7 +137,6 @@ int renderScene(const options_t& opt) {
 
     std::unique_ptr<loadedScene_t> loaded;
     std::string outputPath;
-    bool alpha = false;
     std::unique_ptr<imageSink_t> sink;
     {
         quietScope_t quiet(opt.quiet);
@@ -155,14 +155,15 @@ int renderScene(const options_t& opt) {
         outputPath = !opt.output.empty()           ? opt.output
                      : !loaded->outputFile.empty() ? loaded->outputFile
                                                    : "render.png";
-        alpha = opt.alpha || loaded->saveAlpha;
+        outputSettings_t settings = loaded->output;
+        settings.alpha = opt.alpha || loaded->saveAlpha;
+        std::string error;
+        std::vector<std::string> notes;
+        if (!checkOutput(outputPath, settings, error, notes)) failRun(error);
+        for (const std::string& n : notes) std::cerr << "vexlar: warning: " << n << "\n";
         imageFormat_t format = formatOf(outputPath);
-        if (format == imageFormat_t::unknown)
-            failRun("cannot write \"" + outputPath +
-                    "\": unsupported image format (use a .png or .tga file name)");
         // Found out before rendering that the output cannot be written, not after.
         atomicFile_t file;
-        std::string error;
         if (!file.open(outputPath, error)) failRun("cannot write \"" + outputPath + "\": " + error);
         if (interrupted) failRun("interrupted before rendering", exitInterrupted);
 
@@ -172,19 +173,16 @@ int renderScene(const options_t& opt) {
         if (sink->aborted() || interrupted) {
             file.discard();
             std::string partial = partialName(outputPath);
-            if (!saveImage(partial, sink->colour, alpha, error))
+            if (!saveImage(partial, sink->colour, &sink->depth, settings, error))
                 failRun("interrupted; the partial image could not be saved: " + error, exitInterrupted);
             failRun("interrupted; the blocks finished so far are in \"" + partial + "\"", exitInterrupted);
         }
 
         clock.start("filters");
-        if (!loaded->filters.empty()) {
-            fBuffer_t spare(loaded->width, loaded->height);
-            for (filter_t* f : loaded->filters) f->apply(sink->colour, sink->depth, spare);
-        }
+        applyFilters(loaded->filters, sink->colour, sink->depth);
 
         clock.start("write");
-        if (!writeImageTo(file, sink->colour, format, alpha, error) || !file.commit(error))
+        if (!writeImageTo(file, format, sink->colour, &sink->depth, settings, error) || !file.commit(error))
             failRun("cannot write \"" + outputPath + "\": " + error);
         clock.stop();
     }
@@ -203,6 +201,10 @@ int runVexlar(int argc, const char* const* argv) {
     options_t opt;
     int status = parseOptions(argc, argv, opt, std::cout, std::cerr);
     if (status >= 0) return status;
+    if (opt.listFormats) {
+        std::cout << formatListText();
+        return exitOk;
+    }
     try {
         return renderScene(opt);
     } catch (const runFailure_t& f) {

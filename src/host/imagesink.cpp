@@ -1,5 +1,6 @@
 #include "host/imagesink.h"
 
+#include <cfloat>
 #include <cmath>
 
 namespace vexlar {
@@ -7,9 +8,14 @@ namespace host {
 
 namespace {
 
-// The byte packing truncates c * 255 to an integer; a value that is not a
-// number or far out of range must not reach that conversion.
+// The library hands over channels in [0, 1]; anything else (a shader's
+// not-a-number) must not reach the tone maps and encoders as garbage.
 float tame(float v) {
+    if (!(v > 0.0f)) return 0.0f;
+    return v > FLT_MAX ? FLT_MAX : v;
+}
+
+float unit(float v) {
     if (!(v > 0.0f)) return 0.0f;
     return v > 1.0f ? 1.0f : v;
 }
@@ -20,7 +26,6 @@ imageSink_t::imageSink_t(int width, int height, const pixelRect_t& keep,
                          const volatile std::sig_atomic_t* stop)
     : colour(width, height), depth(width, height), keep(keep), stop(stop) {
     const std::size_t n = static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
-    for (std::size_t i = 0; i < 4 * n; ++i) colour.data[i] = 0;
     for (std::size_t i = 0; i < n; ++i) depth.data[i] = noHitDepth;
 }
 
@@ -29,10 +34,13 @@ bool imageSink_t::putPixel(int x, int y, const color_t& c, float alpha, float z)
         refused = true;
         return false;
     }
-    if (x < 0 || y < 0 || x >= colour.resx || y >= colour.resy) return true;
+    if (x < 0 || y < 0 || x >= colour.width || y >= colour.height) return true;
     if (x < keep.x0 || x >= keep.x1 || y < keep.y0 || y >= keep.y1) return true;
-    colorA_t px(tame(c.R), tame(c.G), tame(c.B), tame(alpha));
-    colour(x, y) << px;
+    float* px = colour.at(x, y);
+    px[0] = tame(c.R);
+    px[1] = tame(c.G);
+    px[2] = tame(c.B);
+    px[3] = unit(alpha);
     depth(x, y) = (z < 0.0f || !std::isfinite(z)) ? noHitDepth : z;
     ++count;
     return true;

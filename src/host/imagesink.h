@@ -1,12 +1,14 @@
 // The pixel sink of the vexlar program: keeps the finished pixels as RGBA
-// bytes with a depth per pixel (what the post filters work on), only inside
-// the rendered rectangle, and refuses pixels once a stop was requested.
+// floats (as the renderer delivered them; the program's colour pipeline
+// turns them into file values later) with a depth per pixel, only inside the
+// rendered rectangle, and refuses pixels once a stop was requested.
 #ifndef VEXLAR_HOST_IMAGESINK_H
 #define VEXLAR_HOST_IMAGESINK_H
 
 #include <csignal>
 #include <cstddef>
 
+#include "host/floatimage.h"
 #include "host/sceneloader.h"
 #include "vexlarcore/buffer.h"
 #include "vexlarcore/output.h"
@@ -27,8 +29,9 @@ public:
     /// null; when it points at a non-zero value, putPixel refuses.
     imageSink_t(int width, int height, const pixelRect_t& keep, const volatile std::sig_atomic_t* stop);
 
-    /// Stores the colour (channels clamped to [0, 1]; not-a-number as 0)
-    /// and alpha as bytes, and the depth. False, storing nothing, once a
+    /// Stores the colour (negative channels and not-a-number as 0, an
+    /// infinite channel as the largest float), the alpha clamped to [0, 1],
+    /// and the depth. False, storing nothing, once a
     /// stop was requested. Pixels outside the image or `keep` are ignored.
     bool putPixel(int x, int y, const color_t& c, float alpha, float depth) override;
     /// Nothing to make durable: the program writes the image itself.
@@ -39,7 +42,7 @@ public:
     /// Number of pixels stored.
     std::size_t stored() const { return count; }
 
-    cBuffer_t colour;
+    floatImage_t colour;
     fBuffer_t depth;
 
 private:

@@ -1,9 +1,10 @@
 #include "host/options.h"
 
+#include "vexlarcore/forkedscene.h"
+#include "vexlarcore/version.h"
+
 #include <ostream>
 #include <regex>
-
-#include <unistd.h>
 
 #include <CLI/CLI.hpp>
 
@@ -29,12 +30,14 @@ struct parsed_t {
 
 // Declares every option on `app`, bound to `o` and `p`.
 void declare(CLI::App& app, options_t& o, parsed_t& p) {
-    app.description("vexlar: renders a scene description into a PNG or TGA image.");
+    app.description("vexlar: renders a scene description into an image (.png, .tga, .exr, .hdr or .pfm).");
     app.footer(footer);
     app.get_formatter()->column_width(30);
     app.add_option("scene-file", o.sceneFile, "JSON scene description (default: the built-in demo scene)");
-    app.add_option("-o,--output", o.output,
-                   "image to write, .png or .tga (default: the scene's output.file, else render.png)");
+    app.add_option(
+        "-o,--output", o.output,
+        "image to write, its format by extension (see --list-formats; default: the scene's output.file, else "
+        "render.png)");
     app.add_option("-j,--workers", o.workers,
                    "worker processes; 1 renders in this process (default: all cores)")
         ->check(CLI::Range(1, 4096));
@@ -80,6 +83,7 @@ void declare(CLI::App& app, options_t& o, parsed_t& p) {
     app.add_flag("--no-standard-plugins", o.noStandardPlugins,
                  "load only the folders given with --plugins (to replace a standard type)");
     app.add_flag("--list-plugins", o.listPlugins, "list the plug-in types with their parameters and exit");
+    app.add_flag("--list-formats", o.listFormats, "list the image formats written (by extension) and exit");
     app.add_flag("--strict", o.strict, "treat warnings (unknown settings, unused parameters) as errors");
     app.add_flag("-q,--quiet", o.quiet, "print nothing but warnings and errors");
     app.add_flag("--stats", o.stats, "print the time of each phase, rays, rays per second and the counters");
@@ -94,8 +98,7 @@ void declare(CLI::App& app, options_t& o, parsed_t& p) {
 } // namespace
 
 int processorCount() {
-    long n = sysconf(_SC_NPROCESSORS_ONLN);
-    return n < 1 ? 1 : static_cast<int>(n > 4096 ? 4096 : n);
+    return onlineProcessorCount();
 }
 
 std::string helpText() {

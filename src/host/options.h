@@ -42,6 +42,7 @@ struct options_t {
     /// --no-standard-plugins: load only the pluginDirs.
     bool noStandardPlugins = false;
     bool listPlugins = false;
+    bool listFormats = false;
     bool strict = false;
     bool quiet = false;
     bool stats = false;
@@ -49,7 +50,7 @@ struct options_t {
     std::string meshCache;
 };
 
-/// The number of processors online (at least 1).
+/// The default of --workers: the processors online (vexlar::onlineProcessorCount).
 int processorCount();
 
 /// Parses the command line into `out`. Returns -1 when the program should

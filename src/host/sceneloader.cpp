@@ -210,29 +210,22 @@ private:
     }
 
     void readRender(sectionReader_t& root) {
+        // A setting the file leaves out keeps the new scene's value.
+        using defaults = sceneDefaults_t;
         scene_t& s = *out.scene;
-        // Defaults of a scene file (the library leaves some to the host).
-        s.setMaxRayLevel(3);
-        s.setRayBias(5e-5f);
-        s.setSelfShadowBias(0.1f);
-        s.setGamma(1.0f);
-        s.setExposure(0.0f);
-        s.setFog(0.0f, color_t(0, 0, 0));
-        s.setAntialiasing(0, 1, 1.0f, 0.05f);
-        s.setIndirect(false, 0, 1.0f);
         out.region = pixelRect_t{0, out.width, 0, out.height};
 
         const json* render = root.member("render");
         if (!render) return;
         sectionReader_t r(*render, jsonPath_t() / "render", diag);
-        s.setMaxRayLevel(r.integer("ray_depth", 3, 0, 1000));
-        s.setRayBias(r.number("ray_bias", 5e-5f, 0.0f));
-        s.setSelfShadowBias(r.number("self_shadow_bias", 0.1f, 0.0f));
-        s.setGamma(r.positive("gamma", 1.0f));
-        s.setExposure(r.number("exposure", 0.0f));
+        s.setMaxRayLevel(r.integer("ray_depth", defaults::maxRayLevel, 0, 1000));
+        s.setRayBias(r.number("ray_bias", defaults::rayBias, 0.0f));
+        s.setSelfShadowBias(r.number("self_shadow_bias", defaults::selfShadowBias, 0.0f));
+        s.setGamma(r.positive("gamma", defaults::gamma));
+        s.setExposure(r.number("exposure", defaults::exposure));
         if (const json* fog = r.member("fog")) {
             sectionReader_t f(*fog, r.path() / "fog", diag);
-            float density = f.number("density", 0.0f, 0.0f);
+            float density = f.number("density", defaults::fogDensity, 0.0f);
             s.setFog(density, f.colour("color", color_t(0, 0, 0)));
             f.finish();
         }
@@ -240,8 +233,8 @@ private:
             sectionReader_t a(*aa, r.path() / "antialiasing", diag);
             int passes = a.integer("passes", 1, 0, 1000);
             int samples = a.integer("samples", 4, 0, 100000);
-            float width = a.positive("pixel_width", 1.0f);
-            float threshold = a.number("threshold", 0.05f, 0.0f);
+            float width = a.positive("pixel_width", defaults::aaPixelWidth);
+            float threshold = a.number("threshold", defaults::aaThreshold, 0.0f);
             s.setAntialiasing(passes, samples, width, threshold);
             a.finish();
         }
@@ -249,7 +242,7 @@ private:
             sectionReader_t i(*ind, r.path() / "indirect", diag);
             bool enabled = i.flag("enabled", true);
             int samples = i.integer("samples", 4, 0, 1000);
-            float power = i.number("power", 1.0f, 0.0f);
+            float power = i.number("power", defaults::indirectPower, 0.0f);
             s.setIndirect(enabled, samples, power);
             if (i.has("stratum_u") || i.has("stratum_phi")) {
                 float u = i.number("stratum_u", s.getIndirectStratumU(), 0.0f);
@@ -568,13 +561,55 @@ private:
         if (r.has("file")) {
             std::string file = r.text("file", "");
             if (file.empty()) diag.fail(at / "file", "the output file name is empty");
-            if (formatOf(file) == imageFormat_t::unknown)
+            const formatInfo_t* f = formatInfo(formatOf(file));
+            if (!f)
+                diag.fail(at / "file", "unsupported image format \"" + file + "\" (" + formatAdvice() + ")");
+            if (!f->available)
                 diag.fail(at / "file",
-                          "unsupported image format \"" + file + "\" (use a .png or .tga file name)");
+                          "cannot write \"" + file + "\": this vexlar was built without OpenEXR");
             out.outputFile = resolvePath(source.baseDir, file);
         }
         out.saveAlpha = r.flag("alpha", false);
+        outputSettings_t& o = out.output;
+        if (const json* c = r.member("color")) readTransfer(*c, at / "color", o.color);
+        o.color.exposure = r.number("exposure", 0.0f, -64.0f, 64.0f);
+        if (r.has("tonemap")) {
+            const std::string op = r.text("tonemap", "clamp");
+            if (op == "clamp")
+                o.color.toneMap = toneMap_t::clamp;
+            else if (op == "reinhard")
+                o.color.toneMap = toneMap_t::reinhard;
+            else if (op == "filmic")
+                o.color.toneMap = toneMap_t::filmic;
+            else
+                diag.fail(at / "tonemap", "unknown tone map \"" + op + "\" (known: clamp, reinhard, filmic)");
+        }
+        o.colorSet = r.has("color") || r.has("tonemap");
+        if (r.has("bits")) {
+            o.bits = r.integer("bits", 8, 1, 64);
+            if (o.bits != 8 && o.bits != 16 && o.bits != 32)
+                diag.fail(at / "bits",
+                          "expected 8, 16 or 32 bits a channel, found " + std::to_string(o.bits));
+        }
         r.finish();
+    }
+
+    // "srgb", "linear" or {"gamma": g}.
+    void readTransfer(const json& v, const jsonPath_t& at, outputColor_t& c) {
+        if (v.is_string() && v.get<std::string>() == "srgb") {
+            c.transfer = transfer_t::srgb;
+        } else if (v.is_string() && v.get<std::string>() == "linear") {
+            c.transfer = transfer_t::linear;
+        } else if (v.is_object()) {
+            sectionReader_t g(v, at, diag);
+            if (!g.has("gamma")) diag.fail(at, "expected {\"gamma\": g}, the display gamma such as 2.2");
+            c.transfer = transfer_t::gamma;
+            c.displayGamma = g.number("gamma", 2.2f, 0.01f, 100.0f);
+            g.finish();
+        } else {
+            diag.fail(at, "expected \"srgb\", \"linear\" or {\"gamma\": g}, found " +
+                              (v.is_string() ? "\"" + v.get<std::string>() + "\"" : describeKind(v)));
+        }
     }
 
     const sceneSource_t& source;

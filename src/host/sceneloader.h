@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "host/diagnostics.h"
+#include "host/imagewrite.h"
 #include "host/jsonread.h"
 #include "vexlarcore/background.h"
 #include "vexlarcore/camera.h"
@@ -79,6 +80,9 @@ public:
     /// output.file resolved against the scene folder; "" when not given.
     std::string outputFile;
     bool saveAlpha = false;
+    /// output.color, exposure, tonemap and bits (its `alpha` is left false:
+    /// the program combines saveAlpha with --alpha).
+    outputSettings_t output;
     /// render.seed, when given.
     bool hasSeed = false;
     int seed = 0;

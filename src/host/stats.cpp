@@ -3,32 +3,8 @@
 #include <cstdio>
 #include <ostream>
 
-#include "vexlarcore/bound.h"
-#include "vexlarcore/bsptree.h"
-#include "vexlarcore/mesh.h"
-
 namespace vexlar {
 namespace host {
-
-counters_t counters_t::now() {
-    counters_t c;
-    c.rays = vexlar::rays;
-    c.hitted = vexlar::hitted;
-    c.leafs = vexlar::leafs;
-    c.leafst = vexlar::leafst;
-    c.bcount = vexlar::bcount;
-    return c;
-}
-
-counters_t counters_t::since(const counters_t& start) const {
-    counters_t c;
-    c.rays = rays - start.rays;
-    c.hitted = hitted - start.hitted;
-    c.leafs = leafs - start.leafs;
-    c.leafst = leafst - start.leafst;
-    c.bcount = bcount - start.bcount;
-    return c;
-}
 
 void phaseClock_t::start(const std::string& name) {
     stop();

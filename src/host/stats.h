@@ -3,26 +3,17 @@
 #define VEXLAR_HOST_STATS_H
 
 #include <chrono>
-#include <cstdint>
 #include <iosfwd>
 #include <string>
 #include <vector>
+
+#include "vexlarcore/statcounters.h"
 
 namespace vexlar {
 namespace host {
 
 /// The library's statistics counters at one moment.
-struct counters_t {
-    std::uint32_t rays = 0;   ///< rays shot at meshes
-    std::uint32_t hitted = 0; ///< triangle references met by mesh walks
-    std::uint32_t leafs = 0;  ///< triangle-tree leaves built
-    std::uint32_t leafst = 0; ///< triangles in those leaves
-    std::uint32_t bcount = 0; ///< box tests
-
-    static counters_t now();
-    /// This minus `start`, counter by counter (modulo 2^32, as the counters wrap).
-    counters_t since(const counters_t& start) const;
-};
+using counters_t = statCounters_t;
 
 /// Wall-clock time of named phases, in the order they ran.
 class phaseClock_t {

@@ -1,11 +1,9 @@
 #include "vexlarcore/forkedscene.h"
 
-#include "vexlarcore/bound.h"
-#include "vexlarcore/bsptree.h"
-#include "vexlarcore/mesh.h"
 #include "vexlarcore/sampling.h"
-#include "vexlarcore/transfer.h"
+#include "vexlarcore/workermessage.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <csignal>
@@ -24,35 +22,6 @@ namespace vexlar {
 
 namespace {
 
-// A block message: this header, then w * h pixels, each R, G, B, A, depth as
-// floats, in the order the block hands them out (column by column). A header
-// with index -1 is followed by the worker's statistics instead and ends its
-// stream.
-struct blockHeader_t {
-    std::int32_t index, x, y, w, h;
-};
-constexpr std::int32_t countersMessage = -1;
-constexpr int floatsPerPixel = 5;
-
-struct counters_t {
-    std::uint32_t rays, hitted, bcount, leafs, leafst;
-
-    static counters_t now() {
-        return {vexlar::rays, vexlar::hitted, vexlar::bcount, vexlar::leafs, vexlar::leafst};
-    }
-    counters_t since(const counters_t& start) const {
-        return {rays - start.rays, hitted - start.hitted, bcount - start.bcount, leafs - start.leafs,
-                leafst - start.leafst};
-    }
-    void addToGlobals() const {
-        vexlar::rays += rays;
-        vexlar::hitted += hitted;
-        vexlar::bcount += bcount;
-        vexlar::leafs += leafs;
-        vexlar::leafst += leafst;
-    }
-};
-
 // Keeps the pixels of one block as the block hands them out.
 class blockRecorder_t : public colorOutput_t {
 public:
@@ -67,13 +36,6 @@ public:
 // Seeds the process-wide generator and the camera's Halton sequences from
 // the block's index alone, so that a block's pixels do not depend on which
 // process renders it or on what it rendered before.
-double radicalInverse(std::uint64_t i, int base) {
-    const double inv = 1.0 / base;
-    double f = inv, r = 0.0;
-    for (; i > 0; i /= static_cast<std::uint64_t>(base), f *= inv) r += f * static_cast<double>(i % base);
-    return r;
-}
-
 void seedBlock(camera_t& camera, std::size_t index) {
     // Park-Miller seeds must lie in [1, 2^31 - 2].
     std::uint64_t mixed = (static_cast<std::uint64_t>(index) + 1) * 2654435761u + 123212u;
@@ -134,83 +96,51 @@ void closeAndReap(worker_t& w, bool kill) {
     w.pid = -1;
 }
 
-// Kills and reaps every worker still running when render leaves, whichever
-// way it leaves (an exception from the output included), so that no worker
-// is left blocked on a pipe nobody reads.
-class poolGuard_t {
-public:
-    explicit poolGuard_t(std::vector<worker_t>& p) : pool(p) {}
-    ~poolGuard_t() {
-        for (worker_t& w : pool) closeAndReap(w, true);
-    }
-    poolGuard_t(const poolGuard_t&) = delete;
-    poolGuard_t& operator=(const poolGuard_t&) = delete;
-
-private:
-    std::vector<worker_t>& pool;
-};
-
-bool writeMessage(int fd, const blockHeader_t& h, const void* body, std::size_t bytes) {
-    if (writePipe(fd, const_cast<blockHeader_t*>(&h), sizeof h) != 0) return false;
-    return bytes == 0 || writePipe(fd, const_cast<void*>(body), static_cast<int>(bytes)) == 0;
-}
-
-// The default number of workers: one per online processor, at least one.
-int onlineProcessors() {
-    long n = sysconf(_SC_NPROCESSORS_ONLN);
-    return n < 1 ? 1 : static_cast<int>(n);
-}
-
 } // namespace
 
-forkedscene_t::forkedscene_t() : scene_t(), workers(onlineProcessors()) {}
-
-forkedscene_t::~forkedscene_t() {}
-
-void forkedscene_t::doChild(colorOutput_t&) {}
-
-void forkedscene_t::render(colorOutput_t& output) {
-    // The in-process driver's set-up, so that the block order drawn from
-    // rand() is the same; only the render pass is spread over the workers.
-    renderImage(output,
-                [&](blockSpliter_t& blocks, renderArea_t& area) { workerPass(blocks, area, output); });
+int onlineProcessorCount() {
+    long n = sysconf(_SC_NPROCESSORS_ONLN);
+    return n < 1 ? 1 : static_cast<int>(n > 4096 ? 4096 : n);
 }
 
-void forkedscene_t::workerPass(const blockSpliter_t& blocks, renderArea_t& area, colorOutput_t& output) {
-    const std::size_t total = blocks.regions.size();
-    std::vector<char> done(total, 0);
-    std::size_t delivered = 0;
-    std::cout << "\rRender pass: [" << std::flush;
+// The render pass of forkedscene_t: spawns the workers, collects their
+// blocks as they arrive, and renders here whatever they did not deliver.
+// Its destructor kills and reaps every worker still running, whichever way
+// the pass ends (an exception from the output included), so that no worker
+// is left blocked on a pipe nobody reads. Internal to this file, so kept out
+// of the library's exports.
+class __attribute__((visibility("hidden"))) forkedscene_t::workerPass_t {
+public:
+    workerPass_t(const forkedscene_t& s, const blockSpliter_t& b, renderArea_t& a, colorOutput_t& o)
+        : scene(s), blocks(b), area(a), output(o), total(b.regions.size()),
+          n(static_cast<int>(std::min<std::size_t>(static_cast<std::size_t>(s.workers), total))),
+          board(n > 1 ? total : 0), ledger(b, n, board.shared()) {}
+    ~workerPass_t() {
+        for (worker_t& w : pool) closeAndReap(w, true);
+    }
+    workerPass_t(const workerPass_t&) = delete;
+    workerPass_t& operator=(const workerPass_t&) = delete;
 
-    // Hands one recorded block to the output; false when it refused a pixel.
-    auto deliver = [&](const blockHeader_t& h, const float* px) {
-        if (delivered > 0 && delivered % 10 == 0) std::cout << '#' << std::flush;
-        ++delivered;
-        done[static_cast<std::size_t>(h.index)] = 1;
-        for (int x = h.x; x < h.x + h.w; ++x)
-            for (int y = h.y; y < h.y + h.h; ++y, px += floatsPerPixel)
-                if (!output.putPixel(x, y, color_t(px[0], px[1], px[2]), px[3], px[4])) return false;
-        return true;
-    };
-    blockRecorder_t recorder;
-    auto renderHere = [&](std::size_t index) {
-        seedBlock(*camera, index);
-        recorder.pixels.clear();
-        renderBlock(blocks, index, area, recorder, false);
-        blockHeader_t h{static_cast<std::int32_t>(index), area.realX, area.realY, area.realW, area.realH};
-        return h;
-    };
+    void run() {
+        std::cout << "\rRender pass: [" << std::flush;
+        if (n > 1) spawnWorkers();
+        if (!collectBlocks() || !renderLeftovers()) {
+            std::cout << "Aborted" << std::endl;
+            for (worker_t& w : pool) closeAndReap(w, true);
+            return;
+        }
+        std::cout << "#]" << std::endl;
+    }
 
-    std::vector<worker_t> pool;
-    poolGuard_t poolGuard(pool);
-    const int n = static_cast<int>(std::min<std::size_t>(static_cast<std::size_t>(workers), total));
-    claimBoard_t board(n > 1 ? total : 0);
-    if (n > 1) {
+private:
+    // Forks n workers, each with a pipe to this process. Workers that cannot
+    // be started leave their blocks to this process, like workers that die.
+    void spawnWorkers() {
         std::cout.flush();
         std::fflush(nullptr);
         for (int k = 0; k < n; ++k) {
             int fds[2];
-            if (pipe2(fds, O_CLOEXEC) != 0) break;
+            if (pipe2(fds, O_CLOEXEC) != 0) return;
             // Room for several block messages, so a worker rarely waits for
             // this process to read (best effort; the default size works).
             fcntl(fds[1], F_SETPIPE_SZ, 1 << 20);
@@ -218,39 +148,13 @@ void forkedscene_t::workerPass(const blockSpliter_t& blocks, renderArea_t& area,
             if (pid < 0) {
                 close(fds[0]);
                 close(fds[1]);
-                break;
+                return;
             }
             if (pid == 0) {
-                // Worker: keep only its own write end.
+                // Keep only this worker's own write end.
                 close(fds[0]);
                 for (const worker_t& w : pool) close(w.fd);
-                std::signal(SIGINT, SIG_IGN);
-                std::signal(SIGPIPE, SIG_DFL);
-                // Nothing may unwind out of here: an exception would carry
-                // this copy of the process back into the host's code. The
-                // worker ends instead, and its blocks are rendered again.
-                int status = 1;
-                try {
-                    const counters_t start = counters_t::now();
-                    bool ok = true;
-                    auto renderAndSend = [&](std::size_t i) {
-                        if (!board.claim(i)) return;
-                        blockHeader_t h = renderHere(i);
-                        ok = writeMessage(fds[1], h, recorder.pixels.data(),
-                                          recorder.pixels.size() * sizeof(float));
-                    };
-                    for (std::size_t i = static_cast<std::size_t>(k); ok && i < total;
-                         i += static_cast<std::size_t>(n))
-                        renderAndSend(i);
-                    for (std::size_t i = total; ok && board.shared() && i-- > 0;) renderAndSend(i);
-                    if (ok) {
-                        counters_t c = counters_t::now().since(start);
-                        blockHeader_t h{countersMessage, 0, 0, 0, 0};
-                        if (writeMessage(fds[1], h, &c, sizeof c)) status = 0;
-                    }
-                } catch (...) {
-                }
-                _exit(status);
+                workerMain(k, fds[1]);
             }
             close(fds[1]);
             worker_t w;
@@ -259,95 +163,146 @@ void forkedscene_t::workerPass(const blockSpliter_t& blocks, renderArea_t& area,
             w.number = k;
             pool.push_back(w);
         }
-        // Workers that could not be started leave their blocks to this
-        // process, like workers that die.
     }
 
-    auto abortAll = [&] {
-        std::cout << "Aborted" << std::endl;
-        for (worker_t& w : pool) closeAndReap(w, true);
-    };
-    // A block message must name a block not yet delivered (a worker's own, or
-    // one it took over from the end of the order), with exactly that block's
-    // rectangle; a worker without the shared board renders only its own.
-    auto expected = [&](const worker_t& w, const blockHeader_t& h) {
-        if (h.index < 0 || static_cast<std::size_t>(h.index) >= total ||
-            done[static_cast<std::size_t>(h.index)] || (!board.shared() && h.index % n != w.number))
-            return false;
-        const blockSpliter_t::region_t& r = blocks.regions[total - 1 - static_cast<std::size_t>(h.index)];
-        return h.x == r.realX && h.y == r.realY && h.w == r.realW && h.h == r.realH && h.w > 0 && h.h > 0;
-    };
+    // The worker process: renders its own blocks, then the ones nobody has
+    // started, sends each, then its counters, and ends. Nothing may unwind
+    // out of here: an exception would carry this copy of the process back
+    // into the host's code. The worker ends instead, and its blocks are
+    // rendered again by the parent.
+    [[noreturn]] void workerMain(int k, int fd) {
+        std::signal(SIGINT, SIG_IGN);
+        std::signal(SIGPIPE, SIG_DFL);
+        int status = 1;
+        try {
+            const statCounters_t start = statCounters_t::now();
+            bool ok = true;
+            auto renderAndSend = [&](std::size_t i) {
+                if (!board.claim(i)) return;
+                const workerMessageHeader_t h = renderHere(i);
+                ok = writeBlockMessage(fd, h, recorder.pixels);
+            };
+            for (std::size_t i = static_cast<std::size_t>(k); ok && i < total;
+                 i += static_cast<std::size_t>(n))
+                renderAndSend(i);
+            for (std::size_t i = total; ok && board.shared() && i-- > 0;) renderAndSend(i);
+            if (ok && writeCountersMessage(fd, statCounters_t::now().since(start))) status = 0;
+        } catch (...) {
+        }
+        _exit(status);
+    }
 
-    std::vector<float> body;
-    for (;;) {
+    // Hands the blocks to the output as they arrive, until every worker has
+    // ended or been given up on. False when the output refused a pixel.
+    bool collectBlocks() {
         std::vector<pollfd> fds;
         std::vector<worker_t*> owners;
-        for (worker_t& w : pool)
-            if (w.fd >= 0) {
-                fds.push_back({w.fd, POLLIN, 0});
-                owners.push_back(&w);
-            }
-        if (fds.empty()) break;
-        if (poll(fds.data(), fds.size(), -1) < 0) {
-            if (errno == EINTR) continue;
-            // Cannot wait for the workers any more: stop them and render
-            // what they had not delivered here.
-            for (worker_t& w : pool) closeAndReap(w, true);
-            break;
-        }
-        for (std::size_t i = 0; i < fds.size(); ++i) {
-            if (fds[i].revents == 0) continue;
-            worker_t& w = *owners[i];
-            blockHeader_t h;
-            bool ok = readPipe(w.fd, &h, sizeof h) == 0;
-            if (ok && h.index == countersMessage) {
-                counters_t c;
-                if (readPipe(w.fd, &c, sizeof c) == 0) {
-                    c.addToGlobals();
-                    w.finished = true;
+        for (;;) {
+            fds.clear();
+            owners.clear();
+            for (worker_t& w : pool)
+                if (w.fd >= 0) {
+                    fds.push_back({w.fd, POLLIN, 0});
+                    owners.push_back(&w);
                 }
-                closeAndReap(w, false);
-                continue;
+            if (fds.empty()) return true;
+            if (poll(fds.data(), fds.size(), -1) < 0) {
+                if (errno == EINTR) continue;
+                // Cannot wait for the workers any more: stop them and render
+                // what they had not delivered here.
+                for (worker_t& w : pool) closeAndReap(w, true);
+                return true;
             }
-            // A message that does not describe one of the worker's blocks
-            // means the worker is broken: treat it as dead.
-            if (ok) ok = expected(w, h);
-            if (ok) {
-                body.resize(static_cast<std::size_t>(h.w) * static_cast<std::size_t>(h.h) * floatsPerPixel);
-                ok = readPipe(w.fd, body.data(), static_cast<int>(body.size() * sizeof(float))) == 0;
-            }
-            if (!ok) {
-                closeAndReap(w, true);
-                continue;
-            }
-            if (!deliver(h, body.data())) {
-                abortAll();
-                return;
-            }
+            for (std::size_t i = 0; i < fds.size(); ++i)
+                if (fds[i].revents != 0 && !takeMessage(*owners[i])) return false;
         }
     }
 
-    std::size_t leftover = 0;
-    for (char d : done) leftover += d ? 0 : 1;
-    if (leftover > 0 && n > 1) {
-        for (const worker_t& w : pool)
-            if (!w.finished)
-                std::cerr << "\nRender worker " << w.number << " stopped before finishing its blocks"
-                          << std::endl;
-        std::cerr << "Rendering the " << leftover << " unfinished blocks in this process" << std::endl;
-    }
-    for (std::size_t i = 0; i < total; ++i) {
-        if (done[i]) continue;
-        blockHeader_t h = renderHere(i);
-        if (!deliver(h, recorder.pixels.data())) {
-            abortAll();
-            return;
+    // Reads one message from a worker whose pipe is readable. A message that
+    // does not describe one of the worker's blocks means the worker is
+    // broken: it is treated as dead. False when the output refused a pixel.
+    bool takeMessage(worker_t& w) {
+        if (readWorkerMessage(w.fd, ledger, w.number, message) != workerFault_t::none) {
+            closeAndReap(w, true);
+            return true;
         }
+        if (message.isCounters()) {
+            message.counters.addToGlobals();
+            w.finished = true;
+            closeAndReap(w, false);
+            return true;
+        }
+        return deliver(message.header, message.pixels.data());
     }
-    std::cout << "#]" << std::endl;
+
+    // Renders in this process every block no worker delivered, saying so on
+    // standard error when workers were meant to do them. False when the
+    // output refused a pixel.
+    bool renderLeftovers() {
+        if (ledger.remaining() > 0 && n > 1) {
+            for (const worker_t& w : pool)
+                if (!w.finished)
+                    std::cerr << "\nRender worker " << w.number << " stopped before finishing its blocks"
+                              << std::endl;
+            std::cerr << "Rendering the " << ledger.remaining() << " unfinished blocks in this process"
+                      << std::endl;
+        }
+        for (std::size_t i = 0; i < total; ++i) {
+            if (ledger.delivered(i)) continue;
+            const workerMessageHeader_t h = renderHere(i);
+            if (!deliver(h, recorder.pixels.data())) return false;
+        }
+        return true;
+    }
+
+    // Renders block `index` into `recorder` and returns its message header.
+    workerMessageHeader_t renderHere(std::size_t index) {
+        seedBlock(*scene.camera, index);
+        recorder.pixels.clear();
+        scene.renderBlock(blocks, index, area, recorder, false);
+        return ledger.headerOf(index);
+    }
+
+    // Hands one recorded block to the output, with the progress mark; false
+    // when the output refused a pixel.
+    bool deliver(const workerMessageHeader_t& h, const float* px) {
+        const std::size_t delivered = ledger.total() - ledger.remaining();
+        if (delivered > 0 && delivered % 10 == 0) std::cout << '#' << std::flush;
+        ledger.markDelivered(static_cast<std::size_t>(h.index));
+        for (int x = h.x; x < h.x + h.w; ++x)
+            for (int y = h.y; y < h.y + h.h; ++y, px += workerFloatsPerPixel)
+                if (!output.putPixel(x, y, color_t(px[0], px[1], px[2]), px[3], px[4])) return false;
+        return true;
+    }
+
+    const forkedscene_t& scene;
+    const blockSpliter_t& blocks;
+    renderArea_t& area;
+    colorOutput_t& output;
+    const std::size_t total;
+    const int n; // workers dealt blocks: at most one per block
+    claimBoard_t board;
+    blockLedger_t ledger;
+    std::vector<worker_t> pool;
+    blockRecorder_t recorder;
+    workerMessage_t message;
+};
+
+forkedscene_t::forkedscene_t() : scene_t(), workers(onlineProcessorCount()) {}
+
+forkedscene_t::~forkedscene_t() {}
+
+void forkedscene_t::doChild(colorOutput_t&) {}
+
+void forkedscene_t::render(colorOutput_t& output) {
+    // The in-process driver's set-up, so that the block order drawn from
+    // rand() is the same; only the render pass is spread over the workers.
+    renderImage(output, [&](blockSpliter_t& blocks, renderArea_t& area) {
+        workerPass_t(*this, blocks, area, output).run();
+    });
 }
 
-threadedscene_t::threadedscene_t() : scene_t(), workers(onlineProcessors()) {}
+threadedscene_t::threadedscene_t() : scene_t(), workers(onlineProcessorCount()) {}
 
 threadedscene_t::~threadedscene_t() {}
 

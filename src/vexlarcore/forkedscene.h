@@ -6,6 +6,10 @@
 
 namespace vexlar {
 
+/// The number of processors online, from 1 to 4096: the default number of
+/// workers of the drivers below.
+int onlineProcessorCount();
+
 /// A scene that renders its image with several worker processes.
 ///
 /// Processes rather than threads: the random seed, the statistics counters
@@ -69,9 +73,9 @@ public:
     int getWorkers() const { return workers; }
 
 private:
-    // The render pass: forks the workers, hands their blocks to `output` as
-    // they arrive and renders here whatever they did not deliver.
-    void workerPass(const blockSpliter_t& blocks, renderArea_t& area, colorOutput_t& output);
+    // The render pass: spawns the workers, hands their blocks to the output
+    // as they arrive and renders here whatever they did not deliver.
+    class workerPass_t;
 
     int workers;
 };

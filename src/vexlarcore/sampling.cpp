@@ -78,6 +78,23 @@ void createCS(const vector3d_t& n, vector3d_t& u, vector3d_t& v) {
     v = vector3d_t(-n.z * u.y, n.z * u.x, n.x * u.y - n.y * u.x);
 }
 
+double radicalInverse(std::uint64_t i, int base) {
+    if (base == 2) {
+        i = (i << 32) | (i >> 32);
+        i = ((i & 0x0000ffff0000ffffull) << 16) | ((i & 0xffff0000ffff0000ull) >> 16);
+        i = ((i & 0x00ff00ff00ff00ffull) << 8) | ((i & 0xff00ff00ff00ff00ull) >> 8);
+        i = ((i & 0x0f0f0f0f0f0f0f0full) << 4) | ((i & 0xf0f0f0f0f0f0f0f0ull) >> 4);
+        i = ((i & 0x3333333333333333ull) << 2) | ((i & 0xccccccccccccccccull) >> 2);
+        i = ((i & 0x5555555555555555ull) << 1) | ((i & 0xaaaaaaaaaaaaaaaaull) >> 1);
+        return static_cast<double>(i) * 5.421010862427522e-20; // 2^-64
+    }
+    const std::uint64_t b = static_cast<std::uint64_t>(base);
+    const double inv = 1.0 / base;
+    double f = inv, r = 0.0;
+    for (; i > 0; i /= b, f *= inv) r += f * static_cast<double>(i % b);
+    return r;
+}
+
 void ShirleyDisc(float r1, float r2, float& u, float& v) {
     float a = 2.0f * r1 - 1.0f;
     float b = 2.0f * r2 - 1.0f;

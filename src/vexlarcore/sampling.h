@@ -13,6 +13,8 @@
 
 #include "vexlarcore/vector3d.h"
 
+#include <cstdint>
+
 namespace vexlar {
 
 /// State of the library's only random generator; 123212 at library load.
@@ -56,6 +58,14 @@ void fast_fresnel(const vector3d_t& v, const vector3d_t& n, float r0, float& Kr,
 /// (taken in double precision when n.x and n.y are so small that their
 /// squares underflow in single precision).
 void createCS(const vector3d_t& n, vector3d_t& u, vector3d_t& v);
+
+/// Radical inverse of `i` in base `base` (>= 2): the base-`base` digits of
+/// i mirrored about the radix point, a fraction in [0, 1). Point n of the
+/// Halton sequence in that base, and in base 2 the second coordinate of the
+/// Hammersley set. Base 2 is the bits of i reversed times 2^-64, exact for
+/// every i below 2^53; other bases sum the digits' fractions in double
+/// precision, lowest digit first.
+double radicalInverse(std::uint64_t i, int base);
 
 /// Shirley's concentric mapping of (r1, r2) in [0, 1]^2 onto the unit disc;
 /// (0.5, 0.5) is the centre. Outputs the disc point (u, v).

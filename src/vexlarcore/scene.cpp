@@ -1,6 +1,8 @@
 // Scene set-up and the image driver.
 #include "vexlarcore/scene.h"
 
+#include "vexlarcore/sampling.h"
+
 #include <cstdint>
 #include <iostream>
 
@@ -10,16 +12,6 @@ int pstop = 0;
 int pcount = 0;
 
 namespace {
-
-// Base-2 radical inverse: the 32 bits of n mirrored, times 2^-32.
-float radicalInverse2(std::uint32_t n) {
-    n = (n << 16) | (n >> 16);
-    n = ((n & 0x00ff00ffu) << 8) | ((n & 0xff00ff00u) >> 8);
-    n = ((n & 0x0f0f0f0fu) << 4) | ((n & 0xf0f0f0f0u) >> 4);
-    n = ((n & 0x33333333u) << 2) | ((n & 0xccccccccu) >> 2);
-    n = ((n & 0x55555555u) << 1) | ((n & 0xaaaaaaaau) >> 1);
-    return static_cast<float>(static_cast<double>(n) * 2.3283064365386963e-10);
-}
 
 // Destroys the scene's tree when render leaves, whichever way it leaves.
 class treeGuard_t {
@@ -39,12 +31,17 @@ private:
 } // namespace
 
 scene_t::scene_t()
-    : camera(nullptr), rayBias(5e-05f), worldResolution(1.0f), maxRayLevel(3), objectTree(nullptr),
-      selfShadowBias(0.1f), background(nullptr), indirectEnabled(false), indirectSamples(0),
-      indirectPower(1.0f), indirectStratumU(0.0f), indirectStratumPhi(0.0f), gamma(1.0f), exposure(0.0f),
-      fogDensity(0.0f), fogColor(0.0f, 0.0f, 0.0f), aaPasses(0), aaSamples(1), aaPixelWidth(1.0f),
-      aaThreshold(0.05f), regionMinY(-2.0f), regionMaxY(2.0f), regionMinX(-2.0f), regionMaxX(2.0f),
-      repeatFirst(false) {}
+    : camera(nullptr), rayBias(sceneDefaults_t::rayBias), worldResolution(1.0f),
+      maxRayLevel(sceneDefaults_t::maxRayLevel), objectTree(nullptr),
+      selfShadowBias(sceneDefaults_t::selfShadowBias), background(nullptr),
+      indirectEnabled(sceneDefaults_t::indirectEnabled), indirectSamples(sceneDefaults_t::indirectSamples),
+      indirectPower(sceneDefaults_t::indirectPower), indirectStratumU(0.0f), indirectStratumPhi(0.0f),
+      gamma(sceneDefaults_t::gamma), exposure(sceneDefaults_t::exposure),
+      fogDensity(sceneDefaults_t::fogDensity), fogColor(0.0f, 0.0f, 0.0f),
+      aaPasses(sceneDefaults_t::aaPasses), aaSamples(sceneDefaults_t::aaSamples),
+      aaPixelWidth(sceneDefaults_t::aaPixelWidth), aaThreshold(sceneDefaults_t::aaThreshold),
+      regionMinY(sceneDefaults_t::regionMin), regionMaxY(sceneDefaults_t::regionMax),
+      regionMinX(sceneDefaults_t::regionMin), regionMaxX(sceneDefaults_t::regionMax), repeatFirst(false) {}
 
 scene_t* scene_t::factory() {
     return new scene_t();
@@ -285,8 +282,10 @@ void scene_t::render(renderArea_t& a) const {
                     state.rayLevel = -1;
                     // Together the samples of all passes form one Hammersley
                     // set of N points over the pixel's square.
-                    const float px = static_cast<float>(x) +
-                                     aaPixelWidth * (radicalInverse2(static_cast<std::uint32_t>(n)) - 0.5f);
+                    const float px =
+                        static_cast<float>(x) +
+                        aaPixelWidth *
+                            (static_cast<float>(radicalInverse(static_cast<std::uint32_t>(n), 2)) - 0.5f);
                     const float py =
                         static_cast<float>(y) + aaPixelWidth * ((static_cast<float>(n) + 0.5f) * inv - 0.5f);
                     color_t col;

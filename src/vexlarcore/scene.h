@@ -29,6 +29,29 @@ class filter_t;
 extern int pstop;
 extern int pcount;
 
+/// The settings a new scene starts with, as the constructor sets them; hosts
+/// that read settings from files take their defaults from here, so that a
+/// file that leaves a setting out renders like a scene never told about it.
+/// No anti-aliasing, no indirect light, no fog, no exposure, linear colour.
+struct sceneDefaults_t {
+    static constexpr float rayBias = 5e-05f;
+    static constexpr int maxRayLevel = 3;
+    static constexpr float selfShadowBias = 0.1f;
+    static constexpr bool indirectEnabled = false;
+    static constexpr int indirectSamples = 0;
+    static constexpr float indirectPower = 1.0f;
+    static constexpr float gamma = 1.0f;
+    static constexpr float exposure = 0.0f;
+    static constexpr float fogDensity = 0.0f;
+    static constexpr int aaPasses = 0;
+    static constexpr int aaSamples = 1;
+    static constexpr float aaPixelWidth = 1.0f;
+    static constexpr float aaThreshold = 0.05f;
+    /// Region bounds in screen coordinates; +-2 leaves every pixel inside.
+    static constexpr float regionMin = -2.0f;
+    static constexpr float regionMax = 2.0f;
+};
+
 /// A scene: objects, lights, post filters, a camera, a background and the
 /// settings that steer tracing, plus a table of named data for plug-ins.
 ///
@@ -138,7 +161,8 @@ public:
     void fog_addToCol(float distance, color_t& colour) const;
 
     // Host settings. The members are public as well; these setters document
-    // units and ranges. Defaults are those set by the constructor.
+    // units and ranges. Defaults are those set by the constructor, listed in
+    // sceneDefaults_t.
 
     /// Offset, in world units along the ray, at which traced rays start so that
     /// a surface does not hit itself. Default 5e-05; should be >= 0.

@@ -37,6 +37,7 @@
 #include "vexlarcore/sharedlibrary.h"
 #include "vexlarcore/smallstack.h"
 #include "vexlarcore/sphere.h"
+#include "vexlarcore/statcounters.h"
 #include "vexlarcore/targa.h"
 #include "vexlarcore/texture.h"
 #include "vexlarcore/transfer.h"
@@ -45,5 +46,6 @@
 #include "vexlarcore/trianglerecord.h"
 #include "vexlarcore/trioverlap.h"
 #include "vexlarcore/vector3d.h"
+#include "vexlarcore/workermessage.h"
 
 #endif

@@ -32,7 +32,7 @@ endif()
 
 step("install" ${CMAKE_COMMAND} --install "${BUILD_DIR}" --prefix "${prefix}" ${config_args})
 
-foreach(f include/vexlarcore/vexlarcore.h include/vexlarcore/output.h include/vexlarcore/color.h)
+foreach(f include/vexlarcore/vexlarcore.h include/vexlarcore/output.h include/vexlarcore/color.h include/vexlarcore/version.h)
   if(NOT EXISTS "${prefix}/${f}")
     fail("installed tree lacks ${f}")
   endif()

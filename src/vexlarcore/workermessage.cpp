@@ -1,0 +1,89 @@
+#include "vexlarcore/workermessage.h"
+
+#include "vexlarcore/transfer.h"
+
+namespace vexlar {
+
+namespace {
+
+using countersWire_t = std::uint32_t[5];
+
+bool writeAll(int fd, const void* data, std::size_t bytes) {
+    return bytes == 0 || writePipe(fd, const_cast<void*>(data), static_cast<int>(bytes)) == 0;
+}
+
+bool readAll(int fd, void* data, std::size_t bytes) {
+    return bytes == 0 || readPipe(fd, data, static_cast<int>(bytes)) == 0;
+}
+
+std::size_t pixelFloats(const workerMessageHeader_t& h) {
+    return static_cast<std::size_t>(h.w) * static_cast<std::size_t>(h.h) * workerFloatsPerPixel;
+}
+
+} // namespace
+
+blockLedger_t::blockLedger_t(const blockSpliter_t& b, int n, bool shared)
+    : blocks(b), workers(n < 1 ? 1 : n), takeOver(shared), done(b.regions.size(), 0) {}
+
+workerFault_t blockLedger_t::check(const workerMessageHeader_t& h, int worker) const {
+    if (h.index < 0 || static_cast<std::size_t>(h.index) >= total()) return workerFault_t::unknownBlock;
+    const std::size_t i = static_cast<std::size_t>(h.index);
+    if (done[i]) return workerFault_t::deliveredTwice;
+    if (!takeOver && h.index % workers != worker) return workerFault_t::notWorkersBlock;
+    const workerMessageHeader_t want = headerOf(i);
+    if (h.x != want.x || h.y != want.y || h.w != want.w || h.h != want.h || h.w <= 0 || h.h <= 0)
+        return workerFault_t::wrongRectangle;
+    return workerFault_t::none;
+}
+
+void blockLedger_t::markDelivered(std::size_t index) {
+    if (!done[index]) ++deliveredCount;
+    done[index] = 1;
+}
+
+workerMessageHeader_t blockLedger_t::headerOf(std::size_t index) const {
+    // getArea hands out the last region first.
+    const blockSpliter_t::region_t& r = blocks.regions[blocks.regions.size() - 1 - index];
+    workerMessageHeader_t h;
+    h.index = static_cast<std::int32_t>(index);
+    h.x = r.realX;
+    h.y = r.realY;
+    h.w = r.realW;
+    h.h = r.realH;
+    return h;
+}
+
+bool writeBlockMessage(int fd, const workerMessageHeader_t& h, const std::vector<float>& pixels) {
+    if (h.index < 0 || h.w < 0 || h.h < 0 || pixels.size() != pixelFloats(h)) return false;
+    return writeAll(fd, &h, sizeof h) && writeAll(fd, pixels.data(), pixels.size() * sizeof(float));
+}
+
+bool writeCountersMessage(int fd, const statCounters_t& c) {
+    workerMessageHeader_t h;
+    h.index = workerCountersIndex;
+    const countersWire_t body = {c.rays, c.hitted, c.leafs, c.leafst, c.bcount};
+    return writeAll(fd, &h, sizeof h) && writeAll(fd, body, sizeof body);
+}
+
+workerFault_t readWorkerMessage(int fd, const blockLedger_t& ledger, int worker, workerMessage_t& out) {
+    workerMessageHeader_t& h = out.header;
+    if (!readAll(fd, &h, sizeof h)) return workerFault_t::cutShort;
+    if (h.index == workerCountersIndex) {
+        if (h.x != 0 || h.y != 0 || h.w != 0 || h.h != 0) return workerFault_t::badCounters;
+        countersWire_t body;
+        if (!readAll(fd, body, sizeof body)) return workerFault_t::cutShort;
+        out.counters.rays = body[0];
+        out.counters.hitted = body[1];
+        out.counters.leafs = body[2];
+        out.counters.leafst = body[3];
+        out.counters.bcount = body[4];
+        return workerFault_t::none;
+    }
+    const workerFault_t fault = ledger.check(h, worker);
+    if (fault != workerFault_t::none) return fault;
+    out.pixels.resize(pixelFloats(h));
+    if (!readAll(fd, out.pixels.data(), out.pixels.size() * sizeof(float))) return workerFault_t::cutShort;
+    return workerFault_t::none;
+}
+
+} // namespace vexlar

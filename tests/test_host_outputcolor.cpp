@@ -1,0 +1,205 @@
+// The program's colour pipeline at known points (sRGB curve, tone maps,
+// display gamma, exposure, rounding), the checks of output settings, and
+// floating-point files read back independently: OpenEXR through its C
+// interface (not the C++ one that writes it), RGBE through the picture
+// reader's decoder.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+
+#include "common/imageread.h"
+#include "host/imagesink.h"
+#include "host/imagewrite.h"
+#include "test_support.h"
+#include "vexlarcore/colorutil.h"
+
+#ifdef VEXLAR_HAVE_OPENEXR
+#include <openexr.h>
+#endif
+
+using namespace vexlar;
+using namespace vexlar::host;
+using support::tempDir_t;
+
+namespace {
+
+float display(float x, transfer_t t, toneMap_t op = toneMap_t::clamp, float stops = 0, float gamma = 2.2f) {
+    outputColor_t c;
+    c.transfer = t;
+    c.toneMap = op;
+    c.exposure = stops;
+    c.displayGamma = gamma;
+    return colorPipeline_t(c).display(x);
+}
+
+} // namespace
+
+TEST(outputColor, CurvesAtKnownPoints) {
+    const struct {
+        float got, want;
+    } points[] = {
+        {srgbEncode(0), 0},
+        {srgbEncode(0.0031308f), 0.0404500f},
+        {srgbEncode(0.5f), 0.7353570f},
+        {srgbEncode(1), 1},
+        {srgbEncode(2), 1},
+        {applyToneMap(toneMap_t::clamp, 0.5f), 0.5f},
+        {applyToneMap(toneMap_t::clamp, 7), 1},
+        {applyToneMap(toneMap_t::reinhard, 1), 0.5f},
+        {applyToneMap(toneMap_t::reinhard, 3), 0.75f},
+        {applyToneMap(toneMap_t::reinhard, INFINITY), 1},
+        {applyToneMap(toneMap_t::filmic, 0), 0},
+        {applyToneMap(toneMap_t::filmic, 0.18f), 0.2668989f},
+        {applyToneMap(toneMap_t::filmic, 0.5f), 0.6163069f},
+        {applyToneMap(toneMap_t::filmic, 1), 0.8037975f},
+        {applyToneMap(toneMap_t::filmic, 10), 1},
+        {display(0.5f, transfer_t::gamma), 0.7297400f},
+        {display(0.5f, transfer_t::linear), 0.5f},
+        {display(0.25f, transfer_t::linear, toneMap_t::clamp, 1), 0.5f},
+        {display(1, transfer_t::linear, toneMap_t::reinhard, -1), 1.0f / 3},
+        {display(NAN, transfer_t::srgb), 0},
+        {display(-1, transfer_t::srgb, toneMap_t::filmic), 0},
+    };
+    for (std::size_t i = 0; i < sizeof points / sizeof points[0]; ++i)
+        EXPECT_NEAR(points[i].got, points[i].want, 1e-6f) << "point " << i;
+    EXPECT_EQ(quantise(0.5f, 255), 128u) << "rounded, not truncated";
+    EXPECT_EQ(quantise(0.5f, 65535), 32768u);
+    EXPECT_EQ(quantise(0.49f / 255, 255), 0u);
+    EXPECT_EQ(quantise(NAN, 255), 0u);
+    EXPECT_EQ(quantise(2, 65535), 65535u);
+}
+
+TEST(outputColor, EncodersRoundColourAndKeepAlphaLinear) {
+    floatImage_t img(2, 1);
+    const float px[8] = {0.5f, 0.0f, 1.0f, 0.5f, 0.25f, 2.0f, 0.0031308f, 1.0f};
+    std::copy(px, px + 8, img.rgba.begin());
+    cBuffer_t bytes(2, 1);
+    encode8(img, outputColor_t(), bytes);
+    const int want8[8] = {188, 0, 255, 128, 137, 255, 10, 255};
+    for (int i = 0; i < 8; ++i) EXPECT_EQ(bytes.data[i], want8[i]) << i;
+    outputColor_t linear;
+    linear.transfer = transfer_t::linear;
+    floatImage_t lin = encodeLinear(img, linear, true);
+    EXPECT_EQ(lin.rgba[0], 0.25f) << "premultiplied";
+    EXPECT_EQ(lin.rgba[5], 2.0f) << "no clamp in linear files";
+}
+
+TEST(outputFormats, SettingsAreCheckedAgainstTheFormat) {
+    const bool exr = formatInfo(imageFormat_t::exr)->available;
+    const struct {
+        const char* path;
+        int bits;
+        bool alpha, colorSet;
+        const char* error; // "" when writable
+        std::size_t notes;
+    } cases[] = {
+        {"a.png", 16, true, true, "", 0},
+        {"a.PNG", 32, false, false,
+         "cannot write \"a.PNG\": output.bits 32 is not possible in .png files (8 or 16)", 0},
+        {"a.tga", 16, false, false, "output.bits 16 is not possible in .tga files (8)", 0},
+        {"a.exr", 32, true, false, exr ? "" : "built without OpenEXR", 0},
+        {"a.hdr", 0, true, true, "", 2},
+        {"a.pfm", 8, false, false, "output.bits 8 is not possible in .pfm files (32)", 0},
+        {"a.jpg", 0, false, false, "unsupported image format (use a .png, .tga, ", 0},
+    };
+    for (const auto& c : cases) {
+        outputSettings_t s;
+        s.bits = c.bits;
+        s.alpha = c.alpha;
+        s.colorSet = c.colorSet;
+        std::string error;
+        std::vector<std::string> notes;
+        EXPECT_EQ(checkOutput(c.path, s, error, notes), std::string(c.error).empty()) << c.path;
+        EXPECT_TRUE(support::contains(error, c.error)) << c.path << ": " << error;
+        EXPECT_EQ(notes.size(), c.notes) << c.path;
+    }
+}
+
+TEST(outputFormats, RgbeAndWidePngFilesReadBackByThePictureReader) {
+    // stb_image (not libpng) for the 16-bit samples, the RGBE decoder for .hdr.
+    tempDir_t dir;
+    floatImage_t img(3, 1);
+    const float px[12] = {1, 0.5f, 0.25f, 1, 0.75f, 0, 0, 1, 1000, 3e-5f, 7, 0.5f};
+    std::copy(px, px + 12, img.rgba.begin());
+    outputSettings_t s;
+    s.bits = 16;
+    s.alpha = true;
+    std::string error;
+    ASSERT_TRUE(saveImage(dir.path + "/a.png", img, nullptr, s, error)) << error;
+    s.bits = 0;
+    s.color.exposure = 1;
+    ASSERT_TRUE(saveImage(dir.path + "/a.hdr", img, nullptr, s, error)) << error;
+    plugins::texelImage_t wide, hdr;
+    plugins::readOptions_t raw;
+    raw.srgb = false;
+    ASSERT_TRUE(plugins::readImage(dir.path + "/a.png", raw, wide, error)) << error;
+    ASSERT_TRUE(plugins::readImage(dir.path + "/a.hdr", raw, hdr, error)) << error;
+    for (int i = 0; i < 12; ++i) {
+        const float v = img.rgba[static_cast<std::size_t>(i)];
+        EXPECT_EQ(std::lround(wide.rgba[static_cast<std::size_t>(i)] * 65535.0f),
+                  long(quantise(i % 4 == 3 ? v : srgbEncode(v), 65535)))
+            << i;
+    }
+    for (int x = 0; x < 3; ++x) {
+        const float* p = img.at(x, 0);
+        const color_t want = rgbe_t(color_t(2 * p[0], 2 * p[1], 2 * p[2])).toColor();
+        EXPECT_EQ(std::vector<float>(hdr.at(x, 0), hdr.at(x, 0) + 3),
+                  (std::vector<float>{want.R, want.G, want.B}))
+            << x;
+    }
+}
+
+#ifdef VEXLAR_HAVE_OPENEXR
+TEST(outputFormats, ExrChannelsAndValuesReadByOpenExrsCInterface) {
+    tempDir_t dir;
+    floatImage_t img(2, 1);
+    const float px[8] = {0.5f, 0.1f, 3.0f, 0.5f, 70000.0f, 1.0f, 2.0f, 1.0f};
+    std::copy(px, px + 8, img.rgba.begin());
+    fBuffer_t depth(2, 1);
+    depth(0, 0) = 2.5f;
+    depth(1, 0) = noHitDepth;
+    for (int bits : {16, 32}) {
+        outputSettings_t s;
+        s.bits = bits;
+        s.alpha = true;
+        const std::string path = dir.path + "/a" + std::to_string(bits) + ".exr";
+        std::string error;
+        ASSERT_TRUE(saveImage(path, img, &depth, s, error)) << error;
+        exr_context_t f = nullptr;
+        ASSERT_EQ(exr_start_read(&f, path.c_str(), nullptr), EXR_ERR_SUCCESS);
+        const exr_attr_chlist_t* list = nullptr;
+        ASSERT_EQ(exr_get_channels(f, 0, &list), EXR_ERR_SUCCESS);
+        std::string names;
+        for (int i = 0; i < list->num_channels; ++i)
+            names += std::string(list->entries[i].name.str) +
+                     (list->entries[i].pixel_type == EXR_PIXEL_FLOAT ? "f " : "h ");
+        EXPECT_EQ(names, bits == 16 ? "Ah Bh Gh Rh Zf " : "Af Bf Gf Rf Zf ");
+        exr_chunk_info_t chunk;
+        ASSERT_EQ(exr_read_scanline_chunk_info(f, 0, 0, &chunk), EXR_ERR_SUCCESS);
+        exr_decode_pipeline_t decode = EXR_DECODE_PIPELINE_INITIALIZER;
+        ASSERT_EQ(exr_decoding_initialize(f, 0, &chunk, &decode), EXR_ERR_SUCCESS);
+        float values[5][2] = {}; // channels in the file's order, as floats
+        for (int c = 0; c < decode.channel_count; ++c) {
+            decode.channels[c].decode_to_ptr = reinterpret_cast<uint8_t*>(values[c]);
+            decode.channels[c].user_pixel_stride = 4;
+            decode.channels[c].user_line_stride = 8;
+            decode.channels[c].user_bytes_per_element = 4;
+            decode.channels[c].user_data_type = EXR_PIXEL_FLOAT;
+        }
+        ASSERT_EQ(exr_decoding_choose_default_routines(f, 0, &decode), EXR_ERR_SUCCESS);
+        ASSERT_EQ(exr_decoding_run(f, 0, &decode), EXR_ERR_SUCCESS);
+        exr_decoding_destroy(f, &decode);
+        exr_finish(&f);
+        // A, B, G, R, Z; colour premultiplied by alpha, linear.
+        const float halfOf005 = 0.04998779296875f; // the half nearest to 0.05
+        EXPECT_EQ(values[0][0], 0.5f);
+        EXPECT_EQ(values[3][0], 0.25f);
+        EXPECT_EQ(values[2][0], bits == 16 ? halfOf005 : 0.05f);
+        EXPECT_EQ(values[1][0], 1.5f);
+        EXPECT_EQ(values[3][1], bits == 16 ? INFINITY : 70000.0f) << "beyond the half range";
+        EXPECT_EQ(values[4][0], 2.5f);
+        EXPECT_EQ(values[4][1], noHitDepth);
+    }
+}
+#endif

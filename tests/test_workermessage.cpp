@@ -1,0 +1,167 @@
+// The forked driver's worker messages: round trips through a pipe, and every
+// kind of malformed message the parent must refuse.
+#include "vexlarcore/workermessage.h"
+
+#include "vexlarcore/mesh.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <unistd.h>
+
+using namespace vexlar;
+
+namespace {
+
+// A pipe whose write end is closed once the bytes are in, so that a reader
+// sees the end of the stream after them.
+struct pipe_t {
+    int fd[2] = {-1, -1};
+    pipe_t() { EXPECT_EQ(pipe(fd), 0); }
+    ~pipe_t() {
+        for (int f : fd)
+            if (f >= 0) close(f);
+    }
+    void put(const std::vector<unsigned char>& bytes) {
+        EXPECT_EQ(write(fd[1], bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+        close(fd[1]);
+        fd[1] = -1;
+    }
+};
+
+std::vector<unsigned char> bytesOf(const workerMessageHeader_t& h, std::size_t bodyBytes) {
+    std::vector<unsigned char> b(sizeof h + bodyBytes, 0x5a);
+    std::memcpy(b.data(), &h, sizeof h);
+    return b;
+}
+
+// 130 x 70 pixels in 64-pixel blocks: six blocks of three different sizes.
+struct pass_t {
+    blockSpliter_t blocks{130, 70, 64};
+};
+
+} // namespace
+
+TEST(workerMessage, BlockAndCountersRoundTrip) {
+    pass_t p;
+    blockLedger_t ledger(p.blocks, 2, false);
+    ASSERT_EQ(ledger.total(), 6u);
+    pipe_t pipe;
+    workerMessageHeader_t h = ledger.headerOf(3);
+    std::vector<float> px(static_cast<std::size_t>(h.w * h.h * workerFloatsPerPixel));
+    for (std::size_t i = 0; i < px.size(); ++i) px[i] = static_cast<float>(i) * 0.25f - 7.0f;
+    statCounters_t c;
+    c.rays = 4294967295u;
+    c.hitted = 2;
+    c.leafs = 3;
+    c.leafst = 4;
+    c.bcount = 5;
+    ASSERT_TRUE(writeBlockMessage(pipe.fd[1], h, px));
+    ASSERT_TRUE(writeCountersMessage(pipe.fd[1], c));
+
+    workerMessage_t m;
+    ASSERT_EQ(readWorkerMessage(pipe.fd[0], ledger, 1, m), workerFault_t::none);
+    EXPECT_FALSE(m.isCounters());
+    EXPECT_EQ(std::memcmp(&m.header, &h, sizeof h), 0);
+    EXPECT_EQ(m.pixels, px);
+    ASSERT_EQ(readWorkerMessage(pipe.fd[0], ledger, 1, m), workerFault_t::none);
+    ASSERT_TRUE(m.isCounters());
+    EXPECT_EQ(m.counters.rays, c.rays);
+    EXPECT_EQ(m.counters.hitted, 2u);
+    EXPECT_EQ(m.counters.leafs, 3u);
+    EXPECT_EQ(m.counters.leafst, 4u);
+    EXPECT_EQ(m.counters.bcount, 5u);
+
+    // A parent adds what its worker counted, across the counters' wrap.
+    const std::uint32_t before = rays;
+    m.counters.addToGlobals();
+    EXPECT_EQ(rays, before - 1u);
+    EXPECT_EQ(statCounters_t::now().since(m.counters).rays, before);
+    rays = before;
+}
+
+TEST(workerMessage, WriterRefusesPixelsThatDoNotMatchTheHeader) {
+    pass_t p;
+    blockLedger_t ledger(p.blocks, 1, false);
+    pipe_t pipe;
+    workerMessageHeader_t h = ledger.headerOf(0);
+    std::vector<float> px(static_cast<std::size_t>(h.w * h.h * workerFloatsPerPixel) - 1);
+    EXPECT_FALSE(writeBlockMessage(pipe.fd[1], h, px));
+    h.index = workerCountersIndex;
+    EXPECT_FALSE(writeBlockMessage(pipe.fd[1], h, {}));
+}
+
+TEST(workerMessage, MalformedMessagesAreRefused) {
+    pass_t p;
+    const int worker = 1; // of 2, without take-over: owns blocks 1, 3, 5
+    struct case_t {
+        const char* what;
+        workerMessageHeader_t header;
+        std::size_t sentBytes; // bytes of the message that reach the pipe
+        workerFault_t fault;
+    };
+    blockLedger_t probe(p.blocks, 2, false);
+    const workerMessageHeader_t own = probe.headerOf(3);
+    const std::size_t body = static_cast<std::size_t>(own.w * own.h * workerFloatsPerPixel) * sizeof(float);
+    const std::size_t full = sizeof(workerMessageHeader_t) + body;
+    auto with = [&](auto change) {
+        workerMessageHeader_t h = own;
+        change(h);
+        return h;
+    };
+    workerMessageHeader_t counters;
+    counters.index = workerCountersIndex;
+    const std::size_t countersBytes = sizeof counters + 5 * sizeof(std::uint32_t);
+    const case_t cases[] = {
+        {"well formed", own, full, workerFault_t::none},
+        {"nothing at all", own, 0, workerFault_t::cutShort},
+        {"half a header", own, 10, workerFault_t::cutShort},
+        {"body cut short", own, full - 1, workerFault_t::cutShort},
+        {"index below -1", with([](auto& h) { h.index = -2; }), full, workerFault_t::unknownBlock},
+        {"index past the last block", with([](auto& h) { h.index = 6; }), full, workerFault_t::unknownBlock},
+        {"block delivered already", with([&](auto& h) { h = probe.headerOf(5); }), full,
+         workerFault_t::deliveredTwice},
+        {"another worker's block", with([&](auto& h) { h = probe.headerOf(2); }), full,
+         workerFault_t::notWorkersBlock},
+        {"x moved", with([](auto& h) { ++h.x; }), full, workerFault_t::wrongRectangle},
+        {"y moved", with([](auto& h) { --h.y; }), full, workerFault_t::wrongRectangle},
+        {"wider", with([](auto& h) { ++h.w; }), full, workerFault_t::wrongRectangle},
+        {"huge", with([](auto& h) { h.w = h.h = 1 << 30; }), full, workerFault_t::wrongRectangle},
+        {"negative height", with([](auto& h) { h.h = -h.h; }), full, workerFault_t::wrongRectangle},
+        {"counters", counters, countersBytes, workerFault_t::none},
+        {"counters cut short", counters, countersBytes - 1, workerFault_t::cutShort},
+        {"counters with a size", with([](auto& h) { h.index = workerCountersIndex; }), countersBytes,
+         workerFault_t::badCounters},
+    };
+    for (const case_t& c : cases) {
+        SCOPED_TRACE(c.what);
+        blockLedger_t ledger(p.blocks, 2, false);
+        ledger.markDelivered(5);
+        pipe_t pipe;
+        std::vector<unsigned char> bytes = bytesOf(c.header, full);
+        bytes.resize(c.sentBytes);
+        pipe.put(bytes);
+        workerMessage_t m;
+        EXPECT_EQ(readWorkerMessage(pipe.fd[0], ledger, worker, m), c.fault);
+    }
+}
+
+TEST(blockLedger, TakeOverAcceptsAnyBlockOnceAndCountsWhatIsLeft) {
+    pass_t p;
+    blockLedger_t ledger(p.blocks, 2, true);
+    const workerMessageHeader_t h = ledger.headerOf(2);
+    EXPECT_EQ(ledger.check(h, 1), workerFault_t::none);
+    ledger.markDelivered(2);
+    ledger.markDelivered(2);
+    EXPECT_EQ(ledger.remaining(), 5u);
+    EXPECT_EQ(ledger.check(h, 0), workerFault_t::deliveredTwice);
+    // Block i is the i-th that getArea hands out.
+    std::vector<workerMessageHeader_t> headers;
+    for (std::size_t i = 0; i < ledger.total(); ++i) headers.push_back(ledger.headerOf(i));
+    renderArea_t area;
+    for (const workerMessageHeader_t& b : headers) {
+        p.blocks.getArea(area);
+        EXPECT_EQ(std::vector<int>({b.x, b.y, b.w, b.h}),
+                  std::vector<int>({area.realX, area.realY, area.realW, area.realH}));
+    }
+}
