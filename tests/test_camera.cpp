@@ -1,11 +1,12 @@
 // The camera: pinhole and orthographic rays, the lens with random and Halton
-// samples, and degenerate view settings.
+// samples, the radical inverse behind them, and degenerate view settings.
 #include "vexlarcore/camera.h"
 #include "vexlarcore/sampling.h"
 
 #include "test_support.h"
 
 #include <cmath>
+#include <cstdint>
 
 using namespace vexlar;
 using support::expectNear;
@@ -18,7 +19,7 @@ double length(const vector3d_t& v) {
 }
 
 /// The i-th Halton value in base b by digit extraction.
-double radicalInverse(int i, int b) {
+double digitsMirrored(int i, int b) {
     double f = 1.0, r = 0.0;
     for (; i > 0; i /= b) r += (f /= b) * (i % b);
     return r;
@@ -97,12 +98,12 @@ TEST(camera, LensSamplesFromTheGeneratorOrTheHaltonSequences) {
     expectNear(q.rayOrigin, point3d_t(0.0f, 0.1f, 0.0f), 1e-7f);
     for (int i = 2; i <= 20; ++i) {
         q.shootRay(0.5f, 1.5f);
-        EXPECT_EQ(q.halton2.value, radicalInverse(i, 2));
-        EXPECT_NEAR(q.halton3.value, radicalInverse(i, 3), 1e-12);
+        EXPECT_EQ(q.halton2.value, digitsMirrored(i, 2));
+        EXPECT_NEAR(q.halton3.value, digitsMirrored(i, 3), 1e-12);
     }
     EXPECT_EQ(myseed, seed);
     halton_t h(5); // a long run, carries included
-    for (int i = 1; i <= 1000; ++i) ASSERT_NEAR(h.getNext(), radicalInverse(i, 5), 1e-9) << i;
+    for (int i = 1; i <= 1000; ++i) ASSERT_NEAR(h.getNext(), digitsMirrored(i, 5), 1e-9) << i;
     myseed = saved;
 }
 
@@ -160,4 +161,34 @@ TEST(camera, DegenerateViewsStillGiveUnitRays) {
     camera_t onEye(point3d_t(1, 1, 1), point3d_t(1, 1, 1), point3d_t(1, 2, 1), 8, 6, 1.0f);
     EXPECT_EQ(onEye.lookDistance, 0.0f); // looks along -z, up keeps its meaning
     EXPECT_TRUE(onEye.shootRay(4, 0).y > 0 && onEye.shootRay(8, 3).x > 0);
+}
+
+TEST(radicalInverse, DigitsMirroredAboutThePoint) {
+    struct case_t {
+        std::uint64_t i;
+        int base;
+        double expected;
+    };
+    const case_t cases[] = {
+        {0, 2, 0.0},
+        {1, 2, 0.5},
+        {6, 2, 0.375},                        // 110 -> 0.011
+        {0xffffffffu, 2, 1.0 - 0x1p-32},      // every bit of a 32-bit index
+        {std::uint64_t(1) << 52, 2, 0x1p-53}, // exact up to 2^53
+        {0x8000000000000000u, 2, 0x1p-64},
+        {1, 3, 1.0 / 3},
+        {5, 3, 2.0 / 3 + 1.0 / 9}, // 12 -> 0.21
+        {7, 5, 2.0 / 5 + 1.0 / 25},
+    };
+    // Base 2 is exact; other bases are within rounding.
+    for (const case_t& c : cases)
+        if (c.base == 2)
+            EXPECT_EQ(radicalInverse(c.i, c.base), c.expected) << c.i;
+        else
+            EXPECT_DOUBLE_EQ(radicalInverse(c.i, c.base), c.expected) << c.i << " in base " << c.base;
+}
+
+TEST(radicalInverse, MatchesTheDigitModel) {
+    for (int base : {2, 3, 7})
+        for (int i = 1; i < 2000; ++i) ASSERT_NEAR(radicalInverse(i, base), digitsMirrored(i, base), 1e-12) << i;
 }

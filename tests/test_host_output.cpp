@@ -7,6 +7,7 @@
 #include "host/pluginpaths.h"
 #include "host/quiet.h"
 #include "host/stats.h"
+#include "vexlarcore/version.h"
 
 #include "host_png.h"
 #include "test_support.h"

@@ -1,6 +1,7 @@
 // The standard plug-ins, loaded as modules through the plug-in manager and
 // checked against values computed here for simple configurations.
 #include "plugintestcontext.h"
+#include "standardplugins.h"
 #include "test_support.h"
 
 #include "vexlarcore/background.h"
@@ -23,17 +24,20 @@ using namespace vexlar;
 
 namespace {
 
-const std::string pluginDir = VEXLAR_PLUGIN_BUILD_DIR;
 const double pi = 3.14159265358979323846;
+pluginManager_t& plugins() { return standardPlugins(); }
 
-// One manager for the program; every object made from it dies with its test.
-pluginManager_t& plugins() {
-    static std::ostringstream log;
-    static pluginManager_t manager(log);
-    static const bool loaded = (manager.loadDirectory(pluginDir), true);
-    (void)loaded;
-    return manager;
-}
+// A sphere that counts the shadow rays tested against it.
+class countingSphere_t : public sphere_t {
+public:
+    using sphere_t::sphere_t;
+    bool shoot(renderState_t& state, surfacePoint_t& sp, const point3d_t& from, const vector3d_t& ray,
+               bool shadow, float dist) const override {
+        shadowRays += shadow;
+        return sphere_t::shoot(state, sp, from, ray, shadow, dist);
+    }
+    mutable int shadowRays = 0;
+};
 
 // Up (z > 0) and down see different colours.
 class twoToneBackground_t : public background_t {
@@ -48,7 +52,7 @@ typedef std::initializer_list<std::pair<const char*, parameter_t>> settings_t;
 class standardPlugins : public ::testing::Test {
 protected:
     void SetUp() override {
-        if (pluginDir.empty()) GTEST_SKIP() << "built without the standard plug-ins";
+        if (standardPluginDir().empty()) GTEST_SKIP() << "built without the standard plug-ins";
     }
     // A parameter map alive until the end of the test.
     paramMap_t& params(settings_t list) {
@@ -59,8 +63,9 @@ protected:
     std::unique_ptr<shader_t> shader(const std::string& type, settings_t s) {
         return std::unique_ptr<shader_t>(plugins().createShader(type, params(s), context));
     }
-    std::unique_ptr<light_t> light(const std::string& type, settings_t s) {
-        return std::unique_ptr<light_t>(plugins().createLight(type, params(s), context));
+    std::unique_ptr<light_t> light(const std::string& type, settings_t s) { return light(type, params(s)); }
+    std::unique_ptr<light_t> light(const std::string& type, paramMap_t& p) {
+        return std::unique_ptr<light_t>(plugins().createLight(type, p, context));
     }
     std::unique_ptr<texture_t> texture(const std::string& type, settings_t s) {
         return std::unique_ptr<texture_t>(plugins().createTexture(type, params(s), context));
@@ -165,6 +170,56 @@ TEST_F(standardPlugins, LightsFallOffAndCastHardShadows) {
         EXPECT_NEAR(hard->illuminate(state, scene, s, n).R, deg < 20 ? 1 : 0, 1e-6) << deg;
     }
     EXPECT_TRUE(context.warnings.empty());
+}
+
+TEST_F(standardPlugins, FadeDividesByNothingTheDistanceOrItsSquare) {
+    auto white = shader("generic", {{"color", col(1, 1, 1)}});
+    const surfacePoint_t p = hit(point3d_t(0, 0, 0), vector3d_t(0, 0, 1), white.get());
+    const std::pair<const char*, double> fades[] = {{"none", 0}, {"linear", 1}, {"quadratic", 2}, {"", 2}};
+    for (const char* type : {"point", "spot"})
+        for (const auto& f : fades)
+            for (float d : {0.5f, 2.0f, 3.0f}) { // head-on, on the spot's axis: power and fall-off remain
+                paramMap_t& m = params({{"from", pt(0, 0, d)}, {"to", pt(0, 0, 0)}, {"power", num(3)}});
+                if (*f.first) m["fade"] = text(f.first);
+                const double want = 3.0 / std::pow(static_cast<double>(d), f.second);
+                const color_t c = light(type, m)->illuminate(state, scene, p, vector3d_t(0, 0, 1));
+                EXPECT_TRUE(std::fabs(c.R - want) <= want * 1e-6 && c.R == c.B) << type << " " << f.first << d;
+            }
+    EXPECT_TRUE(context.warnings.empty());
+}
+
+TEST_F(standardPlugins, ShadowRaysOnlyWhereTheSurfaceSendsLightBack) {
+    countingSphere_t ball(point3d_t(0, 0, 1), 0.25f);
+    scene.addObject(&ball);
+    scene.objectTree = buildObjectTree(scene.objects);
+    auto white = shader("generic", {{"color", col(1, 1, 1)}}), black = shader("generic", {{"color", col(0, 0, 0)}});
+    const vector3d_t up(0, 0, 1), down(0, 0, -1);
+    const struct {
+        const shader_t* sh;
+        vector3d_t normal;
+        const char* shadows;
+        int rays;   // shadow rays cast
+        bool black; // result
+    } cases[] = {
+        {white.get(), up, "on", 1, true},   // lit side, behind the ball: shadowed
+        {white.get(), down, "on", 0, true}, // facing away from the light
+        {black.get(), up, "on", 0, true},   // a black surface sends nothing back
+        {white.get(), up, "off", 0, false}, // no shadows asked for
+        {nullptr, up, "on", 0, true},       // no shader
+    };
+    for (const char* type : {"point", "spot", "sun"})
+        for (const auto& c : cases) {
+            auto lamp = light(type, {{"from", pt(0, 0, 2)},
+                                     {"to", pt(0, 0, 0)},
+                                     {"direction", pt(0, 0, 1)},
+                                     {"shadows", text(c.shadows)}});
+            ball.shadowRays = 0;
+            const color_t got = lamp->illuminate(state, scene, hit(point3d_t(0, 0, 0), c.normal, c.sh), c.normal);
+            EXPECT_TRUE(ball.shadowRays == c.rays && got.isBlack() == c.black)
+                << type << " normal z " << c.normal.z << " shadows " << c.shadows << ": " << ball.shadowRays;
+        }
+    delete scene.objectTree;
+    scene.objectTree = nullptr;
 }
 
 TEST_F(standardPlugins, GenericShaderHighlightsMirrorsAndGlass) {
