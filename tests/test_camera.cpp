@@ -190,5 +190,6 @@ TEST(radicalInverse, DigitsMirroredAboutThePoint) {
 
 TEST(radicalInverse, MatchesTheDigitModel) {
     for (int base : {2, 3, 7})
-        for (int i = 1; i < 2000; ++i) ASSERT_NEAR(radicalInverse(i, base), digitsMirrored(i, base), 1e-12) << i;
+        for (int i = 1; i < 2000; ++i)
+            ASSERT_NEAR(radicalInverse(i, base), digitsMirrored(i, base), 1e-12) << i;
 }

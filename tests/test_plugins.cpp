@@ -25,7 +25,9 @@ using namespace vexlar;
 namespace {
 
 const double pi = 3.14159265358979323846;
-pluginManager_t& plugins() { return standardPlugins(); }
+pluginManager_t& plugins() {
+    return standardPlugins();
+}
 
 // A sphere that counts the shadow rays tested against it.
 class countingSphere_t : public sphere_t {
@@ -183,7 +185,8 @@ TEST_F(standardPlugins, FadeDividesByNothingTheDistanceOrItsSquare) {
                 if (*f.first) m["fade"] = text(f.first);
                 const double want = 3.0 / std::pow(static_cast<double>(d), f.second);
                 const color_t c = light(type, m)->illuminate(state, scene, p, vector3d_t(0, 0, 1));
-                EXPECT_TRUE(std::fabs(c.R - want) <= want * 1e-6 && c.R == c.B) << type << " " << f.first << d;
+                EXPECT_TRUE(std::fabs(c.R - want) <= want * 1e-6 && c.R == c.B)
+                    << type << " " << f.first << d;
             }
     EXPECT_TRUE(context.warnings.empty());
 }
@@ -192,7 +195,8 @@ TEST_F(standardPlugins, ShadowRaysOnlyWhereTheSurfaceSendsLightBack) {
     countingSphere_t ball(point3d_t(0, 0, 1), 0.25f);
     scene.addObject(&ball);
     scene.objectTree = buildObjectTree(scene.objects);
-    auto white = shader("generic", {{"color", col(1, 1, 1)}}), black = shader("generic", {{"color", col(0, 0, 0)}});
+    auto white = shader("generic", {{"color", col(1, 1, 1)}}),
+         black = shader("generic", {{"color", col(0, 0, 0)}});
     const vector3d_t up(0, 0, 1), down(0, 0, -1);
     const struct {
         const shader_t* sh;
@@ -214,7 +218,8 @@ TEST_F(standardPlugins, ShadowRaysOnlyWhereTheSurfaceSendsLightBack) {
                                      {"direction", pt(0, 0, 1)},
                                      {"shadows", text(c.shadows)}});
             ball.shadowRays = 0;
-            const color_t got = lamp->illuminate(state, scene, hit(point3d_t(0, 0, 0), c.normal, c.sh), c.normal);
+            const color_t got =
+                lamp->illuminate(state, scene, hit(point3d_t(0, 0, 0), c.normal, c.sh), c.normal);
             EXPECT_TRUE(ball.shadowRays == c.rays && got.isBlack() == c.black)
                 << type << " normal z " << c.normal.z << " shadows " << c.shadows << ": " << ball.shadowRays;
         }
@@ -388,9 +393,11 @@ TEST_F(standardPlugins, TexturesAndBackgroundsAtKnownPoints) {
     EXPECT_TRUE(context.warnings.empty());
     context.baseDir = "/nonexistent";
     EXPECT_TRUE(!texture("image", {}) && !texture("image", {{"filename", text("nofile.tga")}}));
-    EXPECT_EQ(context.warnings, (std::vector<std::string>{
-                                    "setting \"filename\" is missing: an image texture needs a picture (PNG, JPEG, TGA, HDR or EXR)",
-                                    "cannot read the image \"/nonexistent/nofile.tga\": No such file or directory"}));
+    EXPECT_EQ(
+        context.warnings,
+        (std::vector<std::string>{
+            "setting \"filename\" is missing: an image texture needs a picture (PNG, JPEG, TGA, HDR or EXR)",
+            "cannot read the image \"/nonexistent/nofile.tga\": No such file or directory"}));
     renderState_t s;
     auto sky = background(
         "gradient", {{"horizon_color", col(0.9f, 0.8f, 0.7f)}, {"zenith_color", col(0.1f, 0.2f, 0.3f)}});
