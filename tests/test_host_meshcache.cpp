@@ -58,7 +58,7 @@ TEST(hostMeshCache, RoundTripsAndRefusesDamagedEntries) {
     EXPECT_EQ(0,
               std::memcmp(a.records.data(), b.records.data(), a.records.size() * sizeof(triangleRecord_t)));
 
-    // Another key finds nothing; a truncated or bit-flipped entry is refused.
+    // Another key finds nothing; a truncated, bit-flipped or overlong entry is refused.
     EXPECT_FALSE(readMeshCache(settings, other, entry, error));
     EXPECT_EQ(error, "");
     char n[48];
@@ -67,8 +67,9 @@ TEST(hostMeshCache, RoundTripsAndRefusesDamagedEntries) {
     const std::string entryFile = settings.folder + "/" + n;
     const std::string whole = support::slurp(entryFile);
     ASSERT_GT(whole.size(), 100u);
-    for (const std::string& damaged : {whole.substr(0, whole.size() / 2), whole.substr(0, 40),
-                                       whole.substr(0, whole.size() - 1) + char(whole.back() ^ 1)}) {
+    for (const std::string& damaged :
+         {whole.substr(0, whole.size() / 2), whole.substr(0, 40),
+          whole.substr(0, whole.size() - 1) + char(whole.back() ^ 1), whole + "tail"}) {
         std::ofstream(entryFile, std::ios::binary) << damaged;
         EXPECT_FALSE(readMeshCache(settings, key, entry, error));
         EXPECT_NE(error, "");
