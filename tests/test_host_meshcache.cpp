@@ -11,6 +11,7 @@
 #include <fstream>
 #include <memory>
 #include <sstream>
+#include <xxhash.h>
 
 using namespace vexlar;
 using namespace vexlar::host;
@@ -74,4 +75,19 @@ TEST(hostMeshCache, RoundTripsAndRefusesDamagedEntries) {
         EXPECT_FALSE(readMeshCache(settings, key, entry, error));
         EXPECT_NE(error, "");
     }
+    // A forged entry, its checksum recomputed, with a face naming a vertex
+    // past the last: refused by the index check. (The header ends with the
+    // checksum; its vertex count is at byte 32; the faces follow the vertices.)
+    std::string forged = whole;
+    std::uint32_t headerBytes, index;
+    std::uint64_t vertices;
+    std::memcpy(&headerBytes, &forged[12], 4);
+    std::memcpy(&vertices, &forged[32], 8);
+    index = static_cast<std::uint32_t>(vertices);
+    std::memcpy(&forged[headerBytes + 12 * vertices], &index, 4);
+    const std::uint64_t sum = XXH3_64bits(forged.data() + headerBytes, forged.size() - headerBytes);
+    std::memcpy(&forged[headerBytes - 8], &sum, 8);
+    std::ofstream(entryFile, std::ios::binary) << forged;
+    EXPECT_FALSE(readMeshCache(settings, key, entry, error));
+    EXPECT_TRUE(error.rfind("damaged cache entry (checksum or indices): ", 0) == 0) << error;
 }
