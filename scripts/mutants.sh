@@ -78,6 +78,12 @@ mkdir -p "$dir" "$log"
 rm -rf "$src"
 mkdir -p "$src"
 (cd "$root" && tar --exclude=./.git --exclude='./build*' --exclude=./demo.png -cf - .) | (cd "$src" && tar -xpf -)
+# A run stopped while a mutant was planted left its object behind, newer
+# than the restored source: make that source newer again so it is rebuilt.
+if [ -f "$dir/planted" ]; then
+  touch "$src/$(cat "$dir/planted")" 2> /dev/null || true
+  rm -f "$dir/planted"
+fi
 
 if [ $check -eq 0 ]; then
 launcher=()
@@ -161,6 +167,7 @@ plant() {
       return 0 ;;
   esac
   local status
+  [ $check -eq 1 ] || printf '%s\n' "$file" > "$dir/planted"
   if [ $check -eq 1 ]; then
     cp "$backup" "$target"
     printf '%-16s %s\n' "applies" "$name"
@@ -179,6 +186,7 @@ plant() {
   # Put the original back; its new timestamp makes the next build recompile
   # it (a ccache hit).
   cp "$backup" "$target"
+  rm -f "$dir/planted"
   local why=""
   if [ "$status" = killed ]; then
     why="$(grep -m1 -E '^[[:space:]]+[0-9]+ - ' "$log/$tag.test.txt" | sed -E 's/^[[:space:]]+[0-9]+ - //')"
