@@ -148,7 +148,7 @@ TEST(sampling, ConcentricDiscIsAreaPreserving) {
     const struct {
         float s1, s2, u, v;
     } known[] = {{0.5f, 0.5f, 0, 0}, {1, 0.5f, 1, 0}, {0.5f, 1, 0, 1}, {0, 0.5f, -1, 0},
-                 {0.5f, 0, 0, -1},   {0, 0, -h, -h},  {1, 1, h, h}};
+                 {0.5f, 0, 0, -1},   {0, 0, -h, -h},  {1, 1, h, h},    {0, 0.75f, -0.9238795f, 0.3826834f}};
     for (const auto& k : known) {
         const uv_t r = two(ShirleyDisc, k.s1, k.s2);
         EXPECT_NEAR(r.first, k.u, 1e-7f) << k.s1 << "," << k.s2;
