@@ -17,12 +17,3 @@ foreach(src ${VEXLAR_HOST_TESTS})
     VEXLAR_HOST_PROGRAM="$<TARGET_FILE:vexlar>")
   add_dependencies(${name} vexlar)
 endforeach()
-
-# An independent check of the PNG files the program writes: a decoder
-# written with nothing but Python's zlib, and pngcheck when installed.
-find_package(Python3 COMPONENTS Interpreter)
-if(Python3_Interpreter_FOUND)
-  add_test(NAME host_png_independent_decoder
-           COMMAND Python3::Interpreter ${CMAKE_CURRENT_SOURCE_DIR}/scripts/host_decodepng.py
-                   $<TARGET_FILE:vexlar> ${CMAKE_CURRENT_SOURCE_DIR}/data)
-endif()

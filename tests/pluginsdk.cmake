@@ -1,10 +1,10 @@
 # Plug-in SDK tests: the declarations of the standard plug-ins and the
-# lights (C++), and a plug-in built out of tree against the installed
+# parameter checks (C++), and a plug-in built out of tree against the installed
 # package (script). A sanitized library would need the same flags in the
 # outside build, so the script only runs in ordinary builds.
 include_guard(DIRECTORY)
 get_property(standard_plugins GLOBAL PROPERTY VEXLAR_PLUGIN_TARGETS)
-foreach(t test_pluginparams test_lights)
+foreach(t test_pluginparams)
   if(NOT TARGET ${t})
     continue()
   endif()

@@ -12,6 +12,9 @@
 #include "vexlarcore/scene.h"
 #include "vexlarcore/shader.h"
 
+#include <gtest/gtest.h>
+
+#include <algorithm>
 #include <cmath>
 #include <functional>
 #include <vector>
@@ -25,30 +28,24 @@ class lambertShader_t : public shaderNode_t {
 public:
     explicit lambertShader_t(const color_t& d, const color_t& amb = color_t(0.0f))
         : diffuse(d), ambient(amb) {}
-    color_t fromWorld(renderState_t& state, const surfacePoint_t& sp, const scene_t&,
+    color_t fromWorld(renderState_t&, const surfacePoint_t& sp, const scene_t&,
                       const vector3d_t& eye) const override {
         ++fromWorldCalls;
         lastEye = eye;
         lastAux = sp.auxPoint;
-        lastTraveled = state.traveled;
         return ambient;
     }
     color_t getDiffuse(renderState_t&, const surfacePoint_t&, const vector3d_t&) const override {
-        ++diffuseCalls;
         return diffuse;
     }
     void displace(renderState_t& state, surfacePoint_t&, const vector3d_t&, float resolution) const override {
-        ++displaceCalls;
         lastResolution = resolution;
         displaceTraveled = state.traveled;
     }
     color_t diffuse;
     color_t ambient;
     mutable int fromWorldCalls = 0;
-    mutable int diffuseCalls = 0;
-    mutable int displaceCalls = 0;
     mutable float lastResolution = 0;
-    mutable float lastTraveled = 0;
     mutable float displaceTraveled = 0;
     mutable vector3d_t lastEye;
     mutable point3d_t lastAux;
@@ -192,36 +189,60 @@ public:
     int flushes = 0;
 };
 
-/// Camera at the origin looking along -z with +y up: pixel (x, y) looks along
-/// ((x - resx/2) / resx, (resy/2 - y) / resx, -focal), normalised. Computed
-/// in double, independently of camera_t.
-struct pinhole_t {
-    int resx, resy;
-    double focal;
-    void dir(double px, double py, double d[3]) const {
-        d[0] = (px - resx / 2.0) / resx;
-        d[1] = (resy / 2.0 - py) / resx;
-        d[2] = -focal;
-        const double l = std::sqrt(d[0] * d[0] + d[1] * d[1] + d[2] * d[2]);
-        for (int i = 0; i < 3; ++i) d[i] /= l;
-    }
+/// Camera at the origin looking along -z with +y up, focal length 1.
+inline camera_t frontCamera(int resx, int resy) {
+    return camera_t(point3d_t(0, 0, 0), point3d_t(0, 0, -1), point3d_t(0, 1, 0), resx, resy, 1.0f);
+}
+
+/// Double-precision vector of the reference models.
+struct dvec_t {
+    double x, y, z;
+    double operator[](int i) const { return i == 0 ? x : i == 1 ? y : z; }
+    friend dvec_t operator+(const dvec_t& a, const dvec_t& b) { return {a.x + b.x, a.y + b.y, a.z + b.z}; }
+    friend dvec_t operator-(const dvec_t& a, const dvec_t& b) { return {a.x - b.x, a.y - b.y, a.z - b.z}; }
+    friend dvec_t operator*(double s, const dvec_t& a) { return {s * a.x, s * a.y, s * a.z}; }
 };
+inline double dot(const dvec_t& a, const dvec_t& b) {
+    return a.x * b.x + a.y * b.y + a.z * b.z;
+}
+inline double norm(const dvec_t& a) {
+    return std::sqrt(dot(a, a));
+}
+inline dvec_t unit(const dvec_t& a) {
+    return (1.0 / norm(a)) * a;
+}
+
+/// Pixel (x, y) of frontCamera(resx, resy) looks along
+/// ((x - resx/2) / resx, (resy/2 - y) / resx, -1), normalised.
+inline dvec_t pinholeDir(int resx, int resy, double x, double y) {
+    return unit({(x - resx / 2.0) / resx, (resy / 2.0 - y) / resx, -1});
+}
 
 /// Nearest positive root of |o + t d - c| = r for unit d, or -1; `margin`
 /// receives how far the ray passes inside the sphere's silhouette (negative
 /// outside), a measure of how safe the hit/miss decision is.
-inline double sphereHit(const double o[3], const double d[3], const double c[3], double r,
+inline double sphereHit(const dvec_t& o, const dvec_t& d, const dvec_t& c, double r,
                         double* margin = nullptr) {
-    double v[3] = {o[0] - c[0], o[1] - c[1], o[2] - c[2]};
-    const double b = v[0] * d[0] + v[1] * d[1] + v[2] * d[2];
-    const double cc = v[0] * v[0] + v[1] * v[1] + v[2] * v[2] - r * r;
-    const double disc = b * b - cc;
+    const dvec_t v = o - c;
+    const double b = dot(v, d), disc = b * b - (dot(v, v) - r * r);
     if (margin) *margin = disc >= 0 ? std::sqrt(disc) : -std::sqrt(-disc);
     if (disc < 0) return -1;
     const double s = std::sqrt(disc);
-    if (-b - s > 0) return -b - s;
-    if (-b + s > 0) return -b + s;
-    return -1;
+    return -b - s > 0 ? -b - s : -b + s > 0 ? -b + s : -1;
+}
+
+/// The pixels `out` received as a resx x resy image (row-major); fails the
+/// test unless every pixel arrived exactly once.
+inline std::vector<pixel_t> imageOf(const recordingOutput_t& out, int resx, int resy) {
+    std::vector<pixel_t> img(std::size_t(resx) * resy);
+    std::vector<int> seen(img.size(), 0);
+    for (const pixel_t& p : out.calls) {
+        const bool inside = p.x >= 0 && p.x < resx && p.y >= 0 && p.y < resy;
+        EXPECT_TRUE(inside) << p.x << "," << p.y;
+        if (inside) img[std::size_t(p.y) * resx + p.x] = p, ++seen[std::size_t(p.y) * resx + p.x];
+    }
+    EXPECT_EQ(std::count(seen.begin(), seen.end(), 1), std::ptrdiff_t(img.size())) << "every pixel once";
+    return img;
 }
 
 } // namespace fixtures

@@ -3,6 +3,8 @@
 // ties, coincident, flat and far-apart boxes.
 #include "vexlarcore/boxpairing.h"
 
+#include "test_support.h"
+
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -105,11 +107,8 @@ TEST(boxPairing, UnsortedBoxesTakeTheGeneralBuilderWithItsWarnings) {
     std::vector<bound_t> boxes = {box(0, 0, 0, 1, 1, 1), box(5, 0, 0, 1, 1, 1), box(2, 0, 0, 1, 1, 1)};
     boxes[1].g.x = 4; // lower than a.x
     EXPECT_FALSE(sortedBoxes(boxes));
-    testing::internal::CaptureStdout();
-    const std::string ref = referenceShape(boxes);
-    const std::string refOut = testing::internal::GetCapturedStdout();
-    testing::internal::CaptureStdout();
-    EXPECT_EQ(fastShape(boxes), ref);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), refOut);
+    std::string ref;
+    const std::string refOut = support::captured([&] { ref = referenceShape(boxes); });
+    EXPECT_EQ(support::captured([&] { EXPECT_EQ(fastShape(boxes), ref); }), refOut);
     EXPECT_NE(refOut, "");
 }

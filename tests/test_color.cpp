@@ -1,130 +1,133 @@
-#include "vexlarcore/color.h"
+// Colours: byte packing, blends, the shared-exponent encoding, exposure and
+// gamma, Aitken extrapolation and the bilinear blend, with rounding pins.
+#include "vexlarcore/colorutil.h"
 
 #include "test_support.h"
 
-#include <gtest/gtest.h>
-
 #include <cmath>
-#include <cstdint>
-#include <cstring>
-#include <iomanip>
 #include <limits>
-#include <sstream>
-#include <vector>
+#include <random>
 
 using namespace vexlar;
 using namespace support;
 
 namespace {
 
-unsigned char pack1(float v) {
-    unsigned char b[3] = {9, 9, 9};
-    b << color_t(v, 0, 0);
-    return b[0];
+void expectColor(const color_t& c, float r, float g, float b) {
+    EXPECT_TRUE(c.R == r && c.G == g && c.B == b) << c;
 }
 
-void expectSame(const color_t& a, const color_t& b) {
-    EXPECT_TRUE(a.R == b.R && a.G == b.G && a.B == b.B) << a << " vs " << b;
+std::vector<int> rgbe(const color_t& c) {
+    rgbe_t e(c);
+    return {e.R, e.G, e.B, e.E};
+}
+
+color_t adjusted(color_t c, float e, float g) {
+    c.expgam_Adjust(e, g);
+    return c;
 }
 
 } // namespace
 
-TEST(Color, PackingTruncatesAndClampsAtOne) {
+TEST(color, PackingTruncatesAndClampsAtOne) {
+    const float inf = std::numeric_limits<float>::infinity();
     const struct {
         float in;
         int out;
-    } cases[] = {{1.0f, 255},  {1.5f, 255},
-                 {1e9f, 255},  {std::numeric_limits<float>::infinity(), 255},
-                 {0.5f, 127}, // truncated, not rounded
-                 {0.0f, 0},    {std::nextafter(1.0f, 0.0f), 254},
-                 {0.0078f, 1}, // 1.989 truncates to 1
-                 {-0.5f, 0}};
-    for (const auto& c : cases) EXPECT_EQ(pack1(c.in), c.out) << c.in;
-    unsigned char b[4] = {0, 0, 0, 0};
-    b << colorA_t(0.25f, 1.0f, 0.75f, 0.5f);
-    EXPECT_EQ(std::vector<int>(b, b + 4), (std::vector<int>{63, 255, 191, 127}));
-    // The colour form writes exactly three bytes.
-    unsigned char c[4] = {1, 2, 3, 77};
-    c << color_t(0, 0, 0);
-    EXPECT_EQ(c[3], 77);
-}
-
-TEST(Color, UnpackingMultipliesByTheFloatReciprocal) {
+    } cases[] = {{1.0f, 255}, {1.5f, 255},  {inf, 255}, {0.5f, 127}, {std::nextafter(1.0f, 0.0f), 254},
+                 {0.0f, 0},   {0.0078f, 1}, {-0.5f, 0}, {-inf, 0},   {std::nanf(""), 0}};
+    for (const auto& c : cases) {
+        unsigned char b[4] = {9, 9, 9, 77};
+        b << color_t(c.in, 0, 0);
+        EXPECT_EQ(b[0], c.out) << c.in;
+        EXPECT_EQ(b[3], 77); // three bytes only
+    }
     unsigned char b[4] = {0, 1, 255, 128};
     colorA_t c;
     b >> c;
-    EXPECT_EQ(bits(c.R), 0u);
-    EXPECT_EQ(bits(c.G), 0x3B808081u); // 1/255 as a float
-    EXPECT_EQ(bits(c.B), 0x3F800000u); // 255 * that constant rounds to 1.0
-    EXPECT_EQ(c.A, 128.0f * 0.003921569f);
-
-    // Every byte survives a round trip through the colour types.
-    for (int i = 0; i < 256; ++i) {
-        unsigned char in[3] = {static_cast<unsigned char>(i), static_cast<unsigned char>(255 - i), 0};
+    // Multiplied by the float constant 1/255 (0x3B808081), not divided.
+    EXPECT_TRUE(c.R == 0 && bits(c.G) == 0x3B808081u && c.B == 1.0f && c.A == 128.0f * 0.003921569f) << c;
+    for (int i = 0; i < 256; ++i) { // every byte survives a round trip
+        unsigned char in[3] = {static_cast<unsigned char>(i), 0, 0}, out[3];
         color_t col;
         in >> col;
-        unsigned char out[3];
         out << col;
-        EXPECT_EQ(out[0], in[0]) << i;
-        EXPECT_EQ(out[1], in[1]) << i;
+        EXPECT_EQ(out[0], in[0]);
     }
+    unsigned char a[4];
+    a << colorA_t(0.25f, 1.0f, 0.75f, 0.5f);
+    EXPECT_EQ(std::vector<int>(a, a + 4), (std::vector<int>{63, 255, 191, 127}));
 }
 
-TEST(Color, FloatCopiesAreUnchanged) {
-    float buf[8] = {0, 0, 0, 0, 0, 0, 0, 0};
-    buf << colorA_t(2.5f, -1.0f, 1e20f, -3.0f);
-    EXPECT_EQ(std::vector<float>(buf, buf + 4), (std::vector<float>{2.5f, -1.0f, 1e20f, -3.0f}));
-    colorA_t c;
-    buf >> c;
-    EXPECT_TRUE(c.R == 2.5f && c.G == -1.0f && c.B == 1e20f && c.A == -3.0f) << c;
-    // The colour forms touch three floats only.
-    float three[4] = {7, 8, 9, 10};
-    color_t d;
-    three >> d;
-    EXPECT_EQ(d.B, 9.0f);
-    three << color_t(1, 2, 3);
-    EXPECT_EQ(three[3], 10.0f);
-}
-
-TEST(Color, MixWeightsAndLimits) {
+TEST(color, MixEnergyAndPrinting) {
     color_t a(1, 0.5f, 0), b(0, 0.25f, 1);
-    // Weights beyond [0, 1] (and NaN) pick one end.
-    expectSame(mix(a, b, 2.0f), a);
-    expectSame(mix(a, b, 1.0f), a);
-    expectSame(mix(a, b, -0.1f), b);
-    expectSame(mix(a, b, 0.0f), b);
-    expectSame(mix(a, b, std::numeric_limits<float>::quiet_NaN()), b);
-    color_t r = mix(a, b, 0.25f);
-    EXPECT_TRUE(r.R == 0.25f && r.G == 0.25f * 0.5f + 0.75f * 0.25f && r.B == 0.75f) << r;
-    colorA_t ca(1, 1, 1, 1), cb(0, 0, 0, 0);
-    EXPECT_EQ(mix(ca, cb, 0.25f).A, 0.25f);
-    EXPECT_EQ(mix(ca, cb, 3.0f).A, 1.0f);
-    EXPECT_EQ(mix(ca, cb, -3.0f).A, 0.0f);
-}
-
-TEST(Color, EnergyUsesTheTruncatedThird) {
-    // 3 * 0.33333 rounded to float, not 1.
-    EXPECT_EQ(bits(color_t(1, 1, 1).energy()), 0x3F7FFF58u);
-    // The sum is single precision: 1e8 + 1 is lost before -1e8 is added.
-    EXPECT_EQ(color_t(1e8f, 1, -1e8f).energy(), 0.0f);
-}
-
-TEST(Color, StreamFormats) {
+    for (float t : {2.0f, 1.0f}) expectColor(mix(a, b, t), 1, 0.5f, 0);
+    for (float t : {-0.1f, 0.0f, std::nanf("")}) expectColor(mix(a, b, t), 0, 0.25f, 1);
+    expectColor(mix(a, b, 0.25f), 0.25f, 0.25f * 0.5f + 0.75f * 0.25f, 0.75f);
+    EXPECT_EQ(mix(colorA_t(1, 1, 1, 1), colorA_t(0, 0, 0, 0), 0.25f).A, 0.25f);
+    EXPECT_EQ(bits(color_t(1, 1, 1).energy()), 0x3F7FFF58u); // 3 * 0.33333, not 1
+    EXPECT_EQ(color_t(1e8f, 1, -1e8f).energy(), 0.0f);       // the sum is single precision
     EXPECT_EQ(str(colorA_t(0.1f, 0.2f, 0.3f, 0.4f)), "[0.1, 0.2, 0.3, 0.4]");
     EXPECT_EQ(str(color_t(0.1f, 0.2f, 0.3f)), "[0.1 0.2 0.3]");
-    std::ostringstream s;
-    s << std::setprecision(3) << color_t(1.0f / 3, 2, -1);
-    EXPECT_EQ(s.str(), "[0.333 2 -1]");
 }
 
-TEST(Color, ArraysAreConsecutiveFloats) {
-    static_assert(sizeof(color_t) == 3 * sizeof(float), "R, G, B");
-    static_assert(sizeof(colorA_t) == 4 * sizeof(float), "R, G, B, then A");
-    colorA_t c[2] = {colorA_t(1, 2, 3, 4), colorA_t(5, 6, 7, 8)};
-    float f[8];
-    std::memcpy(f, c, sizeof f);
-    for (int i = 0; i < 8; ++i) EXPECT_EQ(f[i], static_cast<float>(i + 1));
-    color_t rgb[2] = {color_t(1, 2, 3), color_t(4, 5, 6)};
-    std::memcpy(f, rgb, sizeof rgb);
-    EXPECT_EQ(f[3], 4.0f);
+TEST(rgbe, EncodingsAndRoundTrip) {
+    EXPECT_EQ(rgbe(color_t(1, 0.5f, 0.25f)), (std::vector<int>{128, 64, 32, 129}));
+    EXPECT_EQ(rgbe(color_t(0.25f, 0.5f, 3.0f)), (std::vector<int>{16, 32, 192, 130}));
+    EXPECT_EQ(rgbe(color_t(0.3f, 0.6f, 0.9f)), (std::vector<int>{76, 153, 230, 128})); // truncated
+    // The threshold 1e-32 is compared in double: its nearest float encodes.
+    EXPECT_EQ(rgbe(color_t(1e-32f, 0, 0)), (std::vector<int>{207, 0, 0, 22}));
+    const float nan = std::nanf(""), inf = std::numeric_limits<float>::infinity();
+    for (const color_t& black : {color_t(std::nextafter(1e-32f, 0.0f), 0, 0), color_t(nan, nan, nan),
+                                 color_t(inf, 1, 1), color_t(-1, -2, -3)})
+        EXPECT_EQ(rgbe(black), (std::vector<int>{0, 0, 0, 0})) << black;
+    EXPECT_EQ(rgbe(color_t(1, -0.5f, 0.25f)), (std::vector<int>{128, 0, 32, 129})); // never wraps
+    EXPECT_EQ(rgbe(color_t(1, nan, 0.25f)), (std::vector<int>{128, 0, 32, 129}));
+    std::mt19937 gen(42);
+    for (int i = 0; i < 300; ++i) {
+        const float s = std::ldexp(1.0f, static_cast<int>(gen() % 60) - 30);
+        color_t c(s * (gen() % 1000) / 1000.0f, s * (gen() % 1000) / 1000.0f,
+                  s * (gen() % 1000 + 1) / 1000.0f);
+        const color_t d = rgbe_t(c).toColor();
+        const float step = std::fmax(c.R, std::fmax(c.G, c.B)) / 128.0f;
+        for (float lost : {c.R - d.R, c.G - d.G, c.B - d.B}) {
+            EXPECT_GE(lost, 0.0f);
+            EXPECT_LT(lost, step);
+        }
+    }
+    EXPECT_EQ(rgbe_t().toColor().R, 0.0f);
+}
+
+TEST(colorAdjust, ExposureThenGammaInDouble) {
+    expectColor(adjusted(color_t(0.5f, 1.5f, -0.2f), 0, 1), 0.5f, 1, 0);
+    EXPECT_EQ(bits(adjusted(color_t(1, 0, 0), -1, 1).R), 0x3F21D2A7u); // 1 - e^-1
+    EXPECT_EQ(adjusted(color_t(1, 1, 1), 1, 1).R, 0.0f);               // positive exposure clamps
+    // exp and the subtraction in double (single gives 0x3F04207E).
+    EXPECT_EQ(bits(adjusted(color_t(fromBits(0x40202F35), 0, 0), fromBits(0xBE947F4C), 1).R), 0x3F04207Du);
+    expectColor(adjusted(color_t(0.25f, 0.25f, 1.0f), 0, 0.5f), 0.5f, 0.5f, 1); // the exponent is g
+    // pow in double, rounded once (powf gives 0x3F6207CC).
+    EXPECT_EQ(bits(adjusted(color_t(fromBits(0x3F15E715), 0, 0), 0, fromBits(0x3E6E3996)).R), 0x3F6207CBu);
+}
+
+TEST(colorAdjust, AitkenAndBilinearBlend) {
+    // 1, 1/2, 1/4 converges to 0; a straight line (denominator 0) keeps p2.
+    expectColor(convergenceAccell(color_t(1, 0, 2), color_t(0.5f, 1, 1.5f), color_t(0.25f, 2, 1.25f)), 0, 2,
+                1);
+    // The denominator in double: in single 1 - 2e8 + 2e8 cancels to 0.
+    EXPECT_EQ(bits(convergenceAccell(color_t(2e8f, 0, 0), color_t(1e8f, 0, 0), color_t(1, 0, 0)).R),
+              0xDA0E1BCAu);
+    color_t c0(1, 0, 0), c1(0, 1, 0), c2(0, 0, 1), c3(1, 1, 1);
+    expectColor(BilerpWeight(2.25f, 7.5f, c0, c1, c2, c3), 0.5f, 0.25f, 0.5f);
+    expectColor(BilerpWeight(-0.25f, 0.0f, c0, c1, c2, c3), 0.25f, 0.75f, 0); // fraction above the floor
+    EXPECT_EQ(BilerpWeight(0.5f, 0.5f, colorA_t(0, 0, 0, 1), colorA_t(0.0f), colorA_t(0.0f),
+                           colorA_t(0, 0, 0, 0.5f))
+                  .A,
+              0.375f);
+    // c2's term is added first: c0, c1, c2, c3 in order gives 0x3E59D1A7.
+    const float x = fromBits(0x3F859273), y = fromBits(0x4038BAF9);
+    const color_t d0(fromBits(0x3F09042C)), d1(fromBits(0x3E40ACFF)), d2(fromBits(0x3E35DF58)),
+        d3(fromBits(0x3DA20DE7));
+    EXPECT_EQ(bits(BilerpWeight(x, y, d0, d1, d2, d3).R), 0x3E59D1A8u);
+    EXPECT_EQ(bits(BilerpWeight(x, y, colorA_t(d0), colorA_t(d1), colorA_t(d2), colorA_t(d3)).G),
+              0x3E59D1A8u);
 }

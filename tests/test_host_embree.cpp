@@ -22,11 +22,13 @@ namespace {
 meshData_t bumpyGrid() {
     std::ostringstream obj;
     for (int i = 0; i <= 40; ++i)
-        for (int j = 0; j <= 40; ++j) obj << "v " << i << " " << j << " " << std::sin(i * 0.7) * std::cos(j * 0.3) << "\n";
+        for (int j = 0; j <= 40; ++j)
+            obj << "v " << i << " " << j << " " << std::sin(i * 0.7) * std::cos(j * 0.3) << "\n";
     for (int i = 0; i < 40; ++i)
         for (int j = 0; j < 40; ++j) {
             const int a = i * 41 + j + 1;
-            obj << "f " << a << " " << a + 41 << " " << a + 42 << "\nf " << a << " " << a + 42 << " " << a + 1 << "\n";
+            obj << "f " << a << " " << a + 41 << " " << a + 42 << "\nf " << a << " " << a + 42 << " " << a + 1
+                << "\n";
         }
     meshData_t data;
     std::string error;

@@ -11,6 +11,7 @@
 #include <fstream>
 #include <memory>
 #include <sstream>
+#include <xxhash.h>
 
 using namespace vexlar;
 using namespace vexlar::host;
@@ -58,7 +59,7 @@ TEST(hostMeshCache, RoundTripsAndRefusesDamagedEntries) {
     EXPECT_EQ(0,
               std::memcmp(a.records.data(), b.records.data(), a.records.size() * sizeof(triangleRecord_t)));
 
-    // Another key finds nothing; a truncated or bit-flipped entry is refused.
+    // Another key finds nothing; a truncated, bit-flipped or overlong entry is refused.
     EXPECT_FALSE(readMeshCache(settings, other, entry, error));
     EXPECT_EQ(error, "");
     char n[48];
@@ -67,10 +68,26 @@ TEST(hostMeshCache, RoundTripsAndRefusesDamagedEntries) {
     const std::string entryFile = settings.folder + "/" + n;
     const std::string whole = support::slurp(entryFile);
     ASSERT_GT(whole.size(), 100u);
-    for (const std::string& damaged : {whole.substr(0, whole.size() / 2), whole.substr(0, 40),
-                                       whole.substr(0, whole.size() - 1) + char(whole.back() ^ 1)}) {
+    for (const std::string& damaged :
+         {whole.substr(0, whole.size() / 2), whole.substr(0, 40),
+          whole.substr(0, whole.size() - 1) + char(whole.back() ^ 1), whole + "tail"}) {
         std::ofstream(entryFile, std::ios::binary) << damaged;
         EXPECT_FALSE(readMeshCache(settings, key, entry, error));
         EXPECT_NE(error, "");
     }
+    // A forged entry, its checksum recomputed, with a face naming a vertex
+    // past the last: refused by the index check. (The header ends with the
+    // checksum; its vertex count is at byte 32; the faces follow the vertices.)
+    std::string forged = whole;
+    std::uint32_t headerBytes, index;
+    std::uint64_t vertices;
+    std::memcpy(&headerBytes, &forged[12], 4);
+    std::memcpy(&vertices, &forged[32], 8);
+    index = static_cast<std::uint32_t>(vertices);
+    std::memcpy(&forged[headerBytes + 12 * vertices], &index, 4);
+    const std::uint64_t sum = XXH3_64bits(forged.data() + headerBytes, forged.size() - headerBytes);
+    std::memcpy(&forged[headerBytes - 8], &sum, 8);
+    std::ofstream(entryFile, std::ios::binary) << forged;
+    EXPECT_FALSE(readMeshCache(settings, key, entry, error));
+    EXPECT_TRUE(error.rfind("damaged cache entry (checksum or indices): ", 0) == 0) << error;
 }

@@ -133,11 +133,22 @@ TEST(meshTree, CompactAndNodeFormsAreTheSameTree) {
     for (std::size_t i = 0; i < flat.items.size(); ++i)
         ASSERT_EQ(flat.items[i], &mesh.triangles[compact.items[i]]) << i;
     EXPECT_TRUE(compact.check());
-    // A damaged copy is refused.
-    meshTree_t copy;
-    podArray_t<compactNode_t> nodes(compact.nodes);
-    nodes[0].word = (static_cast<std::uint32_t>(nodes.size()) << 2) | (nodes[0].word & 3u);
-    EXPECT_FALSE(copy.adopt(std::move(nodes), podArray_t<std::uint32_t>(compact.items),
-                            podArray_t<triangleRecord_t>(compact.records), compact.depth));
-    EXPECT_FALSE(copy.valid());
+    // Damaged copies are refused: a child past the end, a leaf reaching past
+    // the items, an item past the records, the wrong depth.
+    std::size_t leaf = 0;
+    while (!compact.nodes[leaf].isLeaf()) ++leaf;
+    const std::uint32_t spare = static_cast<std::uint32_t>(compact.items.size() - compact.nodes[leaf].begin);
+    for (int damage = 0; damage < 4; ++damage) {
+        meshTree_t copy;
+        podArray_t<compactNode_t> nodes(compact.nodes);
+        podArray_t<std::uint32_t> items(compact.items);
+        if (damage == 0)
+            nodes[0].word = (static_cast<std::uint32_t>(nodes.size()) << 2) | (nodes[0].word & 3u);
+        if (damage == 1) nodes[leaf].word = ((spare + 1) << 2) | 3u;
+        if (damage == 2) items[items.size() - 1] = static_cast<std::uint32_t>(compact.records.size());
+        EXPECT_FALSE(copy.adopt(std::move(nodes), std::move(items),
+                                podArray_t<triangleRecord_t>(compact.records), compact.depth + (damage == 3)))
+            << "damage " << damage;
+        EXPECT_FALSE(copy.valid());
+    }
 }

@@ -1,57 +1,34 @@
-// Rendering blocks and whole images: first samples, adaptive anti-aliasing on
-// the Hammersley set, render regions, and whole scenes of spheres and an
-// instance checked pixel by pixel against an independent double-precision
-// model.
+// Rendering blocks and whole images: first samples, adaptive anti-aliasing,
+// render regions, and a scene of spheres and an instance checked pixel by
+// pixel against an independent double-precision model, also as a TGA file.
 #include "scene_fixtures.h"
-
-#include "vexlarcore/matrix4.h"
-#include "vexlarcore/reference.h"
-#include "vexlarcore/renderarea.h"
-#include "vexlarcore/scene.h"
-#include "vexlarcore/sphere.h"
-
 #include "test_support.h"
 
-#include <gtest/gtest.h>
+#include "vexlarcore/mesh.h"
+#include "vexlarcore/reference.h"
+#include "vexlarcore/sphere.h"
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
-#include <cstdlib>
-#include <string>
-#include <vector>
 
 using namespace vexlar;
 using namespace fixtures;
-using testing::internal::CaptureStderr;
-using testing::internal::CaptureStdout;
-using testing::internal::GetCapturedStderr;
-using testing::internal::GetCapturedStdout;
+using support::captured;
 
 namespace {
-
-// Radical inverse in base 2 by digit extraction (independent of bit tricks).
-double radicalInverse(unsigned n) {
-    double r = 0, f = 0.5;
-    for (; n != 0; n >>= 1, f *= 0.5)
-        if (n & 1) r += f;
-    return r;
-}
 
 struct sampleRecord_t {
     point3d_t screen;
     vector3d_t dir;
-    int sampleIndex, pixelNumber, rayLevel;
+    int sampleIndex, pixelNumber;
     float contribution;
 };
 
-/// Background recording every lookup; its colour is a function of the
-/// screen position.
+/// Records every lookup; its colour is a function of the screen position.
 class recordingBackground_t : public background_t {
 public:
     color_t lookup(const vector3d_t& dir, renderState_t& state) const override {
-        records.push_back(
-            {state.screenPos, dir, state.sampleIndex, state.pixelNumber, state.rayLevel, state.contribution});
+        records.push_back({state.screenPos, dir, state.sampleIndex, state.pixelNumber, state.contribution});
         state.contribution = 0.5f; // the driver resets it for first samples only
         return shade(state.screenPos.x, state.screenPos.y);
     }
@@ -61,24 +38,17 @@ public:
     mutable std::vector<sampleRecord_t> records;
 };
 
-class BlockTest : public ::testing::Test {
+class block : public ::testing::Test {
 protected:
     static constexpr int resx = 8, resy = 6;
-    BlockTest() : cam(point3d_t(0, 0, 0), point3d_t(0, 0, -1), point3d_t(0, 1, 0), resx, resy, 1.0f) {
-        CaptureStderr();
-        scene.setCamera(&cam);
-        GetCapturedStderr();
+    block() {
+        captured([&] { scene.setCamera(&cam); });
         scene.setBackground(&bg);
         blockSpliter_t blocks(resx, resy, 64);
         blocks.getArea(area);
     }
     size_t index(int x, int y) const { return static_cast<size_t>(y - area.Y) * area.W + (x - area.X); }
-    int lookupsOf(int x, int y) const {
-        int n = 0;
-        for (const sampleRecord_t& r : bg.records) n += r.pixelNumber == x + y * resx;
-        return n;
-    }
-    camera_t cam;
+    camera_t cam = frontCamera(resx, resy);
     scene_t scene;
     recordingBackground_t bg;
     renderArea_t area;
@@ -86,360 +56,222 @@ protected:
 
 } // namespace
 
-TEST_F(BlockTest, FirstSamplesUseIntegerPixelPositions) {
-    ASSERT_EQ(area.W, resx);
-    ASSERT_EQ(area.H, resy);
+TEST_F(block, FirstSamplesAtIntegerPixelPositions) {
     scene.render(area);
     ASSERT_EQ(bg.records.size(), static_cast<size_t>(resx * resy));
     camera_t twin = cam;
     for (size_t k = 0; k < bg.records.size(); ++k) {
-        const int x = static_cast<int>(k) % resx, y = static_cast<int>(k) / resx; // rows outer, columns inner
+        const int x = static_cast<int>(k) % resx, y = static_cast<int>(k) / resx; // rows outer
         const sampleRecord_t& r = bg.records[k];
-        EXPECT_EQ(r.pixelNumber, x + y * resx);
-        EXPECT_EQ(r.sampleIndex, 0);
-        EXPECT_EQ(r.rayLevel, -1); // the tracer has stepped back when it asks the background
-        EXPECT_EQ(r.contribution, 1.0f);
-        EXPECT_EQ(r.screen.x, 2.0f * x / resx - 1.0f);
-        EXPECT_EQ(r.screen.y, 1.0f - 2.0f * y / resy);
-        EXPECT_EQ(r.dir.x, twin.shootRay(static_cast<float>(x), static_cast<float>(y)).x);
+        EXPECT_TRUE(r.pixelNumber == x + y * resx && r.sampleIndex == 0 && r.contribution == 1.0f) << k;
+        EXPECT_TRUE(r.screen.x == 2.0f * x / resx - 1.0f && r.screen.y == 1.0f - 2.0f * y / resy) << k;
+        EXPECT_EQ(r.dir, twin.shootRay(static_cast<float>(x), static_cast<float>(y)));
         EXPECT_EQ(area.image[index(x, y)].R, recordingBackground_t::shade(r.screen.x, r.screen.y).R);
-        EXPECT_EQ(area.image[index(x, y)].A, 0.0f);
-        EXPECT_EQ(area.depth[index(x, y)], -1.0f);
+        EXPECT_TRUE(area.image[index(x, y)].A == 0.0f && area.depth[index(x, y)] == -1.0f);
     }
 }
 
-TEST_F(BlockTest, HammersleyPositionsAndMergeWeights) {
-    const int passes = 2, samples = 3;
-    const double width = 1.5;
-    scene.setAntialiasing(passes, samples, static_cast<float>(width), 0.0f); // threshold 0: all flagged
+TEST_F(block, ResamplesLieOnOneHammersleySetPerPixel) {
+    scene.setAntialiasing(2, 3, 1.5f, 0.0f); // threshold 0: every pixel resampled
     scene.render(area);
-    const int N = passes * samples;
-    ASSERT_EQ(bg.records.size(), static_cast<size_t>(resx * resy * (1 + N)));
-    size_t k = resx * resy;
-    // Red and green of every pixel, starting from its first sample (blue is constant).
-    std::vector<double> expected[2];
-    for (int i = 0; i < resx * resy; ++i) {
-        const color_t c0 =
-            recordingBackground_t::shade(2.0f * (i % resx) / resx - 1.0f, 1.0f - 2.0f * (i / resx) / resy);
-        expected[0].push_back(c0.R);
-        expected[1].push_back(c0.G);
+    ASSERT_EQ(bg.records.size(), static_cast<size_t>(resx * resy * 7));
+    // The six extra samples of pixel (5, 2): x from the base-2 radical
+    // inverse of n, y from (n + 0.5) / 6, spread over 1.5 pixels.
+    const double rad2[6] = {0, 0.5, 0.25, 0.75, 0.125, 0.625};
+    std::vector<sampleRecord_t> mine;
+    for (const sampleRecord_t& r : bg.records)
+        if (r.pixelNumber == 5 + 2 * resx) mine.push_back(r);
+    ASSERT_EQ(mine.size(), 7u);
+    for (int s = 0; s < 6; ++s) {
+        const sampleRecord_t& r = mine[static_cast<size_t>(s) + 1];
+        EXPECT_TRUE(r.sampleIndex == s && r.contribution == 0.5f) << s; // contribution not reset
+        EXPECT_NEAR(r.screen.x, 2 * (5 + 1.5 * (rad2[s] - 0.5)) / resx - 1, 1e-6) << s;
+        EXPECT_NEAR(r.screen.y, 1 - 2 * (2 + 1.5 * ((s + 0.5) / 6 - 0.5)) / resy, 1e-6) << s;
     }
-    camera_t twin = cam;
-    for (int p = 0; p < passes; ++p) {
-        std::vector<double> sum[2] = {std::vector<double>(resx * resy), std::vector<double>(resx * resy)};
-        for (int y = 0; y < resy; ++y)
-            for (int x = 0; x < resx; ++x)
-                for (int s = 0; s < samples; ++s, ++k) {
-                    const int n = p * samples + s;
-                    const double px = x + width * (radicalInverse(n) - 0.5);
-                    const double py = y + width * ((n + 0.5) / N - 0.5);
-                    const sampleRecord_t& r = bg.records[k];
-                    ASSERT_EQ(r.pixelNumber, x + y * resx);
-                    ASSERT_EQ(r.sampleIndex, n);
-                    EXPECT_EQ(r.contribution, 0.5f); // not reset for extra samples
-                    EXPECT_NEAR(r.screen.x, 2 * px / resx - 1, 1e-6);
-                    EXPECT_NEAR(r.screen.y, 1 - 2 * py / resy, 1e-6);
-                    EXPECT_NEAR(r.dir.x, twin.shootRay(static_cast<float>(px), static_cast<float>(py)).x,
-                                1e-6);
-                    // Samples beyond the image edge give channels outside
-                    // [0, 1], which the gamma step clamps.
-                    const color_t c = recordingBackground_t::shade(r.screen.x, r.screen.y);
-                    sum[0][x + y * resx] += std::min(1.0f, std::max(0.0f, c.R));
-                    sum[1][x + y * resx] += std::min(1.0f, std::max(0.0f, c.G));
-                }
-        const double w = p * samples + 1;
-        for (int ch = 0; ch < 2; ++ch)
-            for (int i = 0; i < resx * resy; ++i)
-                expected[ch][i] = (expected[ch][i] * w + sum[ch][i]) / (w + samples);
-    }
-    for (int y = 0; y < resy; ++y)
-        for (int x = 0; x < resx; ++x) {
-            const colorA_t& c = area.image[index(x, y)];
-            EXPECT_NEAR(c.R, expected[0][x + y * resx], 1e-6) << x << "," << y;
-            EXPECT_NEAR(c.G, expected[1][x + y * resx], 1e-6) << x << "," << y;
-            EXPECT_NEAR(c.B, 0.25, 1e-6);
-            EXPECT_EQ(c.A, 0.0f);
-            EXPECT_EQ(area.depth[index(x, y)], -1.0f); // resampling leaves depth alone
-        }
+    EXPECT_EQ(area.depth[index(5, 2)], -1.0f); // resampling leaves depth alone
 }
 
-TEST_F(BlockTest, AlphaIsMergedLikeColour) {
-    // An object that is hit only by even sample indices.
+TEST_F(block, MergeWeightsCountEverySampleOnce) {
+    // An object hit by even sample indices only.
     lambertShader_t shader(color_t(0.0f));
     fakeObject_t half(bound_t(point3d_t(-100, -100, -100), point3d_t(100, 100, 100)), 3.0f);
     half.shader = &shader;
     half.accept = [](renderState_t& s) { return s.sampleIndex % 2 == 0; };
     scene.addObject(&half);
-    CaptureStdout();
-    scene.objectTree = buildObjectTree(scene.objects);
-    GetCapturedStdout();
+    treeScope_t tree(scene);
     scene.setAntialiasing(2, 3, 1.0f, 0.0f);
     scene.render(area);
-    delete scene.objectTree;
-    scene.objectTree = nullptr;
-    // First sample hit (1); pass 0 hits n = 0, 2; pass 1 hits n = 4.
+    // First sample hit (1); pass 0 hits n = 0, 2 of three; pass 1 hits n = 4.
     const float afterFirst = (1.0f * 1 + 2) * (1.0f / 4);
     EXPECT_EQ(area.image[index(3, 2)].A, (afterFirst * 4 + 1) * (1.0f / 7));
-    EXPECT_NEAR(area.depth[index(3, 2)], 3.0f, 1e-4); // depth of the first sample
-}
-
-TEST_F(BlockTest, NoPassesMeansOneSampleAndNoResampleTest) {
+    EXPECT_NEAR(area.depth[index(3, 2)], 3.0f, 1e-4); // the first sample's depth
+    // No passes: one sample, the flags untouched; no samples: flags only.
+    shader.fromWorldCalls = 0;
     scene.setAntialiasing(0, 5, 1.0f, 0.0f);
     area.resample.assign(area.resample.size(), true);
     scene.render(area);
-    EXPECT_EQ(bg.records.size(), static_cast<size_t>(resx * resy));
-    for (bool f : area.resample) EXPECT_TRUE(f); // checkResample never ran
-}
-
-TEST_F(BlockTest, NoSamplesComputesFlagsButCastsNothing) {
-    constantBackground_t flat(color_t(0.3f));
-    scene.setBackground(&flat);
+    EXPECT_EQ(shader.fromWorldCalls, resx * resy);
+    for (bool f : area.resample) EXPECT_TRUE(f);
     scene.setAntialiasing(2, 0, 1.0f, 0.05f);
-    area.resample.assign(area.resample.size(), true);
     scene.render(area);
-    EXPECT_EQ(flat.calls, resx * resy);
     for (bool f : area.resample) EXPECT_FALSE(f); // recomputed on a flat image
-    for (const colorA_t& c : area.image) EXPECT_FLOAT_EQ(c.R, 0.3f);
 }
 
-TEST_F(BlockTest, HardEdgeIsResampledFlatAreaIsNot) {
-    // Black left of the screen's centre line, white from it on: columns 3
-    // and 4 differ from a neighbour.
-    functionBackground_t edge([this](const vector3d_t&, renderState_t& s) {
-        bg.records.push_back({s.screenPos, vector3d_t(), s.sampleIndex, s.pixelNumber, s.rayLevel, 0});
-        return s.screenPos.x < 0 ? color_t(0.0f) : color_t(1.0f);
-    });
-    scene.setBackground(&edge);
-    scene.setAntialiasing(1, 4, 1.0f, 0.1f);
-    scene.render(area);
-    for (int y = 0; y < resy; ++y)
-        for (int x = 0; x < resx; ++x)
-            EXPECT_EQ(lookupsOf(x, y), (x == 3 || x == 4) ? 5 : 1) << x << "," << y;
-    // Samples spread over [x - 0.5, x + 0.5): column 4's reach back across
-    // the edge (x' = 3.5 and 3.75 are black), column 3's stay black.
-    EXPECT_FLOAT_EQ(area.image[index(4, 0)].R, (1.0f + 2.0f) / 5.0f);
-    EXPECT_EQ(area.image[index(3, 0)].R, 0.0f);
-    EXPECT_EQ(area.image[index(7, 0)].R, 1.0f);
-}
-
-TEST_F(BlockTest, RegionUpperBoundIsExclusiveOnlyInTheRenderPass) {
+TEST_F(block, RegionBoundIsExclusiveOnlyInTheRenderPass) {
     scene.setRegion(-0.5f, 0.0f, -2.0f, 0.0f); // screen x in [-0.5, 0), y in [-2, 0)
     const colorA_t sentinel(0.5f, 0.5f, 0.5f, 0.5f);
-    area.image.assign(area.image.size(), sentinel);
-    area.depth.assign(area.depth.size(), 7.0f);
-    scene.render(area);
-    // Columns 2 (x = -0.5) and 3 (-0.25) are inside; 4 (x = 0) is not. Rows
-    // 4 and 5 have y < 0; row 3 has y = 0 exactly.
-    for (int y = 0; y < resy; ++y)
-        for (int x = 0; x < resx; ++x) {
-            const bool inside = (x == 2 || x == 3) && (y == 4 || y == 5);
-            EXPECT_EQ(area.image[index(x, y)].A, inside ? 0.0f : 0.5f) << x << "," << y;
-            EXPECT_EQ(area.depth[index(x, y)], inside ? -1.0f : 7.0f) << x << "," << y;
-        }
-    EXPECT_EQ(bg.records.size(), 4u);
-
-    bg.records.clear();
-    area.image.assign(area.image.size(), sentinel);
-    area.depth.assign(area.depth.size(), 7.0f);
-    scene.fakeRender(area);
-    for (int y = 0; y < resy; ++y)
-        for (int x = 0; x < resx; ++x) {
-            const bool inside = (x >= 2 && x <= 4) && (y >= 3);
-            EXPECT_EQ(area.image[index(x, y)].A, inside ? 0.0f : 0.5f) << x << "," << y;
-            EXPECT_EQ(area.depth[index(x, y)], 7.0f); // never written by a preliminary pass
-        }
-    EXPECT_EQ(bg.records.size(), 9u);
-}
-
-TEST_F(BlockTest, HandMadeAreaGetsBuffersOfItsSize) {
-    renderArea_t manual;
-    manual.X = manual.realX = 2;
-    manual.Y = manual.realY = 1;
-    manual.W = manual.realW = 3;
-    manual.H = manual.realH = 2;
-    scene.setAntialiasing(1, 2, 1.0f, 0.0f);
-    scene.render(manual);
-    ASSERT_EQ(manual.depth.size(), 6u);
-    ASSERT_EQ(manual.resample.size(), 6u);
-    EXPECT_EQ(bg.records.front().pixelNumber, 2 + 1 * resx);
-    EXPECT_EQ(manual.depth[5], -1.0f);
-    renderArea_t empty;
-    scene.fakeRender(empty); // a 0 x 0 area renders nothing
-    EXPECT_TRUE(empty.image.empty());
-}
-
-TEST_F(BlockTest, ExposureAndGammaApplyToEveryCameraSample) {
-    constantBackground_t bright(color_t(0.25f, 1.5f, -0.5f));
-    scene.setBackground(&bright);
-    scene.setExposure(-2.0f);
-    scene.setGamma(0.5f);
-    scene.render(area);
-    const colorA_t& c = area.image[0];
-    EXPECT_FLOAT_EQ(c.R, static_cast<float>(std::pow(1 - std::exp(-0.5), 0.5)));
-    EXPECT_FLOAT_EQ(c.G, static_cast<float>(std::pow(1 - std::exp(-3.0), 0.5)));
-    EXPECT_EQ(c.B, 0.0f);
+    for (bool preliminary : {false, true}) {
+        bg.records.clear();
+        area.image.assign(area.image.size(), sentinel);
+        area.depth.assign(area.depth.size(), 7.0f);
+        preliminary ? scene.fakeRender(area) : scene.render(area);
+        // Columns 2 (x = -0.5) and 3 are inside, 4 (x = 0) only when
+        // inclusive; rows 4 and 5 have y < 0, row 3 has y = 0.
+        for (int y = 0; y < resy; ++y)
+            for (int x = 0; x < resx; ++x) {
+                const bool inside =
+                    preliminary ? (x >= 2 && x <= 4 && y >= 3) : ((x == 2 || x == 3) && y >= 4);
+                EXPECT_EQ(area.image[index(x, y)].A, inside ? 0.0f : 0.5f) << preliminary << x << "," << y;
+                EXPECT_EQ(area.depth[index(x, y)], inside && !preliminary ? -1.0f : 7.0f) << x << "," << y;
+            }
+        EXPECT_EQ(bg.records.size(), preliminary ? 9u : 4u);
+    }
 }
 
 namespace {
 
-/// A small scene of two spheres and an instance lit by one point light,
-/// with an independent double-precision model of what each pixel shows.
-class WholeImageTest : public ::testing::Test {
+/// Two spheres, an instance and a triangle-mesh floor under one point
+/// light, with an independent double-precision model of every pixel.
+class wholeImage : public ::testing::Test {
 protected:
     static constexpr int resx = 40, resy = 30;
     struct ball_t {
-        double c[3], r;
+        dvec_t c;
+        double r;
         color_t dif;
     };
+    struct expected_t {
+        bool sure;
+        dvec_t rgb;
+        double alpha, depth;
+        bool shadowed;
+        int hit; // 3: the floor
+    };
 
-    WholeImageTest()
-        : cam(point3d_t(0, 0, 0), point3d_t(0, 0, -1), point3d_t(0, 1, 0), resx, resy, 1.0f),
-          big(point3d_t(0, 0, -6), 2.0f), small(point3d_t(1.1f, 1.0f, -3.4f), 0.5f),
-          base(point3d_t(0, 0, 0), 0.6f), bigShader(color_t(0.9f, 0.5f, 0.3f)),
-          smallShader(color_t(0.2f, 0.8f, 0.4f)), instShader(color_t(0.3f, 0.3f, 0.9f)),
-          lamp(point3d_t(4, 4, 1), color_t(1.0f, 1.0f, 1.0f)), sky(color_t(0.1f, 0.2f, 0.3f)) {
+    wholeImage() {
         big.shader = &bigShader;
         small.shader = &smallShader;
         base.shader = &instShader;
         matrix4x4_t m(1.0f);
         m.scale(1.5f, 1.5f, 1.5f);
         m.translate(-2.0f, -1.0f, -4.5f);
-        inst = referenceObject_t::factory(m, &base);
-        scene.addObject(&big);
-        scene.addObject(&small);
-        scene.addObject(inst);
+        inst.reset(referenceObject_t::factory(m, &base));
+        const float y = float(floorY);
+        std::vector<point3d_t> p{point3d_t(-6, y, -2), point3d_t(6, y, -2), point3d_t(6, y, -12),
+                                 point3d_t(-6, y, -12)};
+        floor.reset(meshObject_t::factory(
+            p, {}, {triangle_t(&p[0], &p[1], &p[2]), triangle_t(&p[0], &p[2], &p[3])}, {}, {}));
+        floor->setShader(&floorShader);
+        for (object3d_t* o :
+             {(object3d_t*)&big, (object3d_t*)&small, (object3d_t*)inst.get(), (object3d_t*)floor.get()})
+            scene.addObject(o);
         scene.addLight(&lamp);
         scene.setBackground(&sky);
-        CaptureStderr();
-        scene.setCamera(&cam);
-        GetCapturedStderr();
-        balls = {{{0, 0, -6}, 2.0, bigShader.diffuse},
-                 {{1.1, 1.0, -3.4}, 0.5, smallShader.diffuse},
-                 {{-2.0, -1.0, -4.5}, 0.9, instShader.diffuse}};
+        captured([&] { scene.setCamera(&cam); });
     }
-    ~WholeImageTest() override { delete inst; }
 
-    /// Expected colour, alpha and depth of pixel (x, y); false when the
-    /// pixel lies too close to a silhouette or shadow edge to decide safely.
-    bool expected(int x, int y, double rgb[3], double& alpha, double& depth, bool& shadowed) const {
-        const double o[3] = {0, 0, 0};
-        double d[3];
-        pinhole_t{resx, resy, 1.0}.dir(x, y, d);
+    /// Pixel (x, y); not `sure` too close to an edge.
+    expected_t expected(int x, int y) const {
+        const dvec_t d = pinholeDir(resx, resy, x, y), lp{4, 4, 1};
         int hit = -1;
-        double best = 1e30;
-        for (size_t i = 0; i < balls.size(); ++i) {
-            double margin;
-            const double t = sphereHit(o, d, balls[i].c, balls[i].r, &margin);
-            if (std::fabs(margin) < 1e-3) return false;
-            if (t > 0 && t < best) best = t, hit = static_cast<int>(i);
+        double best = 1e30, margin;
+        for (int i = 0; i < 3; ++i) {
+            const double t = sphereHit({0, 0, 0}, d, balls[i].c, balls[i].r, &margin);
+            if (std::fabs(margin) < 1e-3) return {false, {0, 0, 0}, 0, 0, false, -1};
+            if (t > 0 && t < best) best = t, hit = i;
         }
-        shadowed = false;
-        if (hit < 0) {
-            rgb[0] = 0.1, rgb[1] = 0.2, rgb[2] = 0.3, alpha = 0, depth = -1;
-            return true;
-        }
-        const ball_t& b = balls[hit];
-        double P[3], N[3], L[3];
-        for (int i = 0; i < 3; ++i) P[i] = best * d[i], N[i] = (P[i] - b.c[i]) / b.r;
-        const double lp[3] = {4, 4, 1};
-        double len = 0;
-        for (int i = 0; i < 3; ++i) L[i] = lp[i] - P[i], len += L[i] * L[i];
-        len = std::sqrt(len);
-        for (double& l : L) l /= len;
-        const double cosine = N[0] * L[0] + N[1] * L[1] + N[2] * L[2];
-        alpha = 1, depth = best;
-        if (cosine > 0) {
-            for (size_t i = 0; i < balls.size(); ++i) {
-                if (static_cast<int>(i) == hit) continue;
-                double margin;
-                const double t = sphereHit(P, L, balls[i].c, balls[i].r, &margin);
-                if (t > 0 && t < len) {
-                    if (std::fabs(margin) < 1e-3) return false;
-                    shadowed = true;
-                } else if (std::fabs(margin) < 1e-3 && t > 0) {
-                    return false;
-                }
-            }
+        const double tf = d.y < 0 ? floorY / d.y : -1; // the floor: x in [-6, 6], z in [-12, -2]
+        const double inside = std::min({tf * d.x + 6, 6 - tf * d.x, tf * d.z + 12, -2 - tf * d.z});
+        if (tf > 0 && std::fabs(inside) < 1e-3) return {false, {0, 0, 0}, 0, 0, false, -1};
+        if (tf > 0 && inside > 0 && tf < best) best = tf, hit = 3;
+        if (hit < 0) return {true, {0.1, 0.2, 0.3}, 0, -1, false, -1};
+        const ball_t b = hit < 3 ? balls[hit] : ball_t{{0, floorY - 1, 0}, 1, floorShader.diffuse};
+        const dvec_t P = best * d, L = unit(lp - P);
+        const double cosine = hit < 3 ? dot((1 / b.r) * (P - b.c), L) : L.y;
+        bool shadowed = false;
+        for (int i = 0; cosine > 0 && i < 3; ++i) {
+            const double t = i == hit ? -1 : sphereHit(P, L, balls[i].c, balls[i].r, &margin);
+            if (t > 0 && std::fabs(margin) < 1e-3) return {false, {0, 0, 0}, 0, 0, false, -1};
+            shadowed = shadowed || (t > 0 && t < norm(lp - P));
         }
         const double k = (cosine > 0 && !shadowed) ? cosine : 0.0;
-        rgb[0] = std::min(1.0, b.dif.R * k);
-        rgb[1] = std::min(1.0, b.dif.G * k);
-        rgb[2] = std::min(1.0, b.dif.B * k);
-        return true;
+        return {
+            true,     {std::min(1.0, b.dif.R * k), std::min(1.0, b.dif.G * k), std::min(1.0, b.dif.B * k)},
+            1,        best,
+            shadowed, hit};
     }
 
-    camera_t cam;
-    sphere_t big, small, base;
-    lambertShader_t bigShader, smallShader, instShader;
-    referenceObject_t* inst;
-    pointLight_t lamp;
-    constantBackground_t sky;
+    camera_t cam = frontCamera(resx, resy);
+    sphere_t big{point3d_t(0, 0, -6), 2.0f}, small{point3d_t(1.1f, 1.0f, -3.4f), 0.5f},
+        base{point3d_t(0, 0, 0), 0.6f};
+    lambertShader_t bigShader{color_t(0.9f, 0.5f, 0.3f)}, smallShader{color_t(0.2f, 0.8f, 0.4f)},
+        instShader{color_t(0.3f, 0.3f, 0.9f)};
+    std::unique_ptr<referenceObject_t> inst;
+    const double floorY = -2.25;
+    std::unique_ptr<meshObject_t> floor;
+    lambertShader_t floorShader{color_t(0.7f, 0.7f, 0.6f)};
+    pointLight_t lamp{point3d_t(4, 4, 1), color_t(1.0f)};
+    constantBackground_t sky{color_t(0.1f, 0.2f, 0.3f)};
     scene_t scene;
-    std::vector<ball_t> balls;
+    const ball_t balls[3] = {{{0, 0, -6}, 2.0, bigShader.diffuse},
+                             {{1.1, 1.0, -3.4}, 0.5, smallShader.diffuse},
+                             {{-2.0, -1.0, -4.5}, 0.9, instShader.diffuse}};
 };
 
 } // namespace
 
-TEST_F(WholeImageTest, LambertColoursShadowsDepthAndAlphaMatchTheModelAlsoInATgaFile) {
+TEST_F(wholeImage, ColoursShadowsDepthAndAlphaMatchTheModelAlsoInATgaFile) {
     recordingOutput_t out;
-    CaptureStdout();
-    CaptureStderr();
-    scene.render(out);
-    GetCapturedStdout();
-    GetCapturedStderr();
-    ASSERT_EQ(out.calls.size(), static_cast<size_t>(resx * resy));
-    int checked = 0, shadowedPixels = 0, lit = 0, background = 0;
-    for (const pixel_t& p : out.calls) {
-        double rgb[3], alpha, depth;
-        bool shadowed;
-        if (!expected(p.x, p.y, rgb, alpha, depth, shadowed)) continue;
+    captured([&] { scene.render(out); });
+    int checked = 0, shadowed = 0, lit = 0, background = 0, floorLit = 0, floorShadowed = 0;
+    for (const pixel_t& p : imageOf(out, resx, resy)) {
+        const expected_t e = expected(p.x, p.y);
+        if (!e.sure) continue;
         ++checked;
-        EXPECT_NEAR(p.c.R, rgb[0], 1e-4) << p.x << "," << p.y;
-        EXPECT_NEAR(p.c.G, rgb[1], 1e-4) << p.x << "," << p.y;
-        EXPECT_NEAR(p.c.B, rgb[2], 1e-4) << p.x << "," << p.y;
-        EXPECT_EQ(p.alpha, static_cast<float>(alpha)) << p.x << "," << p.y;
-        EXPECT_NEAR(p.depth, depth, 1e-4) << p.x << "," << p.y;
-        if (shadowed) {
-            ++shadowedPixels;
-            EXPECT_TRUE(p.c.isBlack()) << p.x << "," << p.y;
-        }
-        lit += alpha == 1 && !shadowed && rgb[0] > 0;
-        background += alpha == 0;
+        EXPECT_TRUE(std::fabs(p.c.R - e.rgb.x) < 1e-4 && std::fabs(p.c.G - e.rgb.y) < 1e-4 &&
+                    std::fabs(p.c.B - e.rgb.z) < 1e-4 && p.alpha == float(e.alpha) &&
+                    std::fabs(p.depth - e.depth) < 1e-4)
+            << p.x << "," << p.y;
+        shadowed += e.shadowed;
+        lit += e.alpha == 1 && !e.shadowed && e.rgb.x > 0;
+        background += e.alpha == 0;
+        floorLit += e.hit == 3 && !e.shadowed;
+        floorShadowed += e.hit == 3 && e.shadowed;
     }
     EXPECT_GT(checked, resx * resy * 9 / 10);
-    EXPECT_GT(shadowedPixels, 3);
-    EXPECT_GT(lit, 100);
-    EXPECT_GT(background, 100);
-
-    // The same image written as a TGA file, byte by byte.
-    const std::string path = ::testing::TempDir() + "vexlar_scene_whole.tga";
+    EXPECT_TRUE(shadowed > 3 && lit > 100 && background > 100 && floorLit > 50 && floorShadowed > 5)
+        << shadowed << " " << lit << " " << background << " " << floorLit << " " << floorShadowed;
+    // The same image as a TGA file, byte by byte (B, G, R, A, top row first).
+    support::tempDir_t tmp;
+    const std::string path = tmp.path + "/whole.tga";
     outTga_t tga(resx, resy, path.c_str(), true);
-    CaptureStdout();
-    CaptureStderr();
-    scene.render(tga);
-    const bool saved = tga.flush();
-    GetCapturedStdout();
-    GetCapturedStderr();
+    bool saved = false;
+    captured([&] {
+        scene.render(tga);
+        saved = tga.flush();
+    });
     ASSERT_TRUE(saved);
-    const std::string bytes = support::slurp(path);
-    std::remove(path.c_str());
-    const std::vector<unsigned char> file(bytes.begin(), bytes.end());
+    const std::string file = support::slurp(path);
     ASSERT_EQ(file.size(), 18u + resx * resy * 4u);
-    auto toByte = [](double v) { return v >= 1.0 ? 255 : static_cast<int>(v * 255.0); };
-    checked = 0;
+    auto toByte = [](double v) { return v >= 1.0 ? 255 : int(v * 255.0); };
     for (int y = 0; y < resy; ++y)
         for (int x = 0; x < resx; ++x) {
-            const int p = y * resx + x;
-            const unsigned char* px = &file[18 + 4 * p];
-            EXPECT_EQ(px[3], tga.alphaBuffer[p]); // the file holds B, G, R, A
-            double rgb[3], alpha, depth;
-            bool shadowed;
-            if (!expected(x, y, rgb, alpha, depth, shadowed)) continue;
-            ++checked;
-            EXPECT_NEAR(px[2], toByte(rgb[0]), 1) << x << "," << y;
-            EXPECT_NEAR(px[1], toByte(rgb[1]), 1) << x << "," << y;
-            EXPECT_NEAR(px[0], toByte(rgb[2]), 1) << x << "," << y;
-            EXPECT_EQ(px[3], alpha == 1 ? 255 : 0) << x << "," << y;
+            const unsigned char* px =
+                reinterpret_cast<const unsigned char*>(file.data()) + 18 + 4 * (y * resx + x);
+            const expected_t e = expected(x, y);
+            if (!e.sure) continue;
+            EXPECT_TRUE(std::abs(px[2] - toByte(e.rgb.x)) <= 1 && std::abs(px[1] - toByte(e.rgb.y)) <= 1 &&
+                        std::abs(px[0] - toByte(e.rgb.z)) <= 1 && px[3] == (e.alpha == 1 ? 255 : 0))
+                << x << "," << y;
         }
-    EXPECT_GT(checked, resx * resy * 9 / 10);
 }

@@ -1,9 +1,10 @@
 // Small helpers shared by the test files: float bit patterns, component-wise
-// vector checks, printing to a string, text search, whole-file reads and
-// scratch folders.
+// vector checks, printing to a string, captured output, text search,
+// whole-file reads and scratch folders.
 #ifndef VEXLAR_TESTS_TEST_SUPPORT_H
 #define VEXLAR_TESTS_TEST_SUPPORT_H
 
+#include <cmath>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -12,6 +13,8 @@
 #include <sstream>
 #include <string>
 #include <vector>
+
+#include "messagecapture.h"
 
 #include <dirent.h>
 #include <gtest/gtest.h>
@@ -44,10 +47,21 @@ template <class A, class B> void expectNear(const A& a, const B& b, float tol) {
     EXPECT_NEAR(a.y, b.y, tol);
     EXPECT_NEAR(a.z, b.z, tol);
 }
-template <class V> void expectFloatEq(const V& v, float x, float y, float z) {
-    EXPECT_FLOAT_EQ(v.x, x);
-    EXPECT_FLOAT_EQ(v.y, y);
-    EXPECT_FLOAT_EQ(v.z, z);
+
+/// Runs `f` with the library's messages kept by a test sink instead of
+/// printed: what would have gone to standard output (standard error into
+/// `err` when given). An exception from `f` ends the capture and passes on.
+template <class F> std::string captured(F f, std::string* err = nullptr) {
+    fixtures::messageCapture_t messages;
+    f();
+    if (err) *err = messages.text(vexlar::messageStream_t::standardError);
+    return messages.text(vexlar::messageStream_t::standardOutput);
+}
+
+/// Channel-wise check of a colour within `tol`.
+template <class C> void expectColor(const C& c, double r, double g, double b, double tol = 1e-6) {
+    EXPECT_TRUE(std::fabs(c.R - r) <= tol && std::fabs(c.G - g) <= tol && std::fabs(c.B - b) <= tol)
+        << c.R << " " << c.G << " " << c.B << " instead of " << r << " " << g << " " << b;
 }
 
 inline bool contains(const std::string& text, const std::string& part) {

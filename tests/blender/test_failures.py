@@ -81,10 +81,11 @@ def body(checks):
     seen = []
 
     def cancelled():
+        # Cancel once vexlar has been seen running (twice, so it is past its start).
         seen.append(len(vexlarProcesses(scene_path)))
-        return len(seen) > 20  # two seconds in
+        return sum(1 for n in seen if n) >= 2
 
-    result = runner.run([real, "-j", "2", "-o", os.path.join(folder, "big.exr"), scene_path], w, h,
+    result = runner.run([real, "-j", "2", "--size", "1600x1200", "-o", os.path.join(folder, "big.exr"), scene_path], w, h,
                         cancelled=cancelled)
     left = vexlarProcesses(scene_path)
     print("cancel: %s; processes while running %s, after %s" % (result.message, max(seen), left))
