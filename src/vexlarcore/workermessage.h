@@ -47,7 +47,8 @@ enum class workerFault_t {
     deliveredTwice,  ///< that block has arrived already
     notWorkersBlock, ///< another worker's block, while workers may not take over blocks
     wrongRectangle,  ///< position or size differ from the block's (or are empty)
-    badCounters      ///< a counters header whose other fields are not 0
+    badCounters,     ///< a counters header whose other fields are not 0
+    stalled          ///< the rest of the message did not arrive in time
 };
 
 /// The parent's account of one pass: which blocks have arrived and which
@@ -99,8 +100,11 @@ bool writeCountersMessage(int fd, const statCounters_t& counters);
 /// Reads one message from `fd`. A block header is checked against `ledger`
 /// for `worker` before its body is read; a refused header leaves the body
 /// unread. `out` is filled only as far as the message went. Blocks until the
-/// whole message has arrived or the pipe ends.
-workerFault_t readWorkerMessage(int fd, const blockLedger_t& ledger, int worker, workerMessage_t& out);
+/// whole message has arrived or the pipe ends; with `timeoutMs` >= 0, gives
+/// up with workerFault_t::stalled when no byte of it has arrived for that
+/// many milliseconds (a worker stopped in the middle of a message).
+workerFault_t readWorkerMessage(int fd, const blockLedger_t& ledger, int worker, workerMessage_t& out,
+                                int timeoutMs = -1);
 
 } // namespace vexlar
 
