@@ -16,13 +16,15 @@ packages=(
 )
 
 # Extra groups, named on the command line: `fuzz` (clang and libFuzzer, for
-# make fuzz) and `format` (clang-format, for make format and format-check).
+# make fuzz), `format` (clang-format, for make format and format-check) and
+# `valgrind` (for scripts/valgrind.sh).
 # CI uses both.
 for group in "$@"; do
   case "$group" in
     fuzz) packages+=(clang libclang-rt-14-dev) ;;
     format) packages+=(clang-format) ;;
-    *) echo "install-deps.sh: unknown group '$group' (known: fuzz, format)" >&2; exit 2 ;;
+    valgrind) packages+=(valgrind) ;;
+    *) echo "install-deps.sh: unknown group '$group' (known: fuzz, format, valgrind)" >&2; exit 2 ;;
   esac
 done
 

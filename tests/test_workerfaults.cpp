@@ -5,6 +5,7 @@
 #include "vexlarcore/forkedscene.h"
 #include "vexlarcore/sampling.h"
 #include "vexlarcore/sphere.h"
+#include "vexlarcore/workermessage.h"
 
 #include "scene_fixtures.h"
 
@@ -209,4 +210,41 @@ TEST(workerFault, InterruptFlagStopsThePassAtOnce) {
     EXPECT_TRUE(out.calls.empty());
     EXPECT_NE(said.find("Aborted"), std::string::npos) << said;
     EXPECT_TRUE(noChildLeft());
+}
+
+TEST(workerFault, MessageCutOffWhileTheWriterLivesIsAStall) {
+    // A worker stopped in the middle of a message keeps its pipe open: the
+    // read gives up after the timeout instead of blocking; a closed pipe is
+    // a message cut short, as before.
+    std::srand(1);
+    blockSpliter_t blocks(4, 4, 8); // one 4 x 4 block
+    blockLedger_t ledger(blocks, 1, false);
+    const workerMessageHeader_t header = ledger.headerOf(0);
+    const std::vector<float> body(4 * 4 * workerFloatsPerPixel, 0.5f);
+    const struct {
+        std::size_t bytes; // of the whole message that arrive
+        bool writerOpen;
+        workerFault_t expected;
+    } cases[] = {
+        {0, true, workerFault_t::stalled},
+        {8, true, workerFault_t::stalled},
+        {sizeof header + 40, true, workerFault_t::stalled},
+        {8, false, workerFault_t::cutShort},
+        {sizeof header + 40, false, workerFault_t::cutShort},
+        {sizeof header + body.size() * sizeof(float), true, workerFault_t::none},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.bytes) +
+                     (c.writerOpen ? " bytes, writer open" : " bytes, writer gone"));
+        int fds[2];
+        ASSERT_EQ(pipe(fds), 0);
+        std::string message(reinterpret_cast<const char*>(&header), sizeof header);
+        message.append(reinterpret_cast<const char*>(body.data()), body.size() * sizeof(float));
+        ASSERT_EQ(write(fds[1], message.data(), c.bytes), static_cast<ssize_t>(c.bytes));
+        if (!c.writerOpen) close(fds[1]);
+        workerMessage_t got;
+        EXPECT_EQ(readWorkerMessage(fds[0], ledger, 0, got, 50), c.expected);
+        close(fds[0]);
+        if (c.writerOpen) close(fds[1]);
+    }
 }
