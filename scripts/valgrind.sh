@@ -72,7 +72,9 @@ total=$SECONDS
 for t in "${tests[@]}"; do
   bin="$build/tests/$t"
   [ -x "$bin" ] || { echo "valgrind.sh: $bin was not built" >&2; exit 1; }
-  check "$t" "$bin"
+  # Tests of how work is shared between workers measure who did more; under
+  # valgrind's serialised processes they say nothing about memory.
+  check "$t" "$bin" --gtest_filter=-forkedScene.IdleWorkerTakesOverBlocksNobodyStarted
 done
 for r in "${replays[@]}"; do
   name=${r#replay_}

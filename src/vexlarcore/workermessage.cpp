@@ -117,4 +117,8 @@ workerFault_t readWorkerMessage(int fd, const blockLedger_t& ledger, int worker,
     return faultOf(readAll(fd, out.pixels.data(), out.pixels.size() * sizeof(float), timeoutMs));
 }
 
+workerFault_t readWorkerMessage(int fd, const blockLedger_t& ledger, int worker, workerMessage_t& out) {
+    return readWorkerMessage(fd, ledger, worker, out, -1);
+}
+
 } // namespace vexlar

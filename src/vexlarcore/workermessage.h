@@ -104,7 +104,9 @@ bool writeCountersMessage(int fd, const statCounters_t& counters);
 /// up with workerFault_t::stalled when no byte of it has arrived for that
 /// many milliseconds (a worker stopped in the middle of a message).
 workerFault_t readWorkerMessage(int fd, const blockLedger_t& ledger, int worker, workerMessage_t& out,
-                                int timeoutMs = -1);
+                                int timeoutMs);
+/// The same, waiting as long as it takes.
+workerFault_t readWorkerMessage(int fd, const blockLedger_t& ledger, int worker, workerMessage_t& out);
 
 } // namespace vexlar
 
