@@ -46,21 +46,13 @@ demo: configure
 bench: build
 	@for b in $(BUILD)/bench/bench_*; do echo "== $$b"; $$b; done
 
-# The fuzz targets need clang (libFuzzer); only they are built. Each runs
-# from the seeds in fuzz/corpus/<target> for FUZZ_SECONDS seconds; inputs it
-# finds go to $(FUZZ_BUILD)/corpus, failing inputs to $(FUZZ_BUILD)/artifacts.
+# The fuzz targets need clang (libFuzzer); only they (with the code they
+# reach: library, host code, plug-ins) are built, by scripts/fuzz.sh, which
+# runs each from its seeds in fuzz/corpus/<target> for FUZZ_SECONDS seconds
+# and fails when one finds anything. Inputs found go to
+# $(FUZZ_BUILD)/corpus, failing inputs to $(FUZZ_BUILD)/artifacts.
 fuzz:
-	@bash scripts/install-deps.sh fuzz
-	cmake -S . -B $(FUZZ_BUILD) -G Ninja $(LAUNCHER) -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
-	  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVEXLAR_FUZZ=ON -DVEXLAR_BUILD_TESTS=OFF -DVEXLAR_BUILD_BENCH=OFF \
-	  -DVEXLAR_BUILD_HOST=OFF -DVEXLAR_WERROR=$(WERROR)
-	cmake --build $(FUZZ_BUILD) -j $(JOBS) --target fuzz_targa
-	@for t in targa; do \
-	  mkdir -p $(FUZZ_BUILD)/corpus/$$t $(FUZZ_BUILD)/artifacts; \
-	  echo "== fuzz_$$t for $(FUZZ_SECONDS) s"; \
-	  $(FUZZ_BUILD)/fuzz/fuzz_$$t -max_total_time=$(FUZZ_SECONDS) -timeout=10 -print_final_stats=1 \
-	    -artifact_prefix=$(FUZZ_BUILD)/artifacts/$$t- $(FUZZ_BUILD)/corpus/$$t fuzz/corpus/$$t || exit 1; \
-	done
+	WERROR=$(WERROR) JOBS=$(JOBS) bash scripts/fuzz.sh -t $(FUZZ_SECONDS) -b $(FUZZ_BUILD)
 
 format:
 	@bash scripts/install-deps.sh format

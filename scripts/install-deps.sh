@@ -17,8 +17,9 @@ packages=(
 )
 
 # Extra groups, named on the command line: `fuzz` (clang and libFuzzer, for
-# make fuzz) and `format` (clang-format, for make format and format-check).
-# CI uses both. `blender` (Blender, for the add-on's tests; make test).
+# make fuzz), `format` (clang-format, for make format and format-check),
+# `valgrind` (for scripts/valgrind.sh) and `blender` (Blender, for the
+# add-on's tests; make test). CI uses fuzz, format and blender.
 for group in "$@"; do
   case "$group" in
     fuzz) packages+=(clang libclang-rt-14-dev) ;;
@@ -26,7 +27,8 @@ for group in "$@"; do
     # Blender for the add-on's tests (tests/blender/); large: several hundred MB
     # with its dependencies, so only `make test` and CI ask for it.
     blender) packages+=(blender) ;;
-    *) echo "install-deps.sh: unknown group '$group' (known: fuzz, format, blender)" >&2; exit 2 ;;
+    valgrind) packages+=(valgrind) ;;
+    *) echo "install-deps.sh: unknown group '$group' (known: fuzz, format, blender, valgrind)" >&2; exit 2 ;;
   esac
 done
 

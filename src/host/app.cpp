@@ -17,12 +17,14 @@
 #include "host/imagesink.h"
 #include "host/imagewrite.h"
 #include "host/limits.h"
+#include "host/interrupt.h"
 #include "host/options.h"
 #include "host/pluginpaths.h"
 #include "host/postfilter.h"
 #include "host/sceneloader.h"
 #include "host/stats.h"
 #include "host/terminal.h"
+#include "vexlarcore/forkedscene.h"
 #include "vexlarcore/pluginregistry.h"
 #include "vexlarcore/sampling.h"
 
@@ -30,23 +32,6 @@ namespace vexlar {
 namespace host {
 
 namespace {
-
-volatile std::sig_atomic_t interrupted = 0;
-
-extern "C" void onInterrupt(int) {
-    interrupted = 1;
-}
-
-// The first Ctrl-C asks the render to stop (the sink refuses the next
-// pixel); the handler then resets itself, so a second one ends the program
-// at once.
-void catchInterrupt() {
-    struct sigaction sa {};
-    sa.sa_handler = onInterrupt;
-    sigemptyset(&sa.sa_mask);
-    sa.sa_flags = SA_RESTART | SA_RESETHAND;
-    sigaction(SIGINT, &sa, nullptr);
-}
 
 // A failure with its complete message; ends the run with `status`.
 struct runFailure_t {
@@ -152,7 +137,7 @@ int renderScene(const options_t& opt) {
         return exitOk;
     }
 
-    catchInterrupt();
+    catchInterrupts();
     sceneSource_t source = sourceFor(opt);
     sceneOverrides_t overrides;
     overrides.settings = opt.settings;
@@ -194,12 +179,20 @@ int renderScene(const options_t& opt) {
         atomicFile_t file;
         if (!file.open(outputPath, error)) failRun("cannot write \"" + outputPath + "\": " + error);
         checkImageMemory(*loaded);
-        if (interrupted) failRun("interrupted before rendering", exitInterrupted);
+        const std::string tempName = file.tempPath();
+        noteTemporaryFile(tempName.c_str());
+        if (interruptRequested()) failRun("interrupted before rendering", exitInterrupted);
 
         clock.start("render");
-        sink.reset(new imageSink_t(loaded->width, loaded->height, loaded->region, &interrupted));
+        sink.reset(new imageSink_t(loaded->width, loaded->height, loaded->region, interruptFlag()));
+        if (auto* forked = dynamic_cast<forkedscene_t*>(loaded->scene.get())) {
+            forked->setInterruptFlag(interruptFlag());
+            forked->setStallTimeout(opt.stallTimeout);
+        }
         loaded->scene->render(*sink);
-        if (sink->aborted() || interrupted) {
+        if (sink->aborted() || interruptRequested()) {
+            acknowledgeInterrupt();
+            forgetTemporaryFile(tempName.c_str());
             file.discard();
             std::string partial = partialName(outputPath);
             if (!saveImage(partial, sink->colour, &sink->depth, settings, error))
@@ -213,6 +206,7 @@ int renderScene(const options_t& opt) {
         clock.start("write");
         if (!writeImageTo(file, format, sink->colour, &sink->depth, settings, error) || !file.commit(error))
             failRun("cannot write \"" + outputPath + "\": " + error);
+        forgetTemporaryFile(tempName.c_str());
         clock.stop();
     }
     if (!opt.quiet)

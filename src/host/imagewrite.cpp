@@ -174,6 +174,7 @@ bool atomicFile_t::open(const std::string& targetPath, std::string& error) {
     // Hidden, and named after the target, so a left-over file (after a
     // crash) says where it came from.
     std::string pattern = dir + "." + base + ".tmp-XXXXXX";
+    if (openInPlace(error)) return fd >= 0;
     std::vector<char> name(pattern.begin(), pattern.end());
     name.push_back('\0');
     fd = mkstemp(name.data());
@@ -190,10 +191,35 @@ bool atomicFile_t::open(const std::string& targetPath, std::string& error) {
     return true;
 }
 
+// A target that exists and is neither a regular file nor a folder (a
+// device such as /dev/full or /dev/null, a FIFO, also through a symbolic
+// link) has no file to replace: it is written in place, and its own
+// failures (a full device) are reported. True when that is the case (`fd`
+// tells whether it opened).
+bool atomicFile_t::openInPlace(std::string& error) {
+    struct stat st;
+    if (stat(target.c_str(), &st) != 0 || S_ISREG(st.st_mode) || S_ISDIR(st.st_mode)) return false;
+    fd = ::open(target.c_str(), O_WRONLY | O_CLOEXEC);
+    if (fd < 0) {
+        error = systemError();
+        return true;
+    }
+    temp = target;
+    inPlace = true;
+    return true;
+}
+
 bool atomicFile_t::commit(std::string& error) {
     if (fd < 0) {
         error = "no temporary file";
         return false;
+    }
+    if (inPlace) {
+        close(fd);
+        fd = -1;
+        temp.clear();
+        inPlace = false;
+        return true;
     }
     // The content goes through the writers' own streams (by name); flush
     // what reached the file to disk before it takes the target's name.
@@ -218,10 +244,9 @@ void atomicFile_t::discard() {
         close(fd);
         fd = -1;
     }
-    if (!temp.empty()) {
-        unlink(temp.c_str());
-        temp.clear();
-    }
+    if (!temp.empty() && !inPlace) unlink(temp.c_str());
+    temp.clear();
+    inPlace = false;
 }
 
 namespace {

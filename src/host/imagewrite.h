@@ -71,7 +71,9 @@ bool checkOutput(const std::string& path, const outputSettings_t& settings, std:
 std::string partialName(const std::string& path);
 
 /// A temporary file beside a target, renamed over it by commit(). The
-/// temporary file is removed if the object goes away uncommitted.
+/// temporary file is removed if the object goes away uncommitted. A target
+/// that is a device or a FIFO (/dev/null, /dev/full, /dev/stdout) is written
+/// in place instead: tempPath() is then the target itself.
 class atomicFile_t {
 public:
     atomicFile_t() = default;
@@ -89,9 +91,12 @@ public:
     void discard();
 
 private:
+    bool openInPlace(std::string& error);
+
     std::string target;
     std::string temp;
     int fd = -1;
+    bool inPlace = false; // a device or FIFO written directly (tempPath() is the target)
 };
 
 /// Writes 8-bit RGB (or RGBA with `alpha`) PNG data of `image` to `out`;

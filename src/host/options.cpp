@@ -48,6 +48,10 @@ void declare(CLI::App& app, options_t& o, parsed_t& p) {
     app.add_option("-j,--workers", o.workers,
                    "worker processes; 1 renders in this process (default: all cores)")
         ->check(CLI::Range(1, 4096));
+    app.add_option("--stall-timeout", o.stallTimeout,
+                   "seconds a worker process may send nothing before it is taken for stalled, ended, and its "
+                   "blocks rendered again (0: never; default 120)")
+        ->check(CLI::Range(0.0, 1e6));
     app.add_option("--size", p.size, "image size in pixels, overriding the scene's camera.resolution")
         ->type_name("WxH")
         ->check(

@@ -25,6 +25,8 @@ struct options_t {
     std::string output;
     /// -j: worker processes (1 renders in this process).
     int workers = 1;
+    /// --stall-timeout: seconds without a message before a worker is ended (0: never).
+    double stallTimeout = 120;
     /// --size WxH (0 = the scene's).
     int width = 0;
     int height = 0;

@@ -8,16 +8,20 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <fcntl.h>
 #include <new>
 #include <poll.h>
+#include <sstream>
 #include <string>
 #include <sys/mman.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <sstream>
 #include <vector>
 
 namespace vexlar {
@@ -79,11 +83,14 @@ private:
     std::atomic<std::uint32_t>* flags = nullptr;
 };
 
+using passClock_t = std::chrono::steady_clock;
+
 struct worker_t {
     pid_t pid = -1;
     int fd = -1;
     int number = 0;
-    bool finished = false; // sent its statistics: every block arrived
+    bool finished = false;             // sent its statistics: every block arrived
+    passClock_t::time_point lastHeard; // start of the pass or its last message
 };
 
 void closeAndReap(worker_t& w, bool kill) {
@@ -125,6 +132,10 @@ public:
     workerPass_t& operator=(const workerPass_t&) = delete;
 
     void run() {
+        if (interrupted()) {
+            progress.aborted(0);
+            return;
+        }
         if (n > 1) spawnWorkers();
         if (!collectBlocks() || !renderLeftovers()) {
             progress.aborted(ledger.total() - ledger.remaining());
@@ -140,6 +151,7 @@ private:
     void spawnWorkers() {
         // Nothing buffered may be written twice, by this process and by a worker.
         std::fflush(nullptr);
+        const pid_t parent = getpid();
         for (int k = 0; k < n; ++k) {
             int fds[2];
             if (pipe2(fds, O_CLOEXEC) != 0) return;
@@ -156,6 +168,10 @@ private:
                 // Keep only this worker's own write end.
                 close(fds[0]);
                 for (const worker_t& w : pool) close(w.fd);
+                // Ends with this process, however it ends; the parent may
+                // have gone already between fork and prctl.
+                prctl(PR_SET_PDEATHSIG, SIGKILL);
+                if (getppid() != parent) _exit(1);
                 workerMain(k, fds[1]);
             }
             close(fds[1]);
@@ -163,6 +179,7 @@ private:
             w.pid = pid;
             w.fd = fds[0];
             w.number = k;
+            w.lastHeard = passClock_t::now();
             pool.push_back(w);
         }
     }
@@ -200,11 +217,13 @@ private:
     }
 
     // Hands the blocks to the output as they arrive, until every worker has
-    // ended or been given up on. False when the output refused a pixel.
+    // ended or been given up on. False when the output refused a pixel or
+    // the interrupt flag was set.
     bool collectBlocks() {
         std::vector<pollfd> fds;
         std::vector<worker_t*> owners;
         for (;;) {
+            if (interrupted()) return false;
             fds.clear();
             owners.clear();
             for (worker_t& w : pool)
@@ -213,7 +232,7 @@ private:
                     owners.push_back(&w);
                 }
             if (fds.empty()) return true;
-            if (poll(fds.data(), fds.size(), -1) < 0) {
+            if (poll(fds.data(), fds.size(), pollTimeout()) < 0) {
                 if (errno == EINTR) continue;
                 // Cannot wait for the workers any more: stop them and render
                 // what they had not delivered here.
@@ -222,17 +241,63 @@ private:
             }
             for (std::size_t i = 0; i < fds.size(); ++i)
                 if (fds[i].revents != 0 && !takeMessage(*owners[i])) return false;
+            endStalledWorkers();
         }
+    }
+
+    bool interrupted() const { return scene.interruptFlag != nullptr && *scene.interruptFlag != 0; }
+
+    bool stallChecked() const { return scene.stallTimeout > 0; }
+    passClock_t::duration stallLimit() const {
+        return std::chrono::duration_cast<passClock_t::duration>(
+            std::chrono::duration<double>(scene.stallTimeout));
+    }
+
+    // Milliseconds until the first worker's stall limit runs out; -1 (wait
+    // for ever) without the limit.
+    int pollTimeout() const {
+        if (!stallChecked()) return -1;
+        passClock_t::time_point first = passClock_t::time_point::max();
+        for (const worker_t& w : pool)
+            if (w.fd >= 0) first = std::min(first, w.lastHeard);
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(first + stallLimit() - passClock_t::now());
+        return static_cast<int>(std::clamp<long long>(left.count() + 1, 0, 1 << 30));
+    }
+
+    // Kills every worker that has sent nothing within the stall limit; its
+    // blocks are left to renderLeftovers.
+    void endStalledWorkers() {
+        if (!stallChecked()) return;
+        const passClock_t::time_point now = passClock_t::now();
+        for (worker_t& w : pool)
+            if (w.fd >= 0 && now - w.lastHeard >= stallLimit()) reportStall(w);
+    }
+
+    void reportStall(worker_t& w) {
+        std::ostringstream text;
+        text << "\nRender worker " << w.number << " sent nothing for " << scene.stallTimeout
+             << " s; taken for stalled and ended\n";
+        emitMessage(messageLevel_t::warning, messageStream_t::standardError, text.str());
+        closeAndReap(w, true);
     }
 
     // Reads one message from a worker whose pipe is readable. A message that
     // does not describe one of the worker's blocks means the worker is
     // broken: it is treated as dead. False when the output refused a pixel.
     bool takeMessage(worker_t& w) {
-        if (readWorkerMessage(w.fd, ledger, w.number, message) != workerFault_t::none) {
+        const int timeoutMs =
+            stallChecked() ? static_cast<int>(std::min(scene.stallTimeout * 1000.0, double(1 << 30))) : -1;
+        const workerFault_t fault = readWorkerMessage(w.fd, ledger, w.number, message, timeoutMs);
+        if (fault == workerFault_t::stalled) {
+            reportStall(w);
+            return true;
+        }
+        if (fault != workerFault_t::none) {
             closeAndReap(w, true);
             return true;
         }
+        w.lastHeard = passClock_t::now();
         if (message.isText()) {
             emitMessage(message.level, message.stream, message.text);
             return true;
@@ -262,6 +327,7 @@ private:
         }
         for (std::size_t i = 0; i < total; ++i) {
             if (ledger.delivered(i)) continue;
+            if (interrupted()) return false;
             const workerMessageHeader_t h = renderHere(i);
             if (!deliver(h, recorder.pixels.data())) return false;
         }
@@ -326,6 +392,7 @@ void threadedscene_t::render(colorOutput_t& output) {
     // builds and destroys its own.
     driver.objectTree = nullptr;
     driver.setWorkers(workers);
+    driver.setStallTimeout(stallTimeout);
     driver.render(output);
     // Lights may have changed repeatFirst during set-up; keep what they left.
     repeatFirst = driver.repeatFirst;

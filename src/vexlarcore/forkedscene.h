@@ -4,6 +4,8 @@
 
 #include "vexlarcore/scene.h"
 
+#include <csignal>
+
 namespace vexlar {
 
 /// The number of processors online, from 1 to 4096: the default number of
@@ -39,8 +41,19 @@ int onlineProcessorCount();
 ///   and reaped, and render returns.
 /// - A worker that dies loses nothing: its unfinished blocks are rendered in
 ///   this process afterwards, and a line on standard error says so.
+/// - A worker that sends nothing for the stall timeout (setStallTimeout;
+///   120 s by default) is taken for stalled (stopped with SIGSTOP, caught in
+///   an endless loop, or stopped in the middle of a message): it is killed
+///   and its unfinished blocks are rendered in this process, as a dead one's
+///   are, with a line on standard error. The time counts from the start of
+///   the pass or the worker's last message, so it must exceed the time one
+///   block can take.
 /// - Workers ignore SIGINT, so a Ctrl-C reaches the host's output (which
-///   then refuses the next pixel) rather than killing them one by one.
+///   then refuses the next pixel) rather than killing them one by one. A
+///   host that also hands its interrupt flag to setInterruptFlag stops the
+///   pass as soon as the flag is set, without waiting for the next block.
+///   Workers are killed by the system when this process ends in any way
+///   (Linux's parent-death signal), so none is ever left running.
 /// - A worker whose rendering throws ends (it never returns into the host's
 ///   code); its blocks are rendered again here, as for a worker that died.
 ///   A message that is cut short or names a block that is not the worker's
@@ -72,12 +85,27 @@ public:
     void setWorkers(int n) { workers = n < 1 ? 1 : n; }
     int getWorkers() const { return workers; }
 
+    /// Seconds a worker may send nothing before it is taken for stalled;
+    /// 0 or less: wait for ever.
+    void setStallTimeout(double seconds) { stallTimeout = seconds; }
+    double getStallTimeout() const { return stallTimeout; }
+    /// Default of setStallTimeout.
+    static constexpr double defaultStallTimeout = 120;
+
+    /// A flag (typically set by the host's SIGINT handler) that, once
+    /// non-zero, stops the render pass like a refused pixel: the workers are
+    /// killed and render returns. Null (the default): none. The flag must
+    /// outlive every render.
+    void setInterruptFlag(const volatile std::sig_atomic_t* flag) { interruptFlag = flag; }
+
 private:
     // The render pass: spawns the workers, hands their blocks to the output
     // as they arrive and renders here whatever they did not deliver.
     class workerPass_t;
 
     int workers;
+    double stallTimeout = defaultStallTimeout;
+    const volatile std::sig_atomic_t* interruptFlag = nullptr;
 };
 
 /// A scene whose render uses the process-parallel driver of forkedscene_t.
@@ -95,9 +123,12 @@ public:
 
     void setWorkers(int n) { workers = n < 1 ? 1 : n; }
     int getWorkers() const { return workers; }
+    /// As forkedscene_t::setStallTimeout.
+    void setStallTimeout(double seconds) { stallTimeout = seconds; }
 
 private:
     int workers;
+    double stallTimeout = forkedscene_t::defaultStallTimeout;
 };
 
 } // namespace vexlar

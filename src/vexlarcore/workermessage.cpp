@@ -3,6 +3,9 @@
 #include "vexlarcore/transfer.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <poll.h>
+#include <unistd.h>
 
 namespace vexlar {
 
@@ -14,8 +17,34 @@ bool writeAll(int fd, const void* data, std::size_t bytes) {
     return bytes == 0 || writePipe(fd, const_cast<void*>(data), static_cast<int>(bytes)) == 0;
 }
 
-bool readAll(int fd, void* data, std::size_t bytes) {
-    return bytes == 0 || readPipe(fd, data, static_cast<int>(bytes)) == 0;
+enum class readEnd_t { complete, failed, timedOut };
+
+// Reads exactly `bytes`; with timeoutMs >= 0 waits at most that long for
+// each next piece of them.
+readEnd_t readAll(int fd, void* data, std::size_t bytes, int timeoutMs) {
+    if (timeoutMs < 0)
+        return bytes == 0 || readPipe(fd, data, static_cast<int>(bytes)) == 0 ? readEnd_t::complete
+                                                                              : readEnd_t::failed;
+    char* p = static_cast<char*>(data);
+    while (bytes > 0) {
+        pollfd waitFor{fd, POLLIN, 0};
+        const int ready = poll(&waitFor, 1, timeoutMs);
+        if (ready < 0 && errno == EINTR) continue;
+        if (ready < 0) return readEnd_t::failed;
+        if (ready == 0) return readEnd_t::timedOut;
+        const ssize_t n = read(fd, p, bytes);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return readEnd_t::failed;
+        p += n;
+        bytes -= static_cast<std::size_t>(n);
+    }
+    return readEnd_t::complete;
+}
+
+workerFault_t faultOf(readEnd_t end) {
+    return end == readEnd_t::complete ? workerFault_t::none
+           : end == readEnd_t::failed ? workerFault_t::cutShort
+                                      : workerFault_t::stalled;
 }
 
 std::size_t pixelFloats(const workerMessageHeader_t& h) {
@@ -77,7 +106,7 @@ bool writeTextMessage(int fd, messageLevel_t level, messageStream_t stream, std:
     return writeAll(fd, &h, sizeof h) && writeAll(fd, text.data(), static_cast<std::size_t>(h.w));
 }
 
-static workerFault_t readTextMessage(int fd, workerMessage_t& out) {
+static workerFault_t readTextMessage(int fd, workerMessage_t& out, int timeoutMs) {
     const workerMessageHeader_t& h = out.header;
     const bool knownLevel = h.x == static_cast<std::int32_t>(messageLevel_t::error) ||
                             h.x == static_cast<std::int32_t>(messageLevel_t::warning) ||
@@ -87,18 +116,19 @@ static workerFault_t readTextMessage(int fd, workerMessage_t& out) {
     out.level = static_cast<messageLevel_t>(h.x);
     out.stream = h.y == 0 ? messageStream_t::standardOutput : messageStream_t::standardError;
     out.text.resize(static_cast<std::size_t>(h.w));
-    if (!readAll(fd, &out.text[0], out.text.size())) return workerFault_t::cutShort;
-    return workerFault_t::none;
+    return faultOf(readAll(fd, &out.text[0], out.text.size(), timeoutMs));
 }
 
-workerFault_t readWorkerMessage(int fd, const blockLedger_t& ledger, int worker, workerMessage_t& out) {
+workerFault_t readWorkerMessage(int fd, const blockLedger_t& ledger, int worker, workerMessage_t& out,
+                                int timeoutMs) {
     workerMessageHeader_t& h = out.header;
-    if (!readAll(fd, &h, sizeof h)) return workerFault_t::cutShort;
-    if (h.index == workerTextIndex) return readTextMessage(fd, out);
+    if (workerFault_t f = faultOf(readAll(fd, &h, sizeof h, timeoutMs)); f != workerFault_t::none) return f;
+    if (h.index == workerTextIndex) return readTextMessage(fd, out, timeoutMs);
     if (h.index == workerCountersIndex) {
         if (h.x != 0 || h.y != 0 || h.w != 0 || h.h != 0) return workerFault_t::badCounters;
         countersWire_t body;
-        if (!readAll(fd, body, sizeof body)) return workerFault_t::cutShort;
+        if (workerFault_t f = faultOf(readAll(fd, body, sizeof body, timeoutMs)); f != workerFault_t::none)
+            return f;
         out.counters.rays = body[0];
         out.counters.hitted = body[1];
         out.counters.leafs = body[2];
@@ -109,8 +139,11 @@ workerFault_t readWorkerMessage(int fd, const blockLedger_t& ledger, int worker,
     const workerFault_t fault = ledger.check(h, worker);
     if (fault != workerFault_t::none) return fault;
     out.pixels.resize(pixelFloats(h));
-    if (!readAll(fd, out.pixels.data(), out.pixels.size() * sizeof(float))) return workerFault_t::cutShort;
-    return workerFault_t::none;
+    return faultOf(readAll(fd, out.pixels.data(), out.pixels.size() * sizeof(float), timeoutMs));
+}
+
+workerFault_t readWorkerMessage(int fd, const blockLedger_t& ledger, int worker, workerMessage_t& out) {
+    return readWorkerMessage(fd, ledger, worker, out, -1);
 }
 
 } // namespace vexlar

@@ -60,7 +60,8 @@ enum class workerFault_t {
     notWorkersBlock, ///< another worker's block, while workers may not take over blocks
     wrongRectangle,  ///< position or size differ from the block's (or are empty)
     badCounters,     ///< a counters header whose other fields are not 0
-    badText          ///< a text header with an unknown level or stream, or too long a text
+    badText,         ///< a text header with an unknown level or stream, or too long a text
+    stalled          ///< the rest of the message did not arrive in time
 };
 
 /// The parent's account of one pass: which blocks have arrived and which
@@ -121,7 +122,12 @@ bool writeTextMessage(int fd, messageLevel_t level, messageStream_t stream, std:
 /// Reads one message from `fd`. A block header is checked against `ledger`
 /// for `worker` before its body is read; a refused header leaves the body
 /// unread. `out` is filled only as far as the message went. Blocks until the
-/// whole message has arrived or the pipe ends.
+/// whole message has arrived or the pipe ends; with `timeoutMs` >= 0, gives
+/// up with workerFault_t::stalled when no byte of it has arrived for that
+/// many milliseconds (a worker stopped in the middle of a message).
+workerFault_t readWorkerMessage(int fd, const blockLedger_t& ledger, int worker, workerMessage_t& out,
+                                int timeoutMs);
+/// The same, waiting as long as it takes.
 workerFault_t readWorkerMessage(int fd, const blockLedger_t& ledger, int worker, workerMessage_t& out);
 
 } // namespace vexlar

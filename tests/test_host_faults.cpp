@@ -1,0 +1,291 @@
+// Faults injected into whole runs of the vexlar program: Ctrl-C once and
+// twice during the render and during set-up, output to a full device, past
+// a file size limit and into a folder that cannot be written, and a plug-in
+// folder holding broken modules. Every run must end (a watchdog here kills a
+// run that hangs and fails the test), say what happened, leave no worker
+// process and no temporary file, and keep what it must keep.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <csignal>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "host_png.h"
+#include "test_support.h"
+
+namespace {
+
+using namespace support;
+
+const std::string program = VEXLAR_HOST_PROGRAM;
+const std::string dataDir = VEXLAR_TEST_DATA_DIR;
+
+struct runSetup_t {
+    std::vector<std::string> args;
+    rlim_t fileSizeLimit = RLIM_INFINITY;
+};
+
+// One run of the program in the folder `cwd`, standard output on a pipe and
+// standard error in a file.
+class run_t {
+public:
+    run_t(const runSetup_t& setup, const std::string& cwd)
+        : errPath(cwd + "/../stderr-" + std::to_string(getpid())) {
+        int fds[2];
+        if (pipe(fds) != 0) return;
+        pid = fork();
+        if (pid == 0) {
+            if (chdir(cwd.c_str()) != 0) _exit(127);
+            const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            dup2(fds[1], 1);
+            dup2(err, 2);
+            close(fds[0]);
+            close(fds[1]);
+            close(err);
+            if (setup.fileSizeLimit != RLIM_INFINITY) {
+                // A write past the limit fails with EFBIG instead of ending the program.
+                std::signal(SIGXFSZ, SIG_IGN);
+                const rlimit limit{setup.fileSizeLimit, setup.fileSizeLimit};
+                setrlimit(RLIMIT_FSIZE, &limit);
+            }
+            std::vector<char*> argv{const_cast<char*>(program.c_str())};
+            for (const std::string& a : setup.args) argv.push_back(const_cast<char*>(a.c_str()));
+            argv.push_back(nullptr);
+            execv(program.c_str(), argv.data());
+            _exit(127);
+        }
+        close(fds[1]);
+        outFd = fds[0];
+        fcntl(outFd, F_SETFL, O_NONBLOCK);
+    }
+    ~run_t() {
+        if (pid > 0 && status < 0) kill(pid, SIGKILL), waitpid(pid, nullptr, 0);
+        if (outFd >= 0) close(outFd);
+        unlink(errPath.c_str());
+    }
+
+    // Reads the output until `text` appears or the run ends; false
+    // after `seconds` without it.
+    bool waitFor(const std::string& text, double seconds = 60) {
+        const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+        // The text may come on either stream (progress goes to standard error).
+        auto seen = [&] {
+            std::ifstream e(errPath);
+            return contains(out, text) || contains(std::string(std::istreambuf_iterator<char>(e), {}), text);
+        };
+        while (!seen()) {
+            if (!pump() && ended()) return seen();
+            if (std::chrono::steady_clock::now() > end) return false;
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        return true;
+    }
+    // The exit status (128 + signal when killed); the watchdog kills a run
+    // still going after `seconds` and gives -1.
+    int finish(double seconds = 60) {
+        const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+        while (!ended()) {
+            pump();
+            if (std::chrono::steady_clock::now() > end) {
+                kill(pid, SIGKILL);
+                waitpid(pid, nullptr, 0);
+                status = 1000;
+                return -1;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        while (pump()) {
+        }
+        err = slurp(errPath);
+        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    }
+    // The program's own children: its render workers.
+    std::vector<pid_t> children() const {
+        std::vector<pid_t> found;
+        DIR* d = opendir("/proc");
+        while (dirent* e = d ? readdir(d) : nullptr) {
+            const pid_t p = std::atoi(e->d_name);
+            std::ifstream stat("/proc/" + std::to_string(p) + "/stat");
+            std::string line;
+            if (p <= 0 || !std::getline(stat, line)) continue;
+            int parent = 0;
+            if (std::sscanf(line.c_str() + line.rfind(')') + 1, " %*c %d", &parent) == 1 && parent == pid)
+                found.push_back(p);
+        }
+        if (d) closedir(d);
+        return found;
+    }
+
+    pid_t pid = -1;
+    std::string out, err;
+
+private:
+    bool pump() {
+        char buffer[4096];
+        const ssize_t n = read(outFd, buffer, sizeof buffer);
+        if (n > 0) out.append(buffer, static_cast<std::size_t>(n));
+        return n > 0;
+    }
+    bool ended() {
+        if (status >= 0) return true;
+        int s = 0;
+        if (waitpid(pid, &s, WNOHANG) != pid) return false;
+        status = s;
+        return true;
+    }
+    std::string errPath;
+    int outFd = -1;
+    int status = -1;
+};
+
+// Whether the process is gone (or a zombie waiting for its new parent).
+bool gone(pid_t p) {
+    for (int tries = 0; tries < 200; ++tries) {
+        std::ifstream stat("/proc/" + std::to_string(p) + "/stat");
+        std::string line;
+        if (!std::getline(stat, line)) return true;
+        if (line.substr(line.rfind(')') + 2, 1) == "Z") return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return false;
+}
+
+// Entries of the folder whose name holds ".tmp", as one string.
+std::string temporaries(const std::string& folder) {
+    std::string t;
+    DIR* d = opendir(folder.c_str());
+    while (dirent* e = d ? readdir(d) : nullptr)
+        if (contains(e->d_name, ".tmp")) t += std::string(" ") + e->d_name;
+    if (d) closedir(d);
+    return t;
+}
+
+class hostFaults : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (program.empty() || std::string(VEXLAR_HOST_PLUGIN_DIR).empty())
+            GTEST_SKIP() << "the program or the plug-ins are not part of this build";
+        ASSERT_FALSE(dir.path.empty());
+        work = dir.path + "/work";
+        ASSERT_EQ(mkdir(work.c_str(), 0755), 0);
+    }
+    tempDir_t dir;
+    std::string work;
+};
+
+// A render far too big to finish soon: 2 workers, 2000 x 1500.
+const std::vector<std::string> bigRender = {"-j",        "2",
+                                            "--size",    "2000x1500",
+                                            "--set",     "render.antialiasing.samples=16",
+                                            "--set",     "render.antialiasing.threshold=0",
+                                            "-o",        "big.png",
+                                            dataDir + "/host_small.json"};
+
+} // namespace
+
+TEST_F(hostFaults, CtrlCOnceOrTwiceEndsEveryWorkerAndKeepsThePartialImage) {
+    for (int signals : {1, 2}) {
+        SCOPED_TRACE(std::to_string(signals) + " SIGINT");
+        run_t r({bigRender}, work);
+        ASSERT_TRUE(r.waitFor("Render pass")) << r.out;
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        const std::vector<pid_t> workers = r.children();
+        EXPECT_EQ(workers.size(), 2u) << "the workers are running";
+        for (int i = 0; i < signals; ++i) kill(r.pid, SIGINT);
+        EXPECT_EQ(r.finish(), 130) << r.err;
+        EXPECT_TRUE(contains(r.err, "interrupted; the blocks finished so far are in \"big.partial.png\""))
+            << r.err;
+        image_t partial;
+        EXPECT_TRUE(readPng(work + "/big.partial.png", partial));
+        EXPECT_EQ(partial.width, 2000);
+        for (pid_t w : workers) EXPECT_TRUE(gone(w)) << "worker " << w << " left running";
+        EXPECT_EQ(temporaries(work), "") << "temporary files left";
+        unlink((work + "/big.partial.png").c_str());
+    }
+}
+
+TEST_F(hostFaults, CtrlCDuringSetUpEndsTheProgram) {
+    // 20,000 spheres keep the object tree's build busy for seconds. One
+    // SIGINT ends the program after the grace time at the latest, a third
+    // at once.
+    {
+        std::ofstream scene(work + "/scene.json");
+        scene << R"({"camera": {"resolution": [32, 24]}, "objects": {)";
+        for (int i = 0; i < 20000; ++i)
+            scene << (i ? "," : "") << "\"s" << i << "\": {\"type\": \"sphere\", \"center\": [" << i % 137 << ", "
+                  << (i * 7919) % 211 << ", " << i % 97 << "], \"radius\": 0.3}";
+        scene << "}}";
+    }
+    for (int signals : {1, 3}) {
+        SCOPED_TRACE(std::to_string(signals) + " SIGINT");
+        run_t r({{"-j", "2", "-o", "out.png", "scene.json"}}, work);
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        for (int i = 0; i < signals; ++i) {
+            kill(r.pid, SIGINT);
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        const int status = r.finish(20);
+        EXPECT_TRUE(status == 130 || status == 1) << "status " << status << ": " << r.err;
+        EXPECT_TRUE(contains(r.err, "vexlar: ")) << "a message says why: " << r.err;
+        EXPECT_EQ(access((work + "/out.png").c_str(), F_OK), -1);
+    }
+}
+
+TEST_F(hostFaults, OutputFailuresAreClearAndKeepTheEarlierImage) {
+    const std::string earlier = "an earlier image";
+    std::ofstream(work + "/kept.png") << earlier;
+    ASSERT_EQ(symlink("/dev/full", (work + "/full.png").c_str()), 0);
+    // As root no folder is unwritable by its permissions; /proc takes no files.
+    const bool root = geteuid() == 0;
+    const std::string locked = work + "/locked";
+    mkdir(locked.c_str(), 0555);
+    const struct {
+        const char* name;
+        std::string output;
+        rlim_t limit;
+        const char* said;
+    } cases[] = {
+        {"a full device", "full.png", RLIM_INFINITY, "No space left on device"},
+        {"a file size limit", "kept.png", 2000, "cannot write \"kept.png\""},
+        {"an unwritable folder", root ? "/proc/out.png" : locked + "/out.png", RLIM_INFINITY, "cannot write"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        runSetup_t setup{{"-j", "2", "--size", "60x40", "-o", c.output, dataDir + "/host_small.json"},
+                         c.limit};
+        run_t r(setup, work);
+        EXPECT_EQ(r.finish(), 1) << r.err;
+        EXPECT_TRUE(contains(r.err, c.said)) << r.err;
+        EXPECT_EQ(slurp(work + "/kept.png"), earlier) << "the earlier image is intact";
+        struct stat st;
+        EXPECT_TRUE(lstat((work + "/full.png").c_str(), &st) == 0 && S_ISLNK(st.st_mode));
+        EXPECT_EQ(temporaries(work), "") << "temporary files left";
+    }
+    chmod(locked.c_str(), 0755);
+}
+
+TEST_F(hostFaults, BrokenPluginModulesAreReportedAndTheOthersLoad) {
+    const std::string plugins = work + "/plugins";
+    ASSERT_EQ(mkdir(plugins.c_str(), 0755), 0);
+    std::ofstream(plugins + "/notes.so") << "not a library at all\n";
+    for (const char* f : {"fx1_good.so", "fx3_throws.so", "fx5_noentry.so"})
+        std::ofstream(plugins + "/" + f, std::ios::binary)
+            << slurp(std::string(VEXLAR_FIXTURE_DIR) + "/" + f);
+    run_t r({{"--no-standard-plugins", "--plugins", plugins, "--list-plugins"}}, work);
+    EXPECT_EQ(r.finish(), 0) << r.err;
+    for (const char* f : {"notes.so", "fx3_throws.so", "fx5_noentry.so"})
+        EXPECT_TRUE(contains(r.err, f)) << f << " is reported: " << r.err;
+    EXPECT_FALSE(contains(r.err, "fx1_good.so")) << r.err;
+    EXPECT_TRUE(contains(r.out, "fx_shader")) << "the good module loads: " << r.out;
+}
