@@ -14,6 +14,8 @@
 #include "host/demoscene.h"
 #include "host/imagesink.h"
 #include "host/imagewrite.h"
+#include "host/mpijob.h"
+#include "host/mpirender.h"
 #include "host/options.h"
 #include "host/pluginpaths.h"
 #include "host/postfilter.h"
@@ -124,7 +126,7 @@ int renderScene(const options_t& opt) {
     }
 
     catchInterrupt();
-    sceneSource_t source = sourceFor(opt);
+    sceneSource_t source = shareSceneSource([&] { return sourceFor(opt); });
     sceneOverrides_t overrides;
     overrides.settings = opt.settings;
     overrides.width = opt.width;
@@ -152,6 +154,7 @@ int renderScene(const options_t& opt) {
             myseed = seed;
             std::srand(static_cast<unsigned>(seed));
         }
+        if (!isRenderRoot()) return renderRank(*loaded->scene, opt);
         outputPath = !opt.output.empty()           ? opt.output
                      : !loaded->outputFile.empty() ? loaded->outputFile
                                                    : "render.png";
@@ -169,7 +172,7 @@ int renderScene(const options_t& opt) {
 
         clock.start("render");
         sink.reset(new imageSink_t(loaded->width, loaded->height, loaded->region, &interrupted));
-        loaded->scene->render(*sink);
+        renderImageOrJob(*loaded->scene, *sink, opt, outputPath, &interrupted);
         if (sink->aborted() || interrupted) {
             file.discard();
             std::string partial = partialName(outputPath);
@@ -205,21 +208,24 @@ int runVexlar(int argc, const char* const* argv) {
         std::cout << formatListText();
         return exitOk;
     }
-    try {
-        return renderScene(opt);
-    } catch (const runFailure_t& f) {
-        std::cerr << f.message << std::endl;
-        return f.status;
-    } catch (const sceneError_t& e) {
-        std::cerr << e.what() << std::endl;
-        return exitFailure;
-    } catch (const std::bad_alloc&) {
-        std::cerr << "vexlar: error: out of memory" << std::endl;
-        return exitFailure;
-    } catch (const std::exception& e) {
-        std::cerr << "vexlar: error: " << e.what() << std::endl;
-        return exitFailure;
-    }
+    mpiJob_t job;
+    return job.finish([&]() -> int {
+        try {
+            return renderScene(opt);
+        } catch (const runFailure_t& f) {
+            std::cerr << f.message << std::endl;
+            return f.status;
+        } catch (const sceneError_t& e) {
+            std::cerr << e.what() << std::endl;
+            return exitFailure;
+        } catch (const std::bad_alloc&) {
+            std::cerr << "vexlar: error: out of memory" << std::endl;
+            return exitFailure;
+        } catch (const std::exception& e) {
+            std::cerr << "vexlar: error: " << e.what() << std::endl;
+            return exitFailure;
+        }
+    }());
 }
 
 } // namespace host
