@@ -208,24 +208,21 @@ int runVexlar(int argc, const char* const* argv) {
         std::cout << formatListText();
         return exitOk;
     }
-    mpiJob_t job;
-    return job.finish([&]() -> int {
-        try {
-            return renderScene(opt);
-        } catch (const runFailure_t& f) {
-            std::cerr << f.message << std::endl;
-            return f.status;
-        } catch (const sceneError_t& e) {
-            std::cerr << e.what() << std::endl;
-            return exitFailure;
-        } catch (const std::bad_alloc&) {
-            std::cerr << "vexlar: error: out of memory" << std::endl;
-            return exitFailure;
-        } catch (const std::exception& e) {
-            std::cerr << "vexlar: error: " << e.what() << std::endl;
-            return exitFailure;
-        }
-    }());
+    try {
+        return renderScene(opt);
+    } catch (const runFailure_t& f) {
+        std::cerr << f.message << std::endl;
+        return f.status;
+    } catch (const sceneError_t& e) {
+        std::cerr << e.what() << std::endl;
+        return exitFailure;
+    } catch (const std::bad_alloc&) {
+        std::cerr << "vexlar: error: out of memory" << std::endl;
+        return exitFailure;
+    } catch (const std::exception& e) {
+        std::cerr << "vexlar: error: " << e.what() << std::endl;
+        return exitFailure;
+    }
 }
 
 } // namespace host

@@ -140,6 +140,7 @@ public:
                 busy = true;
                 if (!take(st)) return stopped();
             }
+            if (!takeArrivals()) return stopped();
             while (pool.room() > 0 && !queue.empty()) {
                 pool.give(queue.front());
                 queue.pop_front();
@@ -187,17 +188,16 @@ private:
             return true;
         }
         if (st.MPI_TAG == tagBlock) {
+            // Received without blocking: a rank that stalls while its block
+            // travels must not stall rank 0.
             int bytes = 0;
             MPI_Get_count(&st, MPI_BYTE, &bytes);
-            std::vector<unsigned char> record(static_cast<std::size_t>(bytes > 0 ? bytes : 0));
-            MPI_Recv(record.data(), bytes, MPI_BYTE, from, tagBlock, MPI_COMM_WORLD, MPI_STATUS_IGNORE);
-            std::size_t used = 0;
-            std::string why;
-            if (!decodeBlock(record.data(), record.size(), ledger, message, used, why) ||
-                used != record.size())
-                throw std::runtime_error("rank " + std::to_string(from) + " sent a broken block: " +
-                                         (why.empty() ? "bytes after its end" : why));
-            return accept(message, record);
+            arriving.emplace_back();
+            arrival_t& a = arriving.back();
+            a.from = from;
+            a.record.resize(static_cast<std::size_t>(bytes > 0 ? bytes : 0));
+            MPI_Irecv(a.record.data(), bytes, MPI_BYTE, from, tagBlock, MPI_COMM_WORLD, &a.request);
+            return true;
         }
         if (st.MPI_TAG == tagDone) {
             std::uint32_t c[5];
@@ -214,6 +214,28 @@ private:
         }
         throw std::runtime_error("rank " + std::to_string(from) + " sent an unknown message (tag " +
                                  std::to_string(st.MPI_TAG) + ")");
+    }
+
+    // Takes in the blocks whose transfer has finished; false when the
+    // output refused a pixel.
+    bool takeArrivals() {
+        for (auto it = arriving.begin(); it != arriving.end();) {
+            int complete = 0;
+            MPI_Test(&it->request, &complete, MPI_STATUS_IGNORE);
+            if (!complete) {
+                ++it;
+                continue;
+            }
+            std::size_t used = 0;
+            std::string why;
+            if (!decodeBlock(it->record.data(), it->record.size(), ledger, message, used, why) ||
+                used != it->record.size())
+                throw std::runtime_error("rank " + std::to_string(it->from) + " sent a broken block: " +
+                                         (why.empty() ? "bytes after its end" : why));
+            if (!accept(message, it->record)) return false;
+            it = arriving.erase(it);
+        }
+        return true;
     }
 
     // A finished block: into the checkpoint first, then into the image.
@@ -257,6 +279,12 @@ private:
     int ranks = 1;
     int doneRanks = 0;
     workerMessage_t message;
+    struct arrival_t {
+        int from = 0;
+        std::vector<unsigned char> record;
+        MPI_Request request = MPI_REQUEST_NULL;
+    };
+    std::list<arrival_t> arriving;
 };
 
 // The part of a rank other than 0: asks for blocks, renders them, sends them.
