@@ -8,7 +8,7 @@
 //   uint32       L, the payload's length in bytes
 //   L bytes      raw: the w * h * 5 floats (R, G, B, alpha, depth, column by
 //                column, as the forked driver's block messages carry them);
-//                zlib: zlib `compress` output of those bytes (the library's
+//                zlib: zlib stream of those bytes (level 1; the library's
 //                zlib message format: a 32-bit length, then the stream).
 // The zlib form is used only where it pays, that is when it is smaller than
 // the raw floats (flat backgrounds compress well, noisy pixels do not).

@@ -5,6 +5,7 @@
 #include "host/mpijob.h"
 
 #if VEXLAR_HAVE_MPI
+#include <chrono>
 #include <cstdint>
 #include <deque>
 #include <iostream>
@@ -110,6 +111,8 @@ public:
               return scene.renderOne(blocks, area, ledger, i, px);
           }) {
         MPI_Comm_size(MPI_COMM_WORLD, &ranks);
+        perRank.assign(static_cast<std::size_t>(ranks), 0);
+        stats = opt.stats;
         std::string error;
         if (opt.resume) {
             std::vector<workerMessage_t> kept;
@@ -151,16 +154,37 @@ public:
                 pool.step(busy ? 0 : 2, done);
             else if (!busy)
                 poll(nullptr, 0, 1);
-            for (const workerMessage_t& m : done)
-                if (!accept(m, encodeBlock(m.header, m.pixels, true))) return stopped();
+            for (const workerMessage_t& m : done) {
+                const auto t0 = std::chrono::steady_clock::now();
+                // Raw into the checkpoint: rank 0's time is the job's
+                // bottleneck, and its disk is faster than zlib.
+                const bool ok = accept(m, encodeBlock(m.header, m.pixels, false));
+                intake += std::chrono::steady_clock::now() - t0;
+                ++perRank[0];
+                if (!ok) return stopped();
+            }
         }
         pool.workerCounters().addToGlobals();
         std::cout << "#]" << std::endl;
         checkpoint.remove();
+        if (stats) report();
         return true;
     }
 
 private:
+    // With --stats: how the blocks were shared and what taking them in cost
+    // rank 0 (decoding, checkpoint, image), the figures of the scaling
+    // model in docs/mpi.md.
+    void report() const {
+        std::cout << "MPI: " << toRender << " blocks rendered by " << ranks << " ranks:";
+        for (std::size_t r = 0; r < perRank.size(); ++r)
+            std::cout << " rank " << r << ": " << perRank[r] << ";";
+        const double ms = std::chrono::duration<double, std::milli>(intake).count();
+        std::cout << " rank 0 took them in in " << ms << " ms ("
+                  << (toRender ? 1000.0 * ms / static_cast<double>(toRender) : 0.0) << " us per block)"
+                  << std::endl;
+    }
+
     bool stopped() {
         std::cout << "Aborted" << std::endl;
         std::cerr << "vexlar: the " << ledger.total() - ledger.remaining() << " of " << ledger.total()
@@ -232,7 +256,11 @@ private:
                 used != it->record.size())
                 throw std::runtime_error("rank " + std::to_string(it->from) + " sent a broken block: " +
                                          (why.empty() ? "bytes after its end" : why));
-            if (!accept(message, it->record)) return false;
+            const auto t0 = std::chrono::steady_clock::now();
+            const bool ok = accept(message, it->record);
+            intake += std::chrono::steady_clock::now() - t0;
+            ++perRank[static_cast<std::size_t>(it->from)];
+            if (!ok) return false;
             it = arriving.erase(it);
         }
         return true;
@@ -276,6 +304,9 @@ private:
     std::deque<std::size_t> queue;
     std::size_t toRender = 0;
     std::size_t rendered = 0;
+    std::vector<std::size_t> perRank;
+    std::chrono::steady_clock::duration intake{};
+    bool stats = false;
     int ranks = 1;
     int doneRanks = 0;
     workerMessage_t message;
