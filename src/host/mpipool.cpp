@@ -32,12 +32,12 @@ void reap(pid_t& pid, bool kill) {
 
 } // namespace
 
-blockPool_t::blockPool_t(const blockSpliter_t& blocks, int n, int held, render_t r)
+blockPool_t::blockPool_t(const blockSpliter_t& blocks, int n, int held, render_t r, bool forkOne)
     : ledger(blocks, 1, true), perWorker(std::max(held, 1)), render(std::move(r)) {
     // A worker that died must not take this process with it when the next
     // index is written to its pipe.
     std::signal(SIGPIPE, SIG_IGN);
-    if (n > 1) spawn(n);
+    if (n > 1 || forkOne) spawn(std::max(n, 1));
 }
 
 blockPool_t::~blockPool_t() {

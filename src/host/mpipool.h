@@ -19,8 +19,9 @@ namespace host {
 
 /// A pool of block renderers within one process.
 ///
-/// - With one worker every block is rendered in this process by step().
-/// - With n > 1 workers, n processes are forked when the pool is made (after
+/// - With one worker (and not `forkOne`) every block is rendered in this
+///   process by step().
+/// - Otherwise n processes are forked when the pool is made (after
 ///   the scene's set-up, so each holds the finished trees, lights and photon
 ///   maps). give() sends a block's index to the worker holding the fewest;
 ///   each worker renders its blocks in order and sends them back as the
@@ -38,8 +39,11 @@ public:
     using render_t = std::function<workerMessageHeader_t(std::size_t index, std::vector<float>& pixels)>;
 
     /// `perWorker`: blocks each worker may hold at once (one being rendered,
-    /// the others waiting), at least 1.
-    blockPool_t(const blockSpliter_t& blocks, int workers, int perWorker, render_t render);
+    /// the others waiting), at least 1. `forkOne`: a single worker is
+    /// forked too, so that this process stays free to answer messages and
+    /// signals while the block renders.
+    blockPool_t(const blockSpliter_t& blocks, int workers, int perWorker, render_t render,
+                bool forkOne = false);
     ~blockPool_t();
     blockPool_t(const blockPool_t&) = delete;
     blockPool_t& operator=(const blockPool_t&) = delete;

@@ -36,6 +36,16 @@ extern "C" void onTerminate(int) {
     if (stopFlag) *stopFlag = 1;
 }
 
+// Open MPI's mpirun ends a job (Ctrl-C, a dead rank) with SIGCONT, then one
+// second later SIGTERM and SIGKILL right after: too little time after the
+// SIGTERM to save a partial image. A SIGCONT that reaches rank 0 while it is
+// running (not after a stop) is taken as that warning.
+volatile std::sig_atomic_t continued = 0;
+
+extern "C" void onContinue(int) {
+    continued = 1;
+}
+
 // Takes a block's pixels as the block renderer hands them out.
 class recorder_t : public colorOutput_t {
 public:
@@ -107,9 +117,12 @@ public:
     rootPass_t(rankScene_t& s, blockSpliter_t& b, renderArea_t& a, colorOutput_t& o, const options_t& opt,
                const checkpointKey_t& key, const std::string& checkpointPath)
         : scene(s), blocks(b), area(a), output(o), ledger(b, 1, true), layout(layoutFingerprint(b)),
-          pool(b, opt.workers, opt.workers > 1 ? 2 : 1, [this](std::size_t i, std::vector<float>& px) {
-              return scene.renderOne(blocks, area, ledger, i, px);
-          }) {
+          pool(
+              b, opt.workers, 2,
+              [this](std::size_t i, std::vector<float>& px) {
+                  return scene.renderOne(blocks, area, ledger, i, px);
+              },
+              true) {
         MPI_Comm_size(MPI_COMM_WORLD, &ranks);
         perRank.assign(static_cast<std::size_t>(ranks), 0);
         stats = opt.stats;
@@ -135,7 +148,7 @@ public:
                   << " blocks): [" << std::flush;
         std::vector<workerMessage_t> done;
         while (ledger.remaining() > 0 || doneRanks < ranks - 1) {
-            if ((stopFlag && *stopFlag) || refused) return stopped();
+            if ((stopFlag && *stopFlag) || refused || endingJob()) return stopped();
             bool busy = false;
             int waiting = 0;
             MPI_Status st;
@@ -172,6 +185,18 @@ public:
     }
 
 private:
+    // True when a SIGCONT came while this loop was running: a stopped
+    // process sees a long gap since its last turn of the loop, which runs
+    // every few milliseconds otherwise.
+    bool endingJob() {
+        const auto now = std::chrono::steady_clock::now();
+        const bool running = now - lastTurn < std::chrono::milliseconds(250);
+        lastTurn = now;
+        if (!continued) return false;
+        continued = 0;
+        return running;
+    }
+
     // With --stats: how the blocks were shared and what taking them in cost
     // rank 0 (decoding, checkpoint, image), the figures of the scaling
     // model in docs/mpi.md.
@@ -307,6 +332,7 @@ private:
     std::vector<std::size_t> perRank;
     std::chrono::steady_clock::duration intake{};
     bool stats = false;
+    std::chrono::steady_clock::time_point lastTurn = std::chrono::steady_clock::now();
     int ranks = 1;
     int doneRanks = 0;
     workerMessage_t message;
@@ -402,6 +428,8 @@ void renderImageOrJob(scene_t& scene, colorOutput_t& output, const options_t& op
     sa.sa_handler = onTerminate;
     sigemptyset(&sa.sa_mask);
     sigaction(SIGTERM, &sa, nullptr);
+    sa.sa_handler = onContinue;
+    sigaction(SIGCONT, &sa, nullptr);
 
     rankScene_t driver(scene);
     const std::string checkpointPath = checkpoint_t::nameFor(outputPath);

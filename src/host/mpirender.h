@@ -14,7 +14,8 @@
 // - When a rank has had -1 for every request and its blocks have been
 //   received, it sends its statistics counters (tag 4: five uint32) and ends.
 // - Rank 0 answers requests and takes in blocks whenever any are waiting,
-//   and otherwise renders blocks itself (with -j, in forked workers).
+//   and renders blocks too, always in forked workers (one with -j 1), so
+//   that it keeps answering requests and signals while a block renders.
 // Before each block the random seed is set from the block's index alone
 // (seedBlock), as in the forked driver, so the image is the same for any
 // number of ranks and workers, and the same as a `-j 2` render.
@@ -40,8 +41,9 @@ namespace host {
 /// The program's render step on rank 0 or outside MPI: outside a job,
 /// scene.render(output) (with `--resume` refused); in a job, the image
 /// rendered by every rank into `output`. `stop` is the program's interrupt
-/// flag: a SIGTERM (which mpirun sends when the job is stopped) sets it too,
-/// and rank 0 stops when it is set, leaving the blocks received so far in
+/// flag: a SIGTERM sets it too, as does the SIGCONT with which mpirun starts
+/// to end a job (taken as such only while rank 0 is running), and rank 0
+/// stops when it is set, leaving the blocks received so far in
 /// `output` and in the checkpoint. Throws std::runtime_error on failures
 /// (another rank not ready, a broken block, an unusable checkpoint).
 void renderImageOrJob(scene_t& scene, colorOutput_t& output, const options_t& opt,
