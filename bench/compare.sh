@@ -65,7 +65,8 @@ cp -f "$ROOT"/scenes/bench/*.json "$WORK/"
 ln -sf "$PEERS_OUT/data/bunny_s3.obj" "$WORK/bunny_s3.obj"
 CACHE=$OUT/mesh-cache
 EMBREE=no
-"$VEXLAR" --help | grep -q 'embree' && EMBREE=yes
+# A build without Embree refuses the setting.
+"$VEXLAR" -q --size 8x6 --set render.accelerator=embree -o "$OUT/embree-probe.png" 2>/dev/null && EMBREE=yes
 
 CSV=$OUT/runs.csv
 echo "who,scene,threads,run,wall_s,setup_s,render_s,rss_kb" >"$CSV"

@@ -13,6 +13,7 @@ packages=(
   python3 pngcheck
   libxxhash-dev
   libstb-dev libopenexr-dev openexr python3-pil python3-numpy
+  libembree-dev
   libopenmpi-dev openmpi-bin
 )
 

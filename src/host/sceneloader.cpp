@@ -7,6 +7,7 @@
 #include <sstream>
 
 #include "host/imagewrite.h"
+#include "host/embreemesh.h"
 #include "host/meshcache.h"
 #include "host/meshload.h"
 #include "host/transform.h"
@@ -255,6 +256,14 @@ private:
             i.finish();
         }
         if (const json* region = r.member("region")) readRegion(*region, r.path() / "region");
+        if (r.has("accelerator")) {
+            const std::string a = r.text("accelerator", "exact");
+            if (a != "exact" && a != "embree")
+                diag.fail(r.path() / "accelerator", "expected \"exact\" or \"embree\", found \"" + a + "\"");
+            if (a == "embree" && !embreeAvailable())
+                diag.fail(r.path() / "accelerator", "this vexlar was built without Embree (Debian: libembree-dev)");
+            useEmbree = a == "embree";
+        }
         if (const json* cache = r.member("mesh_cache")) {
             const jsonPath_t at = r.path() / "mesh_cache";
             if (cache->is_boolean()) {
@@ -463,10 +472,32 @@ private:
         if (r.has("auto_smooth")) smooth = r.number("auto_smooth", 0.0f, 0.0f, 180.0f);
         matrix4x4_t m = placement(r);
         const shader_t* sh = shaderFor(r, name);
+        if (useEmbree) {
+            if (!cachePath.empty()) data = readObjFile(cachePath, r.path() / "file");
+            std::string error;
+            object3d_t* fast = embreeMesh_t::wrap(buildMesh(std::move(data), m, smooth, meshBuild_t{true, nullptr}), error);
+            if (fast == nullptr) diag.fail(r.path(), error);
+            fast->setShader(sh);
+            return fast;
+        }
         meshObject_t* mesh = cachePath.empty() ? buildMesh(std::move(data), m, smooth, meshBuild_t())
                                                : meshFromFile(cachePath, r.path() / "file", m, smooth);
         mesh->setShader(sh);
         return mesh;
+    }
+
+    // The triangles of an OBJ file, read line by line: the text of a big
+    // mesh is never held whole.
+    meshData_t readObjFile(const std::string& path, const jsonPath_t& at) {
+        meshData_t data;
+        std::ifstream in(path, std::ios::binary);
+        if (!in) diag.fail(at, "cannot read mesh file \"" + path + "\": " + std::strerror(errno));
+        std::string error;
+        if (!parseObjStream(in, data, error)) {
+            if (in.bad()) error = "read error";
+            diag.fail(at, "mesh file \"" + path + "\": " + error);
+        }
+        return data;
     }
 
     // The cache folder in force: --mesh-cache, render.mesh_cache, then the
@@ -496,17 +527,7 @@ private:
             }
             if (!why.empty()) diag.warn(at, "mesh cache: " + why);
         }
-        meshData_t data;
-        {
-            // Read line by line: the text of a big mesh is never held whole.
-            std::ifstream in(path, std::ios::binary);
-            if (!in) diag.fail(at, "cannot read mesh file \"" + path + "\": " + std::strerror(errno));
-            std::string error;
-            if (!parseObjStream(in, data, error)) {
-                if (in.bad()) error = "read error";
-                diag.fail(at, "mesh file \"" + path + "\": " + error);
-            }
-        }
+        meshData_t data = readObjFile(path, at);
         const bool store = keyed && data.faces.size() >= cache.minTriangles;
         std::vector<point3d_t> objectSpace;
         if (store) objectSpace = data.vertices;
@@ -616,6 +637,8 @@ private:
     const pluginManager_t& plugins;
     std::string meshCacheOption;
     std::string sceneMeshCache;
+    // render.accelerator "embree": meshes are wrapped in embreeMesh_t.
+    bool useEmbree = false;
     diagnostics_t& diag;
     loadedScene_t& out;
     hostContext_t context;
