@@ -14,6 +14,7 @@ packages=(
   libxxhash-dev
   libstb-dev libopenexr-dev openexr python3-pil python3-numpy
   libembree-dev
+  libopenmpi-dev openmpi-bin
 )
 
 # Extra groups, named on the command line: `fuzz` (clang and libFuzzer, for

@@ -18,6 +18,8 @@
 #include "host/imagewrite.h"
 #include "host/limits.h"
 #include "host/interrupt.h"
+#include "host/mpijob.h"
+#include "host/mpirender.h"
 #include "host/options.h"
 #include "host/pluginpaths.h"
 #include "host/postfilter.h"
@@ -138,7 +140,7 @@ int renderScene(const options_t& opt) {
     }
 
     catchInterrupts();
-    sceneSource_t source = sourceFor(opt);
+    sceneSource_t source = shareSceneSource([&] { return sourceFor(opt); });
     sceneOverrides_t overrides;
     overrides.settings = opt.settings;
     overrides.width = opt.width;
@@ -165,6 +167,7 @@ int renderScene(const options_t& opt) {
             myseed = seed;
             std::srand(static_cast<unsigned>(seed));
         }
+        if (!isRenderRoot()) return renderRank(*loaded->scene, opt);
         outputPath = !opt.output.empty()           ? opt.output
                      : !loaded->outputFile.empty() ? loaded->outputFile
                                                    : "render.png";
@@ -189,7 +192,7 @@ int renderScene(const options_t& opt) {
             forked->setInterruptFlag(interruptFlag());
             forked->setStallTimeout(opt.stallTimeout);
         }
-        loaded->scene->render(*sink);
+        renderImageOrJob(*loaded->scene, *sink, opt, outputPath, interruptFlag());
         if (sink->aborted() || interruptRequested()) {
             acknowledgeInterrupt();
             forgetTemporaryFile(tempName.c_str());

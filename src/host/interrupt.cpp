@@ -56,7 +56,7 @@ void catchInterrupts() {
     install(SIGALRM, onAlarm);
 }
 
-const volatile std::sig_atomic_t* interruptFlag() {
+volatile std::sig_atomic_t* interruptFlag() {
     return &signals;
 }
 

@@ -32,8 +32,10 @@ constexpr unsigned interruptGraceSeconds = 5;
 
 /// Installs the SIGINT and SIGALRM handlers.
 void catchInterrupts();
-/// Non-zero once SIGINT has arrived.
-const volatile std::sig_atomic_t* interruptFlag();
+/// Non-zero once SIGINT has arrived. Writable so that other signal handlers
+/// (the MPI driver's, for the launcher's end-of-job signals) can stop the
+/// render the same way.
+volatile std::sig_atomic_t* interruptFlag();
 bool interruptRequested();
 /// The program is handling the interruption: no forced end after the grace
 /// time (a third SIGINT still forces it).

@@ -108,6 +108,10 @@ void declare(CLI::App& app, options_t& o, parsed_t& p) {
                    "its placement stay the same), or off; default: render.mesh_cache, else "
                    "$VEXLAR_MESH_CACHE, else ~/.cache/vexlar/meshes")
         ->type_name("DIR|off");
+    app.add_flag(
+        "--resume", o.resume,
+        "under mpirun: finish the image from the checkpoint an interrupted MPI render left beside it "
+        "(OUTPUT.checkpoint), rendering only the missing blocks (see docs/mpi.md)");
     app.add_flag("--version", p.version, "print the version and exit");
 }
 

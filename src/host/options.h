@@ -52,6 +52,8 @@ struct options_t {
     bool stats = false;
     /// --mesh-cache DIR|off ("" = the scene's render.mesh_cache, else the default).
     std::string meshCache;
+    /// --resume: finish an MPI render from its checkpoint.
+    bool resume = false;
 };
 
 /// The default of --workers: the processors online (vexlar::onlineProcessorCount).

@@ -39,19 +39,6 @@ public:
     std::vector<float> pixels;
 };
 
-// Seeds the process-wide generator and the camera's Halton sequences from
-// the block's index alone, so that a block's pixels do not depend on which
-// process renders it or on what it rendered before.
-void seedBlock(camera_t& camera, std::size_t index) {
-    // Park-Miller seeds must lie in [1, 2^31 - 2].
-    std::uint64_t mixed = (static_cast<std::uint64_t>(index) + 1) * 2654435761u + 123212u;
-    myseed = static_cast<int>(mixed % 2147483646u) + 1;
-    // Each block starts its own stretch of 2^20 Halton points.
-    const std::uint64_t start = static_cast<std::uint64_t>(index) << 20;
-    camera.halton2.value = radicalInverse(start, 2);
-    camera.halton3.value = radicalInverse(start, 3);
-}
-
 // Which blocks have been taken, shared by the workers through an anonymous
 // shared mapping made before they are forked. Each worker first takes its
 // own blocks k, k + n, ... in order, then helps with whatever nobody has
@@ -106,6 +93,16 @@ void closeAndReap(worker_t& w, bool kill) {
 }
 
 } // namespace
+
+void seedBlock(camera_t& camera, std::size_t index) {
+    // Park-Miller seeds must lie in [1, 2^31 - 2].
+    std::uint64_t mixed = (static_cast<std::uint64_t>(index) + 1) * 2654435761u + 123212u;
+    myseed = static_cast<int>(mixed % 2147483646u) + 1;
+    // Each block starts its own stretch of 2^20 Halton points.
+    const std::uint64_t start = static_cast<std::uint64_t>(index) << 20;
+    camera.halton2.value = radicalInverse(start, 2);
+    camera.halton3.value = radicalInverse(start, 3);
+}
 
 int onlineProcessorCount() {
     long n = sysconf(_SC_NPROCESSORS_ONLN);

@@ -5,12 +5,20 @@
 #include "vexlarcore/scene.h"
 
 #include <csignal>
+#include <cstddef>
 
 namespace vexlar {
 
 /// The number of processors online, from 1 to 4096: the default number of
 /// workers of the drivers below.
 int onlineProcessorCount();
+
+/// Seeds the process-wide generator (myseed) and the camera's Halton
+/// sequences from the block's index alone, so that a block's pixels do not
+/// depend on which process renders it or on what it rendered before. Every
+/// driver that spreads blocks over processes or machines calls it before
+/// each block, which makes their images equal for any number of workers.
+void seedBlock(camera_t& camera, std::size_t index);
 
 /// A scene that renders its image with several worker processes.
 ///
