@@ -13,6 +13,7 @@ packages=(
   python3 pngcheck
   libxxhash-dev
   libstb-dev libopenexr-dev openexr python3-pil python3-numpy
+  libtinygltf-dev
 )
 
 # Extra groups, named on the command line: `fuzz` (clang and libFuzzer, for

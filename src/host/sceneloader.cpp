@@ -1,11 +1,13 @@
 #include "host/sceneloader.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstring>
 #include <fstream>
 #include <sstream>
 
+#include "host/gltfobject.h"
 #include "host/imagewrite.h"
 #include "host/meshcache.h"
 #include "host/meshload.h"
@@ -134,7 +136,7 @@ private:
     std::string baseDir;
 };
 
-class loader_t {
+class loader_t : public gltfTarget_t {
 public:
     loader_t(const sceneSource_t& source, const pluginManager_t& plugins, diagnostics_t& diag,
              loadedScene_t& out)
@@ -184,6 +186,7 @@ private:
                       "the up point lies on the line of sight; it must lie above the camera");
         out.width = 640;
         out.height = 480;
+        resolutionGiven = r.has("resolution");
         if (const json* res = r.member("resolution")) {
             const jsonPath_t at = r.path() / "resolution";
             if (!res->is_array() || res->size() != 2)
@@ -410,6 +413,11 @@ private:
             sectionReader_t r(it.value(), at / name, diag);
             std::string type = r.requiredText("type");
             object3d_t* obj = nullptr;
+            if (type == "gltf") {
+                readGltfObject(r, name, source, *this, diag);
+                r.finish();
+                continue;
+            }
             if (type == "sphere") {
                 point3d_t c = r.point("center", point3d_t(0, 0, 0));
                 float radius = r.positive("radius", 1.0f);
@@ -429,7 +437,7 @@ private:
                 obj = referenceObject_t::factory(placement(r), target->second);
             } else {
                 diag.fail(r.path() / "type",
-                          "unknown object type \"" + type + "\" (known: sphere, mesh, instance)");
+                          "unknown object type \"" + type + "\" (known: sphere, mesh, instance, gltf)");
             }
             out.objectList.emplace_back(name, obj);
             if (r.has("cast_shadows")) obj->setCastShadows(r.flag("cast_shadows", true));
@@ -528,6 +536,48 @@ private:
         return mesh;
     }
 
+    // What a gltf object adds to the scene (gltfobject.h).
+    void addTexture(const std::string& name, const json& desc, const jsonPath_t& at) override {
+        out.textures[name] = makePlugin<texture_t>(pluginKind_t::texture, name, desc, at);
+    }
+    void addShader(const std::string& name, const json& desc, const jsonPath_t& at) override {
+        out.shaders[name] = makePlugin<shader_t>(pluginKind_t::shader, name, desc, at);
+    }
+    void addLight(const std::string& name, const json& desc, const jsonPath_t& at) override {
+        light_t* l = makePlugin<light_t>(pluginKind_t::light, name, desc, at);
+        out.lightList.emplace_back(name, l);
+        out.scene->addLight(l);
+    }
+    const shader_t* shader(const std::string& name) override {
+        auto it = out.shaders.find(name);
+        return it == out.shaders.end() ? nullptr : it->second;
+    }
+    void addObject(const std::string& name, object3d_t* obj) override {
+        out.objectList.emplace_back(name, obj);
+        out.scene->addObject(obj);
+    }
+    void currentView(point3d_t& from, point3d_t& to) const override {
+        from = out.camera->pos;
+        to = out.camera->pos + out.camera->lookDistance * out.camera->viewDir;
+    }
+    void useCamera(const gltfCamera_t& c) override {
+        // The file's aspect ratio decides the height unless the scene gave
+        // a resolution (or a region of one).
+        if (c.aspect > 0 && !resolutionGiven && out.region.x1 == out.width && out.region.y1 == out.height &&
+            out.region.x0 == 0 && out.region.y0 == 0) {
+            out.height = std::max(1, std::min(65535, static_cast<int>(std::lround(out.width / c.aspect))));
+            out.region = pixelRect_t{0, out.width, 0, out.height};
+        }
+        const float shape = static_cast<float>(out.height) / static_cast<float>(out.width);
+        const float L = (c.to - c.from).length();
+        const float focal = c.orthographic ? shape * L / (2.0f * c.ymag) : shape / (2.0f * std::tan(0.5f * c.yfov));
+        const camera_t& old = *out.camera;
+        out.camera.reset(new camera_t(c.from, c.to, c.up, out.width, out.height, focal, old.aperture,
+                                      old.focusDistance, old.useQmc,
+                                      c.orthographic ? orthoCamera : perspectiveCamera));
+        out.scene->setCamera(out.camera.get());
+    }
+
     void readFilters(const json& all, const jsonPath_t& at) {
         if (!all.is_array())
             diag.fail(at, "expected a list of filters [ { \"type\": ... } ], found " + describeKind(all));
@@ -616,6 +666,7 @@ private:
     const pluginManager_t& plugins;
     std::string meshCacheOption;
     std::string sceneMeshCache;
+    bool resolutionGiven = false;
     diagnostics_t& diag;
     loadedScene_t& out;
     hostContext_t context;
