@@ -101,7 +101,7 @@ std::string gltfStandaloneScene(const std::string& fileName) {
 }
 
 void readGltfObject(sectionReader_t& r, const std::string& name, const sceneSource_t& source,
-                    gltfTarget_t& target, diagnostics_t& diag) {
+                    sceneTarget_t& target, diagnostics_t& diag) {
     const std::string file = r.requiredText("file");
     const jsonPath_t fileAt = r.path() / "file";
     const std::string path = resolvePath(source.baseDir, file);

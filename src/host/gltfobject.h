@@ -21,35 +21,18 @@
 #include <string>
 
 #include "host/gltfimport.h"
+#include "host/scenetarget.h"
 #include "host/jsonread.h"
 #include "host/sceneloader.h"
 
 namespace vexlar {
 namespace host {
 
-/// What the scene loader offers a gltf object while it is read.
-class gltfTarget_t {
-public:
-    virtual ~gltfTarget_t() = default;
-    /// Create plug-ins from descriptions; `at` names them in messages.
-    virtual void addTexture(const std::string& name, const json& desc, const jsonPath_t& at) = 0;
-    virtual void addShader(const std::string& name, const json& desc, const jsonPath_t& at) = 0;
-    virtual void addLight(const std::string& name, const json& desc, const jsonPath_t& at) = 0;
-    /// A shader of the scene by name, or null.
-    virtual const shader_t* shader(const std::string& name) = 0;
-    /// Hands an object (owned from then on by the scene) over.
-    virtual void addObject(const std::string& name, object3d_t* object) = 0;
-    /// Replaces the view of the scene's camera (keeping its resolution,
-    /// aperture and focus distance unless the camera changes them).
-    virtual void useCamera(const gltfCamera_t& camera) = 0;
-    /// The scene camera's current eye and look-at point.
-    virtual void currentView(point3d_t& from, point3d_t& to) const = 0;
-};
 
 /// Reads the gltf object `r` named `name` of the scene from `source`, fills
 /// `target`. Faults and warnings go to `diag` at the object's place.
 void readGltfObject(sectionReader_t& r, const std::string& name, const sceneSource_t& source,
-                    gltfTarget_t& target, diagnostics_t& diag);
+                    sceneTarget_t& target, diagnostics_t& diag);
 
 /// The scene description that shows a glTF file on its own (`vexlar
 /// model.glb`): the file's camera or one framing it, its lights or one at

@@ -11,6 +11,7 @@
 #include "host/imagewrite.h"
 #include "host/meshcache.h"
 #include "host/meshload.h"
+#include "host/objmaterials.h"
 #include "host/transform.h"
 #include "vexlarcore/forkedscene.h"
 #include "vexlarcore/params.h"
@@ -136,7 +137,7 @@ private:
     std::string baseDir;
 };
 
-class loader_t : public gltfTarget_t {
+class loader_t : public sceneTarget_t {
 public:
     loader_t(const sceneSource_t& source, const pluginManager_t& plugins, diagnostics_t& diag,
              loadedScene_t& out)
@@ -470,6 +471,19 @@ private:
         float smooth = -1.0f;
         if (r.has("auto_smooth")) smooth = r.number("auto_smooth", 0.0f, 0.0f, 180.0f);
         matrix4x4_t m = placement(r);
+        if (r.has("file")) {
+            // Normals, materials and partial texture coordinates (objmaterials.h).
+            const std::string file = r.text("file", "");
+            auto mem = source.memoryFiles.find(file);
+            const std::string* text = mem == source.memoryFiles.end() ? nullptr : mem->second;
+            const shader_t* given = r.has("shader") ? shaderFor(r, name) : nullptr;
+            bool materials = false;
+            if (meshObject_t* mesh = objMeshWithDetails(resolvePath(source.baseDir, file), text, name, m, smooth,
+                                                        given, *this, r.path() / "file", diag, materials)) {
+                if (!given && !materials) shaderFor(r, name);
+                return mesh;
+            }
+        }
         const shader_t* sh = shaderFor(r, name);
         meshObject_t* mesh = cachePath.empty() ? buildMesh(std::move(data), m, smooth, meshBuild_t())
                                                : meshFromFile(cachePath, r.path() / "file", m, smooth);
