@@ -161,7 +161,8 @@ private:
             if (!why.empty()) {
                 out.warnings.push_back(label + ": not shown: its placement is unusable (" + why + ")");
             } else if (int m = meshFor(static_cast<std::size_t>(node.mesh)); m >= 0) {
-                out.placements.push_back({static_cast<std::size_t>(m), world, label});
+                out.placements.push_back(
+                    {static_cast<std::size_t>(m), world, node.name.empty() ? "node" + std::to_string(n) : node.name});
             }
         }
         if (node.camera >= 0) {

@@ -62,6 +62,7 @@ struct gltfPlacement_t {
     std::size_t mesh = 0;
     /// Object-to-world matrix (checked: usable as a placement).
     matrix4x4_t world;
+    /// The node's name, or "node<index>".
     std::string node;
 };
 
