@@ -11,6 +11,7 @@
 #include <sstream>
 
 #include <tiny_obj_loader.h>
+#include <unistd.h>
 
 #include "host/sceneloader.h"
 
@@ -253,12 +254,20 @@ void readLibrary(const std::string& path, std::map<std::string, mtlValues_t>& fo
         return;
     }
     std::set<std::string> reported;
+    // Materials that state their illumination model (the reader's default
+    // is 0, colour only; a material that says nothing is lit normally).
+    std::set<std::string> withIllum;
+    std::string material;
     std::istringstream lines(text);
     std::string line;
     for (std::size_t n = 1; std::getline(lines, line); ++n) {
         std::istringstream words(line);
         std::string key;
-        if (!(words >> key) || key[0] == '#' || mtlUsed.count(key) || !reported.insert(key).second) continue;
+        if (!(words >> key) || key[0] == '#') continue;
+        if (key == "newmtl") std::getline(words >> std::ws, material);
+        if (!material.empty() && material.back() == '\r') material.pop_back();
+        if (key == "illum") withIllum.insert(material);
+        if (mtlUsed.count(key) || !reported.insert(key).second) continue;
         warnings.push_back("material library \"" + path + "\" " + lineText(n) + "\"" + key + "\" is ignored");
     }
     std::istringstream in(text);
@@ -277,9 +286,19 @@ void readLibrary(const std::string& path, std::map<std::string, mtlValues_t>& fo
         m.ns = static_cast<float>(t.shininess);
         m.ni = static_cast<float>(t.ior);
         m.d = static_cast<float>(t.dissolve);
-        m.illum = t.illum;
-        m.mapKd = t.diffuse_texname;
-        m.mapBump = t.bump_texname;
+        m.illum = withIllum.count(t.name) ? t.illum : 2;
+        // Pictures are named relative to the library; one that cannot be
+        // read leaves its material without it, not the scene unloadable.
+        const std::string folder = folderOf(path);
+        for (auto pic : {std::make_pair(&m.mapKd, &t.diffuse_texname), std::make_pair(&m.mapBump, &t.bump_texname)}) {
+            if (pic.second->empty()) continue;
+            const std::string file = resolvePath(folder, *pic.second);
+            if (::access(file.c_str(), R_OK) == 0)
+                *pic.first = file;
+            else
+                warnings.push_back("material \"" + t.name + "\": cannot read picture \"" + file + "\": " +
+                                   std::strerror(errno) + "; left out");
+        }
         m.bumpScale = static_cast<float>(t.bump_texopt.bump_multiplier);
         found[t.name] = m;
     }
