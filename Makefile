@@ -53,8 +53,8 @@ fuzz:
 	cmake -S . -B $(FUZZ_BUILD) -G Ninja $(LAUNCHER) -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
 	  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVEXLAR_FUZZ=ON -DVEXLAR_BUILD_TESTS=OFF -DVEXLAR_BUILD_BENCH=OFF \
 	  -DVEXLAR_BUILD_HOST=OFF -DVEXLAR_WERROR=$(WERROR)
-	cmake --build $(FUZZ_BUILD) -j $(JOBS) --target fuzz_targa
-	@for t in targa; do \
+	cmake --build $(FUZZ_BUILD) -j $(JOBS) --target fuzz_targa fuzz_gltf
+	@for t in targa gltf; do \
 	  mkdir -p $(FUZZ_BUILD)/corpus/$$t $(FUZZ_BUILD)/artifacts; \
 	  echo "== fuzz_$$t for $(FUZZ_SECONDS) s"; \
 	  $(FUZZ_BUILD)/fuzz/fuzz_$$t -max_total_time=$(FUZZ_SECONDS) -timeout=10 -print_final_stats=1 \
