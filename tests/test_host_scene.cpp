@@ -527,7 +527,7 @@ TEST_F(hostScene, objectsOfEveryKind) {
 
 TEST_F(hostScene, objectErrors) {
     expectContains(errorOf(withObjects(R"({"o": {"type": "cube"}})")),
-                   "objects.o.type: unknown object type \"cube\" (known: sphere, mesh, instance)");
+                   "objects.o.type: unknown object type \"cube\" (known: sphere, mesh, instance, gltf)");
     expectContains(errorOf(withObjects(R"({"o": {"radius": 1}})")), "objects.o: missing \"type\"");
     expectContains(errorOf(withObjects(R"({"o": {"type": "sphere", "shader": "x"}})")),
                    "objects.o.shader: there is no shader named \"x\" (defined: s)");
