@@ -26,9 +26,11 @@ protected:
         delete log;
     }
     void SetUp() override {
-        if (!plugins->has(vexlar::pluginKind_t::shader, "generic")) GTEST_SKIP() << "standard plug-ins not built";
+        if (!plugins->has(vexlar::pluginKind_t::shader, "generic"))
+            GTEST_SKIP() << "standard plug-ins not built";
     }
-    static std::unique_ptr<vexlar::host::loadedScene_t> load(const std::string& text, const std::string& baseDir) {
+    static std::unique_ptr<vexlar::host::loadedScene_t> load(const std::string& text,
+                                                             const std::string& baseDir) {
         vexlar::host::sceneSource_t s;
         s.text = text;
         s.label = "t.json";

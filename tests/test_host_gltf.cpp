@@ -59,8 +59,8 @@ std::string triangleFile(const std::function<void(json&)>& edit = nullptr) {
       "accessors": [{"bufferView": 0, "componentType": 5126, "count": 3, "type": "VEC3",
                      "min": [0, 0, 0], "max": [1, 1, 0]},
                     {"bufferView": 1, "componentType": 5123, "count": 3, "type": "SCALAR"}]})");
-    d["buffers"] = json::array({{{"byteLength", bytes.size()},
-                                 {"uri", "data:application/octet-stream;base64," + base64(bytes)}}});
+    d["buffers"] = json::array(
+        {{{"byteLength", bytes.size()}, {"uri", "data:application/octet-stream;base64," + base64(bytes)}}});
     if (edit) edit(d);
     return d.dump();
 }
@@ -180,7 +180,8 @@ TEST(gltfFiles, MaterialsMapOntoGenericShaderSettings) {
         const json d = mapPbrMaterial(r.m, dropped);
         std::string key = r.key;
         const std::size_t dot = key.find('.');
-        const json& v = dot == std::string::npos ? d[key] : d[key.substr(0, dot)][std::stoi(key.substr(dot + 1))];
+        const json& v =
+            dot == std::string::npos ? d[key] : d[key.substr(0, dot)][std::stoi(key.substr(dot + 1))];
         EXPECT_NEAR(v.get<float>(), r.expected, 1e-4f) << r.what << ": " << d.dump();
     }
     pbrMaterial_t mapped = red;
@@ -197,9 +198,14 @@ TEST(gltfFiles, CorruptAndHostileFilesGiveLocatedErrors) {
         const char* message;
     };
     const row_t rows[] = {
-        {"index beyond the positions", [](json& d) { d["accessors"][1]["count"] = 3; d["bufferViews"][1]["byteLength"] = 6;
-                                                     d["nodes"][0]["mesh"] = 0; d["accessors"][0]["count"] = 2;
-                                                     d["bufferViews"][0]["byteLength"] = 24; },
+        {"index beyond the positions",
+         [](json& d) {
+             d["accessors"][1]["count"] = 3;
+             d["bufferViews"][1]["byteLength"] = 6;
+             d["nodes"][0]["mesh"] = 0;
+             d["accessors"][0]["count"] = 2;
+             d["bufferViews"][0]["byteLength"] = 24;
+         },
          "meshes[0].primitives[0].indices: index 2 is beyond the 2 positions"},
         {"accessor past its view", [](json& d) { d["accessors"][0]["byteOffset"] = 4; },
          "accessors[0]: reads past the end of its buffer view"},
@@ -209,24 +215,37 @@ TEST(gltfFiles, CorruptAndHostileFilesGiveLocatedErrors) {
         {"missing mesh", [](json& d) { d["nodes"][0]["mesh"] = 5; }, "nodes[0].mesh: there is no mesh 5"},
         {"positions that are not floats", [](json& d) { d["accessors"][0]["componentType"] = 5123; },
          "POSITION: expected float"},
-        {"sparse accessor", [](json& d) { d["accessors"][0]["sparse"] = json::parse(
-             R"({"count": 1, "indices": {"bufferView": 1, "componentType": 5123}, "values": {"bufferView": 0}})"); },
+        {"sparse accessor",
+         [](json& d) {
+             d["accessors"][0]["sparse"] = json::parse(
+                 R"({"count": 1, "indices": {"bufferView": 1, "componentType": 5123}, "values": {"bufferView": 0}})");
+         },
          "sparse accessors are not supported"},
         {"unsupported required extension",
-         [](json& d) { d["extensionsRequired"] = json::array({"KHR_draco_mesh_compression"});
-                       d["extensionsUsed"] = d["extensionsRequired"]; },
+         [](json& d) {
+             d["extensionsRequired"] = json::array({"KHR_draco_mesh_compression"});
+             d["extensionsUsed"] = d["extensionsRequired"];
+         },
          "extensionsRequired: extension KHR_draco_mesh_compression is required"},
-        {"camera of no field of view", [](json& d) {
-             d["cameras"] = json::parse(R"([{"type": "perspective", "perspective": {"yfov": 0, "znear": 0.1}}])");
-             d["nodes"][0]["camera"] = 0; },
+        {"camera of no field of view",
+         [](json& d) {
+             d["cameras"] =
+                 json::parse(R"([{"type": "perspective", "perspective": {"yfov": 0, "znear": 0.1}}])");
+             d["nodes"][0]["camera"] = 0;
+         },
          "nodes[0].camera: perspective yfov"},
-        {"quaternion of zero length", [](json& d) { d["nodes"][0]["rotation"] = json::array({0, 0, 0, 0}); },
+        {"quaternion of zero length",
+         [](json& d) {
+             d["nodes"][0]["rotation"] = json::array({0, 0, 0, 0});
+         },
          "nodes[0].rotation: the quaternion has no direction"},
-        {"non-finite position", [](json& d) {
+        {"non-finite position",
+         [](json& d) {
              const float bad[9] = {0, 0, 0, 1, 0, 0, 0, NAN, 0};
              std::string b(reinterpret_cast<const char*>(bad), sizeof bad);
              b.append(std::string("\0\0\1\0\2\0", 6));
-             d["buffers"][0]["uri"] = "data:application/octet-stream;base64," + base64(b); },
+             d["buffers"][0]["uri"] = "data:application/octet-stream;base64," + base64(b);
+         },
          "POSITION: element 2 holds a number that is not finite"},
     };
     for (const row_t& r : rows) {
@@ -235,7 +254,8 @@ TEST(gltfFiles, CorruptAndHostileFilesGiveLocatedErrors) {
         EXPECT_FALSE(import(triangleFile(r.edit), g, error)) << r.what;
         EXPECT_TRUE(contains(error, r.message)) << r.what << ": " << error;
     }
-    for (const std::string& junk : {std::string(), std::string("{"), std::string("glTF\2\0\0\0garbage", 16)}) {
+    for (const std::string& junk :
+         {std::string(), std::string("{"), std::string("glTF\2\0\0\0garbage", 16)}) {
         gltfScene_t g;
         std::string error;
         EXPECT_FALSE(import(junk, g, error));
@@ -244,9 +264,13 @@ TEST(gltfFiles, CorruptAndHostileFilesGiveLocatedErrors) {
     // A node squashed to nothing is left out with a warning, not shown.
     gltfScene_t g;
     std::string error;
-    ASSERT_TRUE(import(triangleFile([](json& d) { d["nodes"][0]["scale"] = json::array({0, 1, 1}); }), g, error));
+    ASSERT_TRUE(import(triangleFile([](json& d) {
+                           d["nodes"][0]["scale"] = json::array({0, 1, 1});
+                       }),
+                       g, error));
     EXPECT_TRUE(g.placements.empty());
-    EXPECT_TRUE(contains(lines(g.warnings), "nodes[0]: not shown: its placement is unusable")) << lines(g.warnings);
+    EXPECT_TRUE(contains(lines(g.warnings), "nodes[0]: not shown: its placement is unusable"))
+        << lines(g.warnings);
 }
 
 TEST_F(gltfImport, SceneObjectBuildsMeshesInstancesAndTheChosenCamera) {
@@ -262,7 +286,8 @@ TEST_F(gltfImport, SceneObjectBuildsMeshesInstancesAndTheChosenCamera) {
     auto* twin = dynamic_cast<referenceObject_t*>(s->objectList[1].second);
     ASSERT_NE(twin, nullptr) << "a mesh used twice is placed again as an instance";
     const bound_t tb = twin->getBound();
-    expectNear(point3d_t((tb.a.x + tb.g.x) / 2, (tb.a.y + tb.g.y) / 2, (tb.a.z + tb.g.z) / 2), point3d_t(-4, 0, 0), 1e-3f);
+    expectNear(point3d_t((tb.a.x + tb.g.x) / 2, (tb.a.y + tb.g.y) / 2, (tb.a.z + tb.g.z) / 2),
+               point3d_t(-4, 0, 0), 1e-3f);
     EXPECT_NEAR(tb.g.x - tb.a.x, 1.0f, 1e-3f);
     EXPECT_EQ(s->lightList.size(), 3u);
     ASSERT_TRUE(s->shaders.count("m/Red"));
@@ -303,8 +328,9 @@ TEST_F(gltfImport, SceneErrorsNameTheObjectAndTheFile) {
     const row_t rows[] = {
         {R"({"type": "gltf", "file": "none.glb"})", "objects.m.file: cannot read glTF file"},
         {R"({"type": "gltf", "file": "blender-scene.glb", "camera": "Other"})",
-         "objects.m.camera: glTF file \"" },
-        {R"({"type": "gltf", "file": "blender-scene.glb", "camera": 3})", "objects.m.camera: expected true, false"},
+         "objects.m.camera: glTF file \""},
+        {R"({"type": "gltf", "file": "blender-scene.glb", "camera": 3})",
+         "objects.m.camera: expected true, false"},
         {R"({"type": "gltf", "file": "blender-scene.glb", "shader": "nope"})",
          "objects.m.shader: there is no shader named \"nope\""},
     };
@@ -313,9 +339,10 @@ TEST_F(gltfImport, SceneErrorsNameTheObjectAndTheFile) {
         EXPECT_TRUE(contains(e, r.message)) << r.object << " -> " << e;
         EXPECT_TRUE(contains(e, "t.json:")) << e;
     }
-    EXPECT_TRUE(contains(errorOf(R"({"objects": {"m": {"type": "gltf", "file": "blender-scene.glb", "camera": "Other"}}})",
-                                 dataDir),
-                         "has no camera named \"Other\" (it has: \"Cam\")"));
+    EXPECT_TRUE(contains(
+        errorOf(R"({"objects": {"m": {"type": "gltf", "file": "blender-scene.glb", "camera": "Other"}}})",
+                dataDir),
+        "has no camera named \"Other\" (it has: \"Cam\")"));
 }
 
 } // namespace

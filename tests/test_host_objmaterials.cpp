@@ -55,13 +55,15 @@ std::string meshScene(const std::string& extra) {
 class objMaterials : public importFixture_t {};
 
 TEST(objStatements, EveryIgnoredKindIsReportedOnceWithItsLine) {
-    std::istringstream in("v 0 0 0 1 0 0\nv 1 0 0\nv 0 1 0\nvp 1\nvp 2\nl 1 2\nf 1 2\ncstype bezier\nf 1 2 3\n");
+    std::istringstream in(
+        "v 0 0 0 1 0 0\nv 1 0 0\nv 0 1 0\nvp 1\nvp 2\nl 1 2\nf 1 2\ncstype bezier\nf 1 2 3\n");
     objDetails_t d;
     scanObj(in, d);
-    const std::vector<std::string> expected = {"line 1: vertex colours are ignored", "line 4: \"vp\" statements are ignored",
-                                               "line 6: lines and points (\"l\") are not surfaces; ignored",
-                                               "line 7: faces of fewer than 3 corners are not surfaces; ignored",
-                                               "line 8: \"cstype\" statements are ignored"};
+    const std::vector<std::string> expected = {
+        "line 1: vertex colours are ignored", "line 4: \"vp\" statements are ignored",
+        "line 6: lines and points (\"l\") are not surfaces; ignored",
+        "line 7: faces of fewer than 3 corners are not surfaces; ignored",
+        "line 8: \"cstype\" statements are ignored"};
     EXPECT_EQ(d.warnings, expected);
     EXPECT_EQ(d.polygons.size(), 1u);
     EXPECT_FALSE(d.matters(true));
@@ -75,22 +77,50 @@ TEST(objStatements, MtlValuesMapOntoShaderSettings) {
         json expected;
     };
     const row_t rows[] = {
-        {"Kd is the colour", [](mtlValues_t& m) { m.kd[1] = 0.3f; }, "color", json::array({0.8f, 0.3f, 0.8f})},
-        {"Ks the highlight", [](mtlValues_t& m) { m.ks[0] = 0.5f; }, "specular_color", json::array({0.5f, 0.0f, 0.0f})},
+        {"Kd is the colour", [](mtlValues_t& m) { m.kd[1] = 0.3f; }, "color",
+         json::array({0.8f, 0.3f, 0.8f})},
+        {"Ks the highlight", [](mtlValues_t& m) { m.ks[0] = 0.5f; }, "specular_color",
+         json::array({0.5f, 0.0f, 0.0f})},
         {"Ns clamped to the hardness range", [](mtlValues_t& m) { m.ns = 20000; }, "hard", 10000.0f},
-        {"illum 1 has no highlights", [](mtlValues_t& m) { m.illum = 1; m.ks[0] = 1; }, "specular_color", nullptr},
-        {"illum 3 mirrors Ks", [](mtlValues_t& m) { m.illum = 3; m.ks[2] = 0.7f; }, "mirror_color",
-         json::array({0.0f, 0.0f, 0.7f})},
+        {"illum 1 has no highlights",
+         [](mtlValues_t& m) {
+             m.illum = 1;
+             m.ks[0] = 1;
+         },
+         "specular_color", nullptr},
+        {"illum 3 mirrors Ks",
+         [](mtlValues_t& m) {
+             m.illum = 3;
+             m.ks[2] = 0.7f;
+         },
+         "mirror_color", json::array({0.0f, 0.0f, 0.7f})},
         {"dissolve lets light through", [](mtlValues_t& m) { m.d = 0.25f; }, "transmit_color",
          json::array({0.75f, 0.75f, 0.75f})},
-        {"dissolve alone does not refract", [](mtlValues_t& m) { m.d = 0.25f; m.ni = 1.33f; }, "ior", 1.0f},
-        {"illum 7 refracts with Ni", [](mtlValues_t& m) { m.d = 0; m.illum = 7; m.ni = 1.33f; }, "ior", 1.33f},
+        {"dissolve alone does not refract",
+         [](mtlValues_t& m) {
+             m.d = 0.25f;
+             m.ni = 1.33f;
+         },
+         "ior", 1.0f},
+        {"illum 7 refracts with Ni",
+         [](mtlValues_t& m) {
+             m.d = 0;
+             m.illum = 7;
+             m.ni = 1.33f;
+         },
+         "ior", 1.33f},
         {"illum 7 weighs by Fresnel", [](mtlValues_t& m) { m.illum = 7; }, "fresnel", true},
         {"illum 0 is colour only", [](mtlValues_t& m) { m.illum = 0; }, "type", "constant"},
         {"Ke glows", [](mtlValues_t& m) { m.ke[0] = 2; }, "emit_color", json::array({2.0f, 0.0f, 0.0f})},
-        {"map_Kd multiplies the colour", [](mtlValues_t& m) { m.mapKd = "a.png"; }, "layer1_mode", "multiply"},
+        {"map_Kd multiplies the colour", [](mtlValues_t& m) { m.mapKd = "a.png"; }, "layer1_mode",
+         "multiply"},
         {"map_Kd on uv coordinates", [](mtlValues_t& m) { m.mapKd = "a.png"; }, "layer1_coords", "uv"},
-        {"bump layer after the colour", [](mtlValues_t& m) { m.mapKd = "a.png"; m.mapBump = "b.png"; m.bumpScale = 0.5f; },
+        {"bump layer after the colour",
+         [](mtlValues_t& m) {
+             m.mapKd = "a.png";
+             m.mapBump = "b.png";
+             m.bumpScale = 0.5f;
+         },
          "layer2_bump", 0.5f},
     };
     for (const row_t& r : rows) {
@@ -147,7 +177,8 @@ TEST_F(objMaterials, SceneShaderOverridesEveryMaterial) {
     tempDir_t dir;
     dir.write("m.obj", groupsObj);
     dir.write("m.mtl", groupsMtl);
-    auto s = load(R"({"shaders": {"white": {"type": "generic"}}, )" + meshScene(R"(, "shader": "white")").substr(1),
+    auto s = load(R"({"shaders": {"white": {"type": "generic"}}, )" +
+                      meshScene(R"(, "shader": "white")").substr(1),
                   dir.path);
     auto* mesh = dynamic_cast<meshObject_t*>(s->objectList.at(0).second);
     ASSERT_NE(mesh, nullptr);
@@ -165,7 +196,8 @@ TEST_F(objMaterials, SceneShaderOverridesEveryMaterial) {
     dir.write("m.mtl", groupsMtl);
     auto p = load(meshScene(""), dir.path);
     EXPECT_FALSE(p->textures.count("m/blue/color"));
-    EXPECT_TRUE(contains(joined(p->warnings), "material \"blue\": cannot read picture \"" + dir.path + "/blue.png\""));
+    EXPECT_TRUE(contains(joined(p->warnings),
+                         "material \"blue\": cannot read picture \"" + dir.path + "/blue.png\""));
 }
 
 TEST_F(objMaterials, PolygonCornersKeepTheirOwnNormals) {
@@ -173,8 +205,9 @@ TEST_F(objMaterials, PolygonCornersKeepTheirOwnNormals) {
     // A quad goes through the polygon reader, which picks its own diagonal.
     dir.write("m.obj", "v 0 0 0\nv 1 0 0\nv 1 1 0\nv 0 1 0\nvn 1 0 1\nvn 0 1 1\nvn -1 0 1\nvn 0 -1 1\n"
                        "f 1//1 2//2 3//3 4//4\n");
-    auto s = load(meshScene(R"(, "shader": "x")").replace(0, 1, R"({"shaders": {"x": {"type": "generic"}}, )"),
-                  dir.path);
+    auto s =
+        load(meshScene(R"(, "shader": "x")").replace(0, 1, R"({"shaders": {"x": {"type": "generic"}}, )"),
+             dir.path);
     auto* mesh = dynamic_cast<meshObject_t*>(s->objectList.at(0).second);
     ASSERT_NE(mesh, nullptr);
     ASSERT_EQ(mesh->triangles.size(), 2u);
@@ -202,8 +235,8 @@ TEST_F(objMaterials, MeshesWithDetailsBypassTheCache) {
     for (int i = 0; i < 100; ++i)
         for (int j = 0; j < 50; ++j) {
             const int a = i * 51 + j + 1, b = a + 51;
-            obj << "f " << a << "//1 " << b << "//1 " << a + 1 << "//1\nf " << b << "//1 " << b + 1 << "//1 " << a + 1
-                << "//1\n";
+            obj << "f " << a << "//1 " << b << "//1 " << a + 1 << "//1\nf " << b << "//1 " << b + 1 << "//1 "
+                << a + 1 << "//1\n";
         }
     dir.write("m.obj", obj.str());
     auto s = load(R"({"shaders": {"x": {"type": "generic"}}, "render": {"mesh_cache": ")" + cache.path +

@@ -71,8 +71,9 @@ public:
         if (sceneIndex >= 0) {
             const tinygltf::Scene& scene = model.scenes[static_cast<std::size_t>(sceneIndex)];
             for (std::size_t i = 0; i < scene.nodes.size(); ++i)
-                walk(scene.nodes[i], options.placement, item("scenes", static_cast<std::size_t>(sceneIndex)) +
-                                                            ".nodes[" + std::to_string(i) + "]");
+                walk(scene.nodes[i], options.placement,
+                     item("scenes", static_cast<std::size_t>(sceneIndex)) + ".nodes[" + std::to_string(i) +
+                         "]");
         }
         if (!model.animations.empty()) warnOnce("animations are not imported; the file's rest pose is used");
         if (!model.skins.empty()) warnOnce("skins are not imported; meshes keep their rest pose");
@@ -100,7 +101,8 @@ private:
             const matrix4x4_t world = p.parent * localMatrix(node, item("nodes", n));
             visitNode(node, n, world);
             for (std::size_t c = node.children.size(); c-- > 0;)
-                stack.push_back({node.children[c], world, item("nodes", n) + ".children[" + std::to_string(c) + "]"});
+                stack.push_back(
+                    {node.children[c], world, item("nodes", n) + ".children[" + std::to_string(c) + "]"});
         }
     }
 
@@ -161,8 +163,8 @@ private:
             if (!why.empty()) {
                 out.warnings.push_back(label + ": not shown: its placement is unusable (" + why + ")");
             } else if (int m = meshFor(static_cast<std::size_t>(node.mesh)); m >= 0) {
-                out.placements.push_back(
-                    {static_cast<std::size_t>(m), world, node.name.empty() ? "node" + std::to_string(n) : node.name});
+                out.placements.push_back({static_cast<std::size_t>(m), world,
+                                          node.name.empty() ? "node" + std::to_string(n) : node.name});
             }
         }
         if (node.camera >= 0) {
@@ -175,8 +177,8 @@ private:
             const tinygltf::Value& v = ext->second.Get("light");
             const int l = v.IsNumber() ? v.GetNumberAsInt() : -1;
             if (l < 0 || l >= static_cast<int>(model.lights.size()))
-                fault(at + ".extensions.KHR_lights_punctual.light", "there is no light " +
-                                                                         (v.IsNumber() ? std::to_string(l) : "of that kind"));
+                fault(at + ".extensions.KHR_lights_punctual.light",
+                      "there is no light " + (v.IsNumber() ? std::to_string(l) : "of that kind"));
             addLight(model.lights[static_cast<std::size_t>(l)], static_cast<std::size_t>(l), node, world);
         }
         if (node.skin >= 0 || !node.weights.empty()) warnOnce("skins and morph targets are not imported");
@@ -204,7 +206,8 @@ private:
             c.ymag = static_cast<float>(cam.orthographic.ymag);
             if (cam.orthographic.ymag > 0 && cam.orthographic.xmag > 0)
                 c.aspect = static_cast<float>(cam.orthographic.xmag / cam.orthographic.ymag);
-            if (!(c.ymag > 0) || !std::isfinite(c.ymag)) fault(at + ".camera", "orthographic ymag must be above 0");
+            if (!(c.ymag > 0) || !std::isfinite(c.ymag))
+                fault(at + ".camera", "orthographic ymag must be above 0");
         } else {
             c.yfov = static_cast<float>(cam.perspective.yfov);
             if (!(c.yfov > 0.0f && c.yfov < static_cast<float>(pi)))
@@ -222,7 +225,8 @@ private:
         float color[3] = {1, 1, 1};
         if (!light.color.empty()) {
             if (light.color.size() != 3) fault(at + ".color", "expected 3 numbers");
-            for (int i = 0; i < 3; ++i) color[i] = static_cast<float>(light.color[static_cast<std::size_t>(i)]);
+            for (int i = 0; i < 3; ++i)
+                color[i] = static_cast<float>(light.color[static_cast<std::size_t>(i)]);
         }
         d["color"] = json::array({color[0], color[1], color[2]});
         if (!(light.intensity >= 0) || !std::isfinite(light.intensity))
@@ -254,9 +258,11 @@ private:
                 d["direction"] = json::array({-dir.x, -dir.y, -dir.z});
             }
         } else {
-            fault(at + ".type", "unknown light type \"" + light.type + "\" (known: point, spot, directional)");
+            fault(at + ".type",
+                  "unknown light type \"" + light.type + "\" (known: point, spot, directional)");
         }
-        if (light.range > 0) warnOnce("light ranges are not imported; lights fade with the square of the distance");
+        if (light.range > 0)
+            warnOnce("light ranges are not imported; lights fade with the square of the distance");
         std::string name = options.prefix + (node.name.empty() ? "light" + std::to_string(index) : node.name);
         out.lights.emplace_back(unique(name), d);
     }
@@ -276,7 +282,8 @@ private:
             anyUV = anyUV || p.attributes.count("TEXCOORD_0");
         }
         for (std::size_t i = 0; i < mesh.primitives.size(); ++i)
-            addPrimitive(mesh.primitives[i], item("meshes", m) + "." + item("primitives", i), anyNormals, anyUV, g);
+            addPrimitive(mesh.primitives[i], item("meshes", m) + "." + item("primitives", i), anyNormals,
+                         anyUV, g);
         if (g.data.faces.empty()) {
             out.warnings.push_back(item("meshes", m) + ": no triangles; not shown");
             meshOfGltf[m] = -2;
@@ -299,12 +306,14 @@ private:
         if (!p.targets.empty()) warnOnce("skins and morph targets are not imported");
         auto pos = p.attributes.find("POSITION");
         if (pos == p.attributes.end()) fault(at + ".attributes", "no POSITION");
-        std::vector<float> positions = readFloats(pos->second, TINYGLTF_TYPE_VEC3, at + ".attributes.POSITION");
+        std::vector<float> positions =
+            readFloats(pos->second, TINYGLTF_TYPE_VEC3, at + ".attributes.POSITION");
         const std::size_t nv = positions.size() / 3;
         std::vector<float> normals, uv;
         if (auto it = p.attributes.find("NORMAL"); it != p.attributes.end()) {
             normals = readFloats(it->second, TINYGLTF_TYPE_VEC3, at + ".attributes.NORMAL");
-            if (normals.size() != positions.size()) fault(at + ".attributes.NORMAL", "not one normal per position");
+            if (normals.size() != positions.size())
+                fault(at + ".attributes.NORMAL", "not one normal per position");
         }
         if (auto it = p.attributes.find("TEXCOORD_0"); it != p.attributes.end()) {
             uv = readFloats(it->second, TINYGLTF_TYPE_VEC2, at + ".attributes.TEXCOORD_0");
@@ -315,8 +324,8 @@ private:
             index = readIndices(p.indices, at + ".indices");
             for (std::uint32_t i : index)
                 if (i >= nv)
-                    fault(at + ".indices", "index " + std::to_string(i) + " is beyond the " + std::to_string(nv) +
-                                               " positions");
+                    fault(at + ".indices", "index " + std::to_string(i) + " is beyond the " +
+                                               std::to_string(nv) + " positions");
         } else {
             index.resize(nv);
             for (std::size_t i = 0; i < nv; ++i) index[i] = static_cast<std::uint32_t>(i);
@@ -338,8 +347,10 @@ private:
                     vector3d_t n(0, 0, 0);
                     if (!normals.empty()) {
                         n = vector3d_t(normals[3 * c], normals[3 * c + 1], normals[3 * c + 2]);
-                        if (!(n.length() > 0.0f) || !std::isfinite(n.length())) n = vector3d_t(0, 0, 0);
-                        else n.normalize();
+                        if (!(n.length() > 0.0f) || !std::isfinite(n.length()))
+                            n = vector3d_t(0, 0, 0);
+                        else
+                            n.normalize();
                     }
                     g.extras.cornerNormals.push_back(n);
                 }
@@ -353,7 +364,8 @@ private:
         }
     }
 
-    static std::vector<std::array<std::uint32_t, 3>> triangles(const std::vector<std::uint32_t>& ix, int mode) {
+    static std::vector<std::array<std::uint32_t, 3>> triangles(const std::vector<std::uint32_t>& ix,
+                                                               int mode) {
         std::vector<std::array<std::uint32_t, 3>> t;
         if (mode == TINYGLTF_MODE_TRIANGLES) {
             t.reserve(ix.size() / 3);
@@ -406,7 +418,8 @@ private:
             const std::size_t room = bv.byteLength;
             if (a.byteOffset > room || element > room - a.byteOffset ||
                 (v.count - 1) > (room - a.byteOffset - element) / v.stride)
-                fault(where, "reads past the end of its buffer view (" + std::to_string(v.count) + " elements)");
+                fault(where,
+                      "reads past the end of its buffer view (" + std::to_string(v.count) + " elements)");
         }
         v.data = buf.data.data() + bv.byteOffset + a.byteOffset;
         return v;
@@ -437,7 +450,8 @@ private:
                     std::memcpy(&s, p + 2 * c, 2);
                     f = static_cast<float>(s) / 65535.0f;
                 }
-                if (!std::isfinite(f)) fault(at, "element " + std::to_string(e) + " holds a number that is not finite");
+                if (!std::isfinite(f))
+                    fault(at, "element " + std::to_string(e) + " holds a number that is not finite");
                 out.push_back(f);
             }
         }
@@ -479,7 +493,8 @@ private:
     // The index in g.shaderNames of the shader of material `m` (made on
     // first use; -1 = the glTF default material).
     int shaderIndex(int m, const std::string& at, gltfMesh_t& g) {
-        if (m >= static_cast<int>(model.materials.size())) fault(at, "there is no material " + std::to_string(m));
+        if (m >= static_cast<int>(model.materials.size()))
+            fault(at, "there is no material " + std::to_string(m));
         const std::string name = shaderFor(m);
         for (std::size_t i = 0; i < g.shaderNames.size(); ++i)
             if (g.shaderNames[i] == name) return static_cast<int>(i);
@@ -522,13 +537,15 @@ private:
     void readMaterial(const tinygltf::Material& mat, const std::string& at, pbrMaterial_t& p) {
         const tinygltf::PbrMetallicRoughness& pbr = mat.pbrMetallicRoughness;
         if (pbr.baseColorFactor.size() == 4) {
-            for (int i = 0; i < 3; ++i) p.baseColor[i] = factor(pbr.baseColorFactor[static_cast<std::size_t>(i)]);
+            for (int i = 0; i < 3; ++i)
+                p.baseColor[i] = factor(pbr.baseColorFactor[static_cast<std::size_t>(i)]);
             p.alpha = factor(pbr.baseColorFactor[3]);
         }
         p.metallic = factor(pbr.metallicFactor);
         p.roughness = factor(pbr.roughnessFactor);
         if (mat.emissiveFactor.size() == 3)
-            for (int i = 0; i < 3; ++i) p.emissive[i] = factor(mat.emissiveFactor[static_cast<std::size_t>(i)]);
+            for (int i = 0; i < 3; ++i)
+                p.emissive[i] = factor(mat.emissiveFactor[static_cast<std::size_t>(i)]);
         if (mat.alphaMode == "BLEND") {
             p.alphaBlend = true;
         } else if (mat.alphaMode == "MASK") {
@@ -553,22 +570,23 @@ private:
         if (!std::isfinite(p.ior) || !std::isfinite(p.transmission) || !std::isfinite(p.emissiveStrength))
             fault(at + ".extensions", "a number that is not finite");
         if (pbr.baseColorTexture.index >= 0)
-            p.baseTexture = textureFor(pbr.baseColorTexture.index, at + ".pbrMetallicRoughness.baseColorTexture",
-                                       pbr.baseColorTexture.texCoord);
+            p.baseTexture =
+                textureFor(pbr.baseColorTexture.index, at + ".pbrMetallicRoughness.baseColorTexture",
+                           pbr.baseColorTexture.texCoord);
         if (mat.normalTexture.index >= 0) p.normalTexture = "normal";
         if (pbr.metallicRoughnessTexture.index >= 0) p.metallicRoughnessTexture = "metallicRoughness";
         if (mat.occlusionTexture.index >= 0) p.occlusionTexture = "occlusion";
-        if (mat.emissiveTexture.index >= 0) warnOnce("emissive textures are not imported; the factor is used");
+        if (mat.emissiveTexture.index >= 0)
+            warnOnce("emissive textures are not imported; the factor is used");
     }
 
-    static float factor(double v) {
-        return std::isfinite(v) ? static_cast<float>(v) : 0.0f;
-    }
+    static float factor(double v) { return std::isfinite(v) ? static_cast<float>(v) : 0.0f; }
 
     // The name of the image texture for glTF texture `t` ("" when it has no
     // picture).
     std::string textureFor(int t, const std::string& at, int texCoord) {
-        if (t < 0 || t >= static_cast<int>(model.textures.size())) fault(at, "there is no texture " + std::to_string(t));
+        if (t < 0 || t >= static_cast<int>(model.textures.size()))
+            fault(at, "there is no texture " + std::to_string(t));
         if (texCoord != 0) warnOnce("only the first texture coordinates (TEXCOORD_0) are imported");
         auto done = textureOfGltf.find(t);
         if (done != textureOfGltf.end()) return done->second;
@@ -585,7 +603,8 @@ private:
             if (w == TINYGLTF_TEXTURE_WRAP_CLAMP_TO_EDGE) d["wrap"] = "clamp";
             if (w == TINYGLTF_TEXTURE_WRAP_MIRRORED_REPEAT) d["wrap"] = "mirror";
         }
-        const std::string name = unique(options.prefix + (img.name.empty() ? "texture" + std::to_string(t) : img.name));
+        const std::string name =
+            unique(options.prefix + (img.name.empty() ? "texture" + std::to_string(t) : img.name));
         const bool external = !img.uri.empty() && img.uri.rfind("data:", 0) != 0;
         if (external) {
             d["filename"] = resolveUri(img.uri);
@@ -594,7 +613,8 @@ private:
             std::string ext;
             if (b.size() >= 4 && b[0] == 0x89 && b[1] == 'P' && b[2] == 'N' && b[3] == 'G') ext = ".png";
             if (b.size() >= 3 && b[0] == 0xFF && b[1] == 0xD8 && b[2] == 0xFF) ext = ".jpg";
-            if (ext.empty()) fault(item("images", static_cast<std::size_t>(tex.source)), "neither PNG nor JPEG data");
+            if (ext.empty())
+                fault(item("images", static_cast<std::size_t>(tex.source)), "neither PNG nor JPEG data");
             out.images.push_back({name, ext, b});
         } else {
             fault(item("images", static_cast<std::size_t>(tex.source)), "holds no picture");
@@ -608,7 +628,8 @@ private:
         std::string path;
         // %xx escapes, as URIs write spaces and other characters.
         for (std::size_t i = 0; i < uri.size(); ++i) {
-            if (uri[i] == '%' && i + 2 < uri.size() && std::isxdigit(static_cast<unsigned char>(uri[i + 1])) &&
+            if (uri[i] == '%' && i + 2 < uri.size() &&
+                std::isxdigit(static_cast<unsigned char>(uri[i + 1])) &&
                 std::isxdigit(static_cast<unsigned char>(uri[i + 2]))) {
                 path += static_cast<char>(std::stoi(uri.substr(i + 1, 2), nullptr, 16));
                 i += 2;
@@ -626,7 +647,8 @@ private:
         static const std::set<std::string> known = {"KHR_lights_punctual", "KHR_materials_transmission",
                                                     "KHR_materials_ior", "KHR_materials_emissive_strength"};
         for (const std::string& e : model.extensionsRequired)
-            if (!known.count(e)) fault("extensionsRequired", "extension " + e + " is required but not supported");
+            if (!known.count(e))
+                fault("extensionsRequired", "extension " + e + " is required but not supported");
         for (const std::string& e : model.extensionsUsed)
             if (!known.count(e)) warnOnce("extension " + e + " is not imported");
     }
@@ -660,7 +682,8 @@ std::string firstLine(std::string s) {
 
 } // namespace
 
-bool importGltf(const std::string& bytes, const gltfImportOptions_t& options, gltfScene_t& out, std::string& error) {
+bool importGltf(const std::string& bytes, const gltfImportOptions_t& options, gltfScene_t& out,
+                std::string& error) {
     out = gltfScene_t();
     if (bytes.size() > std::numeric_limits<unsigned int>::max()) {
         error = "the file is larger than 4 GiB";

@@ -59,7 +59,8 @@ public:
 gltfCamera_t framingCamera(const bound_t& box) {
     gltfCamera_t c;
     c.name = "framing";
-    const point3d_t centre((box.a.x + box.g.x) * 0.5f, (box.a.y + box.g.y) * 0.5f, (box.a.z + box.g.z) * 0.5f);
+    const point3d_t centre((box.a.x + box.g.x) * 0.5f, (box.a.y + box.g.y) * 0.5f,
+                           (box.a.z + box.g.z) * 0.5f);
     const float radius = std::max(0.5f * (box.g - box.a).length(), 1e-3f);
     vector3d_t dir(0.4f, 0.35f, 1.0f);
     dir.normalize();
@@ -79,7 +80,8 @@ bool isGltfFile(const std::string& path) {
     auto ends = [&path](const std::string& e) {
         if (path.size() < e.size()) return false;
         for (std::size_t i = 0; i < e.size(); ++i)
-            if (std::tolower(static_cast<unsigned char>(path[path.size() - e.size() + i])) != e[i]) return false;
+            if (std::tolower(static_cast<unsigned char>(path[path.size() - e.size() + i])) != e[i])
+                return false;
         return true;
     };
     return ends(".gltf") || ends(".glb");
@@ -91,7 +93,8 @@ std::string gltfStandaloneScene(const std::string& fileName) {
     model["file"] = fileName;
     model["camera"] = "auto";
     model["lights"] = "auto";
-    std::string stem = fileName.substr(fileName.rfind('/') == std::string::npos ? 0 : fileName.rfind('/') + 1);
+    std::string stem =
+        fileName.substr(fileName.rfind('/') == std::string::npos ? 0 : fileName.rfind('/') + 1);
     stem = stem.substr(0, stem.rfind('.'));
     if (stem.empty()) stem = "model";
     json doc = json::object();
@@ -116,7 +119,8 @@ void readGltfObject(sectionReader_t& r, const std::string& name, const sceneSour
             cameraUse = cameraName == "auto" ? cameraUse_t::automatic : cameraUse_t::named;
         } else {
             diag.fail(r.path() / "camera",
-                      "expected true, false, \"auto\" or the name of a camera of the file, found " + describeKind(*c));
+                      "expected true, false, \"auto\" or the name of a camera of the file, found " +
+                          describeKind(*c));
         }
     }
     bool lights = true, lightsAuto = false;
@@ -139,7 +143,8 @@ void readGltfObject(sectionReader_t& r, const std::string& name, const sceneSour
     gltfImportOptions_t options;
     options.prefix = name + "/";
     options.baseDir = folderOf(path);
-    if (const json* t = r.member("transform")) options.placement = buildTransform(*t, r.path() / "transform", diag);
+    if (const json* t = r.member("transform"))
+        options.placement = buildTransform(*t, r.path() / "transform", diag);
     const bool castShadows = r.flag("cast_shadows", true);
 
     std::string bytes, error;
@@ -182,7 +187,8 @@ void readGltfObject(sectionReader_t& r, const std::string& name, const sceneSour
         }
         if (!obj) {
             std::vector<const shader_t*> shaders;
-            for (const std::string& s : m.shaderNames) shaders.push_back(override ? override : target.shader(s));
+            for (const std::string& s : m.shaderNames)
+                shaders.push_back(override ? override : target.shader(s));
             meshData_t data = --uses[p.mesh] > 0 ? m.data : std::move(m.data);
             meshExtras_t extras = uses[p.mesh] > 0 ? m.extras : std::move(m.extras);
             if (override) extras.faceShader.clear();
@@ -239,10 +245,10 @@ void readGltfObject(sectionReader_t& r, const std::string& name, const sceneSour
         // One light at the eye, strong enough to light what it looks at.
         point3d_t from, to;
         target.currentView(from, to);
-        float d = anyBox ? 0.5f * (box.g - box.a).length() + (from - point3d_t((box.a.x + box.g.x) * 0.5f,
-                                                                                (box.a.y + box.g.y) * 0.5f,
-                                                                                (box.a.z + box.g.z) * 0.5f))
-                                                                    .length()
+        float d = anyBox ? 0.5f * (box.g - box.a).length() +
+                               (from - point3d_t((box.a.x + box.g.x) * 0.5f, (box.a.y + box.g.y) * 0.5f,
+                                                 (box.a.z + box.g.z) * 0.5f))
+                                   .length()
                          : (to - from).length();
         json desc = json::object();
         desc["type"] = "point";

@@ -21,13 +21,12 @@
 #include <string>
 
 #include "host/gltfimport.h"
-#include "host/scenetarget.h"
 #include "host/jsonread.h"
 #include "host/sceneloader.h"
+#include "host/scenetarget.h"
 
 namespace vexlar {
 namespace host {
-
 
 /// Reads the gltf object `r` named `name` of the scene from `source`, fills
 /// `target`. Faults and warnings go to `diag` at the object's place.

@@ -33,8 +33,8 @@ int resolveIndex(const char* text, std::size_t count) {
 
 // Statements that the readers use, or that only name things.
 const std::set<std::string> objUsed = {"v", "vt", "vn", "f", "usemtl", "mtllib", "o", "g", "s"};
-const std::set<std::string> mtlUsed = {"newmtl", "Kd", "Ks", "Ns", "Ni", "d", "Tr", "illum",
-                                       "map_Kd", "map_Bump", "map_bump", "bump", "Ke"};
+const std::set<std::string> mtlUsed = {"newmtl", "Kd",     "Ks",       "Ns",       "Ni",   "d", "Tr",
+                                       "illum",  "map_Kd", "map_Bump", "map_bump", "bump", "Ke"};
 
 std::string lineText(std::size_t line) {
     return "line " + std::to_string(line) + ": ";
@@ -85,9 +85,11 @@ void scanObj(std::istream& in, objDetails_t& out) {
                 c[0] = resolveIndex(corner.c_str(), vertices);
                 if (s1 != std::string::npos) {
                     const std::size_t s2 = corner.find('/', s1 + 1);
-                    const std::string t = corner.substr(s1 + 1, s2 == std::string::npos ? std::string::npos : s2 - s1 - 1);
+                    const std::string t =
+                        corner.substr(s1 + 1, s2 == std::string::npos ? std::string::npos : s2 - s1 - 1);
                     c[1] = resolveIndex(t.c_str(), out.texcoords.size() / 2);
-                    if (s2 != std::string::npos) c[2] = resolveIndex(corner.c_str() + s2 + 1, out.normals.size());
+                    if (s2 != std::string::npos)
+                        c[2] = resolveIndex(corner.c_str() + s2 + 1, out.normals.size());
                 }
                 out.corners.push_back(c);
                 ++p.corners;
@@ -177,13 +179,15 @@ bool applyObjDetails(const objDetails_t& d, const std::vector<int>& shaderOf, bo
                     uv.push_back(flipV ? 1.0f - v : v);
                 }
                 if (d.anyNormal) {
-                    vector3d_t n = faceNormals ? d.normals[static_cast<std::size_t>(nor[i])] : vector3d_t(0, 0, 0);
+                    vector3d_t n =
+                        faceNormals ? d.normals[static_cast<std::size_t>(nor[i])] : vector3d_t(0, 0, 0);
                     if (n.length() > 0.0f) n.normalize();
                     normals.push_back(n);
                 }
             }
             if (d.anyUV) hasUV.push_back(faceUV ? 1 : 0);
-            const std::size_t m = p.material >= 0 ? static_cast<std::size_t>(p.material) : shaderOf.size() - 1;
+            const std::size_t m =
+                p.material >= 0 ? static_cast<std::size_t>(p.material) : shaderOf.size() - 1;
             shader.push_back(m < shaderOf.size() ? shaderOf[m] : -1);
         }
     }
@@ -290,14 +294,15 @@ void readLibrary(const std::string& path, std::map<std::string, mtlValues_t>& fo
         // Pictures are named relative to the library; one that cannot be
         // read leaves its material without it, not the scene unloadable.
         const std::string folder = folderOf(path);
-        for (auto pic : {std::make_pair(&m.mapKd, &t.diffuse_texname), std::make_pair(&m.mapBump, &t.bump_texname)}) {
+        for (auto pic :
+             {std::make_pair(&m.mapKd, &t.diffuse_texname), std::make_pair(&m.mapBump, &t.bump_texname)}) {
             if (pic.second->empty()) continue;
             const std::string file = resolvePath(folder, *pic.second);
             if (::access(file.c_str(), R_OK) == 0)
                 *pic.first = file;
             else
-                warnings.push_back("material \"" + t.name + "\": cannot read picture \"" + file + "\": " +
-                                   std::strerror(errno) + "; left out");
+                warnings.push_back("material \"" + t.name + "\": cannot read picture \"" + file +
+                                   "\": " + std::strerror(errno) + "; left out");
         }
         m.bumpScale = static_cast<float>(t.bump_texopt.bump_multiplier);
         found[t.name] = m;
@@ -306,10 +311,10 @@ void readLibrary(const std::string& path, std::map<std::string, mtlValues_t>& fo
 
 } // namespace
 
-meshObject_t* objMeshWithDetails(const std::string& path, const std::string* memoryText, const std::string& name,
-                                 const matrix4x4_t& placement, float smooth, const shader_t* shader,
-                                 sceneTarget_t& target, const jsonPath_t& at, diagnostics_t& diag,
-                                 bool& usedMaterials) {
+meshObject_t* objMeshWithDetails(const std::string& path, const std::string* memoryText,
+                                 const std::string& name, const matrix4x4_t& placement, float smooth,
+                                 const shader_t* shader, sceneTarget_t& target, const jsonPath_t& at,
+                                 diagnostics_t& diag, bool& usedMaterials) {
     usedMaterials = false;
     objDetails_t d;
     {
@@ -325,8 +330,9 @@ meshObject_t* objMeshWithDetails(const std::string& path, const std::string* mem
     const std::string file = "mesh file \"" + path + "\": ";
     for (const std::string& w : d.warnings) diag.warn(at, file + w);
     if (d.smoothLine && !d.anyNormal && smooth < 0.0f)
-        diag.warn(at, file + lineText(d.smoothLine) +
-                          "smoothing groups (\"s\") are ignored; give the mesh \"auto_smooth\" or vertex normals");
+        diag.warn(
+            at, file + lineText(d.smoothLine) +
+                    "smoothing groups (\"s\") are ignored; give the mesh \"auto_smooth\" or vertex normals");
     const bool materials = !shader && !d.materials.empty();
     if (!d.matters(materials)) return nullptr;
 
@@ -337,7 +343,8 @@ meshObject_t* objMeshWithDetails(const std::string& path, const std::string* mem
     } else {
         std::ifstream in(path, std::ios::binary);
         if (!in) diag.fail(at, "cannot read mesh file \"" + path + "\": " + std::strerror(errno));
-        if (!parseObjStream(in, data, error)) diag.fail(at, file + (in.bad() ? std::string("read error") : error));
+        if (!parseObjStream(in, data, error))
+            diag.fail(at, file + (in.bad() ? std::string("read error") : error));
     }
 
     // One shader per material the faces name, then the grey default.
@@ -355,8 +362,10 @@ meshObject_t* objMeshWithDetails(const std::string& path, const std::string* mem
             std::string material = i < d.materials.size() ? d.materials[i] : std::string("default");
             if (i < d.materials.size()) {
                 auto it = library.find(material);
-                if (it != library.end()) m = it->second;
-                else missing.insert(material);
+                if (it != library.end())
+                    m = it->second;
+                else
+                    missing.insert(material);
             }
             const std::string shaderName = name + "/" + material;
             std::vector<std::pair<std::string, json>> textures;

@@ -107,10 +107,10 @@ json mtlShader(const mtlValues_t& m, const std::string& textureName, const std::
 /// Null when the file needs nothing beyond meshload.h (the caller builds it,
 /// possibly from its cache). Warnings and faults go to `diag` at `at`.
 /// `usedMaterials` tells whether the faces took shaders from .mtl files.
-meshObject_t* objMeshWithDetails(const std::string& path, const std::string* memoryText, const std::string& name,
-                                 const matrix4x4_t& placement, float smooth, const shader_t* shader,
-                                 sceneTarget_t& target, const jsonPath_t& at, diagnostics_t& diag,
-                                 bool& usedMaterials);
+meshObject_t* objMeshWithDetails(const std::string& path, const std::string* memoryText,
+                                 const std::string& name, const matrix4x4_t& placement, float smooth,
+                                 const shader_t* shader, sceneTarget_t& target, const jsonPath_t& at,
+                                 diagnostics_t& diag, bool& usedMaterials);
 
 } // namespace host
 } // namespace vexlar
