@@ -106,7 +106,8 @@ sceneSource_t sourceFor(const options_t& opt) {
     if (isGltfFile(opt.sceneFile)) {
         // A model on its own: a scene that shows it.
         const std::size_t slash = opt.sceneFile.rfind('/');
-        s.text = gltfStandaloneScene(slash == std::string::npos ? opt.sceneFile : opt.sceneFile.substr(slash + 1));
+        s.text =
+            gltfStandaloneScene(slash == std::string::npos ? opt.sceneFile : opt.sceneFile.substr(slash + 1));
         return s;
     }
     if (!readFile(opt.sceneFile, s.text, error))

@@ -478,8 +478,9 @@ private:
             const std::string* text = mem == source.memoryFiles.end() ? nullptr : mem->second;
             const shader_t* given = r.has("shader") ? shaderFor(r, name) : nullptr;
             bool materials = false;
-            if (meshObject_t* mesh = objMeshWithDetails(resolvePath(source.baseDir, file), text, name, m, smooth,
-                                                        given, *this, r.path() / "file", diag, materials)) {
+            if (meshObject_t* mesh =
+                    objMeshWithDetails(resolvePath(source.baseDir, file), text, name, m, smooth, given, *this,
+                                       r.path() / "file", diag, materials)) {
                 if (!given && !materials) shaderFor(r, name);
                 return mesh;
             }
@@ -584,7 +585,8 @@ private:
         }
         const float shape = static_cast<float>(out.height) / static_cast<float>(out.width);
         const float L = (c.to - c.from).length();
-        const float focal = c.orthographic ? shape * L / (2.0f * c.ymag) : shape / (2.0f * std::tan(0.5f * c.yfov));
+        const float focal =
+            c.orthographic ? shape * L / (2.0f * c.ymag) : shape / (2.0f * std::tan(0.5f * c.yfov));
         const camera_t& old = *out.camera;
         out.camera.reset(new camera_t(c.from, c.to, c.up, out.width, out.height, focal, old.aperture,
                                       old.focusDistance, old.useQmc,
