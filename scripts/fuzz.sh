@@ -30,7 +30,7 @@ while getopts "t:b:n" opt; do
 done
 shift $((OPTIND - 1))
 targets=("$@")
-[ ${#targets[@]} -eq 0 ] && targets=(targa obj scene transfer workermessage params image)
+[ ${#targets[@]} -eq 0 ] && targets=(targa obj scene transfer workermessage params image gltf)
 
 if [ "$configure" = 1 ]; then
   bash scripts/install-deps.sh fuzz || exit 1

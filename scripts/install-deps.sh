@@ -15,6 +15,7 @@ packages=(
   libstb-dev libopenexr-dev openexr python3-pil python3-numpy
   libembree-dev
   libopenmpi-dev openmpi-bin
+  libtinygltf-dev
 )
 
 # Extra groups, named on the command line: `fuzz` (clang and libFuzzer, for

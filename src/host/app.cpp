@@ -14,6 +14,7 @@
 #include <unistd.h>
 
 #include "host/demoscene.h"
+#include "host/gltfobject.h"
 #include "host/imagesink.h"
 #include "host/imagewrite.h"
 #include "host/limits.h"
@@ -98,6 +99,15 @@ sceneSource_t sourceFor(const options_t& opt) {
     std::string error;
     if (isDirectory(opt.sceneFile))
         failRun("cannot read scene file \"" + opt.sceneFile + "\": it is a folder");
+    s.label = opt.sceneFile;
+    s.baseDir = folderOf(opt.sceneFile);
+    if (isGltfFile(opt.sceneFile)) {
+        // A model on its own: a scene that shows it.
+        const std::size_t slash = opt.sceneFile.rfind('/');
+        s.text =
+            gltfStandaloneScene(slash == std::string::npos ? opt.sceneFile : opt.sceneFile.substr(slash + 1));
+        return s;
+    }
     if (!readFile(opt.sceneFile, s.text, error))
         failRun("cannot read scene file \"" + opt.sceneFile + "\": " + error);
     s.label = opt.sceneFile;

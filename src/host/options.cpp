@@ -40,7 +40,9 @@ void declare(CLI::App& app, options_t& o, parsed_t& p) {
     app.description("vexlar: renders a scene description into an image (.png, .tga, .exr, .hdr or .pfm).");
     app.footer(footer);
     app.get_formatter()->column_width(30);
-    app.add_option("scene-file", o.sceneFile, "JSON scene description (default: the built-in demo scene)");
+    app.add_option("scene-file", o.sceneFile,
+                   "JSON scene description, or a glTF model (.gltf, .glb) to show on its own (default: the "
+                   "built-in demo scene)");
     app.add_option(
         "-o,--output", o.output,
         "image to write, its format by extension (see --list-formats; default: the scene's output.file, else "

@@ -1,5 +1,6 @@
 #include "host/sceneloader.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstring>
@@ -8,6 +9,7 @@
 
 #include "host/filecheck.h"
 #include "host/geometrycheck.h"
+#include "host/gltfobject.h"
 #include "host/imagewrite.h"
 #include "host/embreemesh.h"
 #include "host/loadprogress.h"
@@ -16,6 +18,7 @@
 #include "host/limits.h"
 #include "host/meshcache.h"
 #include "host/meshload.h"
+#include "host/objmaterials.h"
 #include "host/transform.h"
 #include "vexlarcore/forkedscene.h"
 #include "vexlarcore/params.h"
@@ -150,7 +153,7 @@ private:
     std::string baseDir;
 };
 
-class loader_t {
+class loader_t : public sceneTarget_t {
 public:
     loader_t(const sceneSource_t& source, const pluginManager_t& plugins, diagnostics_t& diag,
              loadedScene_t& out)
@@ -200,6 +203,7 @@ private:
                       "the up point lies on the line of sight; it must lie above the camera");
         out.width = 640;
         out.height = 480;
+        resolutionGiven = r.has("resolution");
         if (const json* res = r.member("resolution")) {
             const jsonPath_t at = r.path() / "resolution";
             if (!res->is_array() || res->size() != 2)
@@ -447,6 +451,11 @@ private:
             sectionReader_t r(it.value(), at / name, diag);
             std::string type = r.requiredText("type");
             object3d_t* obj = nullptr;
+            if (type == "gltf") {
+                readGltfObject(r, name, source, *this, diag);
+                r.finish();
+                continue;
+            }
             if (type == "sphere") {
                 point3d_t c = r.point("center", point3d_t(0, 0, 0));
                 float radius = r.positive("radius", 1.0f);
@@ -468,7 +477,7 @@ private:
                 obj = makeInstance(placement(r), target->second);
             } else {
                 diag.fail(r.path() / "type",
-                          "unknown object type \"" + type + "\" (known: sphere, mesh, instance)");
+                          "unknown object type \"" + type + "\" (known: sphere, mesh, instance, gltf)");
             }
             out.objectList.emplace_back(name, obj);
             if (r.has("cast_shadows")) obj->setCastShadows(r.flag("cast_shadows", true));
@@ -501,6 +510,26 @@ private:
         float smooth = -1.0f;
         if (r.has("auto_smooth")) smooth = r.number("auto_smooth", 0.0f, 0.0f, 180.0f);
         matrix4x4_t m = placement(r);
+        if (r.has("file")) {
+            // Normals, materials and partial texture coordinates (objmaterials.h).
+            const std::string file = r.text("file", "");
+            auto mem = source.memoryFiles.find(file);
+            const std::string* text = mem == source.memoryFiles.end() ? nullptr : mem->second;
+            if (text == nullptr) {
+                // Refused before anything reads it: a FIFO or device would block or never end.
+                const std::string path = resolvePath(source.baseDir, file);
+                const std::string fault = inputFileFault(path, maxMeshFileBytes());
+                if (!fault.empty()) diag.fail(r.path() / "file", "cannot read mesh file \"" + path + "\": " + fault);
+            }
+            const shader_t* given = r.has("shader") ? shaderFor(r, name) : nullptr;
+            bool materials = false;
+            if (meshObject_t* mesh =
+                    objMeshWithDetails(resolvePath(source.baseDir, file), text, name, m, smooth, given, *this,
+                                       r.path() / "file", diag, materials)) {
+                if (!given && !materials) shaderFor(r, name);
+                return mesh;
+            }
+        }
         const shader_t* sh = shaderFor(r, name);
         if (useEmbree) {
             if (!cachePath.empty()) data = readObjFile(cachePath, r.path() / "file");
@@ -590,6 +619,49 @@ private:
                 diag.warn(at, "mesh cache: " + why);
         }
         return mesh;
+    }
+
+    // What a gltf object adds to the scene (gltfobject.h).
+    void addTexture(const std::string& name, const json& desc, const jsonPath_t& at) override {
+        out.textures[name] = makePlugin<texture_t>(pluginKind_t::texture, name, desc, at);
+    }
+    void addShader(const std::string& name, const json& desc, const jsonPath_t& at) override {
+        out.shaders[name] = makePlugin<shader_t>(pluginKind_t::shader, name, desc, at);
+    }
+    void addLight(const std::string& name, const json& desc, const jsonPath_t& at) override {
+        light_t* l = makePlugin<light_t>(pluginKind_t::light, name, desc, at);
+        out.lightList.emplace_back(name, l);
+        out.scene->addLight(l);
+    }
+    const shader_t* shader(const std::string& name) override {
+        auto it = out.shaders.find(name);
+        return it == out.shaders.end() ? nullptr : it->second;
+    }
+    void addObject(const std::string& name, object3d_t* obj) override {
+        out.objectList.emplace_back(name, obj);
+        out.scene->addObject(obj);
+    }
+    void currentView(point3d_t& from, point3d_t& to) const override {
+        from = out.camera->pos;
+        to = out.camera->pos + out.camera->lookDistance * out.camera->viewDir;
+    }
+    void useCamera(const gltfCamera_t& c) override {
+        // The file's aspect ratio decides the height unless the scene gave
+        // a resolution (or a region of one).
+        if (c.aspect > 0 && !resolutionGiven && out.region.x1 == out.width && out.region.y1 == out.height &&
+            out.region.x0 == 0 && out.region.y0 == 0) {
+            out.height = std::max(1, std::min(65535, static_cast<int>(std::lround(out.width / c.aspect))));
+            out.region = pixelRect_t{0, out.width, 0, out.height};
+        }
+        const float shape = static_cast<float>(out.height) / static_cast<float>(out.width);
+        const float L = (c.to - c.from).length();
+        const float focal =
+            c.orthographic ? shape * L / (2.0f * c.ymag) : shape / (2.0f * std::tan(0.5f * c.yfov));
+        const camera_t& old = *out.camera;
+        out.camera.reset(new camera_t(c.from, c.to, c.up, out.width, out.height, focal, old.aperture,
+                                      old.focusDistance, old.useQmc,
+                                      c.orthographic ? orthoCamera : perspectiveCamera));
+        out.scene->setCamera(out.camera.get());
     }
 
     void readFilters(const json& all, const jsonPath_t& at) {
@@ -682,6 +754,7 @@ private:
     std::string sceneMeshCache;
     // render.accelerator "embree": meshes are wrapped in embreeMesh_t.
     bool useEmbree = false;
+    bool resolutionGiven = false;
     diagnostics_t& diag;
     loadedScene_t& out;
     hostContext_t context;

@@ -1,0 +1,400 @@
+#include "host/objmaterials.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <set>
+#include <sstream>
+
+#include <tiny_obj_loader.h>
+#include <unistd.h>
+
+#include "host/sceneloader.h"
+
+namespace vexlar {
+namespace host {
+
+namespace {
+
+// Corner index as written (1-based, or negative from the end) against
+// `count` entries so far; -1 when there is none or it is out of range.
+int resolveIndex(const char* text, std::size_t count) {
+    if (!*text) return -1;
+    char* end = nullptr;
+    const long raw = std::strtol(text, &end, 10);
+    if (end == text) return -1;
+    long i = raw > 0 ? raw - 1 : (raw < 0 ? static_cast<long>(count) + raw : -1);
+    return i >= 0 && static_cast<std::size_t>(i) < count ? static_cast<int>(i) : -1;
+}
+
+// Statements that the readers use, or that only name things.
+const std::set<std::string> objUsed = {"v", "vt", "vn", "f", "usemtl", "mtllib", "o", "g", "s"};
+const std::set<std::string> mtlUsed = {"newmtl", "Kd",     "Ks",       "Ns",       "Ni",   "d", "Tr",
+                                       "illum",  "map_Kd", "map_Bump", "map_bump", "bump", "Ke"};
+
+std::string lineText(std::size_t line) {
+    return "line " + std::to_string(line) + ": ";
+}
+
+} // namespace
+
+void scanObj(std::istream& in, objDetails_t& out) {
+    out = objDetails_t();
+    std::size_t vertices = 0, lineNo = 0;
+    std::set<std::string> reported;
+    std::map<std::string, int> materialIndex;
+    int current = -1;
+    bool anyFace = false;
+    auto report = [&](const std::string& key, const std::string& message) {
+        if (reported.insert(key).second) out.warnings.push_back(lineText(lineNo) + message);
+    };
+    std::string line;
+    while (std::getline(in, line)) {
+        ++lineNo;
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        std::istringstream words(line);
+        std::string key;
+        if (!(words >> key) || key[0] == '#') continue;
+        if (key == "v") {
+            ++vertices;
+            float x;
+            int n = 0;
+            while (words >> x) ++n;
+            if (n >= 6) report("vcolor", "vertex colours are ignored");
+        } else if (key == "vt") {
+            float u = 0, v = 0;
+            words >> u >> v;
+            out.texcoords.push_back(u);
+            out.texcoords.push_back(v);
+        } else if (key == "vn") {
+            float x = 0, y = 0, z = 0;
+            words >> x >> y >> z;
+            out.normals.emplace_back(x, y, z);
+        } else if (key == "f") {
+            objPolygon_t p;
+            p.firstCorner = out.corners.size();
+            p.material = current;
+            std::string corner;
+            while (words >> corner) {
+                std::array<int, 3> c{-1, -1, -1};
+                const std::size_t s1 = corner.find('/');
+                c[0] = resolveIndex(corner.c_str(), vertices);
+                if (s1 != std::string::npos) {
+                    const std::size_t s2 = corner.find('/', s1 + 1);
+                    const std::string t =
+                        corner.substr(s1 + 1, s2 == std::string::npos ? std::string::npos : s2 - s1 - 1);
+                    c[1] = resolveIndex(t.c_str(), out.texcoords.size() / 2);
+                    if (s2 != std::string::npos)
+                        c[2] = resolveIndex(corner.c_str() + s2 + 1, out.normals.size());
+                }
+                out.corners.push_back(c);
+                ++p.corners;
+            }
+            if (p.corners < 3) {
+                report("shortface", "faces of fewer than 3 corners are not surfaces; ignored");
+                out.corners.resize(p.firstCorner);
+                continue;
+            }
+            anyFace = true;
+            bool uv = true, normal = true;
+            for (std::size_t k = 0; k < p.corners; ++k) {
+                uv = uv && out.corners[p.firstCorner + k][1] >= 0;
+                normal = normal && out.corners[p.firstCorner + k][2] >= 0;
+            }
+            out.anyUV = out.anyUV || uv;
+            out.allUV = out.allUV && uv;
+            out.anyNormal = out.anyNormal || normal;
+            out.polygons.push_back(p);
+        } else if (key == "usemtl") {
+            std::string name;
+            std::getline(words >> std::ws, name);
+            auto it = materialIndex.find(name);
+            if (it == materialIndex.end()) {
+                it = materialIndex.emplace(name, static_cast<int>(out.materials.size())).first;
+                out.materials.push_back(name);
+            }
+            current = it->second;
+        } else if (key == "mtllib") {
+            std::string name;
+            // Several libraries may follow; names with spaces are not split
+            // when only one is given.
+            std::getline(words >> std::ws, name);
+            if (!name.empty()) out.libraries.push_back(name);
+        } else if (key == "s") {
+            std::string v;
+            words >> v;
+            if (v != "0" && v != "off" && !out.smoothLine) out.smoothLine = lineNo;
+        } else if (key == "l" || key == "p") {
+            report("lines", "lines and points (\"" + key + "\") are not surfaces; ignored");
+        } else if (!objUsed.count(key)) {
+            report(key, "\"" + key + "\" statements are ignored");
+        }
+    }
+    if (!anyFace) out.allUV = false;
+}
+
+bool applyObjDetails(const objDetails_t& d, const std::vector<int>& shaderOf, bool flipV, meshData_t& data,
+                     meshExtras_t& extras, std::string& why) {
+    extras = meshExtras_t();
+    const std::size_t nf = data.faces.size();
+    std::size_t expected = 0;
+    for (const objPolygon_t& p : d.polygons) expected += p.corners - 2;
+    if (expected != nf) {
+        why = "its " + std::to_string(nf) + " triangles do not match the " + std::to_string(expected) +
+              " of its faces";
+        return false;
+    }
+    std::vector<vector3d_t> normals;
+    std::vector<float> uv;
+    std::vector<unsigned char> hasUV;
+    std::vector<int> shader;
+    std::size_t f = 0;
+    for (const objPolygon_t& p : d.polygons) {
+        for (std::size_t k = 0; k + 2 < p.corners; ++k, ++f) {
+            std::array<int, 3> tex{}, nor{};
+            for (int c = 0; c < 3; ++c) {
+                const int v = data.faces[f][static_cast<std::size_t>(c)];
+                const std::array<int, 3>* hit = nullptr;
+                for (std::size_t j = 0; j < p.corners && !hit; ++j)
+                    if (d.corners[p.firstCorner + j][0] == v) hit = &d.corners[p.firstCorner + j];
+                if (!hit) {
+                    why = "triangle " + std::to_string(f + 1) + " does not match its face";
+                    return false;
+                }
+                tex[static_cast<std::size_t>(c)] = (*hit)[1];
+                nor[static_cast<std::size_t>(c)] = (*hit)[2];
+            }
+            const bool faceUV = tex[0] >= 0 && tex[1] >= 0 && tex[2] >= 0;
+            const bool faceNormals = nor[0] >= 0 && nor[1] >= 0 && nor[2] >= 0;
+            for (int c = 0; c < 3; ++c) {
+                const std::size_t i = static_cast<std::size_t>(c);
+                if (d.anyUV) {
+                    const float u = faceUV ? d.texcoords[2 * static_cast<std::size_t>(tex[i])] : 0.0f;
+                    const float v = faceUV ? d.texcoords[2 * static_cast<std::size_t>(tex[i]) + 1] : 0.0f;
+                    uv.push_back(u);
+                    uv.push_back(flipV ? 1.0f - v : v);
+                }
+                if (d.anyNormal) {
+                    vector3d_t n =
+                        faceNormals ? d.normals[static_cast<std::size_t>(nor[i])] : vector3d_t(0, 0, 0);
+                    if (n.length() > 0.0f) n.normalize();
+                    normals.push_back(n);
+                }
+            }
+            if (d.anyUV) hasUV.push_back(faceUV ? 1 : 0);
+            const std::size_t m =
+                p.material >= 0 ? static_cast<std::size_t>(p.material) : shaderOf.size() - 1;
+            shader.push_back(m < shaderOf.size() ? shaderOf[m] : -1);
+        }
+    }
+    if (d.anyUV) {
+        data.faceUV.swap(uv);
+        extras.faceHasUV.swap(hasUV);
+    }
+    extras.cornerNormals.swap(normals);
+    extras.faceShader.swap(shader);
+    return true;
+}
+
+json mtlShader(const mtlValues_t& m, const std::string& textureName, const std::string& folder,
+               std::vector<std::pair<std::string, json>>& textures) {
+    auto rgb = [](const float* c) { return json::array({c[0], c[1], c[2]}); };
+    json d = json::object();
+    if (m.illum == 0) {
+        // Colour only, lit by nothing.
+        d["type"] = "constant";
+        d["color"] = rgb(m.kd);
+        return d;
+    }
+    d["type"] = "generic";
+    d["color"] = rgb(m.kd);
+    if (m.illum != 1) {
+        d["specular_color"] = rgb(m.ks);
+        d["hard"] = std::clamp(m.ns, 1.0f, 10000.0f);
+    }
+    if (m.illum == 3 || m.illum == 4 || m.illum == 5 || m.illum == 6 || m.illum == 7 || m.illum == 8 ||
+        m.illum == 9)
+        d["mirror_color"] = rgb(m.ks);
+    const bool refracts = m.illum == 4 || m.illum == 6 || m.illum == 7 || m.illum == 9;
+    const float clear = std::clamp(1.0f - m.d, 0.0f, 1.0f);
+    if (clear > 0.0f) d["transmit_color"] = json::array({clear, clear, clear});
+    d["ior"] = refracts || clear == 0.0f ? std::max(m.ni, 0.01f) : 1.0f;
+    if (m.illum == 5 || m.illum == 7) d["fresnel"] = true;
+    if (m.ke[0] > 0 || m.ke[1] > 0 || m.ke[2] > 0) d["emit_color"] = rgb(m.ke);
+    int layer = 1;
+    auto picture = [&](const std::string& file, const std::string& suffix) {
+        json t = json::object();
+        t["type"] = "image";
+        t["filename"] = resolvePath(folder, file);
+        t["wrap"] = "repeat";
+        textures.emplace_back(textureName + suffix, t);
+        const std::string l = "layer" + std::to_string(layer++) + "_";
+        d[l + "texture"] = textureName + suffix;
+        d[l + "coords"] = "uv";
+        return l;
+    };
+    if (!m.mapKd.empty()) d[picture(m.mapKd, "/color") + "mode"] = "multiply";
+    if (!m.mapBump.empty()) {
+        const std::string l = picture(m.mapBump, "/bump");
+        d[l + "colfac"] = 0.0f;
+        d[l + "bump"] = m.bumpScale;
+    }
+    return d;
+}
+
+namespace {
+
+// The materials of one .mtl file, and its ignored statements.
+void readLibrary(const std::string& path, std::map<std::string, mtlValues_t>& found,
+                 std::vector<std::string>& warnings) {
+    std::string text, error;
+    if (!readFile(path, text, error)) {
+        warnings.push_back("cannot read material library \"" + path + "\": " + error +
+                           "; its materials are grey");
+        return;
+    }
+    std::set<std::string> reported;
+    // Materials that state their illumination model (the reader's default
+    // is 0, colour only; a material that says nothing is lit normally).
+    std::set<std::string> withIllum;
+    std::string material;
+    std::istringstream lines(text);
+    std::string line;
+    for (std::size_t n = 1; std::getline(lines, line); ++n) {
+        std::istringstream words(line);
+        std::string key;
+        if (!(words >> key) || key[0] == '#') continue;
+        if (key == "newmtl") std::getline(words >> std::ws, material);
+        if (!material.empty() && material.back() == '\r') material.pop_back();
+        if (key == "illum") withIllum.insert(material);
+        if (mtlUsed.count(key) || !reported.insert(key).second) continue;
+        warnings.push_back("material library \"" + path + "\" " + lineText(n) + "\"" + key + "\" is ignored");
+    }
+    std::istringstream in(text);
+    std::map<std::string, int> index;
+    std::vector<tinyobj::material_t> materials;
+    std::string warn, err;
+    tinyobj::LoadMtl(&index, &materials, &in, &warn, &err);
+    for (const tinyobj::material_t& t : materials) {
+        if (found.count(t.name)) continue;
+        mtlValues_t m;
+        for (int i = 0; i < 3; ++i) {
+            m.kd[i] = static_cast<float>(t.diffuse[i]);
+            m.ks[i] = static_cast<float>(t.specular[i]);
+            m.ke[i] = static_cast<float>(t.emission[i]);
+        }
+        m.ns = static_cast<float>(t.shininess);
+        m.ni = static_cast<float>(t.ior);
+        m.d = static_cast<float>(t.dissolve);
+        m.illum = withIllum.count(t.name) ? t.illum : 2;
+        // Pictures are named relative to the library; one that cannot be
+        // read leaves its material without it, not the scene unloadable.
+        const std::string folder = folderOf(path);
+        for (auto pic :
+             {std::make_pair(&m.mapKd, &t.diffuse_texname), std::make_pair(&m.mapBump, &t.bump_texname)}) {
+            if (pic.second->empty()) continue;
+            const std::string file = resolvePath(folder, *pic.second);
+            if (::access(file.c_str(), R_OK) == 0)
+                *pic.first = file;
+            else
+                warnings.push_back("material \"" + t.name + "\": cannot read picture \"" + file +
+                                   "\": " + std::strerror(errno) + "; left out");
+        }
+        m.bumpScale = static_cast<float>(t.bump_texopt.bump_multiplier);
+        found[t.name] = m;
+    }
+}
+
+} // namespace
+
+meshObject_t* objMeshWithDetails(const std::string& path, const std::string* memoryText,
+                                 const std::string& name, const matrix4x4_t& placement, float smooth,
+                                 const shader_t* shader, sceneTarget_t& target, const jsonPath_t& at,
+                                 diagnostics_t& diag, bool& usedMaterials) {
+    usedMaterials = false;
+    objDetails_t d;
+    {
+        std::unique_ptr<std::istream> in;
+        if (memoryText)
+            in.reset(new std::istringstream(*memoryText));
+        else
+            in.reset(new std::ifstream(path, std::ios::binary));
+        // Unreadable files are reported by the mesh reader.
+        if (!*in) return nullptr;
+        scanObj(*in, d);
+    }
+    const std::string file = "mesh file \"" + path + "\": ";
+    for (const std::string& w : d.warnings) diag.warn(at, file + w);
+    if (d.smoothLine && !d.anyNormal && smooth < 0.0f)
+        diag.warn(
+            at, file + lineText(d.smoothLine) +
+                    "smoothing groups (\"s\") are ignored; give the mesh \"auto_smooth\" or vertex normals");
+    const bool materials = !shader && !d.materials.empty();
+    if (!d.matters(materials)) return nullptr;
+
+    meshData_t data;
+    std::string error;
+    if (memoryText) {
+        if (!parseObj(*memoryText, data, error)) diag.fail(at, file + error);
+    } else {
+        std::ifstream in(path, std::ios::binary);
+        if (!in) diag.fail(at, "cannot read mesh file \"" + path + "\": " + std::strerror(errno));
+        if (!parseObjStream(in, data, error))
+            diag.fail(at, file + (in.bad() ? std::string("read error") : error));
+    }
+
+    // One shader per material the faces name, then the grey default.
+    std::vector<const shader_t*> shaders;
+    std::vector<int> shaderOf(d.materials.size() + 1, -1);
+    if (materials) {
+        std::map<std::string, mtlValues_t> library;
+        std::vector<std::string> warnings;
+        const std::string folder = folderOf(path);
+        for (const std::string& lib : d.libraries) readLibrary(resolvePath(folder, lib), library, warnings);
+        for (const std::string& w : warnings) diag.warn(at, file + w);
+        std::set<std::string> missing;
+        for (std::size_t i = 0; i <= d.materials.size(); ++i) {
+            mtlValues_t m;
+            std::string material = i < d.materials.size() ? d.materials[i] : std::string("default");
+            if (i < d.materials.size()) {
+                auto it = library.find(material);
+                if (it != library.end())
+                    m = it->second;
+                else
+                    missing.insert(material);
+            }
+            const std::string shaderName = name + "/" + material;
+            std::vector<std::pair<std::string, json>> textures;
+            const json desc = mtlShader(m, shaderName, folder, textures);
+            for (const auto& t : textures) target.addTexture(t.first, t.second, at / t.first);
+            target.addShader(shaderName, desc, at / shaderName);
+            shaderOf[i] = static_cast<int>(shaders.size());
+            shaders.push_back(target.shader(shaderName));
+        }
+        for (const std::string& m : missing)
+            diag.warn(at, file + "no material library defines \"" + m + "\"; its faces are grey");
+        usedMaterials = true;
+    }
+    meshExtras_t extras;
+    if (!applyObjDetails(d, shaderOf, materials, data, extras, error)) {
+        diag.warn(at, file + "normals, materials and texture coordinates left out: " + error);
+        extras = meshExtras_t();
+        usedMaterials = false;
+    } else if (d.anyUV && !d.allUV) {
+        std::size_t with = 0;
+        for (unsigned char u : extras.faceHasUV) with += u;
+        diag.warn(at, file + "texture coordinates on " + std::to_string(with) + " of " +
+                          std::to_string(extras.faceHasUV.size()) + " triangles; the other " +
+                          std::to_string(extras.faceHasUV.size() - with) + " have none");
+    }
+    meshObject_t* mesh = buildMeshWith(std::move(data), std::move(extras), placement, smooth, shaders);
+    mesh->setShader(shader);
+    return mesh;
+}
+
+} // namespace host
+} // namespace vexlar
