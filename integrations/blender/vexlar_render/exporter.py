@@ -18,7 +18,7 @@ from mathutils import Matrix, Vector
 from . import materials
 
 FOUR_PI_SQUARED = 4.0 * math.pi * math.pi
-AREA_GRID = 3  # an area light becomes AREA_GRID x AREA_GRID spot lights
+AREA_SAMPLES = 4  # an area light's samples per axis (4 x 4 per shaded point)
 
 
 class exportError_t(Exception):
@@ -70,23 +70,17 @@ def _sunLight(light, mw):
 def _areaLight(light, mw):
     # Blender's area light of P watts and area A has radiance P / (4 A), so
     # it delivers P / (4 d^2) on its axis at distance d: P / (4 pi) in
-    # vexlar's terms, shared by a grid of wide soft spots facing the
-    # light's -z (their smooth step stands in for the cosine fall-off).
+    # vexlar's terms (the same 1/pi as for the point light). The edges are
+    # ordered so that vexlar's area light shines towards Blender's -z.
     sx = light.size
     sy = light.size_y if light.shape in ("RECTANGLE", "ELLIPSE") else light.size
     rot = mw.to_3x3()
-    axis = (rot @ Vector((0.0, 0.0, -1.0))).normalized()
-    n = AREA_GRID
-    out = []
-    for i in range(n):
-        for j in range(n):
-            local = Vector((((i + 0.5) / n - 0.5) * sx, ((j + 0.5) / n - 0.5) * sy, 0.0))
-            pos = mw @ local
-            out.append(("_%d" % (i * n + j), {
-                "type": "spot", "from": _vec(pos), "to": _vec(pos + axis), "angle": 90.0, "blend": 1.0,
-                "color": _color(light.color), "power": light.energy / (4.0 * math.pi * n * n),
-                "shadows": bool(light.use_shadow)}))
-    return out
+    corner = mw @ Vector((-0.5 * sx, -0.5 * sy, 0.0))
+    return [("", {"type": "area", "shape": "disc" if light.shape in ("DISK", "ELLIPSE") else "rectangle",
+                  "corner": _vec(corner), "edge_u": _vec(rot @ Vector((0.0, sy, 0.0))),
+                  "edge_v": _vec(rot @ Vector((sx, 0.0, 0.0))), "samples": AREA_SAMPLES,
+                  "color": _color(light.color), "power": light.energy / (4.0 * math.pi),
+                  "shadows": bool(light.use_shadow)})]
 
 
 LIGHT_MAPPING = {
