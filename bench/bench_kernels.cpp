@@ -13,9 +13,9 @@
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
-#include <unistd.h>
 #include <random>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 using namespace vexlar;
@@ -90,7 +90,8 @@ void BM_PerlinNoise(benchmark::State& state) {
     float sum = 0;
     const int octaves = static_cast<int>(state.range(0));
     for (auto _ : state) {
-        sum += octaves == 0 ? perlin.noise(r.from[i] + r.dir[i]) : perlin.turbulence(r.from[i], octaves, false);
+        sum +=
+            octaves == 0 ? perlin.noise(r.from[i] + r.dir[i]) : perlin.turbulence(r.from[i], octaves, false);
         i = (i + 1) & 4095;
     }
     benchmark::DoNotOptimize(sum);

@@ -2,7 +2,7 @@
 // driver reads them: the input configures a pass (image and block size,
 // workers, whether blocks may be taken over, which worker is read) and the
 // rest is what that worker's pipe carries. The parent's loop is replayed:
-// every accepted block must be one of the pass's blocks, not delivered
+// text messages pass to the sink; every accepted block must be one of the pass's blocks, not delivered
 // before, with the pixel count its rectangle needs.
 #include "fuzz_support.h"
 #include "vexlarcore/renderarea.h"
@@ -28,6 +28,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const workerFault_t fault = readWorkerMessage(fd, ledger, worker, message);
         if (fault != workerFault_t::none) break;
         if (message.isCounters()) break; // the worker's last message
+        if (message.isText()) continue;  // a message for the parent's sink
         const workerMessageHeader_t& h = message.header;
         if (h.index < 0 || static_cast<std::size_t>(h.index) >= ledger.total()) std::abort();
         if (ledger.delivered(static_cast<std::size_t>(h.index))) std::abort();

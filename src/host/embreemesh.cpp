@@ -17,7 +17,9 @@ namespace host {
 
 #ifdef VEXLAR_HAVE_EMBREE
 
-bool embreeAvailable() { return true; }
+bool embreeAvailable() {
+    return true;
+}
 
 namespace {
 
@@ -30,9 +32,9 @@ RTCDevice device(std::string& error) {
     std::call_once(once, [] {
         dev = rtcNewDevice(nullptr);
         if (dev == nullptr) {
-            failure = "Embree could not start: " + std::string(rtcGetDeviceError(nullptr) == RTC_ERROR_NONE
-                                                                   ? "unknown error"
-                                                                   : "device error");
+            failure =
+                "Embree could not start: " +
+                std::string(rtcGetDeviceError(nullptr) == RTC_ERROR_NONE ? "unknown error" : "device error");
         }
     });
     error = failure;
@@ -157,7 +159,9 @@ bool embreeMesh_t::shoot(renderState_t& state, surfacePoint_t& sp, const point3d
 
 #else
 
-bool embreeAvailable() { return false; }
+bool embreeAvailable() {
+    return false;
+}
 
 struct embreeMesh_t::impl_t {};
 

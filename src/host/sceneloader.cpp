@@ -7,15 +7,15 @@
 #include <fstream>
 #include <sstream>
 
+#include "host/embreemesh.h"
 #include "host/filecheck.h"
 #include "host/geometrycheck.h"
 #include "host/gltfobject.h"
 #include "host/imagewrite.h"
-#include "host/embreemesh.h"
-#include "host/loadprogress.h"
 #include "host/instancechain.h"
 #include "host/jsonparse.h"
 #include "host/limits.h"
+#include "host/loadprogress.h"
 #include "host/meshcache.h"
 #include "host/meshload.h"
 #include "host/objmaterials.h"
@@ -288,7 +288,8 @@ private:
             if (a != "exact" && a != "embree")
                 diag.fail(r.path() / "accelerator", "expected \"exact\" or \"embree\", found \"" + a + "\"");
             if (a == "embree" && !embreeAvailable())
-                diag.fail(r.path() / "accelerator", "this vexlar was built without Embree (Debian: libembree-dev)");
+                diag.fail(r.path() / "accelerator",
+                          "this vexlar was built without Embree (Debian: libembree-dev)");
             useEmbree = a == "embree";
         }
         if (const json* cache = r.member("mesh_cache")) {
@@ -519,7 +520,8 @@ private:
                 // Refused before anything reads it: a FIFO or device would block or never end.
                 const std::string path = resolvePath(source.baseDir, file);
                 const std::string fault = inputFileFault(path, maxMeshFileBytes());
-                if (!fault.empty()) diag.fail(r.path() / "file", "cannot read mesh file \"" + path + "\": " + fault);
+                if (!fault.empty())
+                    diag.fail(r.path() / "file", "cannot read mesh file \"" + path + "\": " + fault);
             }
             const shader_t* given = r.has("shader") ? shaderFor(r, name) : nullptr;
             bool materials = false;
@@ -535,7 +537,8 @@ private:
             if (!cachePath.empty()) data = readObjFile(cachePath, r.path() / "file");
             failOnCoordinates(data, m, r.path());
             std::string error;
-            object3d_t* fast = embreeMesh_t::wrap(buildMesh(std::move(data), m, smooth, meshBuild_t{true, nullptr}), error);
+            object3d_t* fast =
+                embreeMesh_t::wrap(buildMesh(std::move(data), m, smooth, meshBuild_t{true, nullptr}), error);
             if (fast == nullptr) diag.fail(r.path(), error);
             fast->setShader(sh);
             return fast;

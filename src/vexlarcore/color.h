@@ -15,7 +15,11 @@ public:
     color_t(float r, float g, float b) : R(r), G(g), B(b) {}
     explicit color_t(float g) : R(g), G(g), B(g) {}
 
-    void set(float r, float g, float b) { R = r; G = g; B = b; }
+    void set(float r, float g, float b) {
+        R = r;
+        G = g;
+        B = b;
+    }
     bool isBlack() const { return R == 0.0f && G == 0.0f && B == 0.0f; }
 
     /// (R + G + B) * 0.33333, the sum in single precision, the product with
@@ -31,10 +35,30 @@ public:
     /// clamped to [0, 1] and raised to the power g (g itself, not 1/g).
     void expgam_Adjust(float e, float g);
 
-    color_t& operator+=(const color_t& c) { R += c.R; G += c.G; B += c.B; return *this; }
-    color_t& operator-=(const color_t& c) { R -= c.R; G -= c.G; B -= c.B; return *this; }
-    color_t& operator*=(const color_t& c) { R *= c.R; G *= c.G; B *= c.B; return *this; }
-    color_t& operator*=(float f) { R *= f; G *= f; B *= f; return *this; }
+    color_t& operator+=(const color_t& c) {
+        R += c.R;
+        G += c.G;
+        B += c.B;
+        return *this;
+    }
+    color_t& operator-=(const color_t& c) {
+        R -= c.R;
+        G -= c.G;
+        B -= c.B;
+        return *this;
+    }
+    color_t& operator*=(const color_t& c) {
+        R *= c.R;
+        G *= c.G;
+        B *= c.B;
+        return *this;
+    }
+    color_t& operator*=(float f) {
+        R *= f;
+        G *= f;
+        B *= f;
+        return *this;
+    }
 
     float R, G, B;
 };
@@ -47,23 +71,64 @@ public:
     colorA_t(const color_t& c, float a = 0) : color_t(c), A(a) {}
     explicit colorA_t(float g) : color_t(g), A(g) {}
 
-    void set(float r, float g, float b, float a = 0) { R = r; G = g; B = b; A = a; }
+    void set(float r, float g, float b, float a = 0) {
+        R = r;
+        G = g;
+        B = b;
+        A = a;
+    }
     float getA() const { return A; }
 
-    colorA_t& operator+=(const colorA_t& c) { R += c.R; G += c.G; B += c.B; A += c.A; return *this; }
-    colorA_t& operator-=(const colorA_t& c) { R -= c.R; G -= c.G; B -= c.B; A -= c.A; return *this; }
-    colorA_t& operator*=(const colorA_t& c) { R *= c.R; G *= c.G; B *= c.B; A *= c.A; return *this; }
-    colorA_t& operator*=(float f) { R *= f; G *= f; B *= f; A *= f; return *this; }
+    colorA_t& operator+=(const colorA_t& c) {
+        R += c.R;
+        G += c.G;
+        B += c.B;
+        A += c.A;
+        return *this;
+    }
+    colorA_t& operator-=(const colorA_t& c) {
+        R -= c.R;
+        G -= c.G;
+        B -= c.B;
+        A -= c.A;
+        return *this;
+    }
+    colorA_t& operator*=(const colorA_t& c) {
+        R *= c.R;
+        G *= c.G;
+        B *= c.B;
+        A *= c.A;
+        return *this;
+    }
+    colorA_t& operator*=(float f) {
+        R *= f;
+        G *= f;
+        B *= f;
+        A *= f;
+        return *this;
+    }
 
     float A;
 };
 
-inline color_t operator+(const color_t& a, const color_t& b) { return color_t(a.R + b.R, a.G + b.G, a.B + b.B); }
-inline color_t operator-(const color_t& a, const color_t& b) { return color_t(a.R - b.R, a.G - b.G, a.B - b.B); }
-inline color_t operator*(const color_t& a, const color_t& b) { return color_t(a.R * b.R, a.G * b.G, a.B * b.B); }
-inline color_t operator*(const color_t& a, float f) { return color_t(a.R * f, a.G * f, a.B * f); }
-inline color_t operator*(float f, const color_t& a) { return color_t(f * a.R, f * a.G, f * a.B); }
-inline color_t operator/(const color_t& a, float f) { return color_t(a.R / f, a.G / f, a.B / f); }
+inline color_t operator+(const color_t& a, const color_t& b) {
+    return color_t(a.R + b.R, a.G + b.G, a.B + b.B);
+}
+inline color_t operator-(const color_t& a, const color_t& b) {
+    return color_t(a.R - b.R, a.G - b.G, a.B - b.B);
+}
+inline color_t operator*(const color_t& a, const color_t& b) {
+    return color_t(a.R * b.R, a.G * b.G, a.B * b.B);
+}
+inline color_t operator*(const color_t& a, float f) {
+    return color_t(a.R * f, a.G * f, a.B * f);
+}
+inline color_t operator*(float f, const color_t& a) {
+    return color_t(f * a.R, f * a.G, f * a.B);
+}
+inline color_t operator/(const color_t& a, float f) {
+    return color_t(a.R / f, a.G / f, a.B / f);
+}
 
 inline colorA_t operator+(const colorA_t& a, const colorA_t& b) {
     return colorA_t(a.R + b.R, a.G + b.G, a.B + b.B, a.A + b.A);
@@ -74,8 +139,12 @@ inline colorA_t operator-(const colorA_t& a, const colorA_t& b) {
 inline colorA_t operator*(const colorA_t& a, const colorA_t& b) {
     return colorA_t(a.R * b.R, a.G * b.G, a.B * b.B, a.A * b.A);
 }
-inline colorA_t operator*(const colorA_t& a, float f) { return colorA_t(a.R * f, a.G * f, a.B * f, a.A * f); }
-inline colorA_t operator*(float f, const colorA_t& a) { return colorA_t(f * a.R, f * a.G, f * a.B, f * a.A); }
+inline colorA_t operator*(const colorA_t& a, float f) {
+    return colorA_t(a.R * f, a.G * f, a.B * f, a.A * f);
+}
+inline colorA_t operator*(float f, const colorA_t& a) {
+    return colorA_t(f * a.R, f * a.G, f * a.B, f * a.A);
+}
 
 /// Byte packing. `>>` reads bytes (each byte b becomes b * (1/255 as a
 /// float constant)); `<<` writes bytes: channels >= 1 become 255, others are

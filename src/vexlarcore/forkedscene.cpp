@@ -21,7 +21,6 @@
 #include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
-#include <sstream>
 #include <vector>
 
 namespace vexlar {

@@ -9,7 +9,9 @@ bool operator==(const vector3d_t& a, const vector3d_t& b) {
     return true;
 }
 
-bool operator!=(const vector3d_t& a, const vector3d_t& b) { return !(a == b); }
+bool operator!=(const vector3d_t& a, const vector3d_t& b) {
+    return !(a == b);
+}
 
 std::ostream& operator<<(std::ostream& out, const vector3d_t& v) {
     out << "(" << static_cast<double>(v.x) << "," << static_cast<double>(v.y) << ","
