@@ -32,22 +32,11 @@ struct display_t {
     }
     void progress(const char* pass, progressStage_t stage, long long done, long long total,
                   const char* text = "") {
-        progressEvent_t e;
-        e.pass = pass;
-        e.stage = stage;
-        e.done = done;
-        e.total = total;
-        message_t m;
-        m.level = messageLevel_t::progress;
-        m.text = text;
-        m.progress = &e;
-        t->message(m);
+        const progressEvent_t e{pass, stage, done, total};
+        t->message(message_t{messageLevel_t::progress, messageStream_t::standardError, text, &e});
     }
     void say(messageLevel_t level, const char* text) {
-        message_t m;
-        m.level = level;
-        m.text = text;
-        t->message(m);
+        t->message(message_t{level, messageStream_t::standardError, text, nullptr});
     }
     char* data = nullptr;
     std::size_t size = 0;
