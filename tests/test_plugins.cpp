@@ -121,14 +121,16 @@ TEST_F(standardPlugins, EveryTypeLoadsWithACompleteParameterTable) {
 
 TEST_F(standardPlugins, LightsFallOffAndCastHardShadows) {
     auto lambert = shader("generic", {{"color", col(0.5f, 0.6f, 0.7f)}});
-    auto lamp = light("point", {{"from", pt(1, 0, 1)}, {"power", num(4)}, {"color", col(1, 0.5f, 0.25f)}});
     surfacePoint_t p = hit(point3d_t(0, 0, 0), vector3d_t(0, 0, 1), lambert.get());
     const double k = 4.0 / 2.0 * std::cos(pi / 4); // distance^2 = 2, incidence 45 degrees
-    expectColor(lamp->illuminate(state, scene, p, vector3d_t(0, 0, 3)), 0.5 * k, 0.3 * k, 0.175 * k);
-    auto under = light("point", {{"from", pt(1, 0, -1)}, {"power", num(4)}, {"color", col(1, 0.5f, 0.25f)}});
-    expectColor(under->illuminate(state, scene, p, vector3d_t(0, 0, 3)), 0, 0, 0); // behind the surface
-    expectColor(under->illuminate(state, scene, p, vector3d_t(0, 0, -3)), 0.5 * k, 0.3 * k,
-                0.175 * k); // seen from below
+    // Above, then below the surface: seen from above, from above, from below.
+    const float heights[][2] = {{1, 3}, {-1, 3}, {-1, -3}}; // lamp z, eye z
+    for (const auto& c : heights) {
+        auto lamp =
+            light("point", {{"from", pt(1, 0, c[0])}, {"power", num(4)}, {"color", col(1, 0.5f, 0.25f)}});
+        const double f = c[0] * c[1] > 0 ? k : 0;
+        expectColor(lamp->illuminate(state, scene, p, vector3d_t(0, 0, c[1])), 0.5 * f, 0.3 * f, 0.175 * f);
+    }
     auto sun = light(
         "sun", {{"direction", pt(0, 1, 1)}, {"power", num(2)}, {"color", col(1, 1, 0.5f)}}); // any length
     surfacePoint_t q = hit(point3d_t(5, 5, 0), vector3d_t(0, 0, 1), lambert.get());
