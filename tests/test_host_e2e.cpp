@@ -131,11 +131,8 @@ TEST_F(hostProgram, WorkersSeedsRegionsSizesAndOutputs) {
     const image_t one = render({"-j", "1", small}, "one.png"), two = render({"-j", "2", small}, "two.png");
     EXPECT_TRUE(one.width == 150 && one.height == 100 && one.rgba == two.rgba);
     auto lens = [&](const std::string& seed) { // a lens aperture draws random numbers for every ray
-        return std::vector<std::string>{"--seed", seed,
-                                        "-j",     "1",
-                                        "--set",  "camera.aperture=0.1",
-                                        "--set",  "render.antialiasing.passes=0",
-                                        small};
+        return std::vector<std::string>{"--seed", seed, "-j", "1", "--set", "camera.aperture=0.1",
+                                        "--set", "render.antialiasing.passes=0", small};
     };
     const image_t a = render(lens("5"), "a.png"), b = render(lens("5"), "b.png"),
                   c = render(lens("6"), "c.png");
@@ -237,42 +234,33 @@ TEST_F(hostProgram, FailuresPrintOneLineAndKeepTheEarlierImage) {
     EXPECT_TRUE(stats.status == 0 && contains(stats.out, "Statistics (40 x 30 pixels")) << stats.out;
 }
 
-namespace {
-
 // Starts a render far too big to finish soon, sends SIGINT once its render
-// pass has begun and checks what is left.
-void interruptRender(const tempDir_t& dir, const std::string& workers) {
-    const std::string errPath = dir.path + "/.stderr";
-    int outFd = -1;
-    const pid_t pid =
-        start({"-j", workers, "--size", "2000x1500", "--set", "render.antialiasing.passes=4", "--set",
-               "render.antialiasing.samples=16", "-o", "big.png", dataDir + "/host_small.json"},
-              dir.path, outFd, errPath);
-    ASSERT_GT(pid, 0);
-    // Off a terminal the display announces the render pass with a line.
-    std::string out;
-    for (int wait = 0; wait < 6000 && !contains(slurp(errPath), "Render pass: "); ++wait) usleep(10000);
-    ASSERT_TRUE(contains(slurp(errPath), "Render pass: ")) << slurp(errPath);
-    kill(pid, SIGINT);
-    const int status = finish(pid, outFd, out);
-    const std::string err = slurp(errPath);
-    unlink(errPath.c_str());
-    EXPECT_EQ(status, 130) << err;
-    EXPECT_TRUE(
-        contains(err, "vexlar: error: interrupted; the blocks finished so far are in \"big.partial.png\""))
-        << err;
-    image_t partial;
-    ASSERT_TRUE(readPng(dir.path + "/big.partial.png", partial));
-    EXPECT_TRUE(partial.width == 2000 && partial.height == 1500);
-    EXPECT_EQ(dir.files(), std::vector<std::string>{"big.partial.png"}); // no big.png, no temporary file
-}
-
-} // namespace
-
-TEST_F(hostProgram, CtrlCSavesAPartialImageInProcess) {
-    interruptRender(dir, "1");
-}
-
-TEST_F(hostProgram, CtrlCSavesAPartialImageWithWorkers) {
-    interruptRender(dir, "2");
+// pass has begun and checks what is left, in process and with workers.
+TEST_F(hostProgram, CtrlCSavesAPartialImage) {
+    for (const std::string workers : {"1", "2"}) {
+        const std::string errPath = dir.path + "/.stderr";
+        int outFd = -1;
+        const pid_t pid =
+            start({"-j", workers, "--size", "2000x1500", "--set", "render.antialiasing.passes=4", "--set",
+                   "render.antialiasing.samples=16", "-o", "big.png", dataDir + "/host_small.json"},
+                  dir.path, outFd, errPath);
+        ASSERT_GT(pid, 0);
+        // Off a terminal the display announces the render pass with a line.
+        std::string out;
+        for (int wait = 0; wait < 6000 && !contains(slurp(errPath), "Render pass: "); ++wait) usleep(10000);
+        ASSERT_TRUE(contains(slurp(errPath), "Render pass: ")) << slurp(errPath);
+        kill(pid, SIGINT);
+        const int status = finish(pid, outFd, out);
+        const std::string err = slurp(errPath);
+        unlink(errPath.c_str());
+        EXPECT_EQ(status, 130) << workers << " " << err;
+        EXPECT_TRUE(contains(err, "vexlar: error: interrupted; the blocks finished so far are in "
+                                  "\"big.partial.png\""))
+            << err;
+        image_t partial;
+        ASSERT_TRUE(readPng(dir.path + "/big.partial.png", partial));
+        EXPECT_TRUE(partial.width == 2000 && partial.height == 1500);
+        EXPECT_EQ(dir.files(), std::vector<std::string>{"big.partial.png"}); // no big.png, no temporary file
+        unlink((dir.path + "/big.partial.png").c_str());
+    }
 }

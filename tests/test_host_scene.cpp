@@ -24,6 +24,15 @@ using support::contains;
 
 namespace {
 
+template <class F> std::string errorFrom(F f) {
+    try {
+        f();
+    } catch (const sceneError_t& e) {
+        return e.what();
+    }
+    return "";
+}
+
 class hostScene : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
@@ -52,12 +61,7 @@ protected:
     // The message of the error loading `text` throws ("" if none).
     static std::string errorOf(const std::string& text, const sceneOverrides_t& o = sceneOverrides_t(),
                                const std::string& baseDir = "") {
-        try {
-            load(text, o, baseDir);
-        } catch (const sceneError_t& e) {
-            return e.what();
-        }
-        return "";
+        return errorFrom([&] { load(text, o, baseDir); });
     }
     static std::ostringstream* log;
     static pluginManager_t* plugins;
@@ -67,15 +71,6 @@ pluginManager_t* hostScene::plugins = nullptr;
 
 std::string withObjects(const std::string& objects) {
     return R"({"shaders": {"s": {"type": "constant"}}, "objects": )" + objects + "}";
-}
-
-template <class F> std::string errorFrom(F f) {
-    try {
-        f();
-    } catch (const sceneError_t& e) {
-        return e.what();
-    }
-    return "";
 }
 
 matrix4x4_t transformOf(const std::string& text) {
@@ -274,13 +269,14 @@ TEST_F(hostScene, CommandLineOverrides) {
     auto s = load(R"({"camera": {"focal": 1, "resolution": [10, 10]}})", o);
     EXPECT_TRUE(s->camera->focal == 2.5f && s->scene->getAaPasses() == 3 && s->outputFile == "x.tga");
     EXPECT_TRUE(s->width == 64 && s->region.x1 == 32 && s->region.y1 == 16);
-    sceneOverrides_t deep;
-    deep.settings = {{"objects.ball.radius", "2"}};
-    EXPECT_TRUE(
-        contains(errorOf("{}", deep), "--set objects.ball.radius=2: error: expected a setting below"));
-    sceneOverrides_t word;
-    word.settings = {{"camera.focal", "abc"}};
-    EXPECT_EQ(errorOf("{}", word),
+    auto set = [](const char* key, const char* value) {
+        sceneOverrides_t x;
+        x.settings = {{key, value}};
+        return x;
+    };
+    EXPECT_TRUE(contains(errorOf("{}", set("objects.ball.radius", "2")),
+                         "--set objects.ball.radius=2: error: expected a setting below"));
+    EXPECT_EQ(errorOf("{}", set("camera.focal", "abc")),
               "--set camera.focal=abc: error: camera.focal: expected a number, found a string");
     sceneOverrides_t region;
     region.hasRegion = true;

@@ -71,38 +71,33 @@ struct fixture_t {
 };
 
 const std::vector<fixture_t>& fixtures() {
-    static const std::vector<fixture_t> all = {
-        {pluginKind_t::shader,
-         "generic",
-         {{"specular_color", parameter_t(0.5f, 0.5f, 0.5f, 1)},
-          {"mirror_color", parameter_t(0.3f, 0.3f, 0.3f, 1)},
-          {"transmit_color", parameter_t(0.2f, 0.2f, 0.2f, 1)},
-          {"layer1_texture", parameter_t(std::string("picture"))},
-          {"layer1_colfac", parameter_t(0.5f)}}},
-        {pluginKind_t::shader, "constant", {}},
-        {pluginKind_t::shader,
-         "pbr",
-         {{"layer1_texture", parameter_t(std::string("picture"))}, {"layer1_amount", parameter_t(0.5f)}}},
-        {pluginKind_t::light,
-         "area",
-         {{"corner", parameter_t(point3d_t(-0.5f, -0.5f, -0.5f))},
-          {"edge_u", parameter_t(point3d_t(0.2f, 1, 0))},
-          {"edge_v", parameter_t(point3d_t(1, 0.3f, 0))}}},
-        {pluginKind_t::light, "sky", {}},
-        {pluginKind_t::light, "caustic", {}},
-        {pluginKind_t::light, "photongi", {}},
-        {pluginKind_t::light, "point", {}},
-        {pluginKind_t::light, "spot", {}},
-        {pluginKind_t::light, "sun", {}},
-        {pluginKind_t::texture, "checker", {}},
-        {pluginKind_t::texture, "clouds", {}},
-        {pluginKind_t::texture, "marble", {}},
-        {pluginKind_t::texture, "wood", {}},
-        {pluginKind_t::texture, "image", {{"filename", parameter_t(imagePath)}}},
-        {pluginKind_t::background, "constant", {}},
-        {pluginKind_t::background, "gradient", {}},
-        {pluginKind_t::background, "image", {{"filename", parameter_t(imagePath)}}},
-    };
+    static const std::vector<fixture_t> all = [] {
+        const parameter_t picture(std::string("picture")), file(imagePath);
+        std::vector<fixture_t> v = {{pluginKind_t::shader,
+                                     "generic",
+                                     {{"specular_color", parameter_t(0.5f, 0.5f, 0.5f, 1)},
+                                      {"mirror_color", parameter_t(0.3f, 0.3f, 0.3f, 1)},
+                                      {"transmit_color", parameter_t(0.2f, 0.2f, 0.2f, 1)},
+                                      {"layer1_texture", picture},
+                                      {"layer1_colfac", parameter_t(0.5f)}}},
+                                    {pluginKind_t::shader, "constant", {}},
+                                    {pluginKind_t::shader,
+                                     "pbr",
+                                     {{"layer1_texture", picture}, {"layer1_amount", parameter_t(0.5f)}}},
+                                    {pluginKind_t::light,
+                                     "area",
+                                     {{"corner", parameter_t(point3d_t(-0.5f, -0.5f, -0.5f))},
+                                      {"edge_u", parameter_t(point3d_t(0.2f, 1, 0))},
+                                      {"edge_v", parameter_t(point3d_t(1, 0.3f, 0))}}},
+                                    {pluginKind_t::texture, "image", {{"filename", file}}},
+                                    {pluginKind_t::background, "image", {{"filename", file}}}};
+        for (const char* t : {"sky", "caustic", "photongi", "point", "spot", "sun"})
+            v.push_back({pluginKind_t::light, t, {}});
+        for (const char* t : {"checker", "clouds", "marble", "wood"})
+            v.push_back({pluginKind_t::texture, t, {}});
+        for (const char* t : {"constant", "gradient"}) v.push_back({pluginKind_t::background, t, {}});
+        return v;
+    }();
     return all;
 }
 

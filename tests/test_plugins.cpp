@@ -121,16 +121,18 @@ TEST_F(standardPlugins, EveryTypeLoadsWithACompleteParameterTable) {
 
 TEST_F(standardPlugins, LightsFallOffAndCastHardShadows) {
     auto lambert = shader("generic", {{"color", col(0.5f, 0.6f, 0.7f)}});
-    auto lamp = light("point", {{"from", pt(1, 0, 1)}, {"power", num(4)}, {"color", col(1, 0.5f, 0.25f)}});
     surfacePoint_t p = hit(point3d_t(0, 0, 0), vector3d_t(0, 0, 1), lambert.get());
     const double k = 4.0 / 2.0 * std::cos(pi / 4); // distance^2 = 2, incidence 45 degrees
-    expectColor(lamp->illuminate(state, scene, p, vector3d_t(0, 0, 3)), 0.5 * k, 0.3 * k, 0.175 * k);
-    auto under = light("point", {{"from", pt(1, 0, -1)}, {"power", num(4)}, {"color", col(1, 0.5f, 0.25f)}});
-    expectColor(under->illuminate(state, scene, p, vector3d_t(0, 0, 3)), 0, 0, 0); // behind the surface
-    expectColor(under->illuminate(state, scene, p, vector3d_t(0, 0, -3)), 0.5 * k, 0.3 * k,
-                0.175 * k); // seen from below
-    auto sun = light(
-        "sun", {{"direction", pt(0, 1, 1)}, {"power", num(2)}, {"color", col(1, 1, 0.5f)}}); // any length
+    // Above, then below the surface: seen from above, from above, from below.
+    const float heights[][2] = {{1, 3}, {-1, 3}, {-1, -3}}; // lamp z, eye z
+    for (const auto& c : heights) {
+        auto lamp =
+            light("point", {{"from", pt(1, 0, c[0])}, {"power", num(4)}, {"color", col(1, 0.5f, 0.25f)}});
+        const double f = c[0] * c[1] > 0 ? k : 0;
+        expectColor(lamp->illuminate(state, scene, p, vector3d_t(0, 0, c[1])), 0.5 * f, 0.3 * f, 0.175 * f);
+    }
+    // The direction may have any length.
+    auto sun = light("sun", {{"direction", pt(0, 1, 1)}, {"power", num(2)}, {"color", col(1, 1, 0.5f)}});
     surfacePoint_t q = hit(point3d_t(5, 5, 0), vector3d_t(0, 0, 1), lambert.get());
     expectColor(sun->illuminate(state, scene, q, vector3d_t(0, 0, 1)), 0.5 * 2 * std::cos(pi / 4),
                 0.6 * std::sqrt(2.0), 0.35 * std::sqrt(2.0));
@@ -273,9 +275,8 @@ TEST_F(standardPlugins, GenericShaderHighlightsMirrorsAndGlass) {
     expectColor(clear->fromWorld(state, p, scene, vector3d_t(at(60).x, 0, -at(60).z)), 0, 0.5, 0.5);
     auto flat = shader("constant", {{"color", col(0.3f, 0.2f, 0.1f)}}); // ignores lights
     expectColor(flat->fromWorld(state, p, scene, vector3d_t(0, 0, 1)), 0.3, 0.2, 0.1);
-    expectColor(
-        flat->fromLight(state, p, energy_t(vector3d_t(0, 0, 1), color_t(5, 5, 5)), vector3d_t(0, 0, 1)), 0, 0,
-        0);
+    const energy_t bright(vector3d_t(0, 0, 1), color_t(5, 5, 5));
+    expectColor(flat->fromLight(state, p, bright, vector3d_t(0, 0, 1)), 0, 0, 0);
 }
 
 TEST_F(standardPlugins, TextureLayersColourBumpAndComplain) {
@@ -293,8 +294,8 @@ TEST_F(standardPlugins, TextureLayersColourBumpAndComplain) {
                                          {"layer1_coords", text("global")},
                                          {"layer1_mode", text("multiply")},
                                          {"layer1_colfac", num(0.5f)}});
-    expectColor(multiplied->getDiffuse(state, even, vector3d_t(0, 0, 1)), 1, 0.5,
-                0.5); // mix(tex, white, 0.5)
+    // mix(tex, white, 0.5)
+    expectColor(multiplied->getDiffuse(state, even, vector3d_t(0, 0, 1)), 1, 0.5, 0.5);
     // The hardness layer: intensity 1 stands for 255, at least 1.
     auto grey = texture("checker", {{"even_color", col(0, 0, 0)}});
     context.textures["black"] = grey.get();
@@ -403,9 +404,9 @@ TEST_F(standardPlugins, TexturesAndBackgroundsAtKnownPoints) {
         "gradient", {{"horizon_color", col(0.9f, 0.8f, 0.7f)}, {"zenith_color", col(0.1f, 0.2f, 0.3f)}});
     expectColor(sky->lookup(vector3d_t(1, 0, 0), s), 0.9, 0.8, 0.7);
     expectColor(sky->lookup(vector3d_t(0, 0, 7), s), 0.1, 0.2, 0.3);
-    expectColor(sky->lookup(vector3d_t(at(60).x, 0, at(60).z), s), 0.5, 0.5,
-                0.5);                                                 // elevation sine 0.5: half way
-    expectColor(sky->lookup(vector3d_t(0, 0, -1), s), 0.9, 0.8, 0.7); // below: the horizon colour
+    // Elevation sine 0.5: half way; below: the horizon colour.
+    expectColor(sky->lookup(vector3d_t(at(60).x, 0, at(60).z), s), 0.5, 0.5, 0.5);
+    expectColor(sky->lookup(vector3d_t(0, 0, -1), s), 0.9, 0.8, 0.7);
     auto ySky = background("gradient", {{"horizon_color", col(0.9f, 0.8f, 0.7f)},
                                         {"zenith_color", col(0.1f, 0.2f, 0.3f)},
                                         {"ground_color", col(0.3f, 0.3f, 0.3f)},
