@@ -5,8 +5,6 @@
 
 #include <cmath>
 #include <cstdlib>
-#include <fstream>
-#include <iostream>
 #include <map>
 #include <memory>
 #include <sstream>
@@ -115,10 +113,8 @@ TEST(hostileInput, EveryFailureHasALocatedReason) {
          "passes * samples must not exceed 16384"},
         {"output is a folder", scene(ball), "-o out.png", 1, "cannot write \"out.png\": it is a folder"},
         {"texture claims 16000 x 16000",
-         scene(ball, "10",
-               " \"textures\": {\"t\": {\"type\": \"image\", "
-               "\"filename\": \"big.tga\"}},\n"),
-         "", 1, "the picture is 16000 x 16000 pixels; at most 134217728 pixels are read"},
+         scene(ball, "10", " \"textures\": {\"t\": {\"type\": \"image\", \"filename\": \"big.tga\"}},\n"), "",
+         1, "the picture is 16000 x 16000 pixels; at most 134217728 pixels are read"},
     };
     for (const auto& c : cases) {
         tempDir_t dir;
@@ -273,19 +269,16 @@ TEST(polygonSplit, CoversTheFaceOnceWithItsWinding) {
             EXPECT_TRUE(t[0] < t[1] && t[1] < t[2]) << n;
             for (int k = 0; k < 3; ++k) ++edges[{t[k], t[(k + 1) % 3]}];
         }
-        for (std::size_t k = 0; k < n; ++k) {
+        for (std::size_t k = 0; k < n; ++k)
             EXPECT_EQ(edges[std::make_pair(k, (k + 1) % n)], 1) << n << " edge " << k;
-        }
         for (const auto& e : edges) {
-            const bool outer = (e.first.first + 1) % n == e.first.second;
+            if ((e.first.first + 1) % n == e.first.second) continue; // outer edges counted above
             const auto back = std::make_pair(e.first.second, e.first.first);
-            if (outer) continue;
             EXPECT_EQ(e.second, 1) << n;
             EXPECT_EQ(edges.count(back), 1u) << n << ": an inner edge used one way only";
         }
-        if (n <= maxFanCorners) {
+        if (n <= maxFanCorners)
             for (const auto& t : tris) EXPECT_EQ(t[0], 0u) << "small faces stay fans";
-        }
     }
 }
 

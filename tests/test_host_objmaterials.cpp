@@ -82,33 +82,15 @@ TEST(objStatements, MtlValuesMapOntoShaderSettings) {
         {"Ks the highlight", [](mtlValues_t& m) { m.ks[0] = 0.5f; }, "specular_color",
          json::array({0.5f, 0.0f, 0.0f})},
         {"Ns clamped to the hardness range", [](mtlValues_t& m) { m.ns = 20000; }, "hard", 10000.0f},
-        {"illum 1 has no highlights",
-         [](mtlValues_t& m) {
-             m.illum = 1;
-             m.ks[0] = 1;
-         },
-         "specular_color", nullptr},
-        {"illum 3 mirrors Ks",
-         [](mtlValues_t& m) {
-             m.illum = 3;
-             m.ks[2] = 0.7f;
-         },
-         "mirror_color", json::array({0.0f, 0.0f, 0.7f})},
+        {"illum 1 has no highlights", [](mtlValues_t& m) { m.illum = 1, m.ks[0] = 1; }, "specular_color",
+         nullptr},
+        {"illum 3 mirrors Ks", [](mtlValues_t& m) { m.illum = 3, m.ks[2] = 0.7f; }, "mirror_color",
+         json::array({0.0f, 0.0f, 0.7f})},
         {"dissolve lets light through", [](mtlValues_t& m) { m.d = 0.25f; }, "transmit_color",
          json::array({0.75f, 0.75f, 0.75f})},
-        {"dissolve alone does not refract",
-         [](mtlValues_t& m) {
-             m.d = 0.25f;
-             m.ni = 1.33f;
-         },
-         "ior", 1.0f},
-        {"illum 7 refracts with Ni",
-         [](mtlValues_t& m) {
-             m.d = 0;
-             m.illum = 7;
-             m.ni = 1.33f;
-         },
-         "ior", 1.33f},
+        {"dissolve alone does not refract", [](mtlValues_t& m) { m.d = 0.25f, m.ni = 1.33f; }, "ior", 1.0f},
+        {"illum 7 refracts with Ni", [](mtlValues_t& m) { m.d = 0, m.illum = 7, m.ni = 1.33f; }, "ior",
+         1.33f},
         {"illum 7 weighs by Fresnel", [](mtlValues_t& m) { m.illum = 7; }, "fresnel", true},
         {"illum 0 is colour only", [](mtlValues_t& m) { m.illum = 0; }, "type", "constant"},
         {"Ke glows", [](mtlValues_t& m) { m.ke[0] = 2; }, "emit_color", json::array({2.0f, 0.0f, 0.0f})},
@@ -116,12 +98,8 @@ TEST(objStatements, MtlValuesMapOntoShaderSettings) {
          "multiply"},
         {"map_Kd on uv coordinates", [](mtlValues_t& m) { m.mapKd = "a.png"; }, "layer1_coords", "uv"},
         {"bump layer after the colour",
-         [](mtlValues_t& m) {
-             m.mapKd = "a.png";
-             m.mapBump = "b.png";
-             m.bumpScale = 0.5f;
-         },
-         "layer2_bump", 0.5f},
+         [](mtlValues_t& m) { m.mapKd = "a.png", m.mapBump = "b.png", m.bumpScale = 0.5f; }, "layer2_bump",
+         0.5f},
     };
     for (const row_t& r : rows) {
         mtlValues_t m;
