@@ -131,8 +131,11 @@ TEST_F(hostProgram, WorkersSeedsRegionsSizesAndOutputs) {
     const image_t one = render({"-j", "1", small}, "one.png"), two = render({"-j", "2", small}, "two.png");
     EXPECT_TRUE(one.width == 150 && one.height == 100 && one.rgba == two.rgba);
     auto lens = [&](const std::string& seed) { // a lens aperture draws random numbers for every ray
-        return std::vector<std::string>{"--seed", seed, "-j", "1", "--set", "camera.aperture=0.1",
-                                        "--set", "render.antialiasing.passes=0", small};
+        return std::vector<std::string>{"--seed", seed,
+                                        "-j",     "1",
+                                        "--set",  "camera.aperture=0.1",
+                                        "--set",  "render.antialiasing.passes=0",
+                                        small};
     };
     const image_t a = render(lens("5"), "a.png"), b = render(lens("5"), "b.png"),
                   c = render(lens("6"), "c.png");
@@ -184,7 +187,8 @@ TEST_F(hostProgram, FailuresPrintOneLineAndKeepTheEarlierImage) {
         {"{\n  \"camera\": {\n    \"focal\": 1.0,\n  }\n}", {}, "bad.json:4:3: error: invalid JSON: "},
         {R"({"shaders": {"glass": {"type": "glas"}}})",
          {},
-         "bad.json:1:32: error: shaders.glass.type: unknown shader type \"glas\" (known: constant, generic, pbr)"},
+         "bad.json:1:32: error: shaders.glass.type: unknown shader type \"glas\" (known: constant, generic, "
+         "pbr)"},
         {R"({"objects": {"m": {"type": "mesh", "file": "nowhere.obj"}}})",
          {},
          "error: objects.m.file: cannot read mesh file \"" + dir.path +

@@ -185,11 +185,16 @@ protected:
 };
 
 // A render far too big to finish soon: 2 workers, 2000 x 1500.
-const std::vector<std::string> bigRender = {"-j",        "2",
-                                            "--size",    "2000x1500",
-                                            "--set",     "render.antialiasing.samples=16",
-                                            "--set",     "render.antialiasing.threshold=0",
-                                            "-o",        "big.png",
+const std::vector<std::string> bigRender = {"-j",
+                                            "2",
+                                            "--size",
+                                            "2000x1500",
+                                            "--set",
+                                            "render.antialiasing.samples=16",
+                                            "--set",
+                                            "render.antialiasing.threshold=0",
+                                            "-o",
+                                            "big.png",
                                             dataDir + "/host_small.json"};
 
 } // namespace
@@ -223,8 +228,8 @@ TEST_F(hostFaults, CtrlCDuringSetUpEndsTheProgram) {
         std::ofstream scene(work + "/scene.json");
         scene << R"({"camera": {"resolution": [32, 24]}, "objects": {)";
         for (int i = 0; i < 20000; ++i)
-            scene << (i ? "," : "") << "\"s" << i << "\": {\"type\": \"sphere\", \"center\": [" << i % 137 << ", "
-                  << (i * 7919) % 211 << ", " << i % 97 << "], \"radius\": 0.3}";
+            scene << (i ? "," : "") << "\"s" << i << "\": {\"type\": \"sphere\", \"center\": [" << i % 137
+                  << ", " << (i * 7919) % 211 << ", " << i % 97 << "], \"radius\": 0.3}";
         scene << "}}";
     }
     for (int signals : {1, 3}) {
