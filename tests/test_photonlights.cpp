@@ -119,7 +119,6 @@ TEST(photonGi, RoomWallMeansAreThoseOfAnIndependentPathTracer) {
     const nlohmann::json reference = nlohmann::json::parse(in)["mean_radiance"];
     lightScene_t s;
     const color_t white(0.75f, 0.75f, 0.75f), red(0.75f, 0.12f, 0.1f), green(0.15f, 0.6f, 0.15f);
-    // name, corner, two edges, colour
     const struct {
         const char* name;
         point3d_t corner;
@@ -150,11 +149,9 @@ TEST(photonGi, RoomWallMeansAreThoseOfAnIndependentPathTracer) {
         for (float a = 0.1f; a < 1; a += 0.2f)
             for (float b = 0.1f; b < 1; b += 0.2f)
                 sum += s.trace(w.corner + a * w.u + b * w.v + 0.5f * n, -n) / 25.0f;
-        const double expected = (reference[w.name][0].get<double>() + reference[w.name][1].get<double>() +
-                                 reference[w.name][2].get<double>()) /
-                                3;
+        double expected = 0;
+        for (int k = 0; k < 3; ++k) expected += reference[w.name][k].get<double>() / 3;
         EXPECT_NEAR(lightfx::mean3(sum) / expected, 1.0, 0.1) << w.name;
-        RecordProperty(std::string(w.name) + "Ratio", std::to_string(lightfx::mean3(sum) / expected));
     }
 }
 
@@ -187,7 +184,6 @@ TEST(causticLight, BrightestSpotLiesUnderTheGlassBallAndCarriesTheLightThroughIt
         flux += 2 * pi * r * dr * (at(r, 0) + at(-r, 0) + at(0, r) + at(0, -r)) / 4;
     const double cone = 2 * pi * (1 - std::sqrt(1 - 1 / 100.0));
     EXPECT_NEAR(flux / (100 * cone), 1.0, 0.05);
-    RecordProperty("fluxRatio", std::to_string(flux / (100 * cone)));
 }
 
 TEST(causticLight, NoPhotonsOrNoSpecularSurfaceGiveNothing) {
@@ -205,7 +201,6 @@ TEST(causticLight, NoPhotonsOrNoSpecularSurfaceGiveNothing) {
         for (float x : {0.0f, 0.5f, 3.0f}) {
             EXPECT_TRUE(s.lightAt(*none, point3d_t(x, 0, 0), vector3d_t(0, 1, 0), white).isBlack());
             if (!glassy) {
-
                 EXPECT_TRUE(s.lightAt(*some, point3d_t(x, 0, 0), vector3d_t(0, 1, 0), white).isBlack());
             }
         }
