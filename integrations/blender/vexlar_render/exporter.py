@@ -301,8 +301,8 @@ class sceneExporter_t:
             self.warnings.append("light \"%s\": type %s is not supported; left out" % (obj.name, obj.data.type))
             return
         base = self.unique(obj.name)
-        for suffix, spec in build(obj.data, mw):
-            self.scene["lights"][base + suffix] = spec
+        for suffix, entry in build(obj.data, mw):
+            self.scene["lights"][base + suffix] = entry
 
     def geometry(self, inst, obj):
         mw = inst.matrix_world.copy()
