@@ -277,8 +277,9 @@ TEST(polygonSplit, CoversTheFaceOnceWithItsWinding) {
             EXPECT_EQ(e.second, 1) << n;
             EXPECT_EQ(edges.count(back), 1u) << n << ": an inner edge used one way only";
         }
-        if (n <= maxFanCorners)
+        if (n <= maxFanCorners) {
             for (const auto& t : tris) EXPECT_EQ(t[0], 0u) << "small faces stay fans";
+        }
     }
 }
 
