@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <fstream>
 #include <limits>
 #include <set>
 
@@ -12,6 +13,7 @@
 #define TINYGLTF_NO_EXTERNAL_IMAGE
 #include <tiny_gltf.h>
 
+#include "host/filecheck.h"
 #include "host/pbrmapping.h"
 #include "host/transform.h"
 
@@ -43,6 +45,39 @@ bool keepEncoded(tinygltf::Image* image, const int, std::string*, std::string*, 
                  const unsigned char* bytes, int size, void*) {
     image->image.assign(bytes, bytes + size);
     return true;
+}
+
+// Buffers in files of their own are read only when they are regular files
+// of a sane size: the reader's own file reading takes a folder's size as
+// 2^63 bytes and blocks for ever on a FIFO.
+bool readBufferFile(std::vector<unsigned char>* out, std::string* err, const std::string& path, void*) {
+    const std::string why = inputFileFault(path, maxMeshFileBytes());
+    if (!why.empty()) {
+        if (err) *err += "buffer file \"" + path + "\": " + why + "\n";
+        return false;
+    }
+    std::ifstream in(path, std::ios::binary);
+    std::vector<unsigned char> bytes;
+    char chunk[65536];
+    while (in.read(chunk, sizeof chunk) || in.gcount() > 0)
+        bytes.insert(bytes.end(), chunk, chunk + in.gcount());
+    if (!in.eof() || in.bad()) {
+        if (err) *err += "buffer file \"" + path + "\": read error\n";
+        return false;
+    }
+    out->swap(bytes);
+    return true;
+}
+
+// Paths are taken as written (no expansion of "~" or variables).
+std::string keepPath(const std::string& path, void*) {
+    return path;
+}
+
+// Importing never writes files.
+bool refuseWrite(std::string* err, const std::string&, const std::vector<unsigned char>&, void*) {
+    if (err) *err += "writing files is not supported\n";
+    return false;
 }
 
 // The bytes an accessor covers, checked against its view and buffer.
@@ -691,6 +726,8 @@ bool importGltf(const std::string& bytes, const gltfImportOptions_t& options, gl
     }
     tinygltf::TinyGLTF reader;
     reader.SetImageLoader(keepEncoded, nullptr);
+    reader.SetFsCallbacks(
+        tinygltf::FsCallbacks{tinygltf::FileExists, keepPath, readBufferFile, refuseWrite, nullptr});
     tinygltf::Model model;
     std::string err, warn;
     const bool binary = bytes.size() >= 4 && bytes.compare(0, 4, "glTF") == 0;
