@@ -1,5 +1,5 @@
-// A pluginContext_t for tests: records warnings, serves named textures and
-// shaders, resolves paths against a chosen folder.
+// A pluginContext_t for tests: records warnings, serves named textures,
+// resolves paths against a chosen folder.
 #ifndef VEXLAR_TESTS_PLUGINTESTCONTEXT_H
 #define VEXLAR_TESTS_PLUGINTESTCONTEXT_H
 
@@ -16,10 +16,7 @@ public:
         auto it = textures.find(name);
         return it == textures.end() ? nullptr : it->second;
     }
-    vexlar::shader_t* findShader(const std::string& name) override {
-        auto it = shaders.find(name);
-        return it == shaders.end() ? nullptr : it->second;
-    }
+    vexlar::shader_t* findShader(const std::string&) override { return nullptr; } // no test names one
     std::string resolvePath(const std::string& name) const override {
         if (baseDir.empty() || (!name.empty() && name[0] == '/')) return name;
         return baseDir + "/" + name;
@@ -28,7 +25,6 @@ public:
 
     vexlar::scene_t* scenePtr = nullptr;
     std::map<std::string, vexlar::texture_t*> textures;
-    std::map<std::string, vexlar::shader_t*> shaders;
     std::string baseDir;
     std::vector<std::string> warnings;
 };

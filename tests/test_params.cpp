@@ -5,7 +5,6 @@
 #include "test_support.h"
 
 #include <cmath>
-#include <set>
 
 using namespace vexlar;
 
@@ -14,17 +13,6 @@ namespace {
 std::string unusedReport(const paramMap_t& m, const std::string& env) {
     return support::captured([&] { m.checkUnused(env); });
 }
-
-// Hides some names and records every question.
-class filteredMap_t : public paramMap_t {
-public:
-    bool includes(const std::string& name, int kind) const override {
-        asked.insert(name);
-        return !hidden.count(name) && (pretend.count(name) || paramMap_t::includes(name, kind));
-    }
-    std::set<std::string> hidden, pretend;
-    mutable std::set<std::string> asked;
-};
 
 } // namespace
 
