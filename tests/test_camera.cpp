@@ -163,13 +163,12 @@ TEST(camera, DegenerateViewsStillGiveUnitRays) {
     EXPECT_TRUE(onEye.shootRay(4, 0).y > 0 && onEye.shootRay(8, 3).x > 0);
 }
 
-TEST(radicalInverse, DigitsMirroredAboutThePoint) {
-    struct case_t {
+TEST(radicalInverse, DigitsMirroredAboutThePointAsTheDigitModelDoes) {
+    const struct {
         std::uint64_t i;
         int base;
         double expected;
-    };
-    const case_t cases[] = {
+    } cases[] = {
         {0, 2, 0.0},
         {1, 2, 0.5},
         {6, 2, 0.375},                        // 110 -> 0.011
@@ -181,14 +180,11 @@ TEST(radicalInverse, DigitsMirroredAboutThePoint) {
         {7, 5, 2.0 / 5 + 1.0 / 25},
     };
     // Base 2 is exact; other bases are within rounding.
-    for (const case_t& c : cases)
+    for (const auto& c : cases)
         if (c.base == 2)
             EXPECT_EQ(radicalInverse(c.i, c.base), c.expected) << c.i;
         else
             EXPECT_DOUBLE_EQ(radicalInverse(c.i, c.base), c.expected) << c.i << " in base " << c.base;
-}
-
-TEST(radicalInverse, MatchesTheDigitModel) {
     for (int base : {2, 3, 7})
         for (int i = 1; i < 2000; ++i)
             ASSERT_NEAR(radicalInverse(i, base), digitsMirrored(i, base), 1e-12) << i;

@@ -81,8 +81,8 @@ TEST(rgbe, EncodingsAndRoundTrip) {
     for (const color_t& black : {color_t(std::nextafter(1e-32f, 0.0f), 0, 0), color_t(nan, nan, nan),
                                  color_t(inf, 1, 1), color_t(-1, -2, -3)})
         EXPECT_EQ(rgbe(black), (std::vector<int>{0, 0, 0, 0})) << black;
-    EXPECT_EQ(rgbe(color_t(1, -0.5f, 0.25f)), (std::vector<int>{128, 0, 32, 129})); // never wraps
-    EXPECT_EQ(rgbe(color_t(1, nan, 0.25f)), (std::vector<int>{128, 0, 32, 129}));
+    for (float g : {-0.5f, nan}) // never wraps
+        EXPECT_EQ(rgbe(color_t(1, g, 0.25f)), (std::vector<int>{128, 0, 32, 129})) << g;
     std::mt19937 gen(42);
     for (int i = 0; i < 300; ++i) {
         const float s = std::ldexp(1.0f, static_cast<int>(gen() % 60) - 30);

@@ -229,12 +229,10 @@ TEST(modulator, BlendModesAndWeights) {
 TEST(modulator, BumpMappingTiltsTheNormalAwayFromTheRise) {
     scriptedTexture_t tex;
     modulator_t m(&tex);
-    surfacePoint_t sp;
     m.coordSource = modulator_t::GLOBAL;
     m.displaceAmount = 1;
     tex.scalar = [](const point3d_t& p) { return 0.2f * p.x; };
-    tex.floatCalls.clear();
-    sp = makePoint(point3d_t(1, 2, 3));
+    surfacePoint_t sp = makePoint(point3d_t(1, 2, 3));
     m.displace(sp, vector3d_t(0, 0, 1), 0.125f);
     ASSERT_EQ(tex.floatCalls.size(), 4u); // minus and plus the first tangent, then the second
     expectNear(tex.floatCalls[0], point3d_t(0.875f, 2, 3), 0);

@@ -20,17 +20,10 @@ const gradientTable_t gradients = {{1, 1, 0},  {-1, 1, 0},  {1, -1, 0}, {-1, -1,
                                    {1, 0, -1}, {-1, 0, -1}, {0, 1, 1},  {0, -1, 1},  {0, 1, -1}, {0, -1, -1},
                                    {1, 1, 0},  {-1, 1, 0},  {0, 1, -1}, {0, -1, -1}};
 
-int perm(int i) {
-    return permutation[i & 255];
-}
-
 // Corner hash of lattice cell (i, j, k), all taken modulo 256.
 int cornerHash(int i, int j, int k) {
+    auto perm = [](int n) { return permutation[n & 255]; };
     return perm(perm(perm(i) + j) + k);
-}
-
-double quintic(double t) {
-    return t * t * t * (t * (t * 6 - 15) + 10);
 }
 
 // Independent double-precision evaluation: floor-based cells, explicit
@@ -49,6 +42,7 @@ double referenceNoise(double px, double py, double pz) {
                 const int h = cornerHash(X + a, Y + b, Z + c) & 15;
                 corner[a][b][c] = g[h][0] * (x - a) + g[h][1] * (y - b) + g[h][2] * (z - c);
             }
+    auto quintic = [](double t) { return t * t * t * (t * (t * 6 - 15) + 10); };
     const double u = quintic(x), v = quintic(y), w = quintic(z);
     auto lerp = [](double t, double a, double b) { return a + t * (b - a); };
     return lerp(

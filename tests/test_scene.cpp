@@ -45,18 +45,14 @@ const std::string header = "Building bounding tree ... OK\nLight setup ...\n\n";
 
 } // namespace
 
-TEST(scene, NewSceneStartsWithTheDocumentedDefaults) {
-    const scene_t s;
+TEST(scene, DefaultsStrataAndWorldResolution) {
+    scene_t s;
     EXPECT_TRUE(s.getRayBias() == 5e-05f && s.getMaxRayLevel() == 3 && s.getSelfShadowBias() == 0.1f &&
                 !s.getIndirectEnabled() && s.getIndirectSamples() == 0 && s.getIndirectPower() == 1);
     EXPECT_TRUE(s.getGamma() == 1 && s.getExposure() == 0 && s.getFogDensity() == 0 && s.getAaPasses() == 0 &&
                 s.getAaSamples() == 1 && s.getAaPixelWidth() == 1 && s.getAaThreshold() == 0.05f);
     EXPECT_TRUE(s.getRegionMinX() == -2 && s.getRegionMinY() == -2 && s.getRegionMaxX() == 2 &&
                 s.getRegionMaxY() == 2);
-}
-
-TEST(scene, StrataAndWorldResolution) {
-    scene_t s;
     s.setIndirect(true, 4, 0.5f);
     EXPECT_EQ(s.getIndirectStratumU(), 0.25f);
     EXPECT_EQ(s.getIndirectStratumPhi(), static_cast<float>(6.283185307179586 / 4));
