@@ -7,7 +7,7 @@
 #     -t  seconds per target (default 60)
 #     -b  build folder (default build-fuzz)
 #     -n  do not configure and build (use what is in the build folder)
-#     TARGET: targa obj scene transfer workermessage params image (default: all)
+#     TARGET: targa obj scene transfer workermessage params image gltf (default: all)
 #
 # Each target starts from its seeds in fuzz/corpus/<target> and keeps what it
 # finds in BUILD_DIR/corpus/<target>; a failing input goes to
@@ -20,12 +20,14 @@ cd "$(dirname "$0")/.."
 seconds=60
 build=build-fuzz
 configure=1
-while getopts "t:b:n" opt; do
+[ "${1:-}" = "--help" ] && { sed -n '2,16p' "$0" | sed 's/^# \{0,1\}//'; exit 0; }
+while getopts "t:b:nh" opt; do
   case "$opt" in
     t) seconds=$OPTARG ;;
     b) build=$OPTARG ;;
     n) configure=0 ;;
-    *) sed -n '2,17p' "$0"; exit 2 ;;
+    h) sed -n '2,16p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    *) sed -n '2,16p' "$0"; exit 2 ;;
   esac
 done
 shift $((OPTIND - 1))
