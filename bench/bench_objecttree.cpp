@@ -3,6 +3,8 @@
 // expected to grow roughly with the square of the object count.
 #include "vexlarcore/geometree.h"
 
+#include "../tests/boxobject.h"
+
 #include <benchmark/benchmark.h>
 
 #include <cmath>
@@ -15,22 +17,6 @@
 using namespace vexlar;
 
 namespace {
-
-class boxObject_t : public object3d_t {
-public:
-    explicit boxObject_t(const bound_t& b) : box(b) {}
-    int type() const override { return 99; }
-    void transform(const matrix4x4_t&) override {}
-    point3d_t toObject(const point3d_t& p) const override { return p; }
-    vector3d_t toObjectRot(const vector3d_t& v) const override { return v; }
-    point3d_t toObjectOrco(const point3d_t& p) const override { return p; }
-    bool shoot(renderState_t&, surfacePoint_t&, const point3d_t&, const vector3d_t&, bool,
-               float) const override {
-        return false;
-    }
-    bound_t getBound() const override { return box; }
-    bound_t box;
-};
 
 // Boxes of the two benchmark layouts: range(1) 0 scatters boxes of mixed
 // sizes at random in a cube, 1 lays spheres of radius 0.4 on a square grid

@@ -4,6 +4,7 @@
 #include "vexlarcore/renderstate.h"
 #include "vexlarcore/treebuilder.h"
 
+#include "boxobject.h"
 #include "test_support.h"
 
 #include <algorithm>
@@ -47,34 +48,6 @@ typedef treeBuilder_t<node_t*, float, dist_f, join_f> builder_t;
 node_t* span(const std::string& name, float x0, float x1) {
     return new node_t(name, bound_t(point3d_t(x0, 0, 0), point3d_t(x1, 1, 1)));
 }
-
-// An object that is its own box: hit where the ray enters it (or leaves it
-// from inside).
-class boxObject_t : public object3d_t {
-public:
-    explicit boxObject_t(const bound_t& b) : box(b) {}
-    int type() const override { return 99; }
-    void transform(const matrix4x4_t&) override {}
-    point3d_t toObject(const point3d_t& p) const override { return p; }
-    vector3d_t toObjectRot(const vector3d_t& v) const override { return v; }
-    point3d_t toObjectOrco(const point3d_t& p) const override { return p; }
-    bool shoot(renderState_t&, surfacePoint_t& sp, const point3d_t& from, const vector3d_t& ray, bool,
-               float dist) const override {
-        float t;
-        if (!hitAt(from, ray, t) || (dist >= 0 && !(t < dist))) return false;
-        sp.depth = t;
-        sp.object = const_cast<boxObject_t*>(this);
-        return true;
-    }
-    bound_t getBound() const override { return box; }
-    bool hitAt(const point3d_t& from, const vector3d_t& ray, float& t) const {
-        float enter, leave;
-        if (!box.cross(from, ray, enter, leave, inf)) return false;
-        t = enter > 0 ? enter : leave;
-        return t > 0;
-    }
-    bound_t box;
-};
 
 // Boxes and rays on a 1/16 grid: slabs are exact, and a box is crossed
 // whenever a box inside it is.
