@@ -30,6 +30,16 @@ namespace {
 
 enum tag_t { tagRequest = 1, tagAssign = 2, tagBlock = 3, tagDone = 4 };
 
+// One turn of a rank's own workers: collects the blocks they finished into
+// `done`; waits a little only when neither they nor the network had work.
+void stepWorkers(blockPool_t& pool, bool busy, std::vector<workerMessage_t>& done) {
+    done.clear();
+    if (!pool.idle())
+        pool.step(busy ? 0 : 2, done);
+    else if (!busy)
+        poll(nullptr, 0, 1);
+}
+
 volatile std::sig_atomic_t* stopFlag = nullptr;
 
 extern "C" void onTerminate(int) {
@@ -162,11 +172,7 @@ public:
                 queue.pop_front();
             }
             if (queue.empty()) pool.close();
-            done.clear();
-            if (!pool.idle())
-                pool.step(busy ? 0 : 2, done);
-            else if (!busy)
-                poll(nullptr, 0, 1);
+            stepWorkers(pool, busy, done);
             for (const workerMessage_t& m : done) {
                 const auto t0 = std::chrono::steady_clock::now();
                 // Raw into the checkpoint: rank 0's time is the job's
@@ -381,11 +387,7 @@ void workerPass(rankScene_t& scene, blockSpliter_t& blocks, renderArea_t& area, 
                 pool.give(static_cast<std::size_t>(index));
         }
         if (ended && outstanding == 0) pool.close();
-        done.clear();
-        if (!pool.idle())
-            pool.step(busy ? 0 : 2, done);
-        else if (!busy)
-            poll(nullptr, 0, 1);
+        stepWorkers(pool, busy, done);
         for (const workerMessage_t& m : done) {
             sends.emplace_back();
             sending_t& s = sends.back();
