@@ -11,6 +11,10 @@
 #   --jobs N           build and test jobs (default: 2)
 #   --sanitize         build the scratch tree with -DVEXLAR_SANITIZE=ON
 #   --check            only check that every mutant's text is found once (no build)
+#   --hints FILE       the output of an earlier run: a mutant it lists as killed
+#                      by a test runs that test alone first, and the whole suite
+#                      only when that test passes (the verdict is the same, the
+#                      run much shorter)
 #
 # The worktree itself is never touched. The script copies it (without build
 # folders and .git) to DIR/src, configures DIR/build once and keeps it: each
@@ -51,6 +55,7 @@ timeout=60
 jobs=2
 sanitize=OFF
 check=0
+hints=""
 
 while [ $# -gt 0 ]; do
   case "$1" in
@@ -60,6 +65,7 @@ while [ $# -gt 0 ]; do
     --jobs) jobs="$2"; shift 2 ;;
     --sanitize) sanitize=ON; shift ;;
     --check) check=1; shift ;;
+    --hints) hints="$(cd "$(dirname "$2")" && pwd)/$(basename "$2")"; shift 2 ;;
     -h|--help) sed -n '2,/^set -uo/p' "$0" | sed '$d; s/^# \{0,1\}//'; exit 0 ;;
     -*) echo "mutants.sh: unknown option $1" >&2; exit 2 ;;
     *) list="$(cd "$(dirname "$1")" && pwd)/$(basename "$1")"; shift ;;
@@ -103,6 +109,18 @@ build_tree() { cmake --build "$build" -j "$jobs" > "$1" 2>&1; }
 run_suite() {
   ctest --test-dir "$build" -j "$jobs" --timeout "$timeout" --stop-on-failure -E '^install\.' \
     > "$1" 2>&1
+}
+
+# The test that killed NAME in the hints file, if any.
+hint_for() {
+  [ -n "$hints" ] && [ -f "$hints" ] || return 0
+  awk -v n="$1" '$1 == "killed" && $2 == n && $3 == "by" { print $4; exit }' "$hints"
+}
+# Runs only the test named $2 (an exact name); fails when it fails.
+run_one() {
+  local pattern
+  pattern="$(printf '%s' "$2" | sed 's/[][\\.*^$+?(){}|]/\\&/g')"
+  ctest --test-dir "$build" --timeout "$timeout" --no-tests=ignore -R "^${pattern}\$" > "$1" 2>&1
 }
 
 if ! build_tree "$log/baseline-build.txt"; then
@@ -173,9 +191,14 @@ plant() {
     printf '%-16s %s\n' "applies" "$name"
     return 0
   fi
+  local hint
+  hint="$(hint_for "$name")"
   if ! build_tree "$log/$tag.build.txt"; then
     status="does not compile"
     broken=$((broken + 1))
+  elif [ -n "$hint" ] && ! run_one "$log/$tag.test.txt" "$hint"; then
+    status="killed"
+    killed=$((killed + 1))
   elif run_suite "$log/$tag.test.txt"; then
     status="survived"
     survived=$((survived + 1))
