@@ -177,7 +177,6 @@ inline camera_t frontCamera(int resx, int resy) {
 /// Double-precision vector of the reference models.
 struct dvec_t {
     double x, y, z;
-    friend dvec_t operator+(const dvec_t& a, const dvec_t& b) { return {a.x + b.x, a.y + b.y, a.z + b.z}; }
     friend dvec_t operator-(const dvec_t& a, const dvec_t& b) { return {a.x - b.x, a.y - b.y, a.z - b.z}; }
     friend dvec_t operator*(double s, const dvec_t& a) { return {s * a.x, s * a.y, s * a.z}; }
 };

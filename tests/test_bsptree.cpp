@@ -124,7 +124,7 @@ std::vector<dpoint> clipTriangle(const bound_t& box, double grow, const point3d_
 
 } // namespace
 
-TEST(bspTree, LeavesStopAtFourTrianglesOrFourBadSplits) {
+TEST(bspTree, LeavesStopAtFourTrianglesOrBadSplitsAndSplitsHalveTheLongestAxis) {
     std::vector<point3d_t> pts;
     for (int i = 0; i < 4; ++i)
         pts.insert(pts.end(), {point3d_t(i, 0, 0), point3d_t(i + 1.0f, 0, 0), point3d_t(i, 1, 0)});
@@ -147,13 +147,9 @@ TEST(bspTree, LeavesStopAtFourTrianglesOrFourBadSplits) {
     for (const leafInfo_t& l : leaves)
         EXPECT_TRUE(l.list->empty() || (l.list->size() == 5 && l.depth == 5)) << l.depth;
     EXPECT_TRUE(d > 1 && d <= 5);
-}
-
-TEST(bspTree, SplitsTheLongestAxisAtItsMidpoint) {
     std::mt19937 rng(3);
-    std::vector<point3d_t> pts = randomSoup(rng, 10);
-    std::vector<triangle_t> ts = tripleTriangles(pts);
-    float d, s;
+    std::vector<point3d_t> soup = randomSoup(rng, 10);
+    ts = tripleTriangles(soup);
     const struct {
         bound_t box;
         int axis;
