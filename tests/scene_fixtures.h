@@ -12,6 +12,8 @@
 #include "vexlarcore/scene.h"
 #include "vexlarcore/shader.h"
 
+#include "boxobject.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -90,14 +92,9 @@ public:
 
 /// Object that reports a hit at a fixed ray parameter `t` whenever the ray
 /// crosses its box and `accept(state)` agrees.
-class fakeObject_t : public object3d_t {
+class fakeObject_t : public boxObject_t {
 public:
-    fakeObject_t(const bound_t& b, float t) : box(b), depth(t) {}
-    int type() const override { return 99; }
-    void transform(const matrix4x4_t&) override {}
-    point3d_t toObject(const point3d_t& p) const override { return p; }
-    vector3d_t toObjectRot(const vector3d_t& v) const override { return v; }
-    point3d_t toObjectOrco(const point3d_t& p) const override { return p; }
+    fakeObject_t(const bound_t& b, float t) : boxObject_t(b), depth(t) {}
     bool shoot(renderState_t& state, surfacePoint_t& sp, const point3d_t& from, const vector3d_t& ray,
                bool shadow, float dist) const override {
         lastDist = dist;
@@ -107,8 +104,6 @@ public:
                             vector3d_t(0, 0, 1), 0, 0, color_t(0.0f), depth, shader, false, false, false);
         return true;
     }
-    bound_t getBound() const override { return box; }
-    bound_t box;
     float depth;
     std::function<bool(renderState_t&)> accept;
     mutable float lastDist = 0;
