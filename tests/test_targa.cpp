@@ -40,14 +40,7 @@ struct tgaFile_t {
 
 tgaFile_t file(std::uint8_t type, int w, int h, bytes_t data = {}, std::uint8_t depth = 24,
                std::uint8_t descriptor = 0) {
-    tgaFile_t t;
-    t.type = type;
-    t.width = static_cast<std::uint16_t>(w);
-    t.height = static_cast<std::uint16_t>(h);
-    t.data = data;
-    t.depth = depth;
-    t.descriptor = descriptor;
-    return t;
+    return {0, type, 0, 0, std::uint16_t(w), std::uint16_t(h), depth, descriptor, {}, {}, data};
 }
 
 tgaFile_t withMap(tgaFile_t t, std::uint8_t entrySize, std::uint16_t length, const bytes_t& map) {
@@ -246,9 +239,7 @@ TEST_F(targaReader, ColourMappedInEveryLayout) {
 TEST_F(targaReader, EveryErrorText) {
     const bytes_t d(8, 1), map9(12, 9);
     const std::pair<const char*, tgaFile_t> cases[] = {
-        {"Targa type not supported", file(0, 2, 1, d)},
         {"Targa type not supported", file(4, 2, 1, d)},
-        {"Targa type not supported", file(32, 2, 1, d)},
         {"Colormap image without colormap??", file(9, 2, 1, d)},
         {"Unsupported colormap bitformat", withMap(file(1, 2, 1, d, 8), 8, 1, {})},
         {"24/32 bit colormap index???", withMap(file(1, 2, 1, d), 24, 1, {})},
@@ -257,8 +248,6 @@ TEST_F(targaReader, EveryErrorText) {
         {"Unsupported alpha format", file(2, 2, 1, d, 24, 8)},
         {"Unsupported alpha format", file(2, 2, 1, d, 32, 1)},
         {"Unsupported alpha format", file(2, 2, 1, d, 16, 8)},
-        {"Unsupported pixel depth", file(2, 2, 1, d, 0)},
-        {"Unsupported pixel depth", file(2, 2, 1, d, 40)},
         {"Unsupported pixel depth", file(2, 2, 1, d, 12)},
         {"Unsupported pixel depth", withMap(file(1, 2, 1, d, 0), 24, 1, {})},
         {"Image too large", file(2, 65535, 65535, d)},
