@@ -109,11 +109,8 @@ TEST(postFilter, MixCircleAveragesTheWindowBehindTheThreshold) {
     depth(0, 0) = 25.0f;  // more than 1 nearer: left out
     depth(1, 0) = 29.0f;  // exactly at z - threshold: counted
     depth(2, 0) = 100.0f; // farther: counted
-    auto at = [&img](int x, int y) {
-        color_t c;
-        img(x, y) >> c;
-        return c;
-    };
+    const std::vector<unsigned char> px = bytesOf(img);
+    auto at = [&px](int x, int y) { return colourAt(px, 3, x, y); };
     color_t sum(0, 0, 0);
     for (int k = 1; k < 9; ++k) sum += at(k % 3, k / 3);
     EXPECT_EQ(mix_circle(img, depth, 30.0f, 1, 1, 1.0f, 1.0f).R, (sum * (1.0f / 8.0f)).R);
@@ -209,8 +206,6 @@ TEST(postFilter, DepthOfFieldPassesAndTheSinglePrecisionTolerance) {
     std::fill(depth.data, depth.data + 9, support::fromBits(0x40D33333));
     apply(filterDOF_t(2.0f, 1.0f, 3.0f, 2.0f), dot, depth);
     EXPECT_EQ(dot(1, 1)[0], once(1, 1)[0]);
-    EXPECT_EQ(apply(filterDOF_t(0.5f, 0.5f, 10.0f, 1.0f), dot, depth),
-              "Applying DOF filter ... \rApplying DOF filter [ 0 / 0 ] ...   OK\n"); // below one pass
 }
 
 TEST(postFilter, AntiNoiseMatchesTheDiamondModel) {
