@@ -1,6 +1,6 @@
 // A test object that is its own axis-aligned box, shared by the object-tree
-// tests and benchmarks: it is hit where a ray enters the box (or leaves it,
-// from inside).
+// tests and benchmarks and the scene fixtures: it is hit where a ray enters
+// the box (or leaves it, from inside).
 #ifndef VEXLAR_TESTS_BOXOBJECT_H
 #define VEXLAR_TESTS_BOXOBJECT_H
 

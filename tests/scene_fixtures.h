@@ -12,6 +12,8 @@
 #include "vexlarcore/scene.h"
 #include "vexlarcore/shader.h"
 
+#include "boxobject.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -28,27 +30,17 @@ class lambertShader_t : public shaderNode_t {
 public:
     explicit lambertShader_t(const color_t& d, const color_t& amb = color_t(0.0f))
         : diffuse(d), ambient(amb) {}
-    color_t fromWorld(renderState_t&, const surfacePoint_t& sp, const scene_t&,
-                      const vector3d_t& eye) const override {
+    color_t fromWorld(renderState_t&, const surfacePoint_t&, const scene_t&,
+                      const vector3d_t&) const override {
         ++fromWorldCalls;
-        lastEye = eye;
-        lastAux = sp.auxPoint;
         return ambient;
     }
     color_t getDiffuse(renderState_t&, const surfacePoint_t&, const vector3d_t&) const override {
         return diffuse;
     }
-    void displace(renderState_t& state, surfacePoint_t&, const vector3d_t&, float resolution) const override {
-        lastResolution = resolution;
-        displaceTraveled = state.traveled;
-    }
     color_t diffuse;
     color_t ambient;
     mutable int fromWorldCalls = 0;
-    mutable float lastResolution = 0;
-    mutable float displaceTraveled = 0;
-    mutable vector3d_t lastEye;
-    mutable point3d_t lastAux;
 };
 
 /// Point light without fall-off: power * diffuse * max(0, N.L), black when
@@ -58,8 +50,6 @@ public:
     pointLight_t(const point3d_t& p, const color_t& pw) : pos(p), power(pw) {}
     color_t illuminate(renderState_t& state, const scene_t& scene, surfacePoint_t sp,
                        const vector3d_t& eye) const override {
-        ++calls;
-        lastEye = eye;
         vector3d_t N = sp.normal;
         N.normalize();
         vector3d_t L = pos - sp.point;
@@ -86,8 +76,6 @@ public:
     int extraPasses = 0;
     int setups = 0;
     int postSetups = 0;
-    mutable int calls = 0;
-    mutable vector3d_t lastEye;
 };
 
 /// Light that adds a constant colour (no shadows); counts its calls.
@@ -103,18 +91,12 @@ public:
 };
 
 /// Object that reports a hit at a fixed ray parameter `t` whenever the ray
-/// crosses its box and `accept(state)` agrees. Counts its shoot calls.
-class fakeObject_t : public object3d_t {
+/// crosses its box and `accept(state)` agrees.
+class fakeObject_t : public boxObject_t {
 public:
-    fakeObject_t(const bound_t& b, float t) : box(b), depth(t) {}
-    int type() const override { return 99; }
-    void transform(const matrix4x4_t&) override {}
-    point3d_t toObject(const point3d_t& p) const override { return p; }
-    vector3d_t toObjectRot(const vector3d_t& v) const override { return v; }
-    point3d_t toObjectOrco(const point3d_t& p) const override { return p; }
+    fakeObject_t(const bound_t& b, float t) : boxObject_t(b), depth(t) {}
     bool shoot(renderState_t& state, surfacePoint_t& sp, const point3d_t& from, const vector3d_t& ray,
                bool shadow, float dist) const override {
-        ++shoots;
         lastDist = dist;
         if (accept && !accept(state)) return false;
         if (shadow) return true;
@@ -122,11 +104,8 @@ public:
                             vector3d_t(0, 0, 1), 0, 0, color_t(0.0f), depth, shader, false, false, false);
         return true;
     }
-    bound_t getBound() const override { return box; }
-    bound_t box;
     float depth;
     std::function<bool(renderState_t&)> accept;
-    mutable int shoots = 0;
     mutable float lastDist = 0;
 };
 
@@ -144,16 +123,12 @@ public:
     scene_t& scene;
 };
 
-/// Background of one colour; counts lookups.
+/// Background of one colour.
 class constantBackground_t : public background_t {
 public:
     explicit constantBackground_t(const color_t& c) : col(c) {}
-    color_t lookup(const vector3d_t&, renderState_t&) const override {
-        ++calls;
-        return col;
-    }
+    color_t lookup(const vector3d_t&, renderState_t&) const override { return col; }
     color_t col;
-    mutable int calls = 0;
 };
 
 /// Background computed by a function of the direction and the state.
@@ -197,8 +172,6 @@ inline camera_t frontCamera(int resx, int resy) {
 /// Double-precision vector of the reference models.
 struct dvec_t {
     double x, y, z;
-    double operator[](int i) const { return i == 0 ? x : i == 1 ? y : z; }
-    friend dvec_t operator+(const dvec_t& a, const dvec_t& b) { return {a.x + b.x, a.y + b.y, a.z + b.z}; }
     friend dvec_t operator-(const dvec_t& a, const dvec_t& b) { return {a.x - b.x, a.y - b.y, a.z - b.z}; }
     friend dvec_t operator*(double s, const dvec_t& a) { return {s * a.x, s * a.y, s * a.z}; }
 };

@@ -4,6 +4,8 @@
 
 #include "test_support.h"
 
+#include <tuple>
+
 using namespace vexlar;
 using support::captured;
 
@@ -15,21 +17,12 @@ bound_t box(float ax, float ay, float az, float gx, float gy, float gz) {
     return bound_t(point3d_t(ax, ay, az), point3d_t(gx, gy, gz));
 }
 
-// Crossing with entry and exit; -7 where untouched.
-struct hit_t {
-    bool crossed;
-    float enter, leave;
-    bool operator==(const hit_t& o) const {
-        return crossed == o.crossed && enter == o.enter && leave == o.leave;
-    }
-};
-std::ostream& operator<<(std::ostream& s, const hit_t& h) {
-    return s << h.crossed << " [" << h.enter << ", " << h.leave << "]";
-}
+// Crossed, entry and exit; -7 where untouched.
+typedef std::tuple<bool, float, float> hit_t;
 hit_t crossing(const point3d_t& from, const vector3d_t& ray, float dist = 10) {
-    hit_t h{false, -7, -7};
-    h.crossed = unitBox.cross(from, ray, h.enter, h.leave, dist);
-    return h;
+    float enter = -7, leave = -7;
+    const bool crossed = unitBox.cross(from, ray, enter, leave, dist);
+    return hit_t(crossed, enter, leave);
 }
 
 } // namespace
@@ -96,10 +89,10 @@ TEST(bound, SlabTestsReportEntryAndExit) {
     };
     for (const auto& c : cases) {
         EXPECT_EQ(crossing(c.from, c.ray, c.dist), c.want) << c.from << " " << c.ray << " " << c.dist;
-        EXPECT_EQ(unitBox.cross(c.from, c.ray, c.dist), c.want.crossed) << c.from << " " << c.ray;
+        EXPECT_EQ(unitBox.cross(c.from, c.ray, c.dist), std::get<0>(c.want)) << c.from << " " << c.ray;
         float where = -7;
-        EXPECT_EQ(unitBox.cross(c.from, c.ray, where, c.dist), c.want.crossed);
-        EXPECT_EQ(where, c.want.enter);
+        EXPECT_EQ(unitBox.cross(c.from, c.ray, where, c.dist), std::get<0>(c.want));
+        EXPECT_EQ(where, std::get<1>(c.want));
     }
     // The unlimited form ignores distance and is the only one counted.
     const std::uint32_t before = bcount;

@@ -3,9 +3,8 @@
 // ties, coincident, flat and far-apart boxes.
 #include "vexlarcore/boxpairing.h"
 
+#include "joinnode.h"
 #include "test_support.h"
-
-#include <gtest/gtest.h>
 
 #include <functional>
 #include <memory>
@@ -14,53 +13,28 @@
 #include <vector>
 
 using namespace vexlar;
+using namespace joins;
 
 namespace {
 
-struct node_t {
-    int id;
-    bound_t box;
-    node_t* left = nullptr;
-    node_t* right = nullptr;
-    node_t(int i, const bound_t& b) : id(i), box(b) {}
-    node_t(node_t* l, node_t* r) : id(-1), box(l->box, r->box), left(l), right(r) {}
-    ~node_t() {
-        delete left;
-        delete right;
-    }
-};
-struct dist_f {
-    float operator()(const node_t* l, const node_t* r) const { return bound_distance(l->box, r->box); }
-};
-struct join_f {
-    node_t* operator()(node_t* l, node_t* r) const { return new node_t(l, r); }
-};
-
-// The tree as text: leaf ids with the join structure.
-std::string shape(const node_t* n) {
-    if (!n->left) return std::to_string(n->id);
-    return "(" + shape(n->left) + " " + shape(n->right) + ")";
-}
-
 std::vector<node_t*> leavesOf(const std::vector<bound_t>& boxes) {
     std::vector<node_t*> leaves;
-    for (std::size_t i = 0; i < boxes.size(); ++i)
-        leaves.push_back(new node_t(static_cast<int>(i), boxes[i]));
+    for (std::size_t i = 0; i < boxes.size(); ++i) leaves.push_back(new node_t(std::to_string(i), boxes[i]));
     return leaves;
 }
 
 std::string referenceShape(const std::vector<bound_t>& boxes) {
-    treeBuilder_t<node_t*, float, dist_f, join_f> b;
+    builder_t b;
     for (node_t* n : leavesOf(boxes)) b.push(n);
     b.build();
     std::unique_ptr<node_t> root(b.items.front().element);
-    return shape(root.get());
+    return root->name;
 }
 
 std::string fastShape(const std::vector<bound_t>& boxes) {
     std::unique_ptr<node_t> root(
         buildBoxTree<node_t*, dist_f, join_f>(leavesOf(boxes), [](const node_t* n) { return n->box; }));
-    return shape(root.get());
+    return root->name;
 }
 
 bound_t box(float x, float y, float z, float dx, float dy, float dz) {

@@ -6,31 +6,17 @@
 #include "vexlarcore/renderstate.h"
 
 #include "test_support.h"
+#include "triangle_soup.h"
 
 #include <algorithm>
 #include <cmath>
-#include <limits>
 #include <memory>
 #include <random>
 
 using namespace vexlar;
+using namespace soup;
 
 namespace {
-
-const float inf = std::numeric_limits<float>::infinity();
-typedef std::vector<const triangle_t*> seq;
-
-std::vector<triangle_t> tripleTriangles(std::vector<point3d_t>& pts) {
-    std::vector<triangle_t> ts;
-    for (std::size_t i = 0; i + 2 < pts.size(); i += 3) ts.emplace_back(&pts[i], &pts[i + 1], &pts[i + 2]);
-    return ts;
-}
-
-triangleList_t* listOf(std::vector<triangle_t>& ts) {
-    auto* l = new triangleList_t();
-    for (triangle_t& t : ts) l->push_back(&t);
-    return l;
-}
 
 float& axisRef(point3d_t& p, int axis) {
     return axis == 0 ? p.x : axis == 1 ? p.y : p.z;
@@ -51,35 +37,9 @@ void collectLeaves(const triangleTree_t* node, const bound_t& box, unsigned dept
     collectLeaves(node->right, hi, depth + 1, out);
 }
 
-// The tree over `ts` in their own bounds (leaves of up to 4) and its leaves.
-std::unique_ptr<triangleTree_t> build(std::vector<triangle_t>& ts, std::vector<leafInfo_t>& leaves,
-                                      float* avgDepth = nullptr, float* avgSize = nullptr) {
-    float d, s;
-    triangleList_t* list = listOf(ts);
-    const bound_t box = face_calc_bound(*list);
-    std::unique_ptr<triangleTree_t> tree(buildTriangleTree(list, box, 4, 1, 0, d, s));
-    collectLeaves(tree.get(), box, 1, leaves);
-    if (avgDepth) *avgDepth = d;
-    if (avgSize) *avgSize = s;
-    return tree;
-}
-
 std::unique_ptr<meshObject_t> soupMesh(std::vector<point3d_t> pts) {
     std::vector<triangle_t> ts = tripleTriangles(pts);
     return std::unique_ptr<meshObject_t>(meshObject_t::factory(pts, {}, ts, {}, {}));
-}
-
-// Nearest hit over all triangles with the mesh's side test and parameter.
-const triangle_t* bruteNearest(const meshObject_t& m, const point3d_t& from, const vector3d_t& ray,
-                               float& bestT, const void* skip = nullptr) {
-    const triangle_t* best = nullptr;
-    bestT = -1;
-    for (const triangle_t& t : m.triangles) {
-        if (&t == skip || !t.hit(from, ray)) continue;
-        const float d = (t.N * (*t.pa - from)) / (t.N * ray);
-        if (d > 0 && (bestT < 0 || d < bestT)) bestT = d, best = &t;
-    }
-    return best;
 }
 
 vector3d_t randomDirection(std::mt19937& rng) {
@@ -132,18 +92,18 @@ void checkAgainstBruteForce(const meshObject_t& mesh, std::mt19937& rng, int ray
     }
 }
 
-// Sutherland-Hodgman clipping of a triangle by the box lo..hi in double, on
-// every axis but `freeAxis`: what is left of it.
+// Sutherland-Hodgman clipping of a triangle in double by `box` grown by
+// `grow` on every side, on every axis but `freeAxis`: what is left of it.
 struct dpoint {
     double v[3];
 };
-std::vector<dpoint> clipTriangle(const double lo[3], const double hi[3], const point3d_t& a,
-                                 const point3d_t& b, const point3d_t& c, int freeAxis = -1) {
+std::vector<dpoint> clipTriangle(const bound_t& box, double grow, const point3d_t& a, const point3d_t& b,
+                                 const point3d_t& c, int freeAxis = -1) {
     std::vector<dpoint> poly{{{a.x, a.y, a.z}}, {{b.x, b.y, b.z}}, {{c.x, c.y, c.z}}};
     for (int axis = 0; axis < 3 && !poly.empty(); ++axis) {
         if (axis == freeAxis) continue;
         for (int upper = 0; upper < 2; ++upper) {
-            const double bound = upper ? hi[axis] : lo[axis];
+            const double bound = upper ? axisValue(box.g, axis) + grow : axisValue(box.a, axis) - grow;
             auto inside = [&](const dpoint& p) { return upper ? p.v[axis] <= bound : p.v[axis] >= bound; };
             std::vector<dpoint> out;
             for (std::size_t i = 0; i < poly.size(); ++i) {
@@ -164,7 +124,7 @@ std::vector<dpoint> clipTriangle(const double lo[3], const double hi[3], const p
 
 } // namespace
 
-TEST(bspTree, LeavesStopAtFourTrianglesOrFourBadSplits) {
+TEST(bspTree, LeavesStopAtFourTrianglesOrBadSplitsAndSplitsHalveTheLongestAxis) {
     std::vector<point3d_t> pts;
     for (int i = 0; i < 4; ++i)
         pts.insert(pts.end(), {point3d_t(i, 0, 0), point3d_t(i + 1.0f, 0, 0), point3d_t(i, 1, 0)});
@@ -180,17 +140,16 @@ TEST(bspTree, LeavesStopAtFourTrianglesOrFourBadSplits) {
     // Identical triangles: every split passes all five on, one bad split a level.
     std::vector<triangle_t> same(5, triangle_t(&pts[0], &pts[1], &pts[2]));
     std::vector<leafInfo_t> leaves;
-    auto t = build(same, leaves, &d);
+    list = listOf(same);
+    const bound_t sameBox = face_calc_bound(*list);
+    tree.reset(buildTriangleTree(list, sameBox, 4, 1, 0, d, s));
+    collectLeaves(tree.get(), sameBox, 1, leaves);
     for (const leafInfo_t& l : leaves)
         EXPECT_TRUE(l.list->empty() || (l.list->size() == 5 && l.depth == 5)) << l.depth;
     EXPECT_TRUE(d > 1 && d <= 5);
-}
-
-TEST(bspTree, SplitsTheLongestAxisAtItsMidpoint) {
     std::mt19937 rng(3);
-    std::vector<point3d_t> pts = randomSoup(rng, 10);
-    std::vector<triangle_t> ts = tripleTriangles(pts);
-    float d, s;
+    std::vector<point3d_t> soup = randomSoup(rng, 10);
+    ts = tripleTriangles(soup);
     const struct {
         bound_t box;
         int axis;
@@ -253,13 +212,9 @@ TEST(bspTree, OverlapAndClassificationMatchClipping) {
         point3d_t p[3];
         const float scale = (i % 4 == 0) ? 4.0f : 1.0f; // some larger than the box
         for (point3d_t& q : p) q = point3d_t(u(rng) * scale, u(rng) * scale, u(rng) * scale);
-        const double e = 1e-4; // decide only cases a margin of 1e-4 cannot flip
-        const double oLo[3] = {box.a.x - e, box.a.y - e, box.a.z - e},
-                     oHi[3] = {box.g.x + e, box.g.y + e, box.g.z + e};
-        const double iLo[3] = {box.a.x + e, box.a.y + e, box.a.z + e},
-                     iHi[3] = {box.g.x - e, box.g.y - e, box.g.z - e};
-        const bool inner = !clipTriangle(iLo, iHi, p[0], p[1], p[2]).empty();
-        if (inner != !clipTriangle(oLo, oHi, p[0], p[1], p[2]).empty()) continue;
+        // Decide only cases a margin of 1e-4 cannot flip.
+        const bool inner = !clipTriangle(box, -1e-4, p[0], p[1], p[2]).empty();
+        if (inner != !clipTriangle(box, 1e-4, p[0], p[1], p[2]).empty()) continue;
         EXPECT_EQ(triBoxOverlap(box, p[0], p[1], p[2]), inner) << i;
         (inner ? yes : no)++;
     }
@@ -276,12 +231,11 @@ TEST(bspTree, OverlapAndClassificationMatchClipping) {
         for (point3d_t& q : p) q = point3d_t(u(rng), u(rng), u(rng));
         triangle_t t(&p[0], &p[1], &p[2]);
         const float x0 = u(rng), y0 = u(rng), z0 = u(rng), pos = u(rng);
+        const bound_t cell(point3d_t(x0, y0, z0), point3d_t(x0 + 1.5f, y0 + 1.5f, z0 + 1.5f));
         const int axis = i % 3;
         if (std::fabs(axisValue(t.N, axis)) < 0.05f) continue; // the height path only
         auto reference = [&](float grow) {
-            const double lo[3] = {x0 - grow, y0 - grow, z0 - grow},
-                         hi[3] = {x0 + 1.5 + grow, y0 + 1.5 + grow, z0 + 1.5 + grow};
-            const std::vector<dpoint> poly = clipTriangle(lo, hi, p[0], p[1], p[2], axis);
+            const std::vector<dpoint> poly = clipTriangle(cell, grow, p[0], p[1], p[2], axis);
             if (poly.empty()) return 0;
             double mn = 1e30, mx = -1e30;
             for (const dpoint& q : poly) mn = std::min(mn, q.v[axis]), mx = std::max(mx, q.v[axis]);
@@ -290,8 +244,7 @@ TEST(bspTree, OverlapAndClassificationMatchClipping) {
         };
         const int ref = reference(0);
         if (ref < 0) continue;
-        const int got = expensivePosition(
-            t, bound_t(point3d_t(x0, y0, z0), point3d_t(x0 + 1.5f, y0 + 1.5f, z0 + 1.5f)), pos, axis);
+        const int got = expensivePosition(t, cell, pos, axis);
         if (ref == 0 && got != 0 && reference(1e-3f) != 0) continue; // only touches a border line
         EXPECT_EQ(got, ref) << i;
         ++decided;

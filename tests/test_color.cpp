@@ -119,9 +119,8 @@ TEST(colorAdjust, AitkenAndBilinearBlend) {
     color_t c0(1, 0, 0), c1(0, 1, 0), c2(0, 0, 1), c3(1, 1, 1);
     expectColor(BilerpWeight(2.25f, 7.5f, c0, c1, c2, c3), 0.5f, 0.25f, 0.5f);
     expectColor(BilerpWeight(-0.25f, 0.0f, c0, c1, c2, c3), 0.25f, 0.75f, 0); // fraction above the floor
-    EXPECT_EQ(BilerpWeight(0.5f, 0.5f, colorA_t(0, 0, 0, 1), colorA_t(0.0f), colorA_t(0.0f),
-                           colorA_t(0, 0, 0, 0.5f))
-                  .A,
+    const colorA_t clear(0.0f);
+    EXPECT_EQ(BilerpWeight(0.5f, 0.5f, colorA_t(0, 0, 0, 1), clear, clear, colorA_t(0, 0, 0, 0.5f)).A,
               0.375f);
     // c2's term is added first: c0, c1, c2, c3 in order gives 0x3E59D1A7.
     const float x = fromBits(0x3F859273), y = fromBits(0x4038BAF9);

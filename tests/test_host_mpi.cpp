@@ -43,12 +43,15 @@ protected:
     checkpointKey_t key() const { return {0x1234abcdull, 130, 70, 6}; }
 };
 
-TEST_F(mpiDriver, RecordsRoundTripAndCompressOnlyWhereThatPays) {
+TEST_F(mpiDriver, RecordsRoundTripCompressOnlyWhereThatPaysAndRefuseDamage) {
     struct row_t {
         std::size_t index;
         bool flat, allowZlib, expectZlib;
     } rows[] = {
         {0, true, true, true}, {5, true, false, false}, {3, false, true, false}, {1, false, false, false}};
+    workerMessage_t m;
+    std::size_t used = 0;
+    std::string why;
     for (const row_t& r : rows) {
         const std::vector<float> px = pixelsOf(r.index, r.flat);
         const std::vector<unsigned char> rec = encodeBlock(ledger.headerOf(r.index), px, r.allowZlib);
@@ -56,25 +59,19 @@ TEST_F(mpiDriver, RecordsRoundTripAndCompressOnlyWhereThatPays) {
         std::memcpy(&form, &rec[20], 4);
         EXPECT_EQ(form, r.expectZlib ? 1u : 0u) << "block " << r.index;
         EXPECT_EQ(rec.size() < blockRecordHead + px.size() * 4, r.expectZlib) << "block " << r.index;
-        workerMessage_t m;
-        std::size_t used = 0;
-        std::string why;
         ASSERT_TRUE(decodeBlock(rec.data(), rec.size(), ledger, m, used, why)) << why;
         EXPECT_EQ(used, rec.size());
         EXPECT_EQ(m.header.index, static_cast<int>(r.index));
         EXPECT_EQ(m.pixels, px) << "block " << r.index;
     }
-}
-
-TEST_F(mpiDriver, BrokenRecordsAreRefusedWithTheirReason) {
     blockLedger_t withFirstDone = ledger;
     withFirstDone.markDelivered(0);
-    struct row_t {
+    struct bad_t {
         const char* what;
         std::function<void(std::vector<unsigned char>&)> damage;
         const blockLedger_t* against;
         const char* reason;
-    } rows[] = {
+    } bad[] = {
         {"header cut", [](auto& r) { r.resize(10); }, &ledger, "cut short"},
         {"payload cut", [](auto& r) { r.pop_back(); }, &ledger, "cut short"},
         {"unknown index", [](auto& r) { r[0] = 99; }, &ledger, "names no block"},
@@ -83,18 +80,15 @@ TEST_F(mpiDriver, BrokenRecordsAreRefusedWithTheirReason) {
         {"zlib damaged", [](auto& r) { r[blockRecordHead + 3] ^= 0x55; }, &ledger, "damaged"},
         {"repeat", [](auto&) {}, &withFirstDone, "repeats a block"},
     };
-    for (const row_t& r : rows) {
+    for (const bad_t& r : bad) {
         std::vector<unsigned char> rec = recordOf(0, true);
         r.damage(rec);
-        workerMessage_t m;
-        std::size_t used = 0;
-        std::string why;
         EXPECT_FALSE(decodeBlock(rec.data(), rec.size(), *r.against, m, used, why)) << r.what;
         EXPECT_NE(why.find(r.reason), std::string::npos) << r.what << ": " << why;
     }
 }
 
-TEST_F(mpiDriver, CheckpointKeepsWholeRecordsDropsATornTailAndGoesOn) {
+TEST_F(mpiDriver, CheckpointKeepsWholeRecordsDropsATornTailAndRefusesOthers) {
     const std::string path = dir + "ckpt_resume.checkpoint";
     std::string error;
     {
@@ -117,19 +111,10 @@ TEST_F(mpiDriver, CheckpointKeepsWholeRecordsDropsATornTailAndGoesOn) {
     ASSERT_TRUE(again.resume(path, key(), ledger, kept, error)) << error;
     ASSERT_EQ(kept.size(), 3u);
     EXPECT_EQ(kept[2].pixels, pixelsOf(2, false));
-    again.remove();
-    EXPECT_NE(access(path.c_str(), F_OK), 0);
-}
-
-TEST_F(mpiDriver, CheckpointOfOtherSettingsOrDamagedIsRefusedAndKept) {
-    const std::string path = dir + "ckpt_refuse.checkpoint";
-    std::string error;
-    {
-        checkpoint_t c;
-        ASSERT_TRUE(c.create(path, key(), error));
-        ASSERT_TRUE(c.append(recordOf(3, true), error));
-        ASSERT_TRUE(c.append(recordOf(3, true), error));
-    }
+    ASSERT_TRUE(again.append(recordOf(4, true), error)); // a repeated block damages the file
+    const std::size_t size =
+        36 + 2 * recordOf(4, true).size() + recordOf(1, false).size() + recordOf(2, false).size();
+    // Other settings, damage and strangers are refused and leave the file alone.
     checkpointKey_t otherScene = key(), otherSize = key();
     otherScene.fingerprint ^= 1;
     otherSize.width = 131;
@@ -144,13 +129,14 @@ TEST_F(mpiDriver, CheckpointOfOtherSettingsOrDamagedIsRefusedAndKept) {
                 {dir + "ckpt_garbage", key(), "not a vexlar checkpoint"},
                 {dir + "ckpt_missing", key(), "cannot open"}};
     for (const row_t& r : rows) {
-        std::vector<workerMessage_t> kept;
-        checkpoint_t c;
-        EXPECT_FALSE(c.resume(r.file, r.key, ledger, kept, error)) << r.file;
+        checkpoint_t refused;
+        EXPECT_FALSE(refused.resume(r.file, r.key, ledger, kept, error)) << r.file;
         EXPECT_NE(error.find(r.reason), std::string::npos) << error;
     }
     std::ifstream f(path, std::ios::binary | std::ios::ate);
-    EXPECT_EQ(static_cast<std::size_t>(f.tellg()), 36 + 2 * recordOf(3, true).size()) << "refusal changed it";
+    EXPECT_EQ(static_cast<std::size_t>(f.tellg()), size) << "refusal changed it";
+    again.remove();
+    EXPECT_NE(access(path.c_str(), F_OK), 0);
 }
 
 TEST(mpiLauncher, LauncherVariablesMarkAnMpiRun) {
@@ -183,14 +169,10 @@ std::vector<workerMessage_t> renderAll(const blockSpliter_t& blocks, int workers
 
 TEST_F(mpiDriver, PoolDeliversEveryBlockOnceAlsoWhenAWorkerDies) {
     const pid_t parent = getpid();
-    struct row_t {
-        int workers;
-        bool killOne;
-    } rows[] = {{1, false}, {3, false}, {2, true}};
-    for (const row_t& r : rows) {
+    for (int workers : {1, 3, 2}) { // of two workers, the one given block 2 dies
         std::vector<workerMessage_t> done =
-            renderAll(blocks, r.workers, [&](std::size_t i, std::vector<float>& px) {
-                if (r.killOne && i == 2 && getpid() != parent) _exit(9);
+            renderAll(blocks, workers, [&](std::size_t i, std::vector<float>& px) {
+                if (workers == 2 && i == 2 && getpid() != parent) _exit(9);
                 px = pixelsOf(i, false);
                 return ledger.headerOf(i);
             });
@@ -199,7 +181,7 @@ TEST_F(mpiDriver, PoolDeliversEveryBlockOnceAlsoWhenAWorkerDies) {
             ++seen[static_cast<std::size_t>(m.header.index)];
             EXPECT_EQ(m.pixels, pixelsOf(static_cast<std::size_t>(m.header.index), false));
         }
-        EXPECT_EQ(seen, std::vector<int>(blocks.regions.size(), 1)) << r.workers << " workers";
+        EXPECT_EQ(seen, std::vector<int>(blocks.regions.size(), 1)) << workers << " workers";
     }
 }
 

@@ -30,18 +30,22 @@ std::vector<point3d_t> cubePoints() {
 const std::vector<int> cubeIndices{0, 2, 3, 0, 3, 1, 4, 5, 7, 4, 7, 6, 0, 1, 5, 0, 5, 4,
                                    2, 6, 7, 2, 7, 3, 0, 4, 6, 0, 6, 2, 1, 3, 7, 1, 7, 5};
 
+// A mesh of the points' indexed triangles, placed by `m` when given.
+meshPtr made(std::vector<point3d_t> p, const std::vector<int>& idx, const matrix4x4_t* m = nullptr,
+             bool orco = false) {
+    std::vector<triangle_t> ts = indexed(p, idx);
+    return meshPtr(m ? meshObject_t::factory(*m, p, {}, ts, {}, {}, orco)
+                     : meshObject_t::factory(p, {}, ts, {}, {}, orco));
+}
+
 meshPtr cube(const matrix4x4_t* m = nullptr) {
-    std::vector<point3d_t> p = cubePoints();
-    std::vector<triangle_t> ts = indexed(p, cubeIndices);
-    return meshPtr(m ? meshObject_t::factory(*m, p, {}, ts, {}, {})
-                     : meshObject_t::factory(p, {}, ts, {}, {}));
+    return made(cubePoints(), cubeIndices, m);
 }
 
 // The unit square of two triangles sharing the diagonal (1,0)-(0,1).
 meshPtr square() {
-    std::vector<point3d_t> p{point3d_t(0, 0, 0), point3d_t(1, 0, 0), point3d_t(0, 1, 0), point3d_t(1, 1, 0)};
-    std::vector<triangle_t> ts = indexed(p, {0, 1, 2, 3, 2, 1});
-    return meshPtr(meshObject_t::factory(p, {}, ts, {}, {}));
+    return made({point3d_t(0, 0, 0), point3d_t(1, 0, 0), point3d_t(0, 1, 0), point3d_t(1, 1, 0)},
+                {0, 1, 2, 3, 2, 1});
 }
 
 struct shot_t {
@@ -100,7 +104,7 @@ TEST(mesh, CopiesAndRepointsItsArrays) {
     EXPECT_FALSE(shot(*d, point3d_t(0.2f, 0.2f, 1), down, true));
 }
 
-TEST(mesh, ShootFindsTheNearestFace) {
+TEST(mesh, ShootFindsTheNearestFaceSkipsOneAndKeepsTies) {
     meshPtr m = cube();
     shot_t shot;
     shot.sp.depth = 123;
@@ -114,9 +118,7 @@ TEST(mesh, ShootFindsTheNearestFace) {
     ASSERT_TRUE(shot(*m, point3d_t(0.5f, 0.25f, 0.5f), vector3d_t(0, -1, 0), false, INFINITY)); // from inside
     EXPECT_TRUE(shot.sp.depth == 0.25f && shot.sp.geometricNormal == vector3d_t(0, -1, 0));
     // The face z = x + y: its box reaches z = 1, the ray meets it at 0.2.
-    std::vector<point3d_t> p{point3d_t(0, 0, 0), point3d_t(1, 0, 1), point3d_t(0, 1, 1)};
-    std::vector<triangle_t> ts = indexed(p, {0, 1, 2});
-    meshPtr tilted(meshObject_t::factory(p, {}, ts, {}, {}));
+    meshPtr tilted = made({point3d_t(0, 0, 0), point3d_t(1, 0, 1), point3d_t(0, 1, 1)}, {0, 1, 2});
     const point3d_t from(0.1f, 0.1f, 5);
     ASSERT_TRUE(shot(*tilted, from, down, false, 4.5f)); // dist only prunes nearest searches
     EXPECT_NEAR(shot.sp.depth, 4.8f, 1e-5f);
@@ -126,11 +128,8 @@ TEST(mesh, ShootFindsTheNearestFace) {
     EXPECT_FALSE(shot(*tilted, from, down, false, 3.5f)); // the box starts beyond
     ASSERT_TRUE(shot(*tilted, from, down));
     EXPECT_FALSE(shot(*tilted, from, down, true, shot.sp.depth)); // strictly before the limit
-}
-
-TEST(mesh, SkipElementTiesAndShaders) {
-    meshPtr m = square();
-    shot_t shot;
+    // Two triangles sharing the diagonal.
+    m = square();
     const point3d_t onDiagonal(0.5f, 0.5f, 1);
     ASSERT_TRUE(shot(*m, onDiagonal, down));
     EXPECT_EQ(shot.sp.origin, &m->triangles[0]); // the first accepted keeps the tie
@@ -167,23 +166,20 @@ TEST(mesh, AutoSmoothAveragesFacesWithinTheAngle) {
     expectNear(*m->triangles[11].na, expect.normalize(), 1e-6f);
     // Opposite faces cancel: each corner falls back to its own normal.
     std::vector<point3d_t> p{point3d_t(0, 0, 0), point3d_t(1, 0, 0), point3d_t(0, 1, 0), point3d_t(0, 0, 1)};
-    std::vector<triangle_t> both = indexed(p, {0, 1, 2, 0, 2, 1});
-    meshPtr twin(meshObject_t::factory(p, {}, both, {}, {}));
+    meshPtr twin = made(p, {0, 1, 2, 0, 2, 1});
     for (float angle : {-1.0f, 180.0f}) {
         twin->autoSmooth(angle);
         for (const triangle_t& t : twin->triangles) EXPECT_TRUE(*t.na == t.N && *t.nc == t.N) << angle;
     }
-    std::vector<triangle_t> bent = indexed(p, {0, 1, 2, 0, 3, 1}); // a second face at 90 degrees
-    meshPtr b(meshObject_t::factory(p, {}, bent, {}, {}));
-    b->autoSmooth(-1); // -1 sums every face
+    meshPtr b = made(p, {0, 1, 2, 0, 3, 1}); // a second face at 90 degrees
+    b->autoSmooth(-1);                       // -1 sums every face
     vector3d_t e(0, 1, 1);
     expectNear(*b->triangles[0].na, e.normalize(), 1e-6f);
     EXPECT_EQ(*b->triangles[0].nc, vector3d_t(0, 0, 1)); // point 2 belongs to one face only
     // Faces exactly at the angle are not within it: normals (0, -1, 0) and
     // (-0.6, -0.8, 0) have the dot 0.8f, the cosine of 36.8698959f degrees.
-    std::vector<point3d_t> q{point3d_t(0, 0, 0), point3d_t(1, 0, 0), point3d_t(0, 0, 1), point3d_t(-4, 3, 0)};
-    std::vector<triangle_t> hinge = indexed(q, {0, 1, 2, 0, 2, 3});
-    meshPtr h(meshObject_t::factory(q, {}, hinge, {}, {}));
+    meshPtr h = made({point3d_t(0, 0, 0), point3d_t(1, 0, 0), point3d_t(0, 0, 1), point3d_t(-4, 3, 0)},
+                     {0, 1, 2, 0, 2, 3});
     ASSERT_EQ(h->triangles[0].N * h->triangles[1].N,
               float(std::cos(double(36.8698959f) * 0.017453292519943295)));
     h->autoSmooth(36.8698959f);
@@ -192,7 +188,7 @@ TEST(mesh, AutoSmoothAveragesFacesWithinTheAngle) {
     EXPECT_NE(*h->triangles[0].na, h->triangles[0].N);
 }
 
-TEST(mesh, PlacementReplacesAndMapsBackToObjectSpace) {
+TEST(mesh, PlacementReplacesAndMapsBackToObjectAndOrcoSpace) {
     matrix4x4_t a(1), b(1);
     a.rotateZ(30);
     a.scale(2, 1, 3);
@@ -223,20 +219,16 @@ TEST(mesh, PlacementReplacesAndMapsBackToObjectSpace) {
     expectNear(c->toObjectRot(vector3d_t(0, 1, 0)), vector3d_t(1, 0, 0), 1e-6f);
     expectNear(c->triangles[10].N, vector3d_t(0, 1, 0), 1e-6f);   // face normals recomputed
     expectNear(*c->triangles[10].na, vector3d_t(0, 2, 0), 1e-6f); // vertex normals moved by the matrix
-}
-
-TEST(mesh, OrcoSpaceIsTheObjectBoxInUnits) {
-    matrix4x4_t m(1);
+    // Orco space is the object box in units.
+    m = matrix4x4_t(1);
     m.scale(2, 2, 2);
     m.translate(10, 0, 0);
-    meshPtr c = cube(&m); // world box [10, 12] x [0, 2] x [0, 2]
+    c = cube(&m); // world box [10, 12] x [0, 2] x [0, 2]
     expectNear(c->toObjectOrco(point3d_t(11, 1, 1)), point3d_t(0, 0, 0), 1e-5f);
     expectNear(c->toObjectOrco(point3d_t(12, 2, 2)), point3d_t(1, 1, 1), 1e-4f);
     expectNear(c->toObjectOrco(point3d_t(10, 0, 2)), point3d_t(-1, -1, 1), 1e-4f);
     // A flat mesh far away (the margin rounds away) keeps an invertible matrix.
-    std::vector<point3d_t> far{point3d_t(0, 0, 1000), point3d_t(1, 0, 1000), point3d_t(0, 1, 1000)};
-    std::vector<triangle_t> ft = indexed(far, {0, 1, 2});
-    meshPtr f(meshObject_t::factory(m, far, {}, ft, {}, {}));
+    meshPtr f = made({point3d_t(0, 0, 1000), point3d_t(1, 0, 1000), point3d_t(0, 1, 1000)}, {0, 1, 2}, &m);
     const point3d_t o = f->toObjectOrco(point3d_t(11, 1, 2000));
     EXPECT_TRUE(std::isfinite(o.x) && std::fabs(o.z) < 1e-6f) << o;
     // Orco points stored after the positions stay and are interpolated.
@@ -244,11 +236,10 @@ TEST(mesh, OrcoSpaceIsTheObjectBoxInUnits) {
     for (const point3d_t& q : cubePoints()) p.insert(p.end(), {q, q});
     std::vector<int> idx;
     for (int i : cubeIndices) idx.push_back(2 * i);
-    std::vector<triangle_t> ts = indexed(p, idx);
     matrix4x4_t r(1);
     r.rotateY(40);
     r.translate(-3, 2, 1);
-    meshPtr oc(meshObject_t::factory(r, p, {}, ts, {}, {}, true));
+    meshPtr oc = made(p, idx, &r, true);
     ASSERT_TRUE(oc->hasOrco);
     shot_t shot;
     const point3d_t target = r * point3d_t(0.3f, 1.0f, 0.6f); // on the top face

@@ -5,10 +5,10 @@
 #include "vexlarcore/mesh.h"
 #include "vexlarcore/renderstate.h"
 
-#include <gtest/gtest.h>
+#include "test_support.h"
+#include "triangle_soup.h"
 
 #include <cmath>
-#include <cstring>
 #include <limits>
 #include <memory>
 #include <random>
@@ -20,29 +20,6 @@ namespace {
 
 const float inf = std::numeric_limits<float>::infinity();
 const float notANumber = std::numeric_limits<float>::quiet_NaN();
-
-std::uint32_t bitsOf(float f) {
-    std::uint32_t u;
-    std::memcpy(&u, &f, sizeof u);
-    return u;
-}
-
-// The mesh's answer by the scalar code: nearest t > 0 over the triangles in
-// order, the first of equal distances kept.
-const triangle_t* scalarNearest(const meshObject_t& m, const point3d_t& from, const vector3d_t& ray,
-                                float& best) {
-    const triangle_t* found = nullptr;
-    best = -1;
-    for (const triangle_t& t : m.triangles) {
-        if (!t.hit(from, ray)) continue;
-        const float d = (t.N * (*t.pa - from)) / (t.N * ray);
-        if (d > 0 && (best < 0 || d < best)) {
-            best = d;
-            found = &t;
-        }
-    }
-    return found;
-}
 
 } // namespace
 
@@ -58,11 +35,8 @@ TEST(meshTree, FourLaneTestGivesTheScalarBitsOnAwkwardValues) {
         if (round % 3 == 0) pts[4] = pts[0], pts[5] = pts[2]; // shared edge
         if (round % 5 == 0) pts[8] = pts[9];                  // zero-length edge
         if (round % 7 == 0) pts[10] = point3d_t(specials[round % 9], u(rng), u(rng));
-        std::vector<triangle_t> ts;
-        for (int k = 0; k < 4; ++k) ts.emplace_back(&pts[3 * k], &pts[3 * k + 1], &pts[3 * k + 2]);
-        meshObject_t mesh(pts, {}, ts, {}, {});
-        triangleList_t* list = new triangleList_t();
-        for (triangle_t& t : mesh.triangles) list->push_back(&t);
+        meshObject_t mesh(pts, {}, soup::tripleTriangles(pts), {}, {});
+        triangleList_t* list = soup::listOf(mesh.triangles);
         float d1, d2;
         std::unique_ptr<triangleTree_t> nodeCopy(
             buildTriangleTree(list, face_calc_bound(*list), 4, 1, 0, d1, d2));
@@ -80,7 +54,7 @@ TEST(meshTree, FourLaneTestGivesTheScalarBitsOnAwkwardValues) {
             if (r % 11 == 0) ray.x = 0;
             if (r % 13 == 0) ray.y = specials[(round + r) % 9];
             float expected;
-            const triangle_t* want = scalarNearest(mesh, from, ray, expected);
+            const triangle_t* want = soup::bruteNearest(mesh, from, ray, expected);
             surfacePoint_t sp;
             // The walk is limited to the mesh box; aimed rays cross it unless
             // a coordinate is infinite or NaN.
@@ -89,7 +63,7 @@ TEST(meshTree, FourLaneTestGivesTheScalarBitsOnAwkwardValues) {
             ++compared;
             ASSERT_TRUE(want != nullptr) << "round " << round << " ray " << r;
             EXPECT_EQ(sp.origin, static_cast<const void*>(want)) << "round " << round << " ray " << r;
-            EXPECT_EQ(bitsOf(sp.depth), bitsOf(expected)) << "round " << round << " ray " << r;
+            EXPECT_EQ(support::bits(sp.depth), support::bits(expected)) << "round " << round << " ray " << r;
             ++hits;
             // Shadow queries give the node tree's answers (the node walk
             // runs once the mesh holds a tree it did not make).
@@ -126,7 +100,7 @@ TEST(meshTree, CompactAndNodeFormsAreTheSameTree) {
     for (std::size_t i = 0; i < flat.nodes.size(); ++i) {
         ASSERT_EQ(flat.nodes[i].word, compact.nodes[i].word) << i;
         if (!flat.nodes[i].isLeaf()) {
-            ASSERT_EQ(bitsOf(flat.nodes[i].pos), bitsOf(compact.nodes[i].pos)) << i;
+            ASSERT_EQ(support::bits(flat.nodes[i].pos), support::bits(compact.nodes[i].pos)) << i;
         }
     }
     ASSERT_EQ(flat.items.size(), compact.items.size());

@@ -59,22 +59,24 @@ surfacePoint_t makePoint(const point3d_t& p, const vector3d_t& n = vector3d_t(0,
     return sp;
 }
 
+// Mapping `p` (normal `n`, eye `eye`) gives `want`, clipped or not.
 struct mapCase_t {
     const char* what;
     bool image;
     std::function<void(modulator_t&)> setup;
-    point3d_t p;
-    vector3d_t n, eye;
-    point3d_t want;
-    bool clipped;
+    point3d_t p, want;
+    bool clipped = false;
+    vector3d_t n = vector3d_t(0, 0, 1), eye = vector3d_t(0, 0, 1);
 };
 
 } // namespace
 
 TEST(modulator, MappingKnownAnswers) {
     using M = modulator_t;
+    using P = point3d_t;
+    using V = vector3d_t;
     const float h = std::sqrt(0.5f), past = std::nextafter(1.0f, 2.0f) * 2 - 1; // image x just above 1
-    const vector3d_t z(0, 0, 1);
+    const V z(0, 0, 1);
     auto src = [](int s) { return [s](M& m) { m.coordSource = s; }; };
     auto global = [](std::function<void(M&)> f) {
         return [f](M& m) {
@@ -82,59 +84,46 @@ TEST(modulator, MappingKnownAnswers) {
             f(m);
         };
     };
+    auto clip = [global](int mode) { return global([mode](M& m) { m.clipMode = mode; }); };
     const mapCase_t cases[] = {
-        {"uv", false, src(M::UV), point3d_t(1, 2, 3), z, z, point3d_t(0, 0, -0.98f), false},
-        {"global", false, src(M::GLOBAL), point3d_t(1, 2, 3), z, z, point3d_t(1, 2, 3), false},
-        {"orco", false, src(M::ORCO), point3d_t(1, 2, 3), z, z, point3d_t(11, 22, 33), false},
-        {"normal", false, src(M::NORMAL), point3d_t(1, 2, 3), vector3d_t(0.6f, 0, 0.8f), z,
-         point3d_t(-0.6f, 0.8f, 0), false},
-        {"reflection", false, src(M::REFLECTION), point3d_t(0, 0, 0), z, vector3d_t(2, 0, 2),
-         point3d_t(-h, 0, h), false},
+        {"uv", false, src(M::UV), P(1, 2, 3), P(0, 0, -0.98f)},
+        {"global", false, src(M::GLOBAL), P(1, 2, 3), P(1, 2, 3)},
+        {"orco", false, src(M::ORCO), P(1, 2, 3), P(11, 22, 33)},
+        {"normal", false, src(M::NORMAL), P(1, 2, 3), P(-0.6f, 0.8f, 0), false, V(0.6f, 0, 0.8f)},
+        {"reflection", false, src(M::REFLECTION), P(0, 0, 0), P(-h, 0, h), false, z, V(2, 0, 2)},
         {"axes size offset", false, global([](M& m) {
              m.axisX = 3, m.axisY = 0, m.axisZ = 1, m.sizeX = 2, m.sizeY = 3, m.sizeZ = 4;
              m.offsetX = 1, m.offsetY = 0.5f, m.offsetZ = -1, m.clipMode = M::CLIP, m.repeatX = 5;
          }),
-         point3d_t(100, -200, 300), z, z, point3d_t(602, 1.5f, 396), false}, // procedural: never clipped
+         P(100, -200, 300), P(602, 1.5f, 396)}, // procedural: never clipped
         {"transform", false, global([](M& m) {
              m.useTransform = true;
              m.coordTransform.scale(2, 2, 2);
              m.coordTransform.translate(1, 2, 3);
          }),
-         point3d_t(1, 1, 1), z, z, point3d_t(3, 4, 5), false},
-        {"flat", true, global([](M&) {}), point3d_t(0.2f, -0.6f, 0.3f), z, z, point3d_t(0.6f, 0.8f, 0.3f),
-         false},
-        {"cube x", true, global([](M& m) { m.projection = M::CUBE; }), point3d_t(0.2f, -0.6f, 0.3f),
-         vector3d_t(1, 0, 0), z, point3d_t(0.2f, 0.35f, 0.3f), false},
-        {"cube orco", true, [](M& m) { m.projection = M::CUBE; }, point3d_t(-9.8f, -20.6f, -29.7f), z, z,
-         point3d_t(0.2f, 0.35f, 0.3f), false}, // object-space normal
-        {"tube", true, global([](M& m) { m.projection = M::TUBE; }), point3d_t(-1, 0, 1), z, z,
-         point3d_t(0.75f, 0, 1), false},
-        {"sphere", true, global([](M& m) { m.projection = M::SPHERE; }), point3d_t(1, 1, 0), z, z,
-         point3d_t(0.375f, 0.5f, 0), false},
-        {"repeat", true, global([](M& m) { m.repeatX = 2; }), point3d_t(0.5f, 0, 0), z, z,
-         point3d_t(0.5f, 0.5f, 0), false},
-        {"repeat negative", true, global([](M& m) { m.repeatX = 2; }), point3d_t(-1.6f, 0, 0), z, z,
-         point3d_t(0.4f, 0.5f, 0), false},
-        {"repeat huge", true, global([](M& m) { m.repeatX = 3; }), point3d_t(4e9f, 0, 0), z, z,
-         point3d_t(0, 0.5f, 0), false},
+         P(1, 1, 1), P(3, 4, 5)},
+        {"flat", true, global([](M&) {}), P(0.2f, -0.6f, 0.3f), P(0.6f, 0.8f, 0.3f)},
+        {"cube x", true, global([](M& m) { m.projection = M::CUBE; }), P(0.2f, -0.6f, 0.3f),
+         P(0.2f, 0.35f, 0.3f), false, V(1, 0, 0)},
+        {"cube orco", true, [](M& m) { m.projection = M::CUBE; }, P(-9.8f, -20.6f, -29.7f),
+         P(0.2f, 0.35f, 0.3f)}, // object-space normal
+        {"tube", true, global([](M& m) { m.projection = M::TUBE; }), P(-1, 0, 1), P(0.75f, 0, 1)},
+        {"sphere", true, global([](M& m) { m.projection = M::SPHERE; }), P(1, 1, 0), P(0.375f, 0.5f, 0)},
+        {"repeat", true, global([](M& m) { m.repeatX = 2; }), P(0.5f, 0, 0), P(0.5f, 0.5f, 0)},
+        {"repeat negative", true, global([](M& m) { m.repeatX = 2; }), P(-1.6f, 0, 0), P(0.4f, 0.5f, 0)},
+        {"repeat huge", true, global([](M& m) { m.repeatX = 3; }), P(4e9f, 0, 0), P(0, 0.5f, 0)},
         {"crop", true, global([](M& m) { m.cropMinX = 0.25f, m.cropMaxX = 0.75f, m.cropMinY = 0.5f; }),
-         point3d_t(0, 0, 0), z, z, point3d_t(0.5f, 0.75f, 0), false},
+         P(0, 0, 0), P(0.5f, 0.75f, 0)},
         {"size", true,
          global([](M& m) { m.sizeX = 2, m.sizeY = 0.5f, m.sizeZ = 9, m.offsetX = 0.1f, m.offsetY = -0.2f; }),
-         point3d_t(0.5f, -0.5f, 0.7f), z, z,
-         point3d_t(2.0 * 0.25 + static_cast<double>(0.1f) + 0.5,
-                   0.5 * 0.25 + static_cast<double>(-0.2f) + 0.5, 0.7f),
-         false},
-        {"clip edge", true, global([](M& m) { m.clipMode = M::CLIP; }), point3d_t(1, 0, 0), z, z,
-         point3d_t(1, 0.5f, 0), false},
-        {"clip past", true, global([](M& m) { m.clipMode = M::CLIP; }), point3d_t(past, 0, 0), z, z,
-         point3d_t(1, 0.5f, 0), true},
-        {"clip y", true, global([](M& m) { m.clipMode = M::CLIP; }), point3d_t(0, -1.001f, 0), z, z,
-         point3d_t(0.5f, 1.0005f, 0), true},
-        {"clipcube z", true, global([](M& m) { m.clipMode = M::CLIPCUBE; }), point3d_t(0, 0, 1.01f), z, z,
-         point3d_t(0.5f, 0.5f, 1.01f), true},
-        {"clamp", true, global([](M& m) { m.clipMode = M::CLAMP; }), point3d_t(1.4f, 1.6f, 5), z, z,
-         point3d_t(1, 0, 5), false},
+         P(0.5f, -0.5f, 0.7f),
+         P(2.0 * 0.25 + static_cast<double>(0.1f) + 0.5, 0.5 * 0.25 + static_cast<double>(-0.2f) + 0.5,
+           0.7f)},
+        {"clip edge", true, clip(M::CLIP), P(1, 0, 0), P(1, 0.5f, 0)},
+        {"clip past", true, clip(M::CLIP), P(past, 0, 0), P(1, 0.5f, 0), true},
+        {"clip y", true, clip(M::CLIP), P(0, -1.001f, 0), P(0.5f, 1.0005f, 0), true},
+        {"clipcube z", true, clip(M::CLIPCUBE), P(0, 0, 1.01f), P(0.5f, 0.5f, 1.01f), true},
+        {"clamp", true, clip(M::CLAMP), P(1.4f, 1.6f, 5), P(1, 0, 5)},
     };
     for (const mapCase_t& c : cases) {
         scriptedTexture_t tex(c.image);

@@ -31,9 +31,8 @@ int cornerHash(int i, int j, int k) {
 double referenceNoise(double px, double py, double pz) {
     const gradientTable_t& g = gradients;
     const double fx = std::floor(px), fy = std::floor(py), fz = std::floor(pz);
-    const int X = static_cast<int>(((static_cast<long long>(fx) % 256) + 256) % 256);
-    const int Y = static_cast<int>(((static_cast<long long>(fy) % 256) + 256) % 256);
-    const int Z = static_cast<int>(((static_cast<long long>(fz) % 256) + 256) % 256);
+    auto cell = [](double f) { return static_cast<int>(((static_cast<long long>(f) % 256) + 256) % 256); };
+    const int X = cell(fx), Y = cell(fy), Z = cell(fz);
     const double x = px - fx, y = py - fy, z = pz - fz;
     double corner[2][2][2];
     for (int a = 0; a < 2; ++a)

@@ -5,6 +5,7 @@
 #include "vexlarcore/treebuilder.h"
 
 #include "boxobject.h"
+#include "joinnode.h"
 #include "test_support.h"
 
 #include <algorithm>
@@ -14,35 +15,12 @@
 #include <random>
 
 using namespace vexlar;
+using namespace joins;
 using support::captured;
 
 namespace {
 
 const float inf = std::numeric_limits<float>::infinity();
-
-// A node whose name records the join order: a parent is "(left,right)".
-struct node_t {
-    node_t(const std::string& n, const bound_t& b)
-        : name(n), box(b), left(nullptr), right(nullptr), count(1) {}
-    node_t(node_t* l, node_t* r)
-        : name("(" + l->name + "," + r->name + ")"), box(l->box, r->box), left(l), right(r),
-          count(l->count + r->count) {}
-    ~node_t() {
-        delete left;
-        delete right;
-    }
-    std::string name;
-    bound_t box;
-    node_t *left, *right;
-    int count;
-};
-struct dist_f {
-    float operator()(const node_t* l, const node_t* r) const { return bound_distance(l->box, r->box); }
-};
-struct join_f {
-    node_t* operator()(node_t* l, node_t* r) const { return new node_t(l, r); }
-};
-typedef treeBuilder_t<node_t*, float, dist_f, join_f> builder_t;
 
 // A slab of unit cross-section from x0 to x1: its volume is its length.
 node_t* span(const std::string& name, float x0, float x1) {

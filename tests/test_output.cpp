@@ -6,7 +6,7 @@
 
 #include <algorithm>
 #include <cmath>
-#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace vexlar;
 using support::captured;
@@ -21,8 +21,7 @@ bytes fileBytes(const std::string& name) {
 }
 
 bool exists(const std::string& name) {
-    struct stat st;
-    return stat(name.c_str(), &st) == 0;
+    return access(name.c_str(), F_OK) == 0;
 }
 
 class tgaWriter : public ::testing::Test {

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cmath>
 #include <functional>
+#include <memory>
 #include <random>
 #include <set>
 
@@ -42,9 +43,10 @@ std::unique_ptr<node_t> build(const std::vector<point3d_t>& pts, unsigned leafSi
         buildGenericTree(items, calcBound, isInBound, getPos, leafSize, 1, sx, sy, sz));
 }
 
-std::vector<item_t> iterate(const node_t* root, const searchCircle_t& c) {
-    std::vector<item_t> out;
-    for (gObjectIterator_t<item_t, searchCircle_t, circleCross_f> it(root, c); !it.finished; ++it)
+// What the region walk visits, in its order (points or stored photons).
+template <class T> std::vector<T> iterate(const gBoundTreeNode_t<T>* root, const searchCircle_t& c) {
+    std::vector<T> out;
+    for (gObjectIterator_t<T, searchCircle_t, circleCross_f> it(root, c); !it.finished; ++it)
         out.push_back(*it);
     return out;
 }
@@ -56,9 +58,12 @@ storedPhoton_t upPhoton(const point3d_t& p) {
     s.theta = s.phi = 0;
     return s;
 }
-void fill(globalPhotonMap_t& map, const std::vector<point3d_t>& at) {
-    for (const point3d_t& p : at) map.store(upPhoton(p));
-    map.buildTree();
+// A map of up-facing photons at `at`, its tree built.
+std::unique_ptr<globalPhotonMap_t> filled(float maxRadius, const std::vector<point3d_t>& at) {
+    auto map = std::make_unique<globalPhotonMap_t>(maxRadius);
+    for (const point3d_t& p : at) map->store(upPhoton(p));
+    map->buildTree();
+    return map;
 }
 std::vector<point3d_t> onXAxis(int n, float step) {
     std::vector<point3d_t> v;
@@ -149,55 +154,46 @@ TEST(pointTree, SplitsAtTheMeanWithThePlaneGroupOnTheRight) {
         return n->isLeaf() ? n->items.size() : count(n->left) + count(n->right);
     };
     EXPECT_EQ(count(build(nan, 4).get()), 20u);
-    EXPECT_TRUE(iterate(nullptr, searchCircle_t(origin, 1)).empty() &&
+    EXPECT_TRUE(iterate<item_t>(nullptr, searchCircle_t(origin, 1)).empty() &&
                 iterate(build({}).get(), searchCircle_t(origin, 10)).empty());
 }
 
 TEST(photonMap, GatherDoublesAndShrinksTheRadius) {
-    globalPhotonMap_t map(2.0f);
-    fill(map, {origin});
-    gathered_t g = gather(map, 5.0f, 0); // K = 0 touches nothing and clamps the radius
+    const auto map = filled(2.0f, {origin});
+    gathered_t g = gather(*map, 5.0f, 0); // K = 0 touches nothing and clamps the radius
     EXPECT_TRUE(g.found.size() == 2 && g.found[0].dis == 7.0f && g.radius == 2.0f);
-    g = gather(map, 2.5f, 4); // above the maximum: no search
+    g = gather(*map, 2.5f, 4); // above the maximum: no search
     EXPECT_TRUE(g.found.size() == 2 && g.radius == 2.0f);
-    globalPhotonMap_t five(10.0f);
     std::vector<point3d_t> at = onXAxis(3, 0.1f);
     at.insert(at.end(), {origin, point3d_t(3, 0, 0)});
-    fill(five, at);
-    g = gather(five, 0.5f, 4); // exactly K candidates: one pass, a heap with the farthest on top
+    const auto five = filled(10.0f, at);
+    g = gather(*five, 0.5f, 4); // exactly K candidates: one pass, a heap with the farthest on top
     EXPECT_TRUE(g.radius == 0.5f && g.found.size() == 4 &&
                 std::is_heap(g.found.begin(), g.found.end(), compareFound_f()));
     EXPECT_EQ(g.found.front().dis, sortedDistances(g.found).back());
-    globalPhotonMap_t twelve(10.0f);
-    fill(twelve, onXAxis(12, 0.05f));
-    g = gather(twelve, 1.0f, 4); // three times K: the four nearest, the radius shrunk
+    const auto twelve = filled(10.0f, onXAxis(12, 0.05f));
+    g = gather(*twelve, 1.0f, 4); // three times K: the four nearest, the radius shrunk
     EXPECT_EQ(g.radius, 0.95f);
     std::set<const storedPhoton_t*> got;
     for (const foundPhoton_t& f : g.found) got.insert(f.photon);
-    EXPECT_EQ(got, (std::set<const storedPhoton_t*>{&twelve.photons[0], &twelve.photons[1],
-                                                    &twelve.photons[2], &twelve.photons[3]}));
-    globalPhotonMap_t close(10.0f); // a single-precision product (double rounds to 0.570000052)
-    fill(close, onXAxis(12, 0.04f));
-    EXPECT_EQ(gather(close, 0.6f, 4).radius, 0.6f * 0.95f);
-    globalPhotonMap_t half(10.0f); // 4 / 8 = 0.5 is not below 0.49
-    fill(half, onXAxis(8, 0.05f));
-    EXPECT_EQ(gather(half, 1.0f, 4).radius, 1.0f);
-    globalPhotonMap_t near(3.0f); // two at 1.5: doubling from 0.25 finds them at 2
-    fill(near, {point3d_t(1.5f, 0, 0), point3d_t(0, 1.5f, 0)});
-    g = gather(near, 0.25f, 3); // fewer than K: doubling continues past the maximum
+    EXPECT_EQ(got, (std::set<const storedPhoton_t*>{&twelve->photons[0], &twelve->photons[1],
+                                                    &twelve->photons[2], &twelve->photons[3]}));
+    // A single-precision product (double rounds to 0.570000052); 4 / 8 = 0.5 is not below 0.49.
+    EXPECT_EQ(gather(*filled(10.0f, onXAxis(12, 0.04f)), 0.6f, 4).radius, 0.6f * 0.95f);
+    EXPECT_EQ(gather(*filled(10.0f, onXAxis(8, 0.05f)), 1.0f, 4).radius, 1.0f);
+    // Two at 1.5: doubling from 0.25 finds them at 2.
+    const auto near = filled(3.0f, {point3d_t(1.5f, 0, 0), point3d_t(0, 1.5f, 0)});
+    g = gather(*near, 0.25f, 3); // fewer than K: doubling continues past the maximum
     EXPECT_TRUE(g.found.size() == 2 && g.radius == 3.0f);
-    EXPECT_EQ(gather(near, 0.25f, 2).radius, 2.0f);
-    EXPECT_EQ(gather(near, 0.25f, 2).found.size(), 2u);
+    EXPECT_EQ(gather(*near, 0.25f, 2).radius, 2.0f);
+    EXPECT_EQ(gather(*near, 0.25f, 2).found.size(), 2u);
     // Radii that cannot grow end the search.
-    globalPhotonMap_t pair(4.0f);
-    fill(pair, {origin, point3d_t(1, 0, 0)});
-    g = gather(pair, 0.0f, 2);
+    const auto pair = filled(4.0f, {origin, point3d_t(1, 0, 0)});
+    g = gather(*pair, 0.0f, 2);
     EXPECT_TRUE(g.found.size() == 1 && g.radius == 0.0f);
-    EXPECT_TRUE(gather(pair, -1.0f, 2).found.empty());
-    EXPECT_EQ(gather(pair, NAN, 2).radius, 4.0f);
-    globalPhotonMap_t unbounded(INFINITY);
-    fill(unbounded, {origin});
-    EXPECT_EQ(gather(unbounded, 1.0f, 5).found.size(), 1u);
+    EXPECT_TRUE(gather(*pair, -1.0f, 2).found.empty());
+    EXPECT_EQ(gather(*pair, NAN, 2).radius, 4.0f);
+    EXPECT_EQ(gather(*filled(INFINITY, {origin}), 1.0f, 5).found.size(), 1u);
 }
 
 TEST(photonMap, DirectionsTiesAndTheTree) {
@@ -212,15 +208,11 @@ TEST(photonMap, DirectionsTiesAndTheTree) {
     EXPECT_EQ(gather(map, 1.0f, 1).found[0].photon, &map.photons[2]);
     EXPECT_EQ(gather(map, 1.0f, 1, -0.5f).found[0].photon, &map.photons[0]); // 0 > -0.5
     EXPECT_TRUE(gather(map, 1.0f, 1, 1.0f).found.empty());                   // strictly above minCos
-    globalPhotonMap_t tie(10.0f); // equal distances: the later candidate replaces the earlier
-    fill(tie, {point3d_t(0.5f, 0, 0), point3d_t(-0.5f, 0, 0)});
-    std::vector<const storedPhoton_t*> order;
-    for (gObjectIterator_t<const storedPhoton_t*, searchCircle_t, circleCross_f> it(
-             tie.tree, searchCircle_t(origin, 1.0f));
-         !it.finished; ++it)
-        order.push_back(*it);
+    // Equal distances: the later candidate replaces the earlier.
+    const auto tie = filled(10.0f, {point3d_t(0.5f, 0, 0), point3d_t(-0.5f, 0, 0)});
+    const std::vector<const storedPhoton_t*> order = iterate(tie->tree, searchCircle_t(origin, 1.0f));
     ASSERT_EQ(order.size(), 2u);
-    EXPECT_EQ(gather(tie, 1.0f, 1).found[0].photon, order[1]);
+    EXPECT_EQ(gather(*tie, 1.0f, 1).found[0].photon, order[1]);
     storedPhoton_t p(point3d_t(1, 2, 3), color_t(0.5f, 0.25f, 1.0f), vector3d_t(0, 0, 2));
     EXPECT_TRUE(p.theta == 0 && p.direction().z == 1.0f && std::fabs(p.color().R - 0.5f) < 0.01f);
     EXPECT_TRUE(storedPhoton_t(origin, color_t(1.0f), vector3d_t(0, 0, 0)).direction().null());

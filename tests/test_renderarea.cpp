@@ -1,8 +1,6 @@
-// Block splitting, the resampling test, delivery of finished blocks and the
-// per-block render state.
+// Block splitting, the resampling test and delivery of finished blocks.
 #include "vexlarcore/output.h"
 #include "vexlarcore/renderarea.h"
-#include "vexlarcore/renderstate.h"
 
 #include "scene_fixtures.h"
 #include "test_support.h"
@@ -47,14 +45,6 @@ renderArea_t blockAt(int realX, int realY) {
     while (!(a.realX == realX && a.realY == realY));
     return a;
 }
-
-class trackedRecord_t : public context_t::destructible {
-public:
-    trackedRecord_t(std::vector<int>& l, int i) : log(l), id(i) {}
-    ~trackedRecord_t() override { log.push_back(id); }
-    std::vector<int>& log;
-    int id;
-};
 
 } // namespace
 

@@ -40,14 +40,7 @@ struct tgaFile_t {
 
 tgaFile_t file(std::uint8_t type, int w, int h, bytes_t data = {}, std::uint8_t depth = 24,
                std::uint8_t descriptor = 0) {
-    tgaFile_t t;
-    t.type = type;
-    t.width = static_cast<std::uint16_t>(w);
-    t.height = static_cast<std::uint16_t>(h);
-    t.data = data;
-    t.depth = depth;
-    t.descriptor = descriptor;
-    return t;
+    return {0, type, 0, 0, std::uint16_t(w), std::uint16_t(h), depth, descriptor, {}, {}, data};
 }
 
 tgaFile_t withMap(tgaFile_t t, std::uint8_t entrySize, std::uint16_t length, const bytes_t& map) {
@@ -145,9 +138,12 @@ protected:
     bool load(targaImg_t& img, const bytes_t& b) {
         return img.Load(tmp.write("t.tga", std::string(b.begin(), b.end())).c_str());
     }
-    // Every byte against `expect` (top-left origin) and the look-up's blue.
-    static void expectPicture(const targaImg_t& img, int w, int h, const std::vector<rgba_t>& expect,
-                              const std::string& what) {
+    // Loads `t` into `img`: every byte against `expect` (top-left origin)
+    // and the look-up's blue.
+    void expectPicture(targaImg_t& img, const tgaFile_t& t, const std::vector<rgba_t>& expect,
+                       const std::string& what) {
+        const int w = t.width, h = t.height;
+        ASSERT_TRUE(load(img, t.bytes())) << what << ": " << img.error;
         ASSERT_TRUE(img.image && img.image->resx == w && img.image->resy == h) << what;
         for (int y = 0; y < h; ++y)
             for (int x = 0; x < w; ++x) {
@@ -190,11 +186,10 @@ TEST_F(targaReader, TrueColourAndGreyscaleInEveryLayout) {
                     const std::string what = testing::PrintToString(
                         std::vector<int>{t.type, f.depth, f.alphaBits, orient, int(how), w});
                     targaImg_t img;
-                    ASSERT_TRUE(load(img, t.bytes())) << what << ": " << img.error;
+                    expectPicture(img, t, expect, what);
                     EXPECT_TRUE(img.greyscale == (f.type == 3) && img.hasAlpha == (f.alphaBits != 0) &&
                                 img.bytesPerPixel == kBytes[int(f.enc)])
                         << what;
-                    expectPicture(img, w, h, expect, what);
                 }
 }
 
@@ -230,25 +225,22 @@ TEST_F(targaReader, ColourMappedInEveryLayout) {
                     const std::string what =
                         testing::PrintToString(std::vector<int>{entry.second, depth, int(how), orient});
                     targaImg_t img;
-                    ASSERT_TRUE(load(img, t.bytes())) << what << ": " << img.error;
+                    expectPicture(img, t, expect, what);
                     EXPECT_TRUE(img.colorMapped);
-                    expectPicture(img, w, h, expect, what);
                 }
     // A map a true-colour file does not use is skipped.
     for (std::uint8_t type : {2, 10}) {
         const bytes_t data = type == 2 ? bytes_t{1, 2, 3, 1, 2, 3, 1, 2, 3} : bytes_t{0x82, 1, 2, 3};
         targaImg_t img;
-        ASSERT_TRUE(load(img, withMap(file(type, 3, 1, data, 24, 0x20), 16, 2, bytes_t{1, 2, 3, 4}).bytes()));
-        expectPicture(img, 3, 1, std::vector<rgba_t>(3, rgba_t{3, 2, 1, 255}), "unused map");
+        expectPicture(img, withMap(file(type, 3, 1, data, 24, 0x20), 16, 2, bytes_t{1, 2, 3, 4}),
+                      std::vector<rgba_t>(3, rgba_t{3, 2, 1, 255}), "unused map");
     }
 }
 
 TEST_F(targaReader, EveryErrorText) {
     const bytes_t d(8, 1), map9(12, 9);
     const std::pair<const char*, tgaFile_t> cases[] = {
-        {"Targa type not supported", file(0, 2, 1, d)},
         {"Targa type not supported", file(4, 2, 1, d)},
-        {"Targa type not supported", file(32, 2, 1, d)},
         {"Colormap image without colormap??", file(9, 2, 1, d)},
         {"Unsupported colormap bitformat", withMap(file(1, 2, 1, d, 8), 8, 1, {})},
         {"24/32 bit colormap index???", withMap(file(1, 2, 1, d), 24, 1, {})},
@@ -257,8 +249,6 @@ TEST_F(targaReader, EveryErrorText) {
         {"Unsupported alpha format", file(2, 2, 1, d, 24, 8)},
         {"Unsupported alpha format", file(2, 2, 1, d, 32, 1)},
         {"Unsupported alpha format", file(2, 2, 1, d, 16, 8)},
-        {"Unsupported pixel depth", file(2, 2, 1, d, 0)},
-        {"Unsupported pixel depth", file(2, 2, 1, d, 40)},
         {"Unsupported pixel depth", file(2, 2, 1, d, 12)},
         {"Unsupported pixel depth", withMap(file(1, 2, 1, d, 0), 24, 1, {})},
         {"Image too large", file(2, 65535, 65535, d)},

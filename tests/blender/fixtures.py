@@ -6,7 +6,6 @@ import os
 import shutil
 import sys
 import tempfile
-import time
 import traceback
 
 import bpy
@@ -62,10 +61,8 @@ def principled(name, color, **inputs):
 
 def checkerImage():
     img = bpy.data.images.new("checker", 16, 16)
-    px = np.ones((16, 16, 4), dtype=np.float32)
-    cells = (np.add.outer(np.arange(16) // 4, np.arange(16) // 4) % 2).astype(bool)
-    px[cells] = (0.9, 0.6, 0.1, 1.0)
-    px[~cells] = (0.1, 0.3, 0.8, 1.0)
+    cells = (np.add.outer(np.arange(16) // 4, np.arange(16) // 4) % 2).astype(bool)[..., None]
+    px = np.where(cells, (0.9, 0.6, 0.1, 1.0), (0.1, 0.3, 0.8, 1.0)).astype(np.float32)
     img.pixels.foreach_set(px.ravel())
     return img
 
@@ -149,14 +146,12 @@ def addLights(sc, kind):
 
 
 def render(engine, path):
-    """Renders the current scene with `engine`; (RGBA array, top row
-    first, and the seconds it took)."""
+    """Renders the current scene with `engine`: an RGBA array, top row first."""
     sc = bpy.context.scene
     sc.render.engine = engine
     sc.render.filepath = path
-    start = time.time()
     bpy.ops.render.render(write_still=True)
-    return readExr(path), time.time() - start
+    return readExr(path)
 
 
 def readExr(path):
@@ -197,15 +192,12 @@ def saveSideBySide(rows, path):
     img.save()
 
 
-class checks_t:
-    """Collects failed checks with their reasons."""
-
-    def __init__(self):
-        self.failures = []
+class checks_t(list):
+    """The reasons of the checks that failed."""
 
     def expect(self, ok, reason):
         if not ok:
-            self.failures.append(reason)
+            self.append(reason)
             print("FAILED: " + reason)
         return ok
 
@@ -217,8 +209,8 @@ def main(body, title):
         body(checks)
     except Exception:
         traceback.print_exc()
-        checks.failures.append("the test script raised an exception")
-    n = len(checks.failures)
+        checks.append("the test script raised an exception")
+    n = len(checks)
     print("%s: %s" % (title, "%d check(s) failed; pictures kept in %s" % (n, WORK) if n else "all checks passed"))
     if not n and not os.environ.get("VEXLAR_KEEP_EXPORT"):
         shutil.rmtree(WORK, ignore_errors=True)

@@ -19,7 +19,7 @@ bpy = fx.bpy
 
 def body(checks):
     sc = fx.buildScene("sun")
-    engine_pic, _ = fx.render("VEXLAR", os.path.join(fx.WORK, "engine.exr"))
+    engine_pic = fx.render("VEXLAR", os.path.join(fx.WORK, "engine.exr"))
     target = os.path.join(fx.WORK, "farm", "shot.json")
     os.makedirs(os.path.dirname(target))
     checks.expect(bpy.ops.export_scene.vexlar(filepath=target) == {"FINISHED"}, "the export operator failed")
