@@ -1,23 +1,13 @@
 // The process-parallel driver: the same image and statistics for any number
 // of workers, dead and throwing workers, refused pixels, throwing outputs, no
 // process or descriptor left behind, and idle workers taking over blocks.
-#include "vexlarcore/forkedscene.h"
-#include "vexlarcore/mesh.h"
-#include "vexlarcore/sampling.h"
-#include "vexlarcore/sphere.h"
-
-#include "scene_fixtures.h"
-#include "test_support.h"
+#include "forkedfixtures.h"
 
 #include <atomic>
 #include <csignal>
 #include <dirent.h>
-#include <map>
-#include <memory>
 #include <stdexcept>
 #include <sys/mman.h>
-#include <sys/wait.h>
-#include <tuple>
 
 using namespace vexlar;
 using namespace fixtures;
@@ -53,15 +43,6 @@ public:
     int throwAt = 0;
 };
 
-typedef std::map<std::pair<int, int>, std::tuple<float, float, float, float, float>> image_t;
-
-image_t toImage(const recordingOutput_t& out) {
-    image_t img;
-    for (const pixel_t& p : out.calls)
-        img[{p.x, p.y}] = std::make_tuple(p.c.R, p.c.G, p.c.B, p.alpha, p.depth);
-    return img;
-}
-
 int openDescriptors() {
     int count = 0;
     DIR* d = opendir("/proc/self/fd");
@@ -70,54 +51,16 @@ int openDescriptors() {
     return count;
 }
 
-bool noChildLeft() {
-    int status;
-    return waitpid(-1, &status, WNOHANG) < 0 && errno == ECHILD;
-}
-
-// 200 x 150 (12 blocks), two spheres and a triangle, depth of field and
-// adaptive anti-aliasing, so that random draws and Halton sequences matter.
-struct testScene_t {
-    explicit testScene_t(int workers, bool qmc = false, const shader_t* override = nullptr,
-                         float aperture = 0.05f)
-        : cam(point3d_t(0, 0, 0), point3d_t(0, 0, -1), point3d_t(0, 1, 0), 200, 150, 1.2f, aperture, 4.0f,
-              qmc) {
-        std::vector<point3d_t> pts{point3d_t(-3, -1, -6), point3d_t(3, -1, -6), point3d_t(0, 2, -7)};
-        tri.reset(meshObject_t::factory(pts, {}, {triangle_t(&pts[0], &pts[1], &pts[2])}, {}, {}));
-        for (object3d_t* o : {(object3d_t*)&ball, (object3d_t*)&small, (object3d_t*)tri.get()}) {
-            o->setShader(override ? override : &shader);
-            scene.addObject(o);
-        }
-        scene.addLight(&lamp);
-        scene.setBackground(&sky);
-        scene.setAntialiasing(1, 4, 1.0f, 0.05f);
-        captured([&] { scene.setCamera(&cam); });
-        scene.setWorkers(workers);
-        srand(7);
-        myseed = 123212;
-    }
-    std::string render(colorOutput_t& out, std::string* err = nullptr) {
-        return captured([&] { scene.render(out); }, err);
-    }
-    camera_t cam;
-    lambertShader_t shader{color_t(0.8f, 0.6f, 0.3f)};
-    sphere_t ball{point3d_t(0, 0, -4), 1.0f}, small{point3d_t(1.2f, 0.6f, -3), 0.4f};
-    std::unique_ptr<meshObject_t> tri;
-    pointLight_t lamp{point3d_t(3, 4, 2), color_t(1.0f)};
-    constantBackground_t sky{color_t(0.1f, 0.2f, 0.4f)};
-    forkedscene_t scene;
-};
-
 // The image, and the rays shot at meshes on the way (workers' counters
 // included).
-image_t renderWith(int workers, bool qmc, std::uint32_t* meshRays = nullptr) {
-    testScene_t t(workers, qmc);
+pixelMap_t renderWith(int workers, bool qmc, std::uint32_t* meshRays = nullptr) {
+    forkedTestScene_t t(workers, qmc);
     recordingOutput_t out;
     const std::uint32_t before = vexlar::rays;
     t.render(out);
     if (meshRays) *meshRays = vexlar::rays - before;
     imageOf(out, 200, 150);
-    return toImage(out);
+    return pixelsOf(out);
 }
 
 } // namespace
@@ -125,20 +68,20 @@ image_t renderWith(int workers, bool qmc, std::uint32_t* meshRays = nullptr) {
 TEST(forkedScene, ImageAndStatisticsDoNotDependOnTheNumberOfWorkers) {
     for (bool qmc : {false, true}) {
         std::uint32_t rays1, rays2;
-        const image_t one = renderWith(1, qmc, &rays1);
+        const pixelMap_t one = renderWith(1, qmc, &rays1);
         EXPECT_EQ(renderWith(2, qmc, &rays2), one) << qmc;
         EXPECT_EQ(renderWith(3, qmc), one) << qmc;
         EXPECT_TRUE(rays1 > 10000 && rays2 == rays1) << rays1 << " " << rays2;
     }
     // Without depth of field nothing is random: exactly scene_t::render's image.
-    testScene_t forked(3, false, nullptr, 0.0f), serial(1, false, nullptr, 0.0f);
+    forkedTestScene_t forked(3, false, nullptr, 0.0f), serial(1, false, nullptr, 0.0f);
     recordingOutput_t outForked, outPlain;
     EXPECT_TRUE(contains(forked.render(outForked), "\rRender pass: [##]\n")); // 12 blocks: '#' at the tenth
     scene_t plain(static_cast<const scene_t&>(serial.scene));
     srand(7);
     captured([&] { plain.render(outPlain); });
     ASSERT_EQ(outPlain.calls.size(), 200u * 150u);
-    EXPECT_EQ(toImage(outForked), toImage(outPlain));
+    EXPECT_EQ(pixelsOf(outForked), pixelsOf(outPlain));
     EXPECT_TRUE(noChildLeft());
     forkedscene_t s;
     EXPECT_GE(s.getWorkers(), 1);
@@ -151,7 +94,7 @@ TEST(forkedScene, ImageAndStatisticsDoNotDependOnTheNumberOfWorkers) {
 
 TEST(forkedScene, RefusedPixelOrThrowingOutputStopsEverything) {
     const int before = openDescriptors();
-    testScene_t t(3);
+    forkedTestScene_t t(3);
     recordingOutput_t out;
     out.failAt = 5000;
     const std::string text = t.render(out);
@@ -159,7 +102,7 @@ TEST(forkedScene, RefusedPixelOrThrowingOutputStopsEverything) {
     EXPECT_TRUE(contains(text, "Aborted\n")) << text;
     EXPECT_TRUE(noChildLeft());
     EXPECT_EQ(openDescriptors(), before) << "pipes closed";
-    testScene_t u(3);
+    forkedTestScene_t u(3);
     throwingOutput_t thrower;
     thrower.throwAt = 7000;
     EXPECT_THROW(u.render(thrower), std::runtime_error);
@@ -170,7 +113,7 @@ TEST(forkedScene, RefusedPixelOrThrowingOutputStopsEverything) {
 }
 
 TEST(forkedScene, FailedWorkersLoseNothingAndNeverReturnIntoTheHost) {
-    const image_t reference = renderWith(1, false);
+    const pixelMap_t reference = renderWith(1, false);
     int escaped[2]; // a process other than this one leaving render writes its pid here
     ASSERT_EQ(pipe(escaped), 0);
     const pid_t self = getpid();
@@ -179,7 +122,7 @@ TEST(forkedScene, FailedWorkersLoseNothingAndNeverReturnIntoTheHost) {
         recordingOutput_t out;
         std::string err;
         {
-            testScene_t t(2, false, &shader);
+            forkedTestScene_t t(2, false, &shader);
             try {
                 t.render(out, &err);
             } catch (...) {
@@ -191,7 +134,7 @@ TEST(forkedScene, FailedWorkersLoseNothingAndNeverReturnIntoTheHost) {
             }
         }
         EXPECT_TRUE(contains(err, "stopped before finishing") && contains(err, "in this process")) << err;
-        EXPECT_EQ(toImage(out), reference) << "the failed worker's blocks are rendered here";
+        EXPECT_EQ(pixelsOf(out), reference) << "the failed worker's blocks are rendered here";
         EXPECT_TRUE(noChildLeft());
     }
     close(escaped[1]);

@@ -14,7 +14,6 @@
 #include "vexlarcore/params.h"
 #include "vexlarcore/pluginregistry.h"
 #include "vexlarcore/sharedlibrary.h"
-#include "vexlarcore/workermessage.h"
 
 using namespace vexlar;
 using namespace fixtures;
@@ -176,32 +175,6 @@ TEST(messageSink, WorkersSendTheirMessagesToTheParentsSink) {
     s.scene.render(out);
     EXPECT_EQ(out.calls.size(), 704u * 64u);
     EXPECT_EQ(captured.text(messageLevel_t::warning), "worker\nworker\n");
-}
-
-TEST(workerMessage, TextMessagesTravelWholeAndBadHeadersAreRefused) {
-    int fds[2];
-    ASSERT_EQ(pipe(fds), 0);
-    blockSpliter_t blocks(64, 64, 64);
-    blockLedger_t ledger(blocks, 1, false);
-    workerMessage_t m;
-    ASSERT_TRUE(writeTextMessage(fds[1], messageLevel_t::error, messageStream_t::standardOutput, "a\nb\n"));
-    ASSERT_EQ(readWorkerMessage(fds[0], ledger, 0, m), workerFault_t::none);
-    EXPECT_TRUE(m.isText());
-    EXPECT_EQ(m.level, messageLevel_t::error);
-    EXPECT_EQ(m.stream, messageStream_t::standardOutput);
-    EXPECT_EQ(m.text, "a\nb\n");
-    EXPECT_FALSE(writeTextMessage(fds[1], messageLevel_t::progress, messageStream_t::standardOutput, "x"));
-    // level, stream, length, h
-    const std::vector<std::array<std::int32_t, 4>> bad = {
-        {3, 0, 0, 0}, {-1, 0, 0, 0}, {0, 2, 0, 0}, {0, 0, -1, 0}, {0, 0, workerTextLimit + 1, 0},
-        {0, 0, 0, 1}};
-    for (const auto& b : bad) {
-        const workerMessageHeader_t h{workerTextIndex, b[0], b[1], b[2], b[3]};
-        ASSERT_EQ(write(fds[1], &h, sizeof h), static_cast<ssize_t>(sizeof h));
-        EXPECT_EQ(readWorkerMessage(fds[0], ledger, 0, m), workerFault_t::badText) << b[0] << " " << b[1];
-    }
-    close(fds[0]);
-    close(fds[1]);
 }
 
 TEST(loaderErrors, AreValuesAndTheQuietFormsPrintNothing) {

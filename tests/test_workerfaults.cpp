@@ -2,26 +2,16 @@
 // stopped, or writing garbage to its pipe in the middle of the render. The
 // render must deliver the same image as an undisturbed one, leave no
 // process behind, and never hang (a watchdog in the test ends a hung run).
-#include "vexlarcore/forkedscene.h"
-#include "vexlarcore/sampling.h"
-#include "vexlarcore/sphere.h"
+#include "forkedfixtures.h"
 #include "vexlarcore/workermessage.h"
-
-#include "scene_fixtures.h"
-
-#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <atomic>
-#include <cerrno>
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
-#include <map>
 #include <sys/mman.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
-#include <tuple>
 #include <unistd.h>
 
 using namespace vexlar;
@@ -62,7 +52,7 @@ public:
     ~faultyShader_t() override { munmap(fired, sizeof(std::atomic<int>)); }
     color_t fromWorld(renderState_t& state, const surfacePoint_t& sp, const scene_t& s,
                       const vector3d_t& eye) const override {
-        if (fault != fault_t::none && getpid() != parent && state.pixelNumber % 160 > 80 &&
+        if (fault != fault_t::none && getpid() != parent && state.pixelNumber % 200 > 100 &&
             fired->exchange(1) == 0)
             inject();
         return lambertShader_t::fromWorld(state, sp, s, eye);
@@ -112,62 +102,33 @@ private:
     std::vector<std::pair<dev_t, ino_t>> inherited;
 };
 
-typedef std::map<std::pair<int, int>, std::tuple<float, float, float, float, float>> image_t;
-
 extern "C" void renderHung(int) {
     const char text[] = "the render did not end within 60 s: it hangs\n";
     (void)!write(STDERR_FILENO, text, sizeof text - 1);
     _exit(1);
 }
 
-// A 160 x 120 image (20 blocks) of two spheres rendered by four workers.
-image_t renderWith(fault_t fault, std::string* errors = nullptr) {
-    std::srand(7);
-    myseed = 123212;
+// The image of the shared test scene rendered by four workers, one of which
+// meets `fault`; what the render said on standard error goes to `errors`.
+pixelMap_t renderWith(fault_t fault, std::string* errors = nullptr) {
     faultyShader_t shader(fault);
-    camera_t cam(point3d_t(0, 0, 0), point3d_t(0, 0, -1), point3d_t(0, 1, 0), 160, 120, 1.2f, 0.0f, 4.0f,
-                 false);
-    sphere_t ball(point3d_t(0, 0, -4), 1.0f), small(point3d_t(1.2f, 0.6f, -3), 0.4f);
-    pointLight_t lamp(point3d_t(3, 4, 2), color_t(1.0f));
-    constantBackground_t sky(color_t(0.1f, 0.2f, 0.4f));
-    ball.setShader(&shader);
-    small.setShader(&shader);
-    forkedscene_t scene;
-    scene.addObject(&ball);
-    scene.addObject(&small);
-    scene.addLight(&lamp);
-    scene.setBackground(&sky);
-    scene.setCamera(&cam);
-    scene.setWorkers(4);
-    scene.setStallTimeout(1.0);
+    forkedTestScene_t t(4, false, &shader);
+    t.scene.setStallTimeout(1.0);
     recordingOutput_t out;
     std::signal(SIGALRM, renderHung);
     alarm(60);
-    testing::internal::CaptureStdout();
-    testing::internal::CaptureStderr();
     shader.notePipes();
-    scene.render(out);
-    testing::internal::GetCapturedStdout();
-    const std::string err = testing::internal::GetCapturedStderr();
+    t.render(out, errors);
     alarm(0);
-    if (errors) *errors = err;
-    image_t img;
-    for (const pixel_t& p : out.calls)
-        img[{p.x, p.y}] = std::make_tuple(p.c.R, p.c.G, p.c.B, p.alpha, p.depth);
-    EXPECT_EQ(out.calls.size(), 160u * 120u) << "every pixel exactly once";
-    return img;
-}
-
-bool noChildLeft() {
-    int status;
-    return waitpid(-1, &status, WNOHANG) < 0 && errno == ECHILD;
+    EXPECT_EQ(out.calls.size(), 200u * 150u) << "every pixel exactly once";
+    return pixelsOf(out);
 }
 
 } // namespace
 
 TEST(workerFault, RenderDeliversTheUndisturbedImage) {
-    const image_t undisturbed = renderWith(fault_t::none);
-    ASSERT_EQ(undisturbed.size(), 160u * 120u);
+    const pixelMap_t undisturbed = renderWith(fault_t::none);
+    ASSERT_EQ(undisturbed.size(), 200u * 150u);
     const struct {
         fault_t fault;
         const char* name;
@@ -192,59 +153,11 @@ TEST(workerFault, InterruptFlagStopsThePassAtOnce) {
     // A set flag ends the pass before any block: nothing is delivered and no
     // worker is left.
     static volatile std::sig_atomic_t flag = 1;
-    std::srand(7);
-    lambertShader_t shader(color_t(0.5f));
-    camera_t cam(point3d_t(0, 0, 0), point3d_t(0, 0, -1), point3d_t(0, 1, 0), 64, 48, 1.2f, 0.0f, 4.0f,
-                 false);
-    sphere_t ball(point3d_t(0, 0, -4), 1.0f);
-    ball.setShader(&shader);
-    forkedscene_t scene;
-    scene.addObject(&ball);
-    scene.setCamera(&cam);
-    scene.setWorkers(2);
-    scene.setInterruptFlag(&flag);
+    forkedTestScene_t t(2);
+    t.scene.setInterruptFlag(&flag);
     recordingOutput_t out;
-    testing::internal::CaptureStdout();
-    scene.render(out);
-    const std::string said = testing::internal::GetCapturedStdout();
+    const std::string said = t.render(out);
     EXPECT_TRUE(out.calls.empty());
     EXPECT_NE(said.find("Aborted"), std::string::npos) << said;
     EXPECT_TRUE(noChildLeft());
-}
-
-TEST(workerFault, MessageCutOffWhileTheWriterLivesIsAStall) {
-    // A worker stopped in the middle of a message keeps its pipe open: the
-    // read gives up after the timeout instead of blocking; a closed pipe is
-    // a message cut short, as before.
-    std::srand(1);
-    blockSpliter_t blocks(4, 4, 8); // one 4 x 4 block
-    blockLedger_t ledger(blocks, 1, false);
-    const workerMessageHeader_t header = ledger.headerOf(0);
-    const std::vector<float> body(4 * 4 * workerFloatsPerPixel, 0.5f);
-    const struct {
-        std::size_t bytes; // of the whole message that arrive
-        bool writerOpen;
-        workerFault_t expected;
-    } cases[] = {
-        {0, true, workerFault_t::stalled},
-        {8, true, workerFault_t::stalled},
-        {sizeof header + 40, true, workerFault_t::stalled},
-        {8, false, workerFault_t::cutShort},
-        {sizeof header + 40, false, workerFault_t::cutShort},
-        {sizeof header + body.size() * sizeof(float), true, workerFault_t::none},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(std::to_string(c.bytes) +
-                     (c.writerOpen ? " bytes, writer open" : " bytes, writer gone"));
-        int fds[2];
-        ASSERT_EQ(pipe(fds), 0);
-        std::string message(reinterpret_cast<const char*>(&header), sizeof header);
-        message.append(reinterpret_cast<const char*>(body.data()), body.size() * sizeof(float));
-        ASSERT_EQ(write(fds[1], message.data(), c.bytes), static_cast<ssize_t>(c.bytes));
-        if (!c.writerOpen) close(fds[1]);
-        workerMessage_t got;
-        EXPECT_EQ(readWorkerMessage(fds[0], ledger, 0, got, 50), c.expected);
-        close(fds[0]);
-        if (c.writerOpen) close(fds[1]);
-    }
 }
