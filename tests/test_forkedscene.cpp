@@ -1,6 +1,7 @@
 // The process-parallel driver: the same image and statistics for any number
-// of workers, dead and throwing workers, refused pixels, throwing outputs, no
-// process or descriptor left behind, and idle workers taking over blocks.
+// of workers, refused pixels, throwing outputs, no process or descriptor left
+// behind, and idle workers taking over blocks. Faults in the workers
+// themselves are injected by the worker fault tests.
 #include "forkedfixtures.h"
 
 #include <atomic>
@@ -15,24 +16,6 @@ using support::captured;
 using support::contains;
 
 namespace {
-
-// Fails in every process but the test's own for pixels of a column band:
-// by SIGKILL (a crashing worker) or by an exception.
-class failingShader_t : public lambertShader_t {
-public:
-    failingShader_t(bool crash)
-        : lambertShader_t(color_t(0.8f, 0.6f, 0.3f)), parent(getpid()), crash(crash) {}
-    color_t fromWorld(renderState_t& state, const surfacePoint_t& sp, const scene_t& s,
-                      const vector3d_t& eye) const override {
-        if (getpid() != parent && state.pixelNumber % 200 > 120) {
-            if (crash) raise(SIGKILL);
-            throw std::runtime_error("shader failed");
-        }
-        return lambertShader_t::fromWorld(state, sp, s, eye);
-    }
-    pid_t parent;
-    bool crash;
-};
 
 class throwingOutput_t : public recordingOutput_t {
 public:
@@ -110,37 +93,6 @@ TEST(forkedScene, RefusedPixelOrThrowingOutputStopsEverything) {
     EXPECT_TRUE(noChildLeft()) << "workers killed and reaped on the way out";
     EXPECT_EQ(openDescriptors(), before);
     EXPECT_EQ(u.scene.objectTree, nullptr);
-}
-
-TEST(forkedScene, FailedWorkersLoseNothingAndNeverReturnIntoTheHost) {
-    const pixelMap_t reference = renderWith(1, false);
-    int escaped[2]; // a process other than this one leaving render writes its pid here
-    ASSERT_EQ(pipe(escaped), 0);
-    const pid_t self = getpid();
-    for (bool crash : {true, false}) {
-        failingShader_t shader(crash);
-        recordingOutput_t out;
-        std::string err;
-        {
-            forkedTestScene_t t(2, false, &shader);
-            try {
-                t.render(out, &err);
-            } catch (...) {
-            }
-            if (getpid() != self) {
-                const pid_t me = getpid();
-                (void)!write(escaped[1], &me, sizeof me);
-                _exit(0);
-            }
-        }
-        EXPECT_TRUE(contains(err, "stopped before finishing") && contains(err, "in this process")) << err;
-        EXPECT_EQ(pixelsOf(out), reference) << "the failed worker's blocks are rendered here";
-        EXPECT_TRUE(noChildLeft());
-    }
-    close(escaped[1]);
-    pid_t who = 0;
-    EXPECT_EQ(read(escaped[0], &who, sizeof who), 0) << "process " << who << " escaped from render";
-    close(escaped[0]);
 }
 
 namespace {

@@ -1,7 +1,8 @@
 // Faults injected into the forked driver's workers: one worker killed,
-// stopped, or writing garbage to its pipe in the middle of the render. The
-// render must deliver the same image as an undisturbed one, leave no
-// process behind, and never hang (a watchdog in the test ends a hung run).
+// stopped, or writing garbage to its pipe in the middle of the render, every
+// worker killed or throwing. The render must deliver the same image as an
+// undisturbed one, leave no process behind, never return into the test in a
+// worker, and never hang (a watchdog in the test ends a hung run).
 #include "forkedfixtures.h"
 #include "vexlarcore/workermessage.h"
 
@@ -10,6 +11,7 @@
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
+#include <stdexcept>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -19,7 +21,7 @@ using namespace fixtures;
 
 namespace {
 
-enum class fault_t { none, kill, stop, garbage, foreignBlock };
+enum class fault_t { none, kill, stop, garbage, foreignBlock, killEvery, throwEvery };
 
 // Write ends of pipes this process holds, as (device, inode) pairs with
 // their descriptors.
@@ -35,25 +37,30 @@ std::vector<std::pair<std::pair<dev_t, ino_t>, int>> writablePipes() {
 }
 
 // Injects `fault` once, in the first worker process that shades a pixel of
-// the right half of the image; shared memory tells the workers whether it
-// happened already. Shading itself is that of lambertShader_t.
+// the right half of the image (the ...Every faults at every such pixel of
+// every worker); shared memory tells the workers whether it happened already
+// and the test whether a worker returned from the render. Shading itself is
+// that of lambertShader_t.
 class faultyShader_t : public lambertShader_t {
 public:
     explicit faultyShader_t(fault_t f)
         : lambertShader_t(color_t(0.7f, 0.5f, 0.3f)), fault(f), parent(getpid()),
-          fired(static_cast<std::atomic<int>*>(mmap(nullptr, sizeof(std::atomic<int>), PROT_READ | PROT_WRITE,
-                                                    MAP_SHARED | MAP_ANONYMOUS, -1, 0))) {
+          fired(static_cast<std::atomic<int>*>(mmap(nullptr, 2 * sizeof(std::atomic<int>),
+                                                    PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1,
+                                                    0))),
+          escaped(new (fired + 1) std::atomic<int>(0)) {
         new (fired) std::atomic<int>(0);
     }
     // Called just before the render: the pipes open now are not a worker's.
     void notePipes() {
         for (const auto& p : writablePipes()) inherited.push_back(p.first);
     }
-    ~faultyShader_t() override { munmap(fired, sizeof(std::atomic<int>)); }
+    ~faultyShader_t() override { munmap(fired, 2 * sizeof(std::atomic<int>)); }
     color_t fromWorld(renderState_t& state, const surfacePoint_t& sp, const scene_t& s,
                       const vector3d_t& eye) const override {
+        const bool every = fault == fault_t::killEvery || fault == fault_t::throwEvery;
         if (fault != fault_t::none && getpid() != parent && state.pixelNumber % 200 > 100 &&
-            fired->exchange(1) == 0)
+            (every || fired->exchange(1) == 0))
             inject();
         return lambertShader_t::fromWorld(state, sp, s, eye);
     }
@@ -62,6 +69,7 @@ private:
     void inject() const {
         switch (fault) {
         case fault_t::kill:
+        case fault_t::killEvery:
             raise(SIGKILL);
             break;
         case fault_t::stop:
@@ -83,6 +91,8 @@ private:
             }
             break;
         }
+        case fault_t::throwEvery:
+            throw std::runtime_error("shader failed");
         case fault_t::none:
             break;
         }
@@ -99,6 +109,11 @@ private:
     fault_t fault;
     pid_t parent;
     std::atomic<int>* fired;
+
+public:
+    std::atomic<int>* escaped; // set by a worker that returns from the render
+
+private:
     std::vector<std::pair<dev_t, ino_t>> inherited;
 };
 
@@ -118,8 +133,17 @@ pixelMap_t renderWith(fault_t fault, std::string* errors = nullptr) {
     std::signal(SIGALRM, renderHung);
     alarm(60);
     shader.notePipes();
-    t.render(out, errors);
+    const pid_t self = getpid();
+    try {
+        t.render(out, errors);
+    } catch (...) {
+    }
+    if (getpid() != self) { // a worker that escaped: it must not run the tests on
+        shader.escaped->store(1);
+        _exit(0);
+    }
     alarm(0);
+    EXPECT_EQ(shader.escaped->load(), 0) << "a worker returned from the render";
     EXPECT_EQ(out.calls.size(), 200u * 150u) << "every pixel exactly once";
     return pixelsOf(out);
 }
@@ -138,6 +162,8 @@ TEST(workerFault, RenderDeliversTheUndisturbedImage) {
         {fault_t::stop, "stopped with SIGSTOP", "sent nothing for 1 s; taken for stalled"},
         {fault_t::garbage, "garbage on its pipe", "stopped before finishing its blocks"},
         {fault_t::foreignBlock, "a block of the wrong size", "stopped before finishing its blocks"},
+        {fault_t::killEvery, "every worker killed", "stopped before finishing its blocks"},
+        {fault_t::throwEvery, "every worker throwing", "stopped before finishing its blocks"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
