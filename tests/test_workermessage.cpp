@@ -52,12 +52,7 @@ TEST(workerMessage, BlocksCountersAndTextsRoundTrip) {
     workerMessageHeader_t h = ledger.headerOf(3);
     std::vector<float> px(static_cast<std::size_t>(h.w * h.h * workerFloatsPerPixel));
     for (std::size_t i = 0; i < px.size(); ++i) px[i] = static_cast<float>(i) * 0.25f - 7.0f;
-    statCounters_t c;
-    c.rays = 4294967295u;
-    c.hitted = 2;
-    c.leafs = 3;
-    c.leafst = 4;
-    c.bcount = 5;
+    const statCounters_t c{4294967295u, 2, 3, 4, 5};
     ASSERT_TRUE(writeBlockMessage(pipe.fd[1], h, px));
     ASSERT_TRUE(writeCountersMessage(pipe.fd[1], c));
     ASSERT_TRUE(
@@ -70,11 +65,9 @@ TEST(workerMessage, BlocksCountersAndTextsRoundTrip) {
     EXPECT_EQ(m.pixels, px);
     ASSERT_EQ(readWorkerMessage(pipe.fd[0], ledger, 1, m), workerFault_t::none);
     ASSERT_TRUE(m.isCounters());
-    EXPECT_EQ(m.counters.rays, c.rays);
-    EXPECT_EQ(m.counters.hitted, 2u);
-    EXPECT_EQ(m.counters.leafs, 3u);
-    EXPECT_EQ(m.counters.leafst, 4u);
-    EXPECT_EQ(m.counters.bcount, 5u);
+    const statCounters_t& got = m.counters;
+    EXPECT_EQ(std::vector<std::uint32_t>({got.rays, got.hitted, got.leafs, got.leafst, got.bcount}),
+              std::vector<std::uint32_t>({4294967295u, 2, 3, 4, 5}));
     workerMessage_t text;
     ASSERT_EQ(readWorkerMessage(pipe.fd[0], ledger, 1, text), workerFault_t::none);
     ASSERT_TRUE(text.isText());
