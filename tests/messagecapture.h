@@ -31,17 +31,11 @@ public:
 
     /// What the default sink would have written on `stream`.
     std::string text(vexlar::messageStream_t stream) const {
-        std::string s;
-        for (const capturedMessage_t& m : messages)
-            if (m.stream == stream) s += m.text;
-        return s;
+        return join([stream](const capturedMessage_t& m) { return m.stream == stream; });
     }
     /// The texts of one level, in order.
     std::string text(vexlar::messageLevel_t level) const {
-        std::string s;
-        for (const capturedMessage_t& m : messages)
-            if (m.level == level) s += m.text;
-        return s;
+        return join([level](const capturedMessage_t& m) { return m.level == level; });
     }
     /// The progress messages of `pass`.
     std::vector<capturedMessage_t> progress(const std::string& pass) const {
@@ -58,6 +52,12 @@ public:
     vexlar::messageSink_t passOn;
 
 private:
+    template <class P> std::string join(P chosen) const {
+        std::string s;
+        for (const capturedMessage_t& m : messages)
+            if (chosen(m)) s += m.text;
+        return s;
+    }
     void keep(const vexlar::message_t& m) {
         capturedMessage_t c{
             m.level, m.stream, std::string(m.text), m.progress != nullptr, "", vexlar::progressStage_t::step,

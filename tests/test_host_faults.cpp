@@ -8,6 +8,7 @@
 
 #include <chrono>
 #include <csignal>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <sstream>
@@ -15,7 +16,6 @@
 #include <thread>
 #include <vector>
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -32,16 +32,12 @@ using namespace support;
 const std::string program = VEXLAR_HOST_PROGRAM;
 const std::string dataDir = VEXLAR_TEST_DATA_DIR;
 
-struct runSetup_t {
-    std::vector<std::string> args;
-    rlim_t fileSizeLimit = RLIM_INFINITY;
-};
-
-// One run of the program in the folder `cwd`, its standard output and error
-// in files beside that folder.
+// One run of the program on `args` in the folder `cwd`, its standard output
+// and error in files beside that folder; a limit on the size of the files it
+// writes when `fileSizeLimit` is given.
 class run_t {
 public:
-    run_t(const runSetup_t& setup, const std::string& cwd)
+    run_t(const std::vector<std::string>& args, const std::string& cwd, rlim_t fileSizeLimit = RLIM_INFINITY)
         : outPath(cwd + "/../stdout.txt"), errPath(cwd + "/../stderr.txt") {
         // Opened here, so that no reader sees the files of an earlier run.
         const int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
@@ -57,14 +53,14 @@ public:
         dup2(err, 2);
         close(out);
         close(err);
-        if (setup.fileSizeLimit != RLIM_INFINITY) {
+        if (fileSizeLimit != RLIM_INFINITY) {
             // A write past the limit fails with EFBIG instead of ending the program.
             std::signal(SIGXFSZ, SIG_IGN);
-            const rlimit limit{setup.fileSizeLimit, setup.fileSizeLimit};
+            const rlimit limit{fileSizeLimit, fileSizeLimit};
             setrlimit(RLIMIT_FSIZE, &limit);
         }
         std::vector<char*> argv{const_cast<char*>(program.c_str())};
-        for (const std::string& a : setup.args) argv.push_back(const_cast<char*>(a.c_str()));
+        for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
         argv.push_back(nullptr);
         execv(program.c_str(), argv.data());
         _exit(127);
@@ -100,17 +96,14 @@ public:
     // The program's own children: its render workers.
     std::vector<pid_t> children() const {
         std::vector<pid_t> found;
-        DIR* d = opendir("/proc");
-        while (dirent* e = d ? readdir(d) : nullptr) {
-            const pid_t p = std::atoi(e->d_name);
-            std::ifstream stat("/proc/" + std::to_string(p) + "/stat");
+        for (const auto& e : std::filesystem::directory_iterator("/proc")) {
+            std::ifstream stat(e.path() / "stat");
             std::string line;
-            if (p <= 0 || !std::getline(stat, line)) continue;
             int parent = 0;
-            if (std::sscanf(line.c_str() + line.rfind(')') + 1, " %*c %d", &parent) == 1 && parent == pid)
-                found.push_back(p);
+            if (std::getline(stat, line) &&
+                std::sscanf(line.c_str() + line.rfind(')') + 1, " %*c %d", &parent) == 1 && parent == pid)
+                found.push_back(std::atoi(e.path().filename().c_str()));
         }
-        if (d) closedir(d);
         return found;
     }
 
@@ -144,10 +137,8 @@ bool gone(pid_t p) {
 // Entries of the folder whose name holds ".tmp", as one string.
 std::string temporaries(const std::string& folder) {
     std::string t;
-    DIR* d = opendir(folder.c_str());
-    while (dirent* e = d ? readdir(d) : nullptr)
-        if (contains(e->d_name, ".tmp")) t += std::string(" ") + e->d_name;
-    if (d) closedir(d);
+    for (const auto& e : std::filesystem::directory_iterator(folder))
+        if (contains(e.path().filename(), ".tmp")) t += " " + e.path().filename().string();
     return t;
 }
 
@@ -178,7 +169,7 @@ std::vector<std::string> bigRender() {
 TEST_F(hostFaults, CtrlCOnceOrTwiceEndsEveryWorkerAndKeepsThePartialImage) {
     for (int signals : {1, 2}) {
         SCOPED_TRACE(std::to_string(signals) + " SIGINT");
-        run_t r({bigRender()}, work);
+        run_t r(bigRender(), work);
         ASSERT_TRUE(r.waitFor("Render pass")) << r.out;
         std::this_thread::sleep_for(std::chrono::milliseconds(200));
         const std::vector<pid_t> workers = r.children();
@@ -210,7 +201,7 @@ TEST_F(hostFaults, CtrlCDuringSetUpEndsTheProgram) {
     }
     for (int signals : {1, 3}) {
         SCOPED_TRACE(std::to_string(signals) + " SIGINT");
-        run_t r({{"-j", "2", "-o", "out.png", "scene.json"}}, work);
+        run_t r({"-j", "2", "-o", "out.png", "scene.json"}, work);
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
         for (int i = 0; i < signals; ++i) {
             kill(r.pid, SIGINT);
@@ -243,9 +234,7 @@ TEST_F(hostFaults, OutputFailuresAreClearAndKeepTheEarlierImage) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        runSetup_t setup{{"-j", "2", "--size", "60x40", "-o", c.output, dataDir + "/host_small.json"},
-                         c.limit};
-        run_t r(setup, work);
+        run_t r({"-j", "2", "--size", "60x40", "-o", c.output, dataDir + "/host_small.json"}, work, c.limit);
         EXPECT_EQ(r.finish(), 1) << r.err;
         EXPECT_TRUE(contains(r.err, c.said)) << r.err;
         EXPECT_EQ(slurp(work + "/kept.png"), earlier) << "the earlier image is intact";
@@ -266,7 +255,7 @@ TEST_F(hostFaults, BrokenPluginModulesAreReportedAndTheOthersLoad) {
     for (const char* f : {"fx1_good.so", "fx3_throws.so", "fx5_noentry.so"})
         std::ofstream(plugins + "/" + f, std::ios::binary)
             << slurp(std::string(VEXLAR_FIXTURE_DIR) + "/" + f);
-    run_t r({{"--no-standard-plugins", "--plugins", plugins, "--list-plugins"}}, work);
+    run_t r({"--no-standard-plugins", "--plugins", plugins, "--list-plugins"}, work);
     EXPECT_EQ(r.finish(), 0) << r.err;
     for (const char* f : {"notes.so", "fx3_throws.so", "fx5_noentry.so", "true.so: cannot be loaded: "})
         EXPECT_TRUE(contains(r.err, f)) << f << " is reported: " << r.err;
