@@ -147,7 +147,7 @@ TEST(forkedScene, ImageAndStatisticsDoNotDependOnTheNumberOfWorkers) {
     EXPECT_TRUE(contains(err, "no camera"));
 }
 
-TEST(forkedScene, RefusedPixelOrThrowingOutputStopsEverything) {
+TEST(forkedScene, RefusedPixelThrowingOutputOrInterruptStopsEverything) {
     const int before = openDescriptors();
     forkedTestScene_t t(3);
     recordingOutput_t out;
@@ -165,6 +165,14 @@ TEST(forkedScene, RefusedPixelOrThrowingOutputStopsEverything) {
     EXPECT_TRUE(noChildLeft()) << "workers killed and reaped on the way out";
     EXPECT_EQ(openDescriptors(), before);
     EXPECT_EQ(u.scene.objectTree, nullptr);
+    // A set interrupt flag ends the pass before any block.
+    static volatile std::sig_atomic_t flag = 1;
+    forkedTestScene_t v(2);
+    v.scene.setInterruptFlag(&flag);
+    recordingOutput_t none;
+    EXPECT_TRUE(contains(v.render(none), "Aborted")) << "interrupted";
+    EXPECT_TRUE(none.calls.empty());
+    EXPECT_TRUE(noChildLeft());
 }
 
 namespace {
@@ -378,17 +386,4 @@ TEST(workerFault, RenderDeliversTheUndisturbedImage) {
         EXPECT_NE(errors.find("unfinished blocks in this process"), std::string::npos) << errors;
         EXPECT_TRUE(noChildLeft()) << "every worker is reaped";
     }
-}
-
-TEST(workerFault, InterruptFlagStopsThePassAtOnce) {
-    // A set flag ends the pass before any block: nothing is delivered and no
-    // worker is left.
-    static volatile std::sig_atomic_t flag = 1;
-    forkedTestScene_t t(2);
-    t.scene.setInterruptFlag(&flag);
-    recordingOutput_t out;
-    const std::string said = t.render(out);
-    EXPECT_TRUE(out.calls.empty());
-    EXPECT_NE(said.find("Aborted"), std::string::npos) << said;
-    EXPECT_TRUE(noChildLeft());
 }

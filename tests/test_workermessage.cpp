@@ -44,7 +44,7 @@ struct pass_t {
 
 } // namespace
 
-TEST(workerMessage, BlocksCountersAndTextsRoundTrip) {
+TEST(workerMessage, BlocksCountersAndTextsRoundTripAndTheWriterRefusesMismatches) {
     pass_t p;
     blockLedger_t ledger(p.blocks, 2, false);
     ASSERT_EQ(ledger.total(), 6u);
@@ -54,6 +54,14 @@ TEST(workerMessage, BlocksCountersAndTextsRoundTrip) {
     for (std::size_t i = 0; i < px.size(); ++i) px[i] = static_cast<float>(i) * 0.25f - 7.0f;
     const statCounters_t c{4294967295u, 2, 3, 4, 5};
     ASSERT_TRUE(writeBlockMessage(pipe.fd[1], h, px));
+    // Pixels that do not match the header and progress texts are refused, and
+    // nothing of them reaches the pipe.
+    EXPECT_FALSE(writeBlockMessage(pipe.fd[1], h, std::vector<float>(px.size() - 1)));
+    workerMessageHeader_t sized = h;
+    sized.index = workerCountersIndex;
+    EXPECT_FALSE(writeBlockMessage(pipe.fd[1], sized, {}));
+    EXPECT_FALSE(
+        writeTextMessage(pipe.fd[1], messageLevel_t::progress, messageStream_t::standardOutput, "x"));
     ASSERT_TRUE(writeCountersMessage(pipe.fd[1], c));
     ASSERT_TRUE(
         writeTextMessage(pipe.fd[1], messageLevel_t::error, messageStream_t::standardOutput, "a\nb\n"));
@@ -81,19 +89,6 @@ TEST(workerMessage, BlocksCountersAndTextsRoundTrip) {
     EXPECT_EQ(rays, before - 1u);
     EXPECT_EQ(statCounters_t::now().since(m.counters).rays, before);
     rays = before;
-}
-
-TEST(workerMessage, WriterRefusesPixelsThatDoNotMatchTheHeaderAndProgressTexts) {
-    pass_t p;
-    blockLedger_t ledger(p.blocks, 1, false);
-    pipe_t pipe;
-    workerMessageHeader_t h = ledger.headerOf(0);
-    std::vector<float> px(static_cast<std::size_t>(h.w * h.h * workerFloatsPerPixel) - 1);
-    EXPECT_FALSE(writeBlockMessage(pipe.fd[1], h, px));
-    h.index = workerCountersIndex;
-    EXPECT_FALSE(writeBlockMessage(pipe.fd[1], h, {}));
-    EXPECT_FALSE(
-        writeTextMessage(pipe.fd[1], messageLevel_t::progress, messageStream_t::standardOutput, "x"));
 }
 
 TEST(workerMessage, MalformedMessagesAreRefused) {
