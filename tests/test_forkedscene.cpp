@@ -19,8 +19,9 @@
 #include <cerrno>
 #include <csignal>
 #include <cstring>
-#include <dirent.h>
 #include <fcntl.h>
+#include <filesystem>
+#include <iterator>
 #include <map>
 #include <memory>
 #include <stdexcept>
@@ -98,12 +99,9 @@ public:
     int throwAt = 0;
 };
 
-int openDescriptors() {
-    int count = 0;
-    DIR* d = opendir("/proc/self/fd");
-    while (d && readdir(d)) ++count;
-    if (d) closedir(d);
-    return count;
+// Descriptors open in this process (and the one that lists them).
+std::ptrdiff_t openDescriptors() {
+    return std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {});
 }
 
 // The image, and the rays shot at meshes on the way (workers' counters
@@ -148,7 +146,7 @@ TEST(forkedScene, ImageAndStatisticsDoNotDependOnTheNumberOfWorkers) {
 }
 
 TEST(forkedScene, RefusedPixelThrowingOutputOrInterruptStopsEverything) {
-    const int before = openDescriptors();
+    const std::ptrdiff_t before = openDescriptors();
     forkedTestScene_t t(3);
     recordingOutput_t out;
     out.failAt = 5000;
