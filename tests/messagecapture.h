@@ -27,38 +27,15 @@ struct capturedMessage_t {
 
 class messageCapture_t {
 public:
-    messageCapture_t()
-        : scope([this](const vexlar::message_t& m) {
-              capturedMessage_t c{m.level,
-                                  m.stream,
-                                  std::string(m.text),
-                                  m.progress != nullptr,
-                                  "",
-                                  vexlar::progressStage_t::step,
-                                  0,
-                                  0};
-              if (m.progress) {
-                  c.pass = std::string(m.progress->pass);
-                  c.stage = m.progress->stage;
-                  c.done = m.progress->done;
-                  c.total = m.progress->total;
-              }
-              messages.push_back(c);
-          }) {}
+    messageCapture_t() : scope([this](const vexlar::message_t& m) { keep(m); }) {}
 
     /// What the default sink would have written on `stream`.
     std::string text(vexlar::messageStream_t stream) const {
-        std::string s;
-        for (const capturedMessage_t& m : messages)
-            if (m.stream == stream) s += m.text;
-        return s;
+        return join([stream](const capturedMessage_t& m) { return m.stream == stream; });
     }
     /// The texts of one level, in order.
     std::string text(vexlar::messageLevel_t level) const {
-        std::string s;
-        for (const capturedMessage_t& m : messages)
-            if (m.level == level) s += m.text;
-        return s;
+        return join([level](const capturedMessage_t& m) { return m.level == level; });
     }
     /// The progress messages of `pass`.
     std::vector<capturedMessage_t> progress(const std::string& pass) const {
@@ -70,8 +47,30 @@ public:
     void clear() { messages.clear(); }
 
     std::vector<capturedMessage_t> messages;
+    /// When set, also receives every message as it arrives (for instance
+    /// vexlar::defaultMessageSink, to print the messages as well).
+    vexlar::messageSink_t passOn;
 
 private:
+    template <class P> std::string join(P chosen) const {
+        std::string s;
+        for (const capturedMessage_t& m : messages)
+            if (chosen(m)) s += m.text;
+        return s;
+    }
+    void keep(const vexlar::message_t& m) {
+        capturedMessage_t c{
+            m.level, m.stream, std::string(m.text), m.progress != nullptr, "", vexlar::progressStage_t::step,
+            0,       0};
+        if (const vexlar::progressEvent_t* p = m.progress) {
+            c.pass = std::string(p->pass);
+            c.stage = p->stage;
+            c.done = p->done;
+            c.total = p->total;
+        }
+        messages.push_back(c);
+        if (passOn) passOn(m);
+    }
     vexlar::messageSinkScope_t scope;
 };
 

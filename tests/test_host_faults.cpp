@@ -8,13 +8,14 @@
 
 #include <chrono>
 #include <csignal>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -31,99 +32,78 @@ using namespace support;
 const std::string program = VEXLAR_HOST_PROGRAM;
 const std::string dataDir = VEXLAR_TEST_DATA_DIR;
 
-struct runSetup_t {
-    std::vector<std::string> args;
-    rlim_t fileSizeLimit = RLIM_INFINITY;
-};
-
-// One run of the program in the folder `cwd`, standard output on a pipe and
-// standard error in a file.
+// One run of the program on `args` in the folder `cwd`, its standard output
+// and error in files beside that folder; a limit on the size of the files it
+// writes when `fileSizeLimit` is given.
 class run_t {
 public:
-    run_t(const runSetup_t& setup, const std::string& cwd)
-        : errPath(cwd + "/../stderr-" + std::to_string(getpid())) {
-        int fds[2];
-        if (pipe(fds) != 0) return;
+    run_t(const std::vector<std::string>& args, const std::string& cwd, rlim_t fileSizeLimit = RLIM_INFINITY)
+        : outPath(cwd + "/../stdout.txt"), errPath(cwd + "/../stderr.txt") {
+        // Opened here, so that no reader sees the files of an earlier run.
+        const int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         pid = fork();
-        if (pid == 0) {
-            if (chdir(cwd.c_str()) != 0) _exit(127);
-            const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-            dup2(fds[1], 1);
-            dup2(err, 2);
-            close(fds[0]);
-            close(fds[1]);
+        if (pid != 0) {
+            close(out);
             close(err);
-            if (setup.fileSizeLimit != RLIM_INFINITY) {
-                // A write past the limit fails with EFBIG instead of ending the program.
-                std::signal(SIGXFSZ, SIG_IGN);
-                const rlimit limit{setup.fileSizeLimit, setup.fileSizeLimit};
-                setrlimit(RLIMIT_FSIZE, &limit);
-            }
-            std::vector<char*> argv{const_cast<char*>(program.c_str())};
-            for (const std::string& a : setup.args) argv.push_back(const_cast<char*>(a.c_str()));
-            argv.push_back(nullptr);
-            execv(program.c_str(), argv.data());
-            _exit(127);
+            return;
         }
-        close(fds[1]);
-        outFd = fds[0];
-        fcntl(outFd, F_SETFL, O_NONBLOCK);
+        if (chdir(cwd.c_str()) != 0) _exit(127);
+        dup2(out, 1);
+        dup2(err, 2);
+        close(out);
+        close(err);
+        if (fileSizeLimit != RLIM_INFINITY) {
+            // A write past the limit fails with EFBIG instead of ending the program.
+            std::signal(SIGXFSZ, SIG_IGN);
+            const rlimit limit{fileSizeLimit, fileSizeLimit};
+            setrlimit(RLIMIT_FSIZE, &limit);
+        }
+        std::vector<char*> argv{const_cast<char*>(program.c_str())};
+        for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        execv(program.c_str(), argv.data());
+        _exit(127);
     }
     ~run_t() {
         if (pid > 0 && status < 0) kill(pid, SIGKILL), waitpid(pid, nullptr, 0);
-        if (outFd >= 0) close(outFd);
-        unlink(errPath.c_str());
     }
 
-    // Reads the output until `text` appears or the run ends; false
-    // after `seconds` without it.
+    // Waits until `text` appears on either stream (progress goes to standard
+    // error) or the run ends; false after `seconds` without it.
     bool waitFor(const std::string& text, double seconds = 60) {
         const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-        // The text may come on either stream (progress goes to standard error).
-        auto seen = [&] {
-            std::ifstream e(errPath);
-            return contains(out, text) || contains(std::string(std::istreambuf_iterator<char>(e), {}), text);
-        };
-        while (!seen()) {
-            if (!pump() && ended()) return seen();
-            if (std::chrono::steady_clock::now() > end) return false;
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        for (bool last = false; !last; std::this_thread::sleep_for(std::chrono::milliseconds(5))) {
+            last = ended() || std::chrono::steady_clock::now() > end;
+            if (contains(slurp(outPath) + slurp(errPath), text)) return true;
         }
-        return true;
+        return false;
     }
     // The exit status (128 + signal when killed); the watchdog kills a run
     // still going after `seconds` and gives -1.
     int finish(double seconds = 60) {
         const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-        while (!ended()) {
-            pump();
-            if (std::chrono::steady_clock::now() > end) {
-                kill(pid, SIGKILL);
-                waitpid(pid, nullptr, 0);
-                status = 1000;
-                return -1;
-            }
+        while (!ended() && std::chrono::steady_clock::now() < end)
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        }
-        while (pump()) {
-        }
+        out = slurp(outPath);
         err = slurp(errPath);
-        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        if (ended()) return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        kill(pid, SIGKILL);
+        waitpid(pid, nullptr, 0);
+        status = 1000;
+        return -1;
     }
     // The program's own children: its render workers.
     std::vector<pid_t> children() const {
         std::vector<pid_t> found;
-        DIR* d = opendir("/proc");
-        while (dirent* e = d ? readdir(d) : nullptr) {
-            const pid_t p = std::atoi(e->d_name);
-            std::ifstream stat("/proc/" + std::to_string(p) + "/stat");
+        for (const auto& e : std::filesystem::directory_iterator("/proc")) {
+            std::ifstream stat(e.path() / "stat");
             std::string line;
-            if (p <= 0 || !std::getline(stat, line)) continue;
             int parent = 0;
-            if (std::sscanf(line.c_str() + line.rfind(')') + 1, " %*c %d", &parent) == 1 && parent == pid)
-                found.push_back(p);
+            if (std::getline(stat, line) &&
+                std::sscanf(line.c_str() + line.rfind(')') + 1, " %*c %d", &parent) == 1 && parent == pid)
+                found.push_back(std::atoi(e.path().filename().c_str()));
         }
-        if (d) closedir(d);
         return found;
     }
 
@@ -131,12 +111,6 @@ public:
     std::string out, err;
 
 private:
-    bool pump() {
-        char buffer[4096];
-        const ssize_t n = read(outFd, buffer, sizeof buffer);
-        if (n > 0) out.append(buffer, static_cast<std::size_t>(n));
-        return n > 0;
-    }
     bool ended() {
         if (status >= 0) return true;
         int s = 0;
@@ -144,8 +118,7 @@ private:
         status = s;
         return true;
     }
-    std::string errPath;
-    int outFd = -1;
+    std::string outPath, errPath;
     int status = -1;
 };
 
@@ -164,10 +137,8 @@ bool gone(pid_t p) {
 // Entries of the folder whose name holds ".tmp", as one string.
 std::string temporaries(const std::string& folder) {
     std::string t;
-    DIR* d = opendir(folder.c_str());
-    while (dirent* e = d ? readdir(d) : nullptr)
-        if (contains(e->d_name, ".tmp")) t += std::string(" ") + e->d_name;
-    if (d) closedir(d);
+    for (const auto& e : std::filesystem::directory_iterator(folder))
+        if (contains(e.path().filename(), ".tmp")) t += " " + e.path().filename().string();
     return t;
 }
 
@@ -185,24 +156,20 @@ protected:
 };
 
 // A render far too big to finish soon: 2 workers, 2000 x 1500.
-const std::vector<std::string> bigRender = {"-j",
-                                            "2",
-                                            "--size",
-                                            "2000x1500",
-                                            "--set",
-                                            "render.antialiasing.samples=16",
-                                            "--set",
-                                            "render.antialiasing.threshold=0",
-                                            "-o",
-                                            "big.png",
-                                            dataDir + "/host_small.json"};
+std::vector<std::string> bigRender() {
+    std::istringstream words("-j 2 --size 2000x1500 --set render.antialiasing.samples=16 "
+                             "--set render.antialiasing.threshold=0 -o big.png");
+    std::vector<std::string> args(std::istream_iterator<std::string>(words), {});
+    args.push_back(dataDir + "/host_small.json");
+    return args;
+}
 
 } // namespace
 
 TEST_F(hostFaults, CtrlCOnceOrTwiceEndsEveryWorkerAndKeepsThePartialImage) {
     for (int signals : {1, 2}) {
         SCOPED_TRACE(std::to_string(signals) + " SIGINT");
-        run_t r({bigRender}, work);
+        run_t r(bigRender(), work);
         ASSERT_TRUE(r.waitFor("Render pass")) << r.out;
         std::this_thread::sleep_for(std::chrono::milliseconds(200));
         const std::vector<pid_t> workers = r.children();
@@ -234,7 +201,7 @@ TEST_F(hostFaults, CtrlCDuringSetUpEndsTheProgram) {
     }
     for (int signals : {1, 3}) {
         SCOPED_TRACE(std::to_string(signals) + " SIGINT");
-        run_t r({{"-j", "2", "-o", "out.png", "scene.json"}}, work);
+        run_t r({"-j", "2", "-o", "out.png", "scene.json"}, work);
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
         for (int i = 0; i < signals; ++i) {
             kill(r.pid, SIGINT);
@@ -267,9 +234,7 @@ TEST_F(hostFaults, OutputFailuresAreClearAndKeepTheEarlierImage) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        runSetup_t setup{{"-j", "2", "--size", "60x40", "-o", c.output, dataDir + "/host_small.json"},
-                         c.limit};
-        run_t r(setup, work);
+        run_t r({"-j", "2", "--size", "60x40", "-o", c.output, dataDir + "/host_small.json"}, work, c.limit);
         EXPECT_EQ(r.finish(), 1) << r.err;
         EXPECT_TRUE(contains(r.err, c.said)) << r.err;
         EXPECT_EQ(slurp(work + "/kept.png"), earlier) << "the earlier image is intact";
@@ -284,13 +249,18 @@ TEST_F(hostFaults, BrokenPluginModulesAreReportedAndTheOthersLoad) {
     const std::string plugins = work + "/plugins";
     ASSERT_EQ(mkdir(plugins.c_str(), 0755), 0);
     std::ofstream(plugins + "/notes.so") << "not a library at all\n";
+    // A program passes the file checks (an ELF file of this machine) but the
+    // system loader refuses it, and says so: off the listing.
+    std::ofstream(plugins + "/true.so", std::ios::binary) << slurp("/bin/true");
     for (const char* f : {"fx1_good.so", "fx3_throws.so", "fx5_noentry.so"})
         std::ofstream(plugins + "/" + f, std::ios::binary)
             << slurp(std::string(VEXLAR_FIXTURE_DIR) + "/" + f);
-    run_t r({{"--no-standard-plugins", "--plugins", plugins, "--list-plugins"}}, work);
+    run_t r({"--no-standard-plugins", "--plugins", plugins, "--list-plugins"}, work);
     EXPECT_EQ(r.finish(), 0) << r.err;
-    for (const char* f : {"notes.so", "fx3_throws.so", "fx5_noentry.so"})
+    for (const char* f : {"notes.so", "fx3_throws.so", "fx5_noentry.so", "true.so: cannot be loaded: "})
         EXPECT_TRUE(contains(r.err, f)) << f << " is reported: " << r.err;
     EXPECT_FALSE(contains(r.err, "fx1_good.so")) << r.err;
+    EXPECT_EQ(r.out.rfind("Shaders:", 0), 0u) << r.out;
+    EXPECT_FALSE(contains(r.out, "dyld")) << r.out;
     EXPECT_TRUE(contains(r.out, "fx_shader")) << "the good module loads: " << r.out;
 }

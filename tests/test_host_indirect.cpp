@@ -10,33 +10,12 @@
 #include <vector>
 
 #include "host/sceneloader.h"
-#include "vexlarcore/output.h"
-#include "vexlarcore/scene.h"
+#include "scene_fixtures.h"
 
 using namespace vexlar;
 using namespace vexlar::host;
-
-namespace {
-
-// Keeps the pixels that show an object.
-class hitPixels_t : public colorOutput_t {
-public:
-    bool putPixel(int, int, const color_t& c, float, float depth) override {
-        if (depth > 0) seen.push_back(c);
-        return true;
-    }
-    bool flush() override { return true; }
-    std::vector<color_t> seen;
-};
-
-std::unique_ptr<loadedScene_t> loadText(const std::string& text, const pluginManager_t& plugins) {
-    sceneSource_t s;
-    s.text = text;
-    s.label = "furnace.json";
-    return loadScene(s, sceneOverrides_t(), plugins, loadOptions_t());
-}
-
-} // namespace
+using fixtures::pixel_t;
+using fixtures::recordingOutput_t;
 
 TEST(hostIndirect, FurnaceBallShowsItsAlbedoAtEverySampleCount) {
     std::ostringstream log;
@@ -51,15 +30,23 @@ TEST(hostIndirect, FurnaceBallShowsItsAlbedoAtEverySampleCount) {
   "background": {"type": "constant", "color": [1, 1, 1]},
   "shaders": {"grey": {"type": "generic", "color": [0.5, 0.5, 0.5]}},
   "objects": {"ball": {"type": "sphere", "center": [0, 0, 0], "radius": 1, "shader": "grey"}}})";
-        std::unique_ptr<loadedScene_t> ls = loadText(text, plugins);
+        sceneSource_t source;
+        source.text = text;
+        source.label = "furnace.json";
+        std::unique_ptr<loadedScene_t> ls = loadScene(source, sceneOverrides_t(), plugins, loadOptions_t());
         ASSERT_TRUE(ls) << n;
         EXPECT_FLOAT_EQ(ls->scene->getIndirectStratumU(), 1.0f / static_cast<float>(n));
         EXPECT_FLOAT_EQ(ls->scene->getIndirectStratumPhi(), static_cast<float>(2 * M_PI / n));
-        hitPixels_t out;
+        recordingOutput_t out;
         ls->scene->render(out);
-        ASSERT_GT(out.seen.size(), 100u) << n;
+        std::size_t hits = 0;
         double worst = 0;
-        for (const color_t& c : out.seen) worst = std::max(worst, std::fabs(c.G / 0.5 - 1));
+        for (const pixel_t& p : out.calls) {
+            if (p.depth <= 0) continue; // the sky
+            ++hits;
+            worst = std::max(worst, std::fabs(p.c.G / 0.5 - 1));
+        }
+        ASSERT_GT(hits, 100u) << n;
         EXPECT_LT(worst, 0.02) << n << " x " << n << " gathered rays";
     }
 }

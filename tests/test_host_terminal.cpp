@@ -47,45 +47,43 @@ struct display_t {
 
 } // namespace
 
-TEST(progressDisplay, OnATerminalOneLineIsRedrawnInPlaceAndCleared) {
-    display_t d(true, verbosity_t::normal);
-    d.progress("Render pass", progressStage_t::begin, 0, 40);
-    d.now += 0.05;
-    d.progress("Render pass", progressStage_t::step, 1, 40); // too soon to redraw
-    d.now += 2.95;
-    d.progress("Render pass", progressStage_t::step, 10, 40);
-    d.say(messageLevel_t::warning, "\nRender worker 1 stopped before finishing its blocks\n");
-    d.progress("Render pass", progressStage_t::end, 40, 40, "#]\n");
-    d.progress("Mesh tree", progressStage_t::begin, 0, 0);
-    d.progress("Mesh tree", progressStage_t::end, 0, 0);
-    EXPECT_EQ(d.text(), "\rRender pass    0%  0/40 blocks  0:00 elapsed\033[K"
-                        "\rRender pass   25%  10/40 blocks  0:03 elapsed  about 0:09 left\033[K"
-                        "\r\033[KRender worker 1 stopped before finishing its blocks\n"
-                        "\rRender pass   25%  10/40 blocks  0:03 elapsed  about 0:09 left\033[K"
-                        "\r\033[K\rMesh tree ...\033[K\r\033[K");
-}
-
-TEST(progressDisplay, OffATerminalPlainLinesNowAndThen) {
-    display_t d(false, verbosity_t::normal);
-    d.progress("Render pass", progressStage_t::begin, 0, 40);
-    d.now += 5;
-    d.progress("Render pass", progressStage_t::step, 10, 40);
-    d.now += 6;
-    d.progress("Render pass", progressStage_t::step, 20, 40);
-    d.now += 3;
-    d.progress("Render pass", progressStage_t::end, 40, 40);
-    // A filter says nothing unless it takes long.
-    d.progress("DOF filter", progressStage_t::begin, 0, 3);
-    d.progress("DOF filter", progressStage_t::end, 3, 3);
-    d.progress("Mesh tree", progressStage_t::begin, 0, 0);
-    d.now += 3725;
-    d.progress("Mesh tree", progressStage_t::step, 0, 0);
-    d.progress("Mesh tree", progressStage_t::end, 0, 0);
-    EXPECT_EQ(d.text(), "Render pass: 40 blocks\n"
-                        "Render pass: 50% (20/40 blocks, 0:11 elapsed, about 0:11 left)\n"
-                        "Render pass: done, 40 blocks in 0:14\n"
-                        "Mesh tree: 1:02:05 elapsed\n"
-                        "Mesh tree: done, 1:02:05\n");
+// The same events on a terminal (one line redrawn in place, now and then,
+// and cleared) and off one (plain lines now and then).
+TEST(progressDisplay, OnATerminalOneLineIsRedrawnOffOnePlainLines) {
+    const std::string onTerminal = "\rRender pass    0%  0/40 blocks  0:00 elapsed\033[K"
+                                   "\rRender pass   25%  10/40 blocks  0:03 elapsed  about 0:09 left\033[K"
+                                   "\r\033[KRender worker 1 stopped before finishing its blocks\n"
+                                   "\rRender pass   25%  10/40 blocks  0:03 elapsed  about 0:09 left\033[K"
+                                   "\rRender pass   50%  20/40 blocks  0:11 elapsed  about 0:11 left\033[K"
+                                   "\r\033[K\rDOF filter    0%  0:00 elapsed\033[K\r\033[K"
+                                   "\rMesh tree ...\033[K\rMesh tree ...\033[K\r\033[K";
+    const std::string offTerminal = "Render pass: 40 blocks\n"
+                                    "Render worker 1 stopped before finishing its blocks\n"
+                                    "Render pass: 50% (20/40 blocks, 0:11 elapsed, about 0:11 left)\n"
+                                    "Render pass: done, 40 blocks in 0:14\n"
+                                    "Mesh tree: 1:02:05 elapsed\n"
+                                    "Mesh tree: done, 1:02:05\n";
+    for (bool isTerminal : {true, false}) {
+        display_t d(isTerminal, verbosity_t::normal);
+        d.progress("Render pass", progressStage_t::begin, 0, 40);
+        d.now += 0.05;
+        d.progress("Render pass", progressStage_t::step, 1, 40); // too soon to redraw
+        d.now += 2.95;
+        d.progress("Render pass", progressStage_t::step, 10, 40);
+        d.say(messageLevel_t::warning, "\nRender worker 1 stopped before finishing its blocks\n");
+        d.now += 8;
+        d.progress("Render pass", progressStage_t::step, 20, 40);
+        d.now += 3;
+        d.progress("Render pass", progressStage_t::end, 40, 40, "#]\n");
+        // Off a terminal a filter says nothing unless it takes long.
+        d.progress("DOF filter", progressStage_t::begin, 0, 3);
+        d.progress("DOF filter", progressStage_t::end, 3, 3);
+        d.progress("Mesh tree", progressStage_t::begin, 0, 0);
+        d.now += 3725;
+        d.progress("Mesh tree", progressStage_t::step, 0, 0);
+        d.progress("Mesh tree", progressStage_t::end, 0, 0);
+        EXPECT_EQ(d.text(), isTerminal ? onTerminal : offTerminal);
+    }
 }
 
 TEST(progressDisplay, VerbosityChoosesWhatShows) {

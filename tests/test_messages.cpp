@@ -9,12 +9,10 @@
 #include "messagecapture.h"
 #include "scene_fixtures.h"
 #include "vexlarcore/buffer.h"
-#include "vexlarcore/filter.h"
 #include "vexlarcore/forkedscene.h"
 #include "vexlarcore/params.h"
 #include "vexlarcore/pluginregistry.h"
 #include "vexlarcore/sharedlibrary.h"
-#include "vexlarcore/workermessage.h"
 
 using namespace vexlar;
 using namespace fixtures;
@@ -45,33 +43,6 @@ const std::string renderErr = "Using a world resolution of 0.00142045 per unit\n
 
 } // namespace
 
-// The one test of what the default sink really writes on the two streams.
-TEST(messageSink, DefaultSinkWritesTheClassicOutputOnBothStreams) {
-    testing::internal::CaptureStdout();
-    testing::internal::CaptureStderr();
-    {
-        stripScene_t s;
-        recordingOutput_t out;
-        s.scene.render(out);
-        cBuffer_t image(2, 2);
-        fBuffer_t depth(2, 2), other(2, 2);
-        filterDOF_t(0.5f, 0.5f, 1.0f, 1.0f).apply(image, depth, other);
-        paramMap_t params;
-        params["beta"] = parameter_t(1.0f);
-        params.checkUnused("mat1");
-        sharedlibrary_t("/nonexistent/module.so");
-    }
-    const std::string out = testing::internal::GetCapturedStdout();
-    const std::string err = testing::internal::GetCapturedStderr();
-    EXPECT_EQ(out, renderOut + "Applying DOF filter ... \rApplying DOF filter [ 0 / 0 ] ...   OK\n" +
-                       "[WARNING]:Unused param beta in mat1\n" +
-                       "dyld: /nonexistent/module.so: cannot open shared object file: No such file or "
-                       "directory\n");
-    EXPECT_EQ(err, renderErr +
-                       "dlerror: /nonexistent/module.so: cannot open shared object file: No such file or "
-                       "directory\n");
-}
-
 TEST(messageSink, EachMessageHasItsLevelAndStream) {
     struct case_t {
         const char* what;
@@ -91,18 +62,10 @@ TEST(messageSink, EachMessageHasItsLevelAndStream) {
          messageLevel_t::warning, out, "[WARNING]:Unused param x in e\n"},
         {"unsorted box", [] { bound_t(point3d_t(1, 0, 0), point3d_t(0, 1, 1)).vol(); },
          messageLevel_t::warning, out, "warning usorted bounding points\n"},
-        {"colour buffers of two sizes",
-         [] {
-             cBuffer_t a(1, 2), b(2, 1);
-             a = b;
-         },
-         messageLevel_t::error, err, "Error, trying to assign buffers of a diferent size\n"},
-        {"depth buffers of two sizes",
-         [] {
-             fBuffer_t a(1, 2), b(2, 1);
-             a = b;
-         },
-         messageLevel_t::error, out, "Error, trying to assign  buffers of a diferent size\n"},
+        {"colour buffers of two sizes", [] { cBuffer_t(1, 2) = cBuffer_t(2, 1); }, messageLevel_t::error, err,
+         "Error, trying to assign buffers of a diferent size\n"},
+        {"depth buffers of two sizes", [] { fBuffer_t(1, 2) = fBuffer_t(2, 1); }, messageLevel_t::error, out,
+         "Error, trying to assign  buffers of a diferent size\n"},
         {"no camera",
          [] {
              recordingOutput_t o;
@@ -111,11 +74,13 @@ TEST(messageSink, EachMessageHasItsLevelAndStream) {
          },
          messageLevel_t::error, err,
          "Error: the scene has no camera; set one with setCamera before rendering\n"},
-        {"too wide a Targa file",
-         [] {
-             outTga_t t(70000, 0, "/nonexistent/x.tga", false);
-             t.flush();
-         },
+        {"missing module, on standard output", [] { sharedlibrary_t("/nonexistent/module.so"); },
+         messageLevel_t::error, out,
+         "dyld: /nonexistent/module.so: cannot open shared object file: No such file or directory\n"},
+        {"missing module, on standard error", [] { sharedlibrary_t("/nonexistent/module.so"); },
+         messageLevel_t::error, err,
+         "dlerror: /nonexistent/module.so: cannot open shared object file: No such file or directory\n"},
+        {"too wide a Targa file", [] { outTga_t(70000, 0, "/nonexistent/x.tga", false).flush(); },
          messageLevel_t::error, err,
          "[ERROR]: image size 70000 x 0 does not fit a Targa file (at most 65535 x 65535)\n"},
     };
@@ -129,15 +94,32 @@ TEST(messageSink, EachMessageHasItsLevelAndStream) {
     }
 }
 
-TEST(messageSink, RenderPassesReportBlocksDoneAndTheirEnd) {
+// What the default sink really writes on the two streams during a render,
+// and the progress events behind it; a message a worker emits reaches the
+// parent's sink.
+TEST(messageSink, RenderPassesPrintTheClassicOutputAndReportBlocksDone) {
     for (int workers : {1, 2}) {
         SCOPED_TRACE(workers == 1 ? "in this process" : "two workers");
         messageCapture_t captured;
+        captured.passOn = defaultMessageSink;
+        testing::internal::CaptureStdout();
+        testing::internal::CaptureStderr();
         stripScene_t s(workers);
+        const pid_t parent = getpid();
+        s.wall.accept = [parent, said = false](renderState_t&) mutable {
+            if (!said)
+                emitMessage(messageLevel_t::warning, messageStream_t::standardError,
+                            getpid() == parent ? "parent\n" : "worker\n");
+            said = true;
+            return true;
+        };
         recordingOutput_t out;
         s.scene.render(out);
-        EXPECT_EQ(captured.text(messageStream_t::standardOutput), renderOut);
-        EXPECT_EQ(captured.text(messageStream_t::standardError), renderErr);
+        EXPECT_EQ(testing::internal::GetCapturedStdout(), renderOut);
+        EXPECT_EQ(testing::internal::GetCapturedStderr(),
+                  renderErr + (workers == 1 ? "parent\n" : "worker\nworker\n"));
+        captured.passOn = nullptr;
+        EXPECT_EQ(out.calls.size(), 704u * 64u);
         const std::vector<capturedMessage_t> p = captured.progress("Render pass");
         ASSERT_EQ(p.size(), 12u) << "begin, ten steps, end";
         for (std::size_t i = 0; i < p.size(); ++i) {
@@ -158,50 +140,6 @@ TEST(messageSink, RenderPassesReportBlocksDoneAndTheirEnd) {
         EXPECT_EQ(a.back().stage, progressStage_t::aborted);
         EXPECT_EQ(a.back().text, "Aborted\n");
     }
-}
-
-TEST(messageSink, WorkersSendTheirMessagesToTheParentsSink) {
-    messageCapture_t captured;
-    stripScene_t s(2);
-    const pid_t parent = getpid();
-    s.wall.accept = [parent](renderState_t&) {
-        static bool said = false;
-        if (!said)
-            emitMessage(messageLevel_t::warning, messageStream_t::standardError,
-                        getpid() == parent ? "parent\n" : "worker\n");
-        said = true;
-        return true;
-    };
-    recordingOutput_t out;
-    s.scene.render(out);
-    EXPECT_EQ(out.calls.size(), 704u * 64u);
-    EXPECT_EQ(captured.text(messageLevel_t::warning), "worker\nworker\n");
-}
-
-TEST(workerMessage, TextMessagesTravelWholeAndBadHeadersAreRefused) {
-    int fds[2];
-    ASSERT_EQ(pipe(fds), 0);
-    blockSpliter_t blocks(64, 64, 64);
-    blockLedger_t ledger(blocks, 1, false);
-    workerMessage_t m;
-    ASSERT_TRUE(writeTextMessage(fds[1], messageLevel_t::error, messageStream_t::standardOutput, "a\nb\n"));
-    ASSERT_EQ(readWorkerMessage(fds[0], ledger, 0, m), workerFault_t::none);
-    EXPECT_TRUE(m.isText());
-    EXPECT_EQ(m.level, messageLevel_t::error);
-    EXPECT_EQ(m.stream, messageStream_t::standardOutput);
-    EXPECT_EQ(m.text, "a\nb\n");
-    EXPECT_FALSE(writeTextMessage(fds[1], messageLevel_t::progress, messageStream_t::standardOutput, "x"));
-    // level, stream, length, h
-    const std::vector<std::array<std::int32_t, 4>> bad = {
-        {3, 0, 0, 0}, {-1, 0, 0, 0}, {0, 2, 0, 0}, {0, 0, -1, 0}, {0, 0, workerTextLimit + 1, 0},
-        {0, 0, 0, 1}};
-    for (const auto& b : bad) {
-        const workerMessageHeader_t h{workerTextIndex, b[0], b[1], b[2], b[3]};
-        ASSERT_EQ(write(fds[1], &h, sizeof h), static_cast<ssize_t>(sizeof h));
-        EXPECT_EQ(readWorkerMessage(fds[0], ledger, 0, m), workerFault_t::badText) << b[0] << " " << b[1];
-    }
-    close(fds[0]);
-    close(fds[1]);
 }
 
 TEST(loaderErrors, AreValuesAndTheQuietFormsPrintNothing) {

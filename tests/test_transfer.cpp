@@ -90,15 +90,13 @@ TEST_F(transfer, RawRowsFollowStepAndStartCompressedSendsTheWholeImage) {
     fillColor(b, 77);
     EXPECT_TRUE(sendColor(b, p.writeFd, 4, 3, 2, 1)); // rows 1
     EXPECT_TRUE(sendColor(b, p.writeFd, 4, 3, 2, 0)); // rows 0 and 2
-    std::vector<unsigned char> got = p.drain();
-    ASSERT_EQ(got.size(), 48u);
-    EXPECT_EQ(0, std::memcmp(got.data(), b(0, 1), 16));
-    EXPECT_EQ(0, std::memcmp(got.data() + 16, b(0, 0), 16));
-    EXPECT_EQ(0, std::memcmp(got.data() + 32, b(0, 2), 16));
+    std::vector<unsigned char> rows;                  // row 1, then rows 0 and 2
+    for (int y : {1, 0, 2}) rows.insert(rows.end(), b(0, y), b(0, y) + 16);
+    EXPECT_EQ(p.drain(), rows);
     useZ = 1; // a 32-bit length, then zlib data of the whole image
     pipe_t q;
     EXPECT_TRUE(sendColor(b, q.writeFd, 4, 3, 2, 1));
-    got = q.drain();
+    const std::vector<unsigned char> got = q.drain();
     std::uint32_t length;
     std::memcpy(&length, got.data(), 4);
     ASSERT_EQ(got.size(), 4u + length);

@@ -1,5 +1,6 @@
-// The forked driver's worker messages: round trips through a pipe, and every
-// kind of malformed message the parent must refuse.
+// The forked driver's worker messages: round trips through a pipe, every
+// kind of malformed message the parent must refuse, and a message cut off
+// while its writer lives, which is a stall rather than a wait for ever.
 #include "vexlarcore/workermessage.h"
 
 #include "vexlarcore/mesh.h"
@@ -13,8 +14,8 @@ using namespace vexlar;
 
 namespace {
 
-// A pipe whose write end is closed once the bytes are in, so that a reader
-// sees the end of the stream after them.
+// A pipe whose write end is closed once the bytes are in (unless the writer
+// is to stay alive), so that a reader sees the end of the stream after them.
 struct pipe_t {
     int fd[2] = {-1, -1};
     pipe_t() { EXPECT_EQ(pipe(fd), 0); }
@@ -22,8 +23,9 @@ struct pipe_t {
         for (int f : fd)
             if (f >= 0) close(f);
     }
-    void put(const std::vector<unsigned char>& bytes) {
+    void put(const std::vector<unsigned char>& bytes, bool writerAlive = false) {
         EXPECT_EQ(write(fd[1], bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+        if (writerAlive) return;
         close(fd[1]);
         fd[1] = -1;
     }
@@ -42,7 +44,7 @@ struct pass_t {
 
 } // namespace
 
-TEST(workerMessage, BlockAndCountersRoundTrip) {
+TEST(workerMessage, BlocksCountersAndTextsRoundTripAndTheWriterRefusesMismatches) {
     pass_t p;
     blockLedger_t ledger(p.blocks, 2, false);
     ASSERT_EQ(ledger.total(), 6u);
@@ -50,14 +52,19 @@ TEST(workerMessage, BlockAndCountersRoundTrip) {
     workerMessageHeader_t h = ledger.headerOf(3);
     std::vector<float> px(static_cast<std::size_t>(h.w * h.h * workerFloatsPerPixel));
     for (std::size_t i = 0; i < px.size(); ++i) px[i] = static_cast<float>(i) * 0.25f - 7.0f;
-    statCounters_t c;
-    c.rays = 4294967295u;
-    c.hitted = 2;
-    c.leafs = 3;
-    c.leafst = 4;
-    c.bcount = 5;
+    const statCounters_t c{4294967295u, 2, 3, 4, 5};
     ASSERT_TRUE(writeBlockMessage(pipe.fd[1], h, px));
+    // Pixels that do not match the header and progress texts are refused, and
+    // nothing of them reaches the pipe.
+    EXPECT_FALSE(writeBlockMessage(pipe.fd[1], h, std::vector<float>(px.size() - 1)));
+    workerMessageHeader_t sized = h;
+    sized.index = workerCountersIndex;
+    EXPECT_FALSE(writeBlockMessage(pipe.fd[1], sized, {}));
+    EXPECT_FALSE(
+        writeTextMessage(pipe.fd[1], messageLevel_t::progress, messageStream_t::standardOutput, "x"));
     ASSERT_TRUE(writeCountersMessage(pipe.fd[1], c));
+    ASSERT_TRUE(
+        writeTextMessage(pipe.fd[1], messageLevel_t::error, messageStream_t::standardOutput, "a\nb\n"));
 
     workerMessage_t m;
     ASSERT_EQ(readWorkerMessage(pipe.fd[0], ledger, 1, m), workerFault_t::none);
@@ -66,11 +73,15 @@ TEST(workerMessage, BlockAndCountersRoundTrip) {
     EXPECT_EQ(m.pixels, px);
     ASSERT_EQ(readWorkerMessage(pipe.fd[0], ledger, 1, m), workerFault_t::none);
     ASSERT_TRUE(m.isCounters());
-    EXPECT_EQ(m.counters.rays, c.rays);
-    EXPECT_EQ(m.counters.hitted, 2u);
-    EXPECT_EQ(m.counters.leafs, 3u);
-    EXPECT_EQ(m.counters.leafst, 4u);
-    EXPECT_EQ(m.counters.bcount, 5u);
+    const statCounters_t& got = m.counters;
+    EXPECT_EQ(std::vector<std::uint32_t>({got.rays, got.hitted, got.leafs, got.leafst, got.bcount}),
+              std::vector<std::uint32_t>({4294967295u, 2, 3, 4, 5}));
+    workerMessage_t text;
+    ASSERT_EQ(readWorkerMessage(pipe.fd[0], ledger, 1, text), workerFault_t::none);
+    ASSERT_TRUE(text.isText());
+    EXPECT_EQ(text.level, messageLevel_t::error);
+    EXPECT_EQ(text.stream, messageStream_t::standardOutput);
+    EXPECT_EQ(text.text, "a\nb\n");
 
     // A parent adds what its worker counted, across the counters' wrap.
     const std::uint32_t before = rays;
@@ -78,17 +89,6 @@ TEST(workerMessage, BlockAndCountersRoundTrip) {
     EXPECT_EQ(rays, before - 1u);
     EXPECT_EQ(statCounters_t::now().since(m.counters).rays, before);
     rays = before;
-}
-
-TEST(workerMessage, WriterRefusesPixelsThatDoNotMatchTheHeader) {
-    pass_t p;
-    blockLedger_t ledger(p.blocks, 1, false);
-    pipe_t pipe;
-    workerMessageHeader_t h = ledger.headerOf(0);
-    std::vector<float> px(static_cast<std::size_t>(h.w * h.h * workerFloatsPerPixel) - 1);
-    EXPECT_FALSE(writeBlockMessage(pipe.fd[1], h, px));
-    h.index = workerCountersIndex;
-    EXPECT_FALSE(writeBlockMessage(pipe.fd[1], h, {}));
 }
 
 TEST(workerMessage, MalformedMessagesAreRefused) {
@@ -99,6 +99,7 @@ TEST(workerMessage, MalformedMessagesAreRefused) {
         workerMessageHeader_t header;
         std::size_t sentBytes; // bytes of the message that reach the pipe
         workerFault_t fault;
+        bool writerAlive = false; // the writer keeps its end open, silent
     };
     blockLedger_t probe(p.blocks, 2, false);
     const workerMessageHeader_t own = probe.headerOf(3);
@@ -112,11 +113,20 @@ TEST(workerMessage, MalformedMessagesAreRefused) {
     workerMessageHeader_t counters;
     counters.index = workerCountersIndex;
     const std::size_t countersBytes = sizeof counters + 5 * sizeof(std::uint32_t);
+    // level, stream, length and height of a text message
+    auto text = [](int level, int stream, int length, int h = 0) {
+        return workerMessageHeader_t{workerTextIndex, level, stream, length, h};
+    };
+    const std::size_t head = sizeof(workerMessageHeader_t);
     const case_t cases[] = {
         {"well formed", own, full, workerFault_t::none},
         {"nothing at all", own, 0, workerFault_t::cutShort},
         {"half a header", own, 10, workerFault_t::cutShort},
         {"body cut short", own, full - 1, workerFault_t::cutShort},
+        {"nothing yet, writer alive", own, 0, workerFault_t::stalled, true},
+        {"half a header, writer alive", own, 10, workerFault_t::stalled, true},
+        {"part of the body, writer alive", own, head + 40, workerFault_t::stalled, true},
+        {"well formed, writer alive", own, full, workerFault_t::none, true},
         {"index below -2", with([](auto& h) { h.index = -3; }), full, workerFault_t::unknownBlock},
         {"index past the last block", with([](auto& h) { h.index = 6; }), full, workerFault_t::unknownBlock},
         {"block delivered already", with([&](auto& h) { h = probe.headerOf(5); }), full,
@@ -132,6 +142,12 @@ TEST(workerMessage, MalformedMessagesAreRefused) {
         {"counters cut short", counters, countersBytes - 1, workerFault_t::cutShort},
         {"counters with a size", with([](auto& h) { h.index = workerCountersIndex; }), countersBytes,
          workerFault_t::badCounters},
+        {"text of level 3", text(3, 0, 0), head, workerFault_t::badText},
+        {"text of level -1", text(-1, 0, 0), head, workerFault_t::badText},
+        {"text on stream 2", text(0, 2, 0), head, workerFault_t::badText},
+        {"text of negative length", text(0, 0, -1), head, workerFault_t::badText},
+        {"text beyond the limit", text(0, 0, workerTextLimit + 1), head, workerFault_t::badText},
+        {"text with a height", text(0, 0, 0, 1), head, workerFault_t::badText},
     };
     for (const case_t& c : cases) {
         SCOPED_TRACE(c.what);
@@ -140,9 +156,9 @@ TEST(workerMessage, MalformedMessagesAreRefused) {
         pipe_t pipe;
         std::vector<unsigned char> bytes = bytesOf(c.header, full);
         bytes.resize(c.sentBytes);
-        pipe.put(bytes);
+        pipe.put(bytes, c.writerAlive);
         workerMessage_t m;
-        EXPECT_EQ(readWorkerMessage(pipe.fd[0], ledger, worker, m), c.fault);
+        EXPECT_EQ(readWorkerMessage(pipe.fd[0], ledger, worker, m, 50), c.fault);
     }
 }
 
