@@ -97,9 +97,9 @@ TEST_F(imagePlugins, BackgroundMapsDirectionsInItsFrame) {
         {R"(, "mapping": "mirrorball")", vector3d_t(1, 0, -0.1f), 3, 2},
     };
     for (const auto& c : cases) {
-        color_t got = sky(c.settings, c.d);
-        EXPECT_EQ(got.R, c.red) << c.settings << " " << c.d.x << "," << c.d.y << "," << c.d.z;
-        EXPECT_EQ(got.G, c.green) << c.settings << " " << c.d.x << "," << c.d.y << "," << c.d.z;
+        const color_t got = sky(c.settings, c.d);
+        EXPECT_TRUE(got.R == c.red && got.G == c.green)
+            << c.settings << " " << c.d.x << "," << c.d.y << "," << c.d.z << ": " << got.R << " " << got.G;
     }
 }
 

@@ -181,8 +181,6 @@ TEST_F(hostScene, PluginsObjectsAndFiles) {
 TEST_F(hostScene, ErrorsNameTheirPlace) {
     support::tempDir_t dir;
     dir.write("bad.obj", "v 0 0 0\n");
-    const std::string tri =
-        R"({"m": {"type": "mesh", "shader": "s", "vertices": [[0,0,0],[1,0,0],[0,1,0]], )";
     const std::pair<std::string, std::string> cases[] = {
         {"{\n  \"camera\": {\"focal\": 1,,}\n}", "t.json:2:25: error: invalid JSON: "},
         {"[1, 2]", "t.json:1:1: error: (top level): a scene description is a JSON object { ... }"},
@@ -202,7 +200,8 @@ TEST_F(hostScene, ErrorsNameTheirPlace) {
          "texture \"wood\" (image)"},
         {withObjects(R"({"o": {"type": "sphere", "shader": "x"}})"), "no shader named \"x\" (defined: s)"},
         {withObjects(R"({"i": {"type": "instance", "of": "o"}, "o": {"type": "sphere"}})"), "before this"},
-        {withObjects(tri + R"("faces": [[0,1,3]]}})"), "faces[0][2]: expected a vertex index from 0 to 2"},
+        {withObjects(R"({"m": {"type": "mesh", "vertices": [[0,0,0],[1,0,0],[0,1,0]], "faces": [[0,1,3]]}})"),
+         "faces[0][2]: expected a vertex index from 0 to 2"},
         {withObjects(R"({"m": {"type": "mesh", "file": "bad.obj", "shader": "s"}})"), "bad.obj\": no faces"},
         {R"({"output": {"file": "x.jpg"}})", "output.file: unsupported image format \"x.jpg\""},
         {R"({"filters": [{"type": "dof"}]})", "filters[0]: a dof filter needs \"focus\""},
