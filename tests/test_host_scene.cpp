@@ -89,18 +89,16 @@ TEST_F(hostScene, DefaultsAndEverySetting) {
         dynamic_cast<forkedscene_t*>(load("{}", "", sceneOverrides_t(), loadOptions_t{3, "off"})->scene.get())
             ->getWorkers(),
         3);
-    auto c = load(R"({"camera": {"type": "orthographic", "from": [1, 2, 3], "to": [1, 2, 0], "up": [1, 3, 3],
-        "resolution": [32, 16], "focal": 2, "aperture": 0.5, "focus_distance": 7, "use_qmc": true}})");
-    const camera_t& cam = *c->camera;
-    EXPECT_TRUE(cam.camType == orthoCamera && cam.resx == 32 && cam.resy == 16 && cam.focal == 2 &&
-                cam.aperture == 0.5f);
-    EXPECT_TRUE(cam.focusDistance == 7 && cam.useQmc && cam.lookDistance == 3 && cam.viewDir.z == -1);
-    auto s = load(R"({"camera": {"resolution": [200, 100]}, "render": {
-        "ray_depth": 7, "ray_bias": 0.001, "self_shadow_bias": 0.2, "gamma": 2.2, "exposure": -1.5,
+    auto s = load(R"({"camera": {"type": "orthographic", "from": [1, 2, 3], "to": [1, 2, 0], "up": [1, 3, 3],
+        "resolution": [200, 100], "focal": 2, "aperture": 0.5, "focus_distance": 7, "use_qmc": true},
+      "render": {"ray_depth": 7, "ray_bias": 0.001, "self_shadow_bias": 0.2, "gamma": 2.2, "exposure": -1.5,
         "fog": {"density": 0.1, "color": [0.5, 0.6, 0.7]},
         "antialiasing": {"passes": 2, "samples": 8, "pixel_width": 1.5, "threshold": 0.1},
-        "indirect": {"samples": 3, "power": 0.5}, "region": [50, 150, 10, 60],
-        "repeat_first": true, "seed": 42}})");
+        "indirect": {"samples": 3, "power": 0.5}, "region": [50, 150, 10, 60], "repeat_first": true, "seed": 42}})");
+    const camera_t& cam = *s->camera;
+    EXPECT_TRUE(cam.camType == orthoCamera && cam.resx == 200 && cam.resy == 100 && cam.focal == 2 &&
+                cam.aperture == 0.5f);
+    EXPECT_TRUE(cam.focusDistance == 7 && cam.useQmc && cam.lookDistance == 3 && cam.viewDir.z == -1);
     const scene_t& sc = *s->scene;
     EXPECT_TRUE(sc.getMaxRayLevel() == 7 && sc.getRayBias() == 0.001f && sc.getSelfShadowBias() == 0.2f &&
                 sc.getGamma() == 2.2f && sc.getExposure() == -1.5f && sc.getFogDensity() == 0.1f &&
