@@ -85,10 +85,8 @@ TEST_F(hostScene, DefaultsAndEverySetting) {
     auto d = load("{}");
     EXPECT_TRUE(d->scene->getCamera() == d->camera.get() && d->region.x1 == d->width && d->warnings.empty());
     EXPECT_EQ(dynamic_cast<forkedscene_t*>(d->scene.get()), nullptr);
-    EXPECT_EQ(
-        dynamic_cast<forkedscene_t*>(load("{}", "", sceneOverrides_t(), loadOptions_t{3, "off"})->scene.get())
-            ->getWorkers(),
-        3);
+    auto forked = load("{}", "", sceneOverrides_t(), loadOptions_t{3, "off"});
+    EXPECT_EQ(dynamic_cast<forkedscene_t&>(*forked->scene).getWorkers(), 3); // throws unless forked
     auto s = load(R"({"camera": {"type": "orthographic", "from": [1, 2, 3], "to": [1, 2, 0], "up": [1, 3, 3],
         "resolution": [200, 100], "focal": 2, "aperture": 0.5, "focus_distance": 7, "use_qmc": true},
       "render": {"ray_depth": 7, "ray_bias": 0.001, "self_shadow_bias": 0.2, "gamma": 2.2, "exposure": -1.5,
