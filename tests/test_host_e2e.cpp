@@ -24,10 +24,6 @@ struct result_t {
     std::string out, err;
 };
 
-bool exists(const std::string& path) {
-    return access(path.c_str(), F_OK) == 0;
-}
-
 // Starts the program in `cwd`, its standard output and error going to the
 // files .stdout and .stderr there.
 pid_t start(const std::vector<std::string>& args, const std::string& cwd) {
@@ -142,11 +138,11 @@ TEST_F(hostProgram, WorkersSeedsRegionsSizesAndOutputs) {
     // The output defaults to the scene's (relative to its folder), then render.png.
     const std::string scene = dir.write("scene.json", slurp(dataDir + "/host_flat.json"));
     EXPECT_EQ(run({"-q", scene}, "/").status, 0);
-    EXPECT_TRUE(exists(dir.path + "/flat.png"));
+    EXPECT_NE(slurp(dir.path + "/flat.png"), ""); // written, and not empty
     const std::string plain = dir.write("plain.json", R"({"camera": {"resolution": [8, 8]}})");
     mkdir((dir.path + "/sub").c_str(), 0755);
     const result_t r = run({plain}, dir.path + "/sub");
-    EXPECT_TRUE(r.status == 0 && exists(dir.path + "/sub/render.png") &&
+    EXPECT_TRUE(r.status == 0 && !slurp(dir.path + "/sub/render.png").empty() &&
                 contains(r.out, "vexlar: wrote render.png (8 x 8)"))
         << r.err;
     // The demo without a scene file: silent with -q, and not a blank picture.
