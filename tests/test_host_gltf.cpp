@@ -48,7 +48,8 @@ std::string triangleFile(const std::function<void(json&)>& edit = nullptr) {
       "nodes": [{"mesh": 0}], "meshes": [{"primitives": [{"attributes": {"POSITION": 0}, "indices": 1}]}],
       "bufferViews": [{"buffer": 0, "byteOffset": 0, "byteLength": 36}, {"buffer": 0, "byteOffset": 36,
         "byteLength": 6}], "accessors": [{"bufferView": 0, "componentType": 5126, "count": 3, "type": "VEC3",
-        "min": [0, 0, 0], "max": [1, 1, 0]}, {"bufferView": 1, "componentType": 5123, "count": 3, "type": "SCALAR"}]})");
+        "min": [0, 0, 0], "max": [1, 1, 0]}, {"bufferView": 1, "componentType": 5123, "count": 3,
+        "type": "SCALAR"}]})");
     d["buffers"] = json::array(
         {{{"byteLength", bytes.size()}, {"uri", "data:application/octet-stream;base64," + base64(bytes)}}});
     if (edit) edit(d);
@@ -116,7 +117,8 @@ TEST(gltfFiles, NodeTransformsComposeDownTheTree) {
     // -> (1, 0, -2) -> (1, 0, 3).
     const std::string file = triangleFile([](json& d) {
         d["nodes"] = json::parse(R"([{"translation": [0, 0, 5], "children": [1]},
-            {"mesh": 0, "translation": [1, 0, 0], "scale": [2, 2, 2], "rotation": [0, 0.70710678, 0, 0.70710678]},
+            {"mesh": 0, "translation": [1, 0, 0], "scale": [2, 2, 2],
+             "rotation": [0, 0.70710678, 0, 0.70710678]},
             {"mesh": 0, "matrix": [1,0,0,0, 0,1,0,0, 0,0,1,0, 7,8,9,1]}])");
         d["scenes"][0]["nodes"] = json::array({0, 2});
     });

@@ -90,9 +90,9 @@ TEST_F(hostScene, DefaultsAndEverySetting) {
     auto s = load(R"({"camera": {"type": "orthographic", "from": [1, 2, 3], "to": [1, 2, 0], "up": [1, 3, 3],
         "resolution": [200, 100], "focal": 2, "aperture": 0.5, "focus_distance": 7, "use_qmc": true},
       "render": {"ray_depth": 7, "ray_bias": 0.001, "self_shadow_bias": 0.2, "gamma": 2.2, "exposure": -1.5,
-        "fog": {"density": 0.1, "color": [0.5, 0.6, 0.7]},
+        "fog": {"density": 0.1, "color": [0.5, 0.6, 0.7]}, "repeat_first": true, "seed": 42,
         "antialiasing": {"passes": 2, "samples": 8, "pixel_width": 1.5, "threshold": 0.1},
-        "indirect": {"samples": 3, "power": 0.5}, "region": [50, 150, 10, 60], "repeat_first": true, "seed": 42}})");
+        "indirect": {"samples": 3, "power": 0.5}, "region": [50, 150, 10, 60]}})");
     const camera_t& cam = *s->camera;
     EXPECT_TRUE(cam.camType == orthoCamera && cam.resx == 200 && cam.resy == 100 && cam.focal == 2 &&
                 cam.aperture == 0.5f);
