@@ -8,6 +8,7 @@
 #include <csignal>
 #include <fcntl.h>
 #include <fstream>
+#include <sstream>
 #include <sys/stat.h>
 #include <sys/wait.h>
 
@@ -23,53 +24,48 @@ struct result_t {
     std::string out, err;
 };
 
-bool exists(const std::string& path) {
-    return access(path.c_str(), F_OK) == 0;
-}
-
-// Starts the program in `cwd`, standard output on a pipe (`outFd`), standard
-// error into the file `errPath`.
-pid_t start(const std::vector<std::string>& args, const std::string& cwd, int& outFd,
-            const std::string& errPath) {
-    int fds[2];
-    if (pipe(fds) != 0) return -1;
+// Starts the program in `cwd`, its standard output and error going to the
+// files .stdout and .stderr there.
+pid_t start(const std::vector<std::string>& args, const std::string& cwd) {
     const pid_t pid = fork();
     if (pid == 0) {
-        const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        if (chdir(cwd.c_str()) != 0 || dup2(fds[1], 1) < 0 || dup2(err, 2) < 0) _exit(127);
-        close(fds[0]);
-        close(fds[1]);
-        close(err);
+        const int out = open((cwd + "/.stdout").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        const int err = open((cwd + "/.stderr").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (chdir(cwd.c_str()) != 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0) _exit(127);
         std::vector<char*> argv{const_cast<char*>(program.c_str())};
         for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
         argv.push_back(nullptr);
         execv(program.c_str(), argv.data());
         _exit(127);
     }
-    close(fds[1]);
-    outFd = fds[0];
     return pid;
 }
 
-int finish(pid_t pid, int outFd, std::string& out) {
-    char buffer[4096];
-    for (ssize_t n; (n = read(outFd, buffer, sizeof buffer)) > 0;)
-        out.append(buffer, static_cast<std::size_t>(n));
-    close(outFd);
+// Waits for the program started in `cwd`: its exit status (128 + the signal
+// that ended it) and what it printed; the output files are removed.
+result_t finish(pid_t pid, const std::string& cwd) {
     int status = 0;
     waitpid(pid, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    result_t r;
+    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    r.out = slurp(cwd + "/.stdout");
+    r.err = slurp(cwd + "/.stderr");
+    unlink((cwd + "/.stdout").c_str());
+    unlink((cwd + "/.stderr").c_str());
+    return r;
+}
+
+// The words of `line`, @DATA@ standing for tests/data.
+std::vector<std::string> words(const std::string& line) {
+    std::istringstream in(line);
+    std::vector<std::string> out;
+    for (std::string w; in >> w; out.push_back(w))
+        if (w.find("@DATA@") != std::string::npos) w.replace(w.find("@DATA@"), 6, dataDir);
+    return out;
 }
 
 result_t run(const std::vector<std::string>& args, const std::string& cwd) {
-    result_t r;
-    const std::string errPath = cwd + "/.stderr";
-    int outFd = -1;
-    const pid_t pid = start(args, cwd, outFd, errPath);
-    r.status = finish(pid, outFd, r.out);
-    r.err = slurp(errPath);
-    unlink(errPath.c_str());
-    return r;
+    return finish(start(args, cwd), cwd);
 }
 
 class hostProgram : public ::testing::Test {
@@ -78,10 +74,9 @@ protected:
         if (program.empty() || std::string(VEXLAR_HOST_PLUGIN_DIR).empty())
             GTEST_SKIP() << "the program or the plug-ins are not part of this build";
     }
-    // Renders `args` into dir/name (quietly) and decodes it.
-    image_t render(std::vector<std::string> args, const std::string& name = "out.png") {
-        args.insert(args.begin(), {"-q", "-o", dir.path + "/" + name});
-        const result_t r = run(args, dir.path);
+    // Renders with the arguments in `line` (@DATA@ is tests/data) into dir/name, quietly, and decodes it.
+    image_t render(const std::string& line, const std::string& name = "out.png") {
+        const result_t r = run(words("-q -o " + dir.path + "/" + name + " " + line), dir.path);
         EXPECT_EQ(r.status, 0) << r.err;
         image_t img;
         EXPECT_TRUE(readPng(dir.path + "/" + name, img)) << name;
@@ -102,13 +97,8 @@ TEST_F(hostProgram, RendersMatchTheReferences) {
     int compared = 0;
     for (std::string line; std::getline(refs, line);) {
         if (line.empty() || line[0] == '#') continue;
-        std::istringstream words(line);
-        std::string file;
-        words >> file;
-        std::vector<std::string> args;
-        for (std::string w; words >> w; args.push_back(w))
-            if (w.find("@DATA@") != std::string::npos) w.replace(w.find("@DATA@"), 6, dataDir);
-        image_t want, got = render(args);
+        const std::string file = line.substr(0, line.find(' '));
+        image_t want, got = render(line.substr(file.size()));
         ASSERT_TRUE(readPng(dataDir + "/" + file, want))
             << "missing reference; create it with scripts/regen-refs.sh";
         ASSERT_TRUE(got.width == want.width && got.height == want.height) << file;
@@ -127,45 +117,36 @@ TEST_F(hostProgram, RendersMatchTheReferences) {
 }
 
 TEST_F(hostProgram, WorkersSeedsRegionsSizesAndOutputs) {
-    const std::string small = dataDir + "/host_small.json";
-    const image_t one = render({"-j", "1", small}, "one.png"), two = render({"-j", "2", small}, "two.png");
+    const std::string small = " @DATA@/host_small.json", still = " --set render.antialiasing.passes=0";
+    const image_t one = render("-j 1" + small, "one.png"), two = render("-j 2" + small, "two.png");
     EXPECT_TRUE(one.width == 150 && one.height == 100 && one.rgba == two.rgba);
-    auto lens = [&](const std::string& seed) { // a lens aperture draws random numbers for every ray
-        return std::vector<std::string>{"--seed", seed,
-                                        "-j",     "1",
-                                        "--set",  "camera.aperture=0.1",
-                                        "--set",  "render.antialiasing.passes=0",
-                                        small};
-    };
-    const image_t a = render(lens("5"), "a.png"), b = render(lens("5"), "b.png"),
-                  c = render(lens("6"), "c.png");
+    // A lens aperture draws random numbers for every ray.
+    const std::string lens = "-j 1 --set camera.aperture=0.1" + still + " --seed ";
+    const image_t a = render(lens + "5" + small, "a.png"), b = render(lens + "5" + small, "b.png");
+    const image_t c = render(lens + "6" + small, "c.png");
     EXPECT_TRUE(a.rgba == b.rgba && a.rgba != c.rgba);
-    const image_t full =
-        render({"-j", "1", "--set", "render.antialiasing.passes=0", "--alpha", small}, "full.png");
-    const image_t part = render({"-j", "2", "--set", "render.antialiasing.passes=0", "--alpha", "--region",
-                                 "40", "110", "20", "70", small},
-                                "part.png");
+    const image_t full = render("-j 1 --alpha" + still + small, "full.png");
+    const image_t part = render("-j 2 --alpha --region 40 110 20 70" + still + small, "part.png");
     for (int y = 0; y < 100; ++y)
         for (int x = 0; x < 150; ++x)
             ASSERT_EQ(pixel(part, x, y),
                       x >= 40 && x < 110 && y >= 20 && y < 70 ? pixel(full, x, y) : std::vector<int>(4, 0))
                 << x << "," << y;
-    const result_t tga =
-        run({"-q", "--size", "32x24", "-o", "small.tga", dataDir + "/host_flat.json"}, dir.path);
+    const result_t tga = run(words("-q --size 32x24 -o small.tga @DATA@/host_flat.json"), dir.path);
     ASSERT_EQ(tga.status, 0) << tga.err;
     EXPECT_EQ(slurp(dir.path + "/small.tga").size(), 18u + 32u * 24u * 4u); // the scene asks for alpha
     // The output defaults to the scene's (relative to its folder), then render.png.
     const std::string scene = dir.write("scene.json", slurp(dataDir + "/host_flat.json"));
     EXPECT_EQ(run({"-q", scene}, "/").status, 0);
-    EXPECT_TRUE(exists(dir.path + "/flat.png"));
+    EXPECT_NE(slurp(dir.path + "/flat.png"), ""); // written, and not empty
     const std::string plain = dir.write("plain.json", R"({"camera": {"resolution": [8, 8]}})");
     mkdir((dir.path + "/sub").c_str(), 0755);
     const result_t r = run({plain}, dir.path + "/sub");
-    EXPECT_TRUE(r.status == 0 && exists(dir.path + "/sub/render.png") &&
+    EXPECT_TRUE(r.status == 0 && !slurp(dir.path + "/sub/render.png").empty() &&
                 contains(r.out, "vexlar: wrote render.png (8 x 8)"))
         << r.err;
     // The demo without a scene file: silent with -q, and not a blank picture.
-    const result_t demo = run({"-q", "--size", "64x48", "-o", "demo.png"}, dir.path);
+    const result_t demo = run(words("-q --size 64x48 -o demo.png"), dir.path);
     EXPECT_TRUE(demo.status == 0 && demo.out.empty() && demo.err.empty()) << demo.err;
     image_t img;
     ASSERT_TRUE(readPng(dir.path + "/demo.png", img));
@@ -178,41 +159,23 @@ TEST_F(hostProgram, FailuresPrintOneLineAndKeepTheEarlierImage) {
     std::ofstream(target) << "earlier image";
     const struct {
         std::string scene;
-        std::vector<std::string> extra;
-        std::string message;
+        std::string extra, message;
     } cases[] = {
-        {"",
-         {"missing.json"},
+        {"", "missing.json",
          "vexlar: error: cannot read scene file \"missing.json\": No such file or directory"},
-        {"{\n  \"camera\": {\n    \"focal\": 1.0,\n  }\n}", {}, "bad.json:4:3: error: invalid JSON: "},
-        {R"({"shaders": {"glass": {"type": "glas"}}})",
-         {},
-         "bad.json:1:32: error: shaders.glass.type: unknown shader type \"glas\" (known: constant, generic, "
-         "pbr)"},
-        {R"({"objects": {"m": {"type": "mesh", "file": "nowhere.obj"}}})",
-         {},
+        {R"({"objects": {"m": {"type": "mesh", "file": "nowhere.obj"}}})", "",
          "error: objects.m.file: cannot read mesh file \"" + dir.path +
              "/nowhere.obj\": No such file or directory"},
-        {R"({"objects": {"b": {"type": "sphere"}, "i": {"type": "instance", "of": "b",
-            "transform": {"matrix": [1,0,0,0, 0,1,0,0, 0,0,0,0, 0,0,0,1]}}}})",
-         {},
-         "error: objects.i.transform: the transform is singular"},
-        {"{}",
-         {"--plugins", dir.path + "/none"},
+        {"{}", "--plugins " + dir.path + "/none",
          "vexlar: error: --plugins \"" + dir.path + "/none\": not a folder"},
-        {"{}",
-         {"-o", "picture.jpg"},
-         "vexlar: error: cannot write \"picture.jpg\": unsupported image format"},
-        {"{}",
-         {"-o", dir.path + "/no/dir/x.png"},
+        {"{}", "-o picture.jpg", "vexlar: error: cannot write \"picture.jpg\": unsupported image format"},
+        {"{}", "-o " + dir.path + "/no/dir/x.png",
          "vexlar: error: cannot write \"" + dir.path + "/no/dir/x.png\": No such file or directory"},
         {R"({"camera": {"resolution": [8, 8]}, "shaders": {"s": {"type": "constant", "colour_typo": [1, 0, 0]}}})",
-         {"--strict"},
-         "vexlar: error: 1 warning with --strict"},
+         "--strict", "vexlar: error: 1 warning with --strict"},
     };
     for (const auto& c : cases) {
-        std::vector<std::string> args = {"-q"};
-        args.insert(args.end(), c.extra.begin(), c.extra.end());
+        std::vector<std::string> args = words("-q " + c.extra);
         if (std::find(args.begin(), args.end(), "-o") == args.end()) args.insert(args.end(), {"-o", target});
         if (!c.scene.empty()) args.push_back(dir.write("bad.json", c.scene));
         const result_t r = run(args, dir.path);
@@ -234,37 +197,29 @@ TEST_F(hostProgram, FailuresPrintOneLineAndKeepTheEarlierImage) {
                 contains(lax.err, "bad.json:1:89: warning: shaders.s.colour_typo: unused parameter: "
                                   "the shader type \"constant\" does not read it"))
         << lax.err;
-    const result_t stats = run({"-q", "--stats", dataDir + "/host_flat.json", "-o", "s.png"}, dir.path);
+    const result_t stats = run(words("-q --stats @DATA@/host_flat.json -o s.png"), dir.path);
     EXPECT_TRUE(stats.status == 0 && contains(stats.out, "Statistics (40 x 30 pixels")) << stats.out;
 }
 
 // Starts a render far too big to finish soon, sends SIGINT once its render
-// pass has begun and checks what is left, in process and with workers.
+// pass has begun and checks what is left (with workers: hostFaults).
 TEST_F(hostProgram, CtrlCSavesAPartialImage) {
-    for (const std::string workers : {"1", "2"}) {
-        const std::string errPath = dir.path + "/.stderr";
-        int outFd = -1;
-        const pid_t pid =
-            start({"-j", workers, "--size", "2000x1500", "--set", "render.antialiasing.passes=4", "--set",
-                   "render.antialiasing.samples=16", "-o", "big.png", dataDir + "/host_small.json"},
-                  dir.path, outFd, errPath);
-        ASSERT_GT(pid, 0);
-        // Off a terminal the display announces the render pass with a line.
-        std::string out;
-        for (int wait = 0; wait < 6000 && !contains(slurp(errPath), "Render pass: "); ++wait) usleep(10000);
-        ASSERT_TRUE(contains(slurp(errPath), "Render pass: ")) << slurp(errPath);
-        kill(pid, SIGINT);
-        const int status = finish(pid, outFd, out);
-        const std::string err = slurp(errPath);
-        unlink(errPath.c_str());
-        EXPECT_EQ(status, 130) << workers << " " << err;
-        EXPECT_TRUE(contains(err, "vexlar: error: interrupted; the blocks finished so far are in "
-                                  "\"big.partial.png\""))
-            << err;
-        image_t partial;
-        ASSERT_TRUE(readPng(dir.path + "/big.partial.png", partial));
-        EXPECT_TRUE(partial.width == 2000 && partial.height == 1500);
-        EXPECT_EQ(dir.files(), std::vector<std::string>{"big.partial.png"}); // no big.png, no temporary file
-        unlink((dir.path + "/big.partial.png").c_str());
-    }
+    const pid_t pid = start(words("-j 1 --size 2000x1500 --set render.antialiasing.passes=4 --set "
+                                  "render.antialiasing.samples=16 -o big.png @DATA@/host_small.json"),
+                            dir.path);
+    ASSERT_GT(pid, 0);
+    // Off a terminal the display announces the render pass with a line.
+    const std::string errPath = dir.path + "/.stderr";
+    for (int wait = 0; wait < 6000 && !contains(slurp(errPath), "Render pass: "); ++wait) usleep(10000);
+    ASSERT_TRUE(contains(slurp(errPath), "Render pass: ")) << slurp(errPath);
+    kill(pid, SIGINT);
+    const result_t r = finish(pid, dir.path);
+    EXPECT_EQ(r.status, 130) << r.err;
+    EXPECT_TRUE(contains(r.err, "vexlar: error: interrupted; the blocks finished so far are in "
+                                "\"big.partial.png\""))
+        << r.err;
+    image_t partial;
+    ASSERT_TRUE(readPng(dir.path + "/big.partial.png", partial));
+    EXPECT_TRUE(partial.width == 2000 && partial.height == 1500);
+    EXPECT_EQ(dir.files(), std::vector<std::string>{"big.partial.png"}); // no big.png, no temporary file
 }

@@ -6,12 +6,11 @@
 
 #include "vexlarcore/renderstate.h"
 
-#include <gtest/gtest.h>
+#include "importfixture.h"
 
 #include <cmath>
 #include <memory>
 #include <random>
-#include <sstream>
 
 using namespace vexlar;
 using namespace vexlar::host;
@@ -20,19 +19,11 @@ namespace {
 
 // A bumpy 40 x 40 grid of 3,200 triangles over [0, 40]^2.
 meshData_t bumpyGrid() {
-    std::ostringstream obj;
-    for (int i = 0; i <= 40; ++i)
-        for (int j = 0; j <= 40; ++j)
-            obj << "v " << i << " " << j << " " << std::sin(i * 0.7) * std::cos(j * 0.3) << "\n";
-    for (int i = 0; i < 40; ++i)
-        for (int j = 0; j < 40; ++j) {
-            const int a = i * 41 + j + 1;
-            obj << "f " << a << " " << a + 41 << " " << a + 42 << "\nf " << a << " " << a + 42 << " " << a + 1
-                << "\n";
-        }
+    const std::string obj =
+        support::gridObj(40, [](int i, int j) { return std::sin(i * 0.7) * std::cos(j * 0.3); });
     meshData_t data;
     std::string error;
-    EXPECT_TRUE(parseObj(obj.str(), data, error)) << error;
+    EXPECT_TRUE(parseObj(obj, data, error)) << error;
     return data;
 }
 

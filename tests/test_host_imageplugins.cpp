@@ -2,15 +2,11 @@
 // sRGB decoding of colour and not of intensity, alpha, wrap modes, the
 // environment mappings and their frame, power, and located errors for
 // pictures that cannot be read.
-#include <gtest/gtest.h>
-
 #include <fstream>
-#include <sstream>
 
 #include "common/imageread.h"
 #include "host/imagewrite.h"
-#include "host/sceneloader.h"
-#include "test_support.h"
+#include "importfixture.h"
 #include "vexlarcore/renderstate.h"
 
 using namespace vexlar;
@@ -20,11 +16,11 @@ using support::tempDir_t;
 
 namespace {
 
-class imagePlugins : public ::testing::Test {
+class imagePlugins : public support::importFixture_t {
 protected:
     void SetUp() override {
-        if (std::string(VEXLAR_HOST_PLUGIN_DIR).empty()) GTEST_SKIP() << "standard plug-ins not built";
-        plugins.loadDirectory(VEXLAR_HOST_PLUGIN_DIR);
+        importFixture_t::SetUp();
+        if (IsSkipped()) return;
         // Two texels: grey 128, and (255, 0, 64) with alpha 128.
         cBuffer_t bytes(2, 1);
         const unsigned char px[8] = {128, 128, 128, 255, 255, 0, 64, 128};
@@ -41,30 +37,21 @@ protected:
         ASSERT_TRUE(saveImage(dir.path + "/env.hdr", env, nullptr, outputSettings_t(), error)) << error;
     }
 
-    std::unique_ptr<loadedScene_t> load(const std::string& text) {
-        sceneSource_t s;
-        s.text = text;
-        s.label = "t.json";
-        s.baseDir = dir.path;
-        return loadScene(s, sceneOverrides_t(), plugins, loadOptions_t());
-    }
-
     texture_t* texture(const std::string& settings) {
-        scenes.push_back(
-            load(R"({"textures": {"t": {"type": "image", "filename": "two.png")" + settings + "}}}"));
+        scenes.push_back(load(
+            R"({"textures": {"t": {"type": "image", "filename": "two.png")" + settings + "}}}", dir.path));
         return scenes.back()->textures["t"];
     }
 
     color_t sky(const std::string& settings, const vector3d_t& d) {
         scenes.push_back(
             load(R"({"background": {"type": "image", "filename": "env.hdr", "interpolate": false)" +
-                 settings + "}}"));
+                     settings + "}}",
+                 dir.path));
         renderState_t state;
         return scenes.back()->background->lookup(d, state);
     }
 
-    std::ostringstream log;
-    pluginManager_t plugins{log};
     tempDir_t dir;
     std::vector<std::unique_ptr<loadedScene_t>> scenes;
 };
@@ -72,7 +59,7 @@ protected:
 } // namespace
 
 TEST_F(imagePlugins, TextureDecodesColourKeepsIntensityAndWraps) {
-    const float grey = 128.0f / 255, a = plugins::srgbDecode(grey), b = 1.0f; // the red of the texels
+    const float grey = 128.0f / 255, a = vexlar::plugins::srgbDecode(grey), b = 1.0f; // the red of the texels
     const struct {
         const char* settings;
         float colour, intensity, leftEdge, beyondRight;
@@ -110,41 +97,29 @@ TEST_F(imagePlugins, BackgroundMapsDirectionsInItsFrame) {
         {R"(, "mapping": "mirrorball")", vector3d_t(1, 0, -0.1f), 3, 2},
     };
     for (const auto& c : cases) {
-        color_t got = sky(c.settings, c.d);
-        EXPECT_EQ(got.R, c.red) << c.settings << " " << c.d.x << "," << c.d.y << "," << c.d.z;
-        EXPECT_EQ(got.G, c.green) << c.settings << " " << c.d.x << "," << c.d.y << "," << c.d.z;
+        const color_t got = sky(c.settings, c.d);
+        EXPECT_TRUE(got.R == c.red && got.G == c.green)
+            << c.settings << " " << c.d.x << "," << c.d.y << "," << c.d.z << ": " << got.R << " " << got.G;
     }
 }
 
 TEST_F(imagePlugins, UnreadablePicturesAreLocatedSceneErrors) {
     std::ofstream(dir.path + "/bad.png") << "\x89PNG\r\n\x1a\n garbage";
     std::ofstream(dir.path + "/anim.gif") << "GIF89a";
-    const struct {
-        const char* scene;
-        const char* message;
-    } cases[] = {
+    const std::pair<const char*, std::string> cases[] = {
         {R"({"textures": {"t": {"type": "image", "filename": "bad.png"}}})",
-         "t.json:1:20: error: textures.t: texture \"t\" (image): cannot read the image \"DIR/bad.png\": "
-         "corrupt or "
-         "unsupported PNG file ("},
+         "t.json:1:20: error: textures.t: texture \"t\" (image): cannot read the image \"" + dir.path +
+             "/bad.png\": corrupt or unsupported PNG file ("},
         {R"({"background": {"type": "image", "filename": "anim.gif"}})",
-         "t.json:1:16: error: background: background \"background\" (image): cannot read the image "
-         "\"DIR/anim.gif\": GIF pictures are not supported"},
+         "t.json:1:16: error: background: background \"background\" (image): cannot read the image \"" +
+             dir.path + "/anim.gif\": GIF pictures are not supported"},
         {R"({"background": {"type": "image"}})", "an image background needs a picture"},
     };
     for (const auto& c : cases) {
-        std::string message;
-        try {
-            load(c.scene);
-        } catch (const sceneError_t& e) {
-            message = e.what();
-        }
-        std::string want = c.message;
-        const std::size_t at = want.find("DIR");
-        if (at != std::string::npos) want.replace(at, 3, dir.path);
-        EXPECT_TRUE(contains(message, want)) << message;
+        const std::string message = errorOf(c.first, dir.path);
+        EXPECT_TRUE(contains(message, c.second)) << message;
     }
-    auto s = load(R"({"background": {"type": "image", "filename": "env.hdr", "mapping": "cube"}})");
+    auto s = load(R"({"background": {"type": "image", "filename": "env.hdr", "mapping": "cube"}})", dir.path);
     ASSERT_EQ(s->warnings.size(), 1u);
     EXPECT_TRUE(contains(s->warnings[0],
                          "background: background \"background\" (image): setting \"mapping\" = "

@@ -2,15 +2,12 @@
 // truncated, damaged or foreign entry is refused (the mesh is then built).
 #include "host/meshcache.h"
 
-#include "test_support.h"
-
-#include <gtest/gtest.h>
+#include "importfixture.h"
 
 #include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <memory>
-#include <sstream>
 #include <xxhash.h>
 
 using namespace vexlar;
@@ -18,16 +15,8 @@ using namespace vexlar::host;
 
 TEST(hostMeshCache, RoundTripsAndRefusesDamagedEntries) {
     support::tempDir_t dir;
-    std::ostringstream obj;
-    for (int i = 0; i <= 40; ++i)
-        for (int j = 0; j <= 40; ++j) obj << "v " << i << " " << j << " " << (i * j % 7) * 0.1 << "\n";
-    for (int i = 0; i < 40; ++i)
-        for (int j = 0; j < 40; ++j) {
-            const int a = i * 41 + j + 1;
-            obj << "f " << a << " " << a + 41 << " " << a + 42 << "\nf " << a << " " << a + 42 << " " << a + 1
-                << "\n";
-        }
-    const std::string path = dir.write("grid.obj", obj.str());
+    const std::string obj = support::gridObj(40, [](int i, int j) { return (i * j % 7) * 0.1; });
+    const std::string path = dir.write("grid.obj", obj);
     matrix4x4_t m;
     m.identity();
     std::array<std::uint64_t, 2> key{}, other{};
@@ -39,7 +28,7 @@ TEST(hostMeshCache, RoundTripsAndRefusesDamagedEntries) {
 
     meshData_t data;
     std::string error;
-    ASSERT_TRUE(parseObj(obj.str(), data, error));
+    ASSERT_TRUE(parseObj(obj, data, error));
     const meshData_t original = data;
     std::unique_ptr<meshObject_t> built(buildMesh(std::move(data), m, -1, meshBuild_t()));
     meshCacheSettings_t settings;

@@ -16,43 +16,33 @@ namespace {
 
 // Two materials, a face before any usemtl, normals on the first face only
 // and texture coordinates on the first two.
-const char* groupsObj = R"(mtllib m.mtl
-o quad
-v -1 -1 0
-v 1 -1 0
-v 1 1 0
-v -1 1 0
-vt 0 0.25
-vt 1 0
-vt 1 1
-vn 0 0 1
-vn 0 1 0
-f 1/1/1 2/2/2 3/3/1
-usemtl red
-f 1/1 3/3 4/2
-usemtl blue
-f 2 4 3
-usemtl red
-f 4 1 2
-)";
+const char* groupsObj = "mtllib m.mtl\no quad\nv -1 -1 0\nv 1 -1 0\nv 1 1 0\nv -1 1 0\n"
+                        "vt 0 0.25\nvt 1 0\nvt 1 1\nvn 0 0 1\nvn 0 1 0\nf 1/1/1 2/2/2 3/3/1\n"
+                        "usemtl red\nf 1/1 3/3 4/2\nusemtl blue\nf 2 4 3\nusemtl red\nf 4 1 2\n";
+const char* groupsMtl = "newmtl red\nKa 1 1 1\nKd 0.8 0.1 0.1\nKs 0.5 0.5 0.5\nNs 100\n"
+                        "newmtl blue\nKd 0.1 0.1 0.8\nKa 0 0 0\nd 0.5\nmap_Kd blue.png\n";
 
-const char* groupsMtl = R"(newmtl red
-Ka 1 1 1
-Kd 0.8 0.1 0.1
-Ks 0.5 0.5 0.5
-Ns 100
-newmtl blue
-Kd 0.1 0.1 0.8
-Ka 0 0 0
-d 0.5
-map_Kd blue.png
-)";
-
-std::string meshScene(const std::string& extra) {
-    return R"({"objects": {"m": {"type": "mesh", "file": "m.obj")" + extra + "}}}";
+// The object "m" from m.obj, given the scene's shader "white" when `shader`.
+std::string meshScene(bool shader = false, const std::string& render = "{}") {
+    return R"({"shaders": {"white": {"type": "generic"}}, "render": )" + render +
+           R"(, "objects": {"m": {"type": "mesh", "file": "m.obj")" +
+           (shader ? R"(, "shader": "white")" : "") + "}}}";
 }
 
-class objMaterials : public importFixture_t {};
+// The mesh of the object "m" (null when it is not a mesh).
+meshObject_t* meshOf(const loadedScene_t& s) {
+    return dynamic_cast<meshObject_t*>(s.objectList.at(0).second);
+}
+
+class objMaterials : public importFixture_t {
+protected:
+    void SetUp() override {
+        importFixture_t::SetUp();
+        dir.write("m.obj", groupsObj);
+        dir.write("m.mtl", groupsMtl);
+    }
+    tempDir_t dir;
+};
 
 TEST(objStatements, EveryIgnoredKindIsReportedOnceWithItsLine) {
     std::istringstream in(
@@ -119,18 +109,18 @@ TEST(objStatements, MtlValuesMapOntoShaderSettings) {
 }
 
 TEST_F(objMaterials, UsemtlGroupsNormalsAndPartialUVsReachTheTriangles) {
-    tempDir_t dir;
-    dir.write("m.obj", groupsObj);
-    dir.write("m.mtl", groupsMtl);
+    // A picture that is not there leaves the material without it.
+    auto p = load(meshScene(), dir.path);
+    EXPECT_FALSE(p->textures.count("m/blue/color"));
+    EXPECT_TRUE(contains(joined(p->warnings),
+                         "material \"blue\": cannot read picture \"" + dir.path + "/blue.png\""));
     dir.write("blue.png", slurp(std::string(VEXLAR_TEST_DATA_DIR) + "/gltf/Checks.png"));
-    auto s = load(meshScene(""), dir.path);
-    auto* mesh = dynamic_cast<meshObject_t*>(s->objectList.at(0).second);
+    auto s = load(meshScene(), dir.path);
+    const meshObject_t* mesh = meshOf(*s);
     ASSERT_NE(mesh, nullptr);
     ASSERT_EQ(mesh->triangles.size(), 4u);
     const shader_t* red = s->shaders.at("m/red");
-    const shader_t* blue = s->shaders.at("m/blue");
-    const shader_t* grey = s->shaders.at("m/default");
-    const shader_t* expected[4] = {grey, red, blue, red};
+    const shader_t* expected[4] = {s->shaders.at("m/default"), red, s->shaders.at("m/blue"), red};
     for (int f = 0; f < 4; ++f) EXPECT_EQ(mesh->triangles[f].shader, expected[f]) << "triangle " << f;
     EXPECT_TRUE(s->textures.count("m/blue/color"));
     // Normals as written on the first face (the second corner's differs), flat elsewhere.
@@ -142,8 +132,7 @@ TEST_F(objMaterials, UsemtlGroupsNormalsAndPartialUVsReachTheTriangles) {
     // uv where given, v turned to run from the top of the picture.
     ASSERT_TRUE(t0.hasUV);
     EXPECT_FLOAT_EQ(t0.uv[1], 0.75f);
-    EXPECT_TRUE(mesh->triangles[1].hasUV);
-    EXPECT_FALSE(mesh->triangles[2].hasUV);
+    EXPECT_TRUE(mesh->triangles[1].hasUV && !mesh->triangles[2].hasUV);
     const std::string w = joined(s->warnings);
     EXPECT_TRUE(contains(w, "texture coordinates on 2 of 4 triangles; the other 2 have none")) << w;
     EXPECT_TRUE(contains(w, "material library \"" + dir.path + "/m.mtl\" line 2: \"Ka\" is ignored")) << w;
@@ -152,13 +141,8 @@ TEST_F(objMaterials, UsemtlGroupsNormalsAndPartialUVsReachTheTriangles) {
 }
 
 TEST_F(objMaterials, SceneShaderOverridesEveryMaterial) {
-    tempDir_t dir;
-    dir.write("m.obj", groupsObj);
-    dir.write("m.mtl", groupsMtl);
-    auto s = load(R"({"shaders": {"white": {"type": "generic"}}, )" +
-                      meshScene(R"(, "shader": "white")").substr(1),
-                  dir.path);
-    auto* mesh = dynamic_cast<meshObject_t*>(s->objectList.at(0).second);
+    auto s = load(meshScene(true), dir.path);
+    const meshObject_t* mesh = meshOf(*s);
     ASSERT_NE(mesh, nullptr);
     EXPECT_FALSE(s->shaders.count("m/red"));
     for (const triangle_t& t : mesh->triangles) EXPECT_EQ(t.shader, nullptr);
@@ -168,25 +152,16 @@ TEST_F(objMaterials, SceneShaderOverridesEveryMaterial) {
     EXPECT_FALSE(contains(joined(s->warnings), "Ka")) << joined(s->warnings);
     // Without a library at all the named materials are grey, and said so.
     dir.write("m.mtl", "");
-    auto g = load(meshScene(""), dir.path);
+    auto g = load(meshScene(), dir.path);
     EXPECT_TRUE(contains(joined(g->warnings), "no material library defines \"red\"; its faces are grey"));
-    // A picture that is not there leaves the material without it.
-    dir.write("m.mtl", groupsMtl);
-    auto p = load(meshScene(""), dir.path);
-    EXPECT_FALSE(p->textures.count("m/blue/color"));
-    EXPECT_TRUE(contains(joined(p->warnings),
-                         "material \"blue\": cannot read picture \"" + dir.path + "/blue.png\""));
 }
 
 TEST_F(objMaterials, PolygonCornersKeepTheirOwnNormals) {
-    tempDir_t dir;
     // A quad goes through the polygon reader, which picks its own diagonal.
     dir.write("m.obj", "v 0 0 0\nv 1 0 0\nv 1 1 0\nv 0 1 0\nvn 1 0 1\nvn 0 1 1\nvn -1 0 1\nvn 0 -1 1\n"
                        "f 1//1 2//2 3//3 4//4\n");
-    auto s =
-        load(meshScene(R"(, "shader": "x")").replace(0, 1, R"({"shaders": {"x": {"type": "generic"}}, )"),
-             dir.path);
-    auto* mesh = dynamic_cast<meshObject_t*>(s->objectList.at(0).second);
+    auto s = load(meshScene(true), dir.path);
+    const meshObject_t* mesh = meshOf(*s);
     ASSERT_NE(mesh, nullptr);
     ASSERT_EQ(mesh->triangles.size(), 2u);
     const point3d_t* base = mesh->points.data();
@@ -204,25 +179,15 @@ TEST_F(objMaterials, PolygonCornersKeepTheirOwnNormals) {
 }
 
 TEST_F(objMaterials, MeshesWithDetailsBypassTheCache) {
-    tempDir_t dir, cache;
-    std::ostringstream obj;
+    tempDir_t cache;
     // Big enough to be cached, were it not for its normals.
-    for (int i = 0; i <= 100; ++i)
-        for (int j = 0; j <= 50; ++j) obj << "v " << i << " " << j << " 0\n";
-    obj << "vn 0 0 1\n";
-    for (int i = 0; i < 100; ++i)
-        for (int j = 0; j < 50; ++j) {
-            const int a = i * 51 + j + 1, b = a + 51;
-            obj << "f " << a << "//1 " << b << "//1 " << a + 1 << "//1\nf " << b << "//1 " << b + 1 << "//1 "
-                << a + 1 << "//1\n";
-        }
-    dir.write("m.obj", obj.str());
-    auto s = load(R"({"shaders": {"x": {"type": "generic"}}, "render": {"mesh_cache": ")" + cache.path +
-                      R"("}, "objects": {"m": {"type": "mesh", "file": "m.obj", "shader": "x"}}})",
-                  dir.path);
-    auto* mesh = dynamic_cast<meshObject_t*>(s->objectList.at(0).second);
+    dir.write("m.obj", gridObj(
+                           71, [](int, int) { return 0.0; }, "//1"));
+    auto s = load(meshScene(true, R"({"mesh_cache": ")" + cache.path + "\"}"), dir.path, sceneOverrides_t(),
+                  loadOptions_t());
+    const meshObject_t* mesh = meshOf(*s);
     ASSERT_NE(mesh, nullptr);
-    EXPECT_EQ(mesh->triangles.size(), 10000u);
+    EXPECT_EQ(mesh->triangles.size(), 2u * 71 * 71);
     EXPECT_NE(mesh->triangles[0].na, nullptr);
     EXPECT_TRUE(cache.files().empty());
 }

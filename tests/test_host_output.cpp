@@ -175,9 +175,7 @@ TEST(hostImage, FailuresLeaveTheTargetAlone) {
     std::ofstream(target) << "earlier image";
     std::string error;
     EXPECT_FALSE(saveImage(dir.path + "/no/such/folder/x.png", img, false, error));
-    EXPECT_EQ(
-        error.rfind("cannot write \"" + dir.path + "/no/such/folder/x.png\": No such file or directory", 0),
-        0u)
+    EXPECT_EQ(error.rfind("cannot write \"" + dir.path + "/no/such/folder/x.png\": No such file", 0), 0u)
         << error;
     EXPECT_FALSE(saveImage(dir.path + "/x.jpg", img, false, error));
     EXPECT_TRUE(contains(error, "unsupported image format"));

@@ -13,7 +13,7 @@
 #include "vexlarcore/reference.h"
 #include "vexlarcore/sphere.h"
 
-#include "test_support.h"
+#include "importfixture.h"
 
 #include <cmath>
 #include <memory>
@@ -21,53 +21,11 @@
 using namespace vexlar;
 using namespace vexlar::host;
 using support::contains;
+using support::errorFrom;
 
 namespace {
 
-template <class F> std::string errorFrom(F f) {
-    try {
-        f();
-    } catch (const sceneError_t& e) {
-        return e.what();
-    }
-    return "";
-}
-
-class hostScene : public ::testing::Test {
-protected:
-    static void SetUpTestSuite() {
-        log = new std::ostringstream();
-        plugins = new pluginManager_t(*log);
-        if (!std::string(VEXLAR_HOST_PLUGIN_DIR).empty()) plugins->loadDirectory(VEXLAR_HOST_PLUGIN_DIR);
-    }
-    static void TearDownTestSuite() {
-        delete plugins;
-        delete log;
-    }
-    void SetUp() override {
-        if (!plugins->has(pluginKind_t::shader, "generic")) GTEST_SKIP() << "standard plug-ins not built";
-    }
-    static std::unique_ptr<loadedScene_t> load(const std::string& text,
-                                               const sceneOverrides_t& o = sceneOverrides_t(),
-                                               const std::string& baseDir = "", int workers = 1) {
-        sceneSource_t s;
-        s.text = text;
-        s.label = "t.json";
-        s.baseDir = baseDir;
-        loadOptions_t opt;
-        opt.workers = workers;
-        return loadScene(s, o, *plugins, opt);
-    }
-    // The message of the error loading `text` throws ("" if none).
-    static std::string errorOf(const std::string& text, const sceneOverrides_t& o = sceneOverrides_t(),
-                               const std::string& baseDir = "") {
-        return errorFrom([&] { load(text, o, baseDir); });
-    }
-    static std::ostringstream* log;
-    static pluginManager_t* plugins;
-};
-std::ostringstream* hostScene::log = nullptr;
-pluginManager_t* hostScene::plugins = nullptr;
+class hostScene : public support::importFixture_t {};
 
 std::string withObjects(const std::string& objects) {
     return R"({"shaders": {"s": {"type": "constant"}}, "objects": )" + objects + "}";
@@ -127,20 +85,18 @@ TEST_F(hostScene, DefaultsAndEverySetting) {
     auto d = load("{}");
     EXPECT_TRUE(d->scene->getCamera() == d->camera.get() && d->region.x1 == d->width && d->warnings.empty());
     EXPECT_EQ(dynamic_cast<forkedscene_t*>(d->scene.get()), nullptr);
-    EXPECT_EQ(dynamic_cast<forkedscene_t*>(load("{}", sceneOverrides_t(), "", 3)->scene.get())->getWorkers(),
-              3);
-    auto c = load(R"({"camera": {"type": "orthographic", "from": [1, 2, 3], "to": [1, 2, 0], "up": [1, 3, 3],
-        "resolution": [32, 16], "focal": 2, "aperture": 0.5, "focus_distance": 7, "use_qmc": true}})");
-    const camera_t& cam = *c->camera;
-    EXPECT_TRUE(cam.camType == orthoCamera && cam.resx == 32 && cam.resy == 16 && cam.focal == 2 &&
+    auto forked = load("{}", "", sceneOverrides_t(), loadOptions_t{3, "off"});
+    EXPECT_EQ(dynamic_cast<forkedscene_t&>(*forked->scene).getWorkers(), 3); // throws unless forked
+    auto s = load(R"({"camera": {"type": "orthographic", "from": [1, 2, 3], "to": [1, 2, 0], "up": [1, 3, 3],
+        "resolution": [200, 100], "focal": 2, "aperture": 0.5, "focus_distance": 7, "use_qmc": true},
+      "render": {"ray_depth": 7, "ray_bias": 0.001, "self_shadow_bias": 0.2, "gamma": 2.2, "exposure": -1.5,
+        "fog": {"density": 0.1, "color": [0.5, 0.6, 0.7]}, "repeat_first": true, "seed": 42,
+        "antialiasing": {"passes": 2, "samples": 8, "pixel_width": 1.5, "threshold": 0.1},
+        "indirect": {"samples": 3, "power": 0.5}, "region": [50, 150, 10, 60]}})");
+    const camera_t& cam = *s->camera;
+    EXPECT_TRUE(cam.camType == orthoCamera && cam.resx == 200 && cam.resy == 100 && cam.focal == 2 &&
                 cam.aperture == 0.5f);
     EXPECT_TRUE(cam.focusDistance == 7 && cam.useQmc && cam.lookDistance == 3 && cam.viewDir.z == -1);
-    auto s = load(R"({"camera": {"resolution": [200, 100]}, "render": {
-        "ray_depth": 7, "ray_bias": 0.001, "self_shadow_bias": 0.2, "gamma": 2.2, "exposure": -1.5,
-        "fog": {"density": 0.1, "color": [0.5, 0.6, 0.7]},
-        "antialiasing": {"passes": 2, "samples": 8, "pixel_width": 1.5, "threshold": 0.1},
-        "indirect": {"samples": 3, "power": 0.5}, "region": [50, 150, 10, 60],
-        "repeat_first": true, "seed": 42}})");
     const scene_t& sc = *s->scene;
     EXPECT_TRUE(sc.getMaxRayLevel() == 7 && sc.getRayBias() == 0.001f && sc.getSelfShadowBias() == 0.2f &&
                 sc.getGamma() == 2.2f && sc.getExposure() == -1.5f && sc.getFogDensity() == 0.1f &&
@@ -198,13 +154,11 @@ TEST_F(hostScene, PluginsObjectsAndFiles) {
     // Relative files resolve against the scene's folder.
     support::tempDir_t dir;
     dir.write("tri.obj", "v 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\n");
-    auto m = load(withObjects(R"({"m": {"type": "mesh", "file": "tri.obj", "shader": "s"}})"),
-                  sceneOverrides_t(), dir.path);
+    auto m = load(withObjects(R"({"m": {"type": "mesh", "file": "tri.obj", "shader": "s"}})"), dir.path);
     EXPECT_EQ(dynamic_cast<meshObject_t*>(m->objectList.at(0).second)->triangles.size(), 1u);
-    auto o = load(R"({"output": {"file": "out/x.png", "alpha": true}})", sceneOverrides_t(), dir.path);
+    auto o = load(R"({"output": {"file": "out/x.png", "alpha": true}})", dir.path);
     EXPECT_TRUE(o->outputFile == dir.path + "/out/x.png" && o->saveAlpha);
-    EXPECT_EQ(load(R"({"output": {"file": "/abs.png"}})", sceneOverrides_t(), dir.path)->outputFile,
-              "/abs.png");
+    EXPECT_EQ(load(R"({"output": {"file": "/abs.png"}})", dir.path)->outputFile, "/abs.png");
     // Warnings: unused plug-in parameters, plug-in complaints, unknown settings.
     auto w =
         load("{\"shaders\": {\"glass\": {\"type\": \"generic\",\n \"iorr\": 1.5, \"hard\": 0}}, \"extra\": 1,"
@@ -223,8 +177,6 @@ TEST_F(hostScene, PluginsObjectsAndFiles) {
 TEST_F(hostScene, ErrorsNameTheirPlace) {
     support::tempDir_t dir;
     dir.write("bad.obj", "v 0 0 0\n");
-    const std::string tri =
-        R"({"m": {"type": "mesh", "shader": "s", "vertices": [[0,0,0],[1,0,0],[0,1,0]], )";
     const std::pair<std::string, std::string> cases[] = {
         {"{\n  \"camera\": {\"focal\": 1,,}\n}", "t.json:2:25: error: invalid JSON: "},
         {"[1, 2]", "t.json:1:1: error: (top level): a scene description is a JSON object { ... }"},
@@ -244,7 +196,8 @@ TEST_F(hostScene, ErrorsNameTheirPlace) {
          "texture \"wood\" (image)"},
         {withObjects(R"({"o": {"type": "sphere", "shader": "x"}})"), "no shader named \"x\" (defined: s)"},
         {withObjects(R"({"i": {"type": "instance", "of": "o"}, "o": {"type": "sphere"}})"), "before this"},
-        {withObjects(tri + R"("faces": [[0,1,3]]}})"), "faces[0][2]: expected a vertex index from 0 to 2"},
+        {withObjects(R"({"m": {"type": "mesh", "vertices": [[0,0,0],[1,0,0],[0,1,0]], "faces": [[0,1,3]]}})"),
+         "faces[0][2]: expected a vertex index from 0 to 2"},
         {withObjects(R"({"m": {"type": "mesh", "file": "bad.obj", "shader": "s"}})"), "bad.obj\": no faces"},
         {R"({"output": {"file": "x.jpg"}})", "output.file: unsupported image format \"x.jpg\""},
         {R"({"filters": [{"type": "dof"}]})", "filters[0]: a dof filter needs \"focus\""},
@@ -253,7 +206,7 @@ TEST_F(hostScene, ErrorsNameTheirPlace) {
         {R"({"shaders": {"g": {"type": "generic", "from": [1, "a", 3]}}})", "g.from[1]: expected a number"},
     };
     for (const auto& c : cases) {
-        const std::string e = errorOf(c.first, sceneOverrides_t(), dir.path);
+        const std::string e = errorOf(c.first, dir.path);
         EXPECT_TRUE(contains(e, c.second) && !contains(e, "[json.exception")) << c.first << "\n  gave: " << e;
     }
 }
@@ -266,7 +219,7 @@ TEST_F(hostScene, CommandLineOverrides) {
     o.hasRegion = true;
     o.region[1] = 32;
     o.region[3] = 16;
-    auto s = load(R"({"camera": {"focal": 1, "resolution": [10, 10]}})", o);
+    auto s = load(R"({"camera": {"focal": 1, "resolution": [10, 10]}})", "", o);
     EXPECT_TRUE(s->camera->focal == 2.5f && s->scene->getAaPasses() == 3 && s->outputFile == "x.tga");
     EXPECT_TRUE(s->width == 64 && s->region.x1 == 32 && s->region.y1 == 16);
     auto set = [](const char* key, const char* value) {
@@ -274,16 +227,17 @@ TEST_F(hostScene, CommandLineOverrides) {
         x.settings = {{key, value}};
         return x;
     };
-    EXPECT_TRUE(contains(errorOf("{}", set("objects.ball.radius", "2")),
+    EXPECT_TRUE(contains(errorOf("{}", "", set("objects.ball.radius", "2")),
                          "--set objects.ball.radius=2: error: expected a setting below"));
-    EXPECT_EQ(errorOf("{}", set("camera.focal", "abc")),
+    EXPECT_EQ(errorOf("{}", "", set("camera.focal", "abc")),
               "--set camera.focal=abc: error: camera.focal: expected a number, found a string");
     sceneOverrides_t region;
     region.hasRegion = true;
     region.region[1] = 700;
     region.region[3] = 1;
-    EXPECT_EQ(errorOf("{}", region), "--region 0 700 0 1: error: render.region[1]: expected a whole pixel "
-                                     "position from 0 to 640, found 700");
+    EXPECT_EQ(errorOf("{}", "", region),
+              "--region 0 700 0 1: error: render.region[1]: expected a whole pixel "
+              "position from 0 to 640, found 700");
 }
 
 TEST_F(hostScene, TheDemoAndTheDocumentedExampleLoadCleanly) {
@@ -304,7 +258,7 @@ TEST_F(hostScene, TheDemoAndTheDocumentedExampleLoadCleanly) {
     const std::string example = doc.substr(begin + 8, end - begin - 8);
     EXPECT_TRUE(example == support::slurp(root + "/scenes/example.json"))
         << "scenes/example.json differs from docs/scene-format.md";
-    auto e = load(example, sceneOverrides_t(), root + "/scenes");
+    auto e = load(example, root + "/scenes");
     EXPECT_TRUE(e->warnings.empty()) << e->warnings[0];
     EXPECT_TRUE(e->objectList.size() == 5 && e->filters.size() == 2 && e->lightList.size() == 3);
 }

@@ -67,17 +67,10 @@ TEST(imageReader, EveryFormatGivesTheIndependentDecodersTexels) {
         const char* file;
         int width;
         float tolerance;
-    } cases[] = {{"rgba.png", 7, 0},
-                 {"grey.png", 7, 0},
-                 {"palette.png", 7, 0},
-                 {"grey16.png", 7, 0},
-                 {"rgb.tga", 7, 0},
-                 {"rle.tga", 7, 0},
-                 {"flat.hdr", 9, 0},
-                 {"rle.hdr", 9, 0},
-                 {"bottomup.hdr", 9, 0},
-                 // Two JPEG decoders may round their inverse transforms differently.
-                 {"rgb.jpg", 7, 2.5f / 255}};
+    } cases[] = {{"rgba.png", 7, 0},        {"grey.png", 7, 0}, {"palette.png", 7, 0},
+                 {"grey16.png", 7, 0},      {"rgb.tga", 7, 0},  {"rle.tga", 7, 0},
+                 {"flat.hdr", 9, 0},        {"rle.hdr", 9, 0},  {"bottomup.hdr", 9, 0},
+                 {"rgb.jpg", 7, 2.5f / 255}}; // JPEG decoders may round differently
     for (const auto& c : cases) {
         const std::string path = pictures().path + "/" + c.file;
         texelImage_t img = read(path);
@@ -192,25 +185,17 @@ TEST(environmentMap, KnownDirectionsLandOnKnownPositionsAndBack) {
     const envFrame_t f = makeEnvFrame(vector3d_t(0, 2, 0), 90);
     EXPECT_NEAR(f.front.z, -1, 1e-6);
     EXPECT_NEAR(f.side.x, -1, 1e-6);
-    const vector3d_t front = f.front, side = f.side, up = f.up, back = -f.front;
+    const vector3d_t front = f.front, side = f.side, up = f.up, back = -f.front, left = -f.side, down = -f.up;
+    const double ballTop = 0.5 - 0.5 * std::sqrt(0.5), ballSide = 0.5 + 0.5 * std::sqrt(0.5);
+    const envMapping_t ll = envMapping_t::latlong, an = envMapping_t::angular, mb = envMapping_t::mirrorball;
     const struct {
         envMapping_t m;
         vector3d_t d;
         double u, v;
-    } cases[] = {
-        {envMapping_t::latlong, front, 0.5, 0.5},
-        {envMapping_t::latlong, side, 0.25, 0.5},
-        {envMapping_t::latlong, -side, 0.75, 0.5},
-        {envMapping_t::latlong, up, 0.5, 0},
-        {envMapping_t::latlong, -up, 0.5, 1},
-        {envMapping_t::angular, front, 0.5, 0.5},
-        {envMapping_t::angular, up, 0.5, 0.25},
-        {envMapping_t::angular, -side, 0.75, 0.5},
-        {envMapping_t::angular, back, 1, 0.5},
-        {envMapping_t::mirrorball, front, 0.5, 0.5},
-        {envMapping_t::mirrorball, up, 0.5, 0.5 - 0.5 * std::sqrt(0.5)},
-        {envMapping_t::mirrorball, side, 0.5 + 0.5 * std::sqrt(0.5), 0.5},
-    };
+    } cases[] = {{ll, front, 0.5, 0.5}, {ll, side, 0.25, 0.5},  {ll, left, 0.75, 0.5},
+                 {ll, up, 0.5, 0},      {ll, down, 0.5, 1},     {an, front, 0.5, 0.5},
+                 {an, up, 0.5, 0.25},   {an, left, 0.75, 0.5},  {an, back, 1, 0.5},
+                 {mb, front, 0.5, 0.5}, {mb, up, 0.5, ballTop}, {mb, side, ballSide, 0.5}};
     for (const auto& c : cases) {
         double u = -1, v = -1;
         ASSERT_TRUE(directionToPosition(c.m, f, c.d, u, v));
@@ -218,7 +203,7 @@ TEST(environmentMap, KnownDirectionsLandOnKnownPositionsAndBack) {
         EXPECT_NEAR(v, c.v, 1e-6) << int(c.m) << " " << c.d.x << "," << c.d.y << "," << c.d.z;
     }
     // Positions to directions and back, all over each picture.
-    for (envMapping_t m : {envMapping_t::latlong, envMapping_t::angular, envMapping_t::mirrorball})
+    for (envMapping_t m : {ll, an, mb})
         for (double u = 0.05; u < 1; u += 0.1)
             for (double v = 0.05; v < 1; v += 0.1) {
                 vector3d_t d;

@@ -47,8 +47,7 @@ rgbe[..., 0] = rng.integers(128, 256, (h, w))
 rgbe[..., 3] = rng.integers(120, 140, (h, w))
 rgbe[1, 2:7, :] = rgbe[1, 2, :]
 value = rgbe[..., :3] * np.exp2(rgbe[..., 3:4].astype(np.float64) - 136)
-np.concatenate([value, np.ones((h, w, 1))], axis=-1).astype("<f4").tofile(f"{out}/flat.hdr.f32")
-for name in ("rle.hdr", "bottomup.hdr"):
+for name in ("flat.hdr", "rle.hdr", "bottomup.hdr"):
     np.concatenate([value, np.ones((h, w, 1))], axis=-1).astype("<f4").tofile(f"{out}/{name}.f32")
 
 
