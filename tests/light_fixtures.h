@@ -42,6 +42,12 @@ struct setting_t {
 };
 using settings_t = std::vector<setting_t>;
 
+/// `set` followed by `more`.
+inline settings_t with(settings_t set, const settings_t& more) {
+    set.insert(set.end(), more.begin(), more.end());
+    return set;
+}
+
 inline paramMap_t paramsOf(const settings_t& settings) {
     paramMap_t map;
     for (const setting_t& s : settings) map[s.key] = s.value;

@@ -18,6 +18,7 @@
 using namespace vexlar;
 using lightfx::lightScene_t;
 using lightfx::moments_t;
+using lightfx::with;
 
 namespace {
 
@@ -37,11 +38,6 @@ lightfx::settings_t overhead(const char* shape, float a, float b, float h, float
             {"edge_u", point3d_t(a, 0, 0)},
             {"edge_v", point3d_t(0, 0, b)},
             {"power", power}};
-}
-
-lightfx::settings_t with(lightfx::settings_t set, const lightfx::settings_t& more) {
-    set.insert(set.end(), more.begin(), more.end());
-    return set;
 }
 
 // The mean of what `l` delivers at p on a surface of `sh` facing n.
