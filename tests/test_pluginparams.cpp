@@ -287,11 +287,16 @@ protected:
 } // namespace
 
 TEST_F(pluginParameters, ListedDefaultsAreWhatFactoriesUseAndEverySettingMatters) {
+    EXPECT_TRUE(standardPlugins().errors().empty());
     EXPECT_EQ(standardPlugins().moduleCount(), fixtures().size()) << "a standard type without a fixture";
+    const std::vector<std::string> kinds = {"float", "int", "bool", "string", "point", "color"};
     for (const fixture_t& f : fixtures()) {
         const pluginTypeInfo_t* info = standardPlugins().find(f.kind, f.type);
-        ASSERT_NE(info, nullptr) << f.type;
+        ASSERT_TRUE(info && !info->params.empty() && !info->description.empty()) << f.type;
         for (const pluginParam_t& r : info->params) {
+            EXPECT_TRUE(std::count(kinds.begin(), kinds.end(), r.kind) == 1 &&
+                        (r.kind == "color") == isColorKey(r.name) && !r.meaning.empty())
+                << f.type << " " << r.name;
             if (r.defaultValue.empty()) continue; // required: no default to compare
             const std::string key = keyOf(r);
             paramMap_t without = baseWithout(f, key), with = without;

@@ -69,27 +69,6 @@ protected:
 
 } // namespace
 
-TEST_F(standardPlugins, EveryTypeLoadsWithACompleteParameterTable) {
-    EXPECT_TRUE(plugins().errors().empty());
-    EXPECT_EQ(plugins().typeNames(pluginKind_t::shader), "constant, generic, pbr");
-    EXPECT_EQ(plugins().typeNames(pluginKind_t::light), "area, caustic, photongi, point, sky, spot, sun");
-    EXPECT_EQ(plugins().typeNames(pluginKind_t::texture), "checker, clouds, image, marble, wood");
-    EXPECT_EQ(plugins().typeNames(pluginKind_t::background), "constant, gradient, image");
-    const std::vector<std::string> kinds = {"float", "int", "bool", "string", "point", "color"};
-    for (pluginKind_t k :
-         {pluginKind_t::shader, pluginKind_t::light, pluginKind_t::texture, pluginKind_t::background}) {
-        const std::string names = plugins().typeNames(k) + ", ";
-        for (std::size_t pos = 0, next; (next = names.find(", ", pos)) != std::string::npos; pos = next + 2) {
-            const pluginTypeInfo_t* t = plugins().find(k, names.substr(pos, next - pos));
-            ASSERT_TRUE(t && !t->params.empty() && !t->description.empty());
-            for (const pluginParam_t& p : t->params)
-                EXPECT_TRUE(std::count(kinds.begin(), kinds.end(), p.kind) == 1 &&
-                            (p.kind == "color") == isColorKey(p.name) && !p.meaning.empty())
-                    << t->type << " " << p.name;
-        }
-    }
-}
-
 TEST_F(standardPlugins, LightsFallOffAndCastHardShadows) {
     auto lambert = shader("generic", {{"color", color_t(0.5f, 0.6f, 0.7f)}});
     surfacePoint_t p = hit(origin, up, lambert.get());
