@@ -211,18 +211,18 @@ protected:
     std::vector<std::uint32_t> probe(const fixture_t& f, paramMap_t& map) {
         state.traceCount = 0; // each probe is a camera sample of its own
         pluginManager_t& pm = standardPlugins();
-        std::unique_ptr<shader_t> sh(f.kind == pluginKind_t::shader ? pm.createShader(f.type, map, context)
-                                                                    : 0);
-        std::unique_ptr<light_t> li(f.kind == pluginKind_t::light ? pm.createLight(f.type, map, context) : 0);
-        std::unique_ptr<texture_t> tx(f.kind == pluginKind_t::texture ? pm.createTexture(f.type, map, context)
-                                                                      : 0);
+        const pluginKind_t k = f.kind;
+        std::unique_ptr<shader_t> sh(k == pluginKind_t::shader ? pm.createShader(f.type, map, context) : 0);
+        std::unique_ptr<light_t> li(k == pluginKind_t::light ? pm.createLight(f.type, map, context) : 0);
+        std::unique_ptr<texture_t> tx(k == pluginKind_t::texture ? pm.createTexture(f.type, map, context)
+                                                                 : 0);
         std::unique_ptr<background_t> bg(
-            f.kind == pluginKind_t::background ? pm.createBackground(f.type, map, context) : 0);
+            k == pluginKind_t::background ? pm.createBackground(f.type, map, context) : 0);
         std::vector<float> out;
         auto put = [&](const color_t& c) { out.insert(out.end(), {c.R, c.G, c.B}); };
         if (li) li->setup(scene);
-        for (float x = -2.1f; x < 2.2f; x += 0.7f) {
-            for (float y = -1.3f; y < 1.4f; y += 0.65f) {
+        for (float x = -2.1f; x < 2.2f; x += 0.7f)
+            for (float y = -1.3f; y < 1.4f; y += 0.65f)
                 for (float z : {-2.0f, -1.5f, 0.6f}) {
                     const point3d_t p(x, y, z);
                     vector3d_t n(y, z, 1.0f), eye(x, 1.0f, z + 2.0f);
@@ -247,8 +247,6 @@ protected:
                     }
                     if (bg) put(bg->lookup(vector3d_t(x, y, z), state));
                 }
-            }
-        }
         std::vector<std::uint32_t> bits(out.size());
         if (!out.empty()) std::memcpy(bits.data(), out.data(), out.size() * sizeof(float));
         return bits;
