@@ -114,8 +114,7 @@ TEST(pbrShader, HighlightWidensWithRoughness) {
         lightScene_t s;
         const shader_t* sh = s.shader("pbr", {{"base_color", color_t(0, 0, 0)}, {"roughness", roughness}});
         const vector3d_t up(0, 1, 0);
-        const surfacePoint_t sp(nullptr, point3d_t(0, 0, 0), point3d_t(0, 0, 0), up, up, 0, 0,
-                                color_t(0, 0, 0), 1, sh, false, false, false);
+        const surfacePoint_t sp = lightfx::hit(point3d_t(0, 0, 0), up, sh);
         // The eye straight above: the highlight peaks for light from above
         // too. Its half width at half height, in degrees.
         auto at = [&](double degrees) {

@@ -69,8 +69,7 @@ TEST(photonGi, AddsItsEstimateOnlyWhereTheLibrarysGatheringRaysArrive) {
     const point3d_t a(0, -1, 0), b(0.6f, 0, 0.8f);
     EXPECT_TRUE(s.lightAt(*gi, a, vector3d_t(0, 1, 0), wall, 0).isBlack());
     // One level down, from elsewhere than a: a gathering ray.
-    surfacePoint_t sp(nullptr, b, b, -toVector(b), -toVector(b), 0, 0, color_t(0, 0, 0), 1.0f, wall, false,
-                      false, false);
+    surfacePoint_t sp = lightfx::hit(b, -toVector(b), wall);
     auto fromAt = [&](const point3d_t& origin) {
         vector3d_t eye = origin - b;
         sp.depth = eye.length() - s.scene.getRayBias();

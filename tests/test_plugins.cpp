@@ -10,6 +10,7 @@
 #include <memory>
 
 using namespace vexlar;
+using lightfx::hit;
 using lightfx::settings_t;
 using lightfx::with;
 using support::expectColor;
@@ -50,10 +51,6 @@ protected:
     }
     std::unique_ptr<background_t> background(const char* type, const settings_t& s) {
         return std::unique_ptr<background_t>(plugins().createBackground(type, params(s), context));
-    }
-    // A hit record at `p` with unit normal `n`.
-    static surfacePoint_t hit(const point3d_t& p, const vector3d_t& n, const shader_t* sh) {
-        return surfacePoint_t(nullptr, p, p, n, n, 0, 0, black, 1.0f, sh, false, false, false);
     }
     // The unit vector `deg` degrees from +z towards +x.
     static vector3d_t at(double deg) {
