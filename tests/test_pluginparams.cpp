@@ -15,32 +15,14 @@
 #include <unistd.h>
 #include <vector>
 
-#include "plugintestcontext.h"
-#include "standardplugins.h"
-#include "vexlarcore/background.h"
-#include "vexlarcore/geometree.h"
-#include "vexlarcore/light.h"
+#include "light_fixtures.h"
 #include "vexlarcore/output.h"
-#include "vexlarcore/params.h"
-#include "vexlarcore/renderstate.h"
-#include "vexlarcore/scene.h"
-#include "vexlarcore/shader.h"
-#include "vexlarcore/sphere.h"
-#include "vexlarcore/texture.h"
 
 using namespace vexlar;
 
 namespace {
 
 const std::string imagePath = "/tmp/vexlar_pluginparams_" + std::to_string(getpid()) + ".tga";
-
-// A colour for every direction, so that any change of a traced ray shows.
-class directionSky_t : public background_t {
-public:
-    color_t lookup(const vector3d_t& d, renderState_t&) const override {
-        return color_t(1.5f + d.x, 1.5f + d.y, 1.5f + d.z);
-    }
-};
 
 // Sends back the arriving energy weighted by its direction.
 class probeShader_t : public shaderNode_t {
@@ -146,9 +128,8 @@ protected:
     static void TearDownTestSuite() { unlink(imagePath.c_str()); }
 
     void SetUp() override {
-        if (standardPluginDir().empty()) GTEST_SKIP() << "built without the standard plug-ins";
-        paramMap_t imageParams;
-        imageParams["filename"] = parameter_t(imagePath);
+        SKIP_WITHOUT_PLUGINS();
+        paramMap_t imageParams = lightfx::paramsOf({{"filename", imagePath.c_str()}});
         picture.reset(standardPlugins().createTexture("image", imageParams, context));
         ASSERT_TRUE(picture);
         context.textures["picture"] = picture.get();
@@ -276,7 +257,9 @@ protected:
     testContext_t context;
     renderState_t state;
     scene_t scene;
-    directionSky_t sky;
+    // A colour for every direction, so that any change of a traced ray shows.
+    lightfx::lambdaBackground_t sky{
+        [](const vector3d_t& d) { return color_t(1.5f + d.x, 1.5f + d.y, 1.5f + d.z); }};
     probeShader_t probeLight;
     sphere_t occluder{point3d_t(0, 0, -1.0f), 0.3f};
     std::unique_ptr<texture_t> picture;
