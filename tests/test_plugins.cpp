@@ -37,20 +37,19 @@ public:
 class standardPlugins : public ::testing::Test {
 protected:
     void SetUp() override { SKIP_WITHOUT_PLUGINS(); }
-    static pluginManager_t& plugins() { return ::standardPlugins(); }
     // A parameter map alive until the end of the test.
     paramMap_t& params(const settings_t& s) { return kept.emplace_back(lightfx::paramsOf(s)); }
     std::unique_ptr<shader_t> shader(const char* type, const settings_t& s) {
-        return std::unique_ptr<shader_t>(plugins().createShader(type, params(s), context));
+        return std::unique_ptr<shader_t>(::standardPlugins().createShader(type, params(s), context));
     }
     std::unique_ptr<light_t> light(const char* type, const settings_t& s) {
-        return std::unique_ptr<light_t>(plugins().createLight(type, params(s), context));
+        return std::unique_ptr<light_t>(::standardPlugins().createLight(type, params(s), context));
     }
     std::unique_ptr<texture_t> texture(const char* type, const settings_t& s) {
-        return std::unique_ptr<texture_t>(plugins().createTexture(type, params(s), context));
+        return std::unique_ptr<texture_t>(::standardPlugins().createTexture(type, params(s), context));
     }
     std::unique_ptr<background_t> background(const char* type, const settings_t& s) {
-        return std::unique_ptr<background_t>(plugins().createBackground(type, params(s), context));
+        return std::unique_ptr<background_t>(::standardPlugins().createBackground(type, params(s), context));
     }
     // The unit vector `deg` degrees from +z towards +x.
     static vector3d_t at(double deg) {
