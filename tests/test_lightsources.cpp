@@ -102,7 +102,6 @@ TEST(areaLight, IrradianceIsTheFormFactorAndOneSampleIsAPointLightAtTheCentre) {
 
 TEST(areaLight, PenumbraUnderASphereWidensWithTheLightsSize) {
     SKIP_WITHOUT_PLUGINS();
-    double last = 0;
     for (float size : {0.25f, 1.0f, 2.0f}) {
         lightScene_t s;
         const shader_t* white = s.diffuse(color_t(1, 1, 1));
@@ -118,10 +117,9 @@ TEST(areaLight, PenumbraUnderASphereWidensWithTheLightsSize) {
             const double f = lit(s, *shadowed, p, white) / lit(s, *open, p, white);
             if (f > 0.02 && f < 0.98) width += 0.01;
         }
-        // Similar triangles: the light's size times 1.5 / 2.5 on each side.
+        // Similar triangles: the light's size times 1.5 / 2.5 on each side (the
+        // tolerances leave the three sizes' bands apart, so the width grows).
         EXPECT_NEAR(width, 2 * 0.6 * size, 0.25 * 2 * 0.6 * size + 0.05) << size;
-        EXPECT_GT(width, last) << size;
-        last = width;
     }
 }
 
