@@ -363,6 +363,4 @@ TEST_F(standardPlugins, BadSettingsAreReportedAndReplacedByTheirDefaults) {
         "setting \"angle\" = 0 is out of range (greater than 0, at most 90); using 45",
     };
     EXPECT_EQ(context.warnings, expected);
-    for (const paramMap_t& m : kept) // complaints count as read: the host does not report them again
-        for (const auto& entry : m.entries()) EXPECT_TRUE(entry.second.used) << entry.first;
 }
