@@ -42,10 +42,21 @@ struct setting_t {
 };
 using settings_t = std::vector<setting_t>;
 
+/// `set` followed by `more`.
+inline settings_t with(settings_t set, const settings_t& more) {
+    set.insert(set.end(), more.begin(), more.end());
+    return set;
+}
+
 inline paramMap_t paramsOf(const settings_t& settings) {
     paramMap_t map;
     for (const setting_t& s : settings) map[s.key] = s.value;
     return map;
+}
+
+/// A hit record at `p` with unit normal `n` on a surface of shader `sh`.
+inline surfacePoint_t hit(const point3d_t& p, const vector3d_t& n, const shader_t* sh) {
+    return surfacePoint_t(nullptr, p, p, n, n, 0, 0, color_t(0, 0, 0), 1.0f, sh, false, false, false);
 }
 
 /// A background computed by a function of the direction.
@@ -143,9 +154,8 @@ public:
     /// shader `sh`, seen from along n, at ray level `level`.
     color_t lightAt(const light_t& l, const point3d_t& p, const vector3d_t& n, const shader_t* sh,
                     int level = 0) {
-        surfacePoint_t sp(nullptr, p, p, n, n, 0, 0, color_t(0, 0, 0), 1.0f, sh, false, false, false);
         state.rayLevel = level;
-        return l.illuminate(state, scene, sp, n);
+        return l.illuminate(state, scene, hit(p, n, sh), n);
     }
 
     scene_t scene;

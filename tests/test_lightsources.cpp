@@ -18,6 +18,7 @@
 using namespace vexlar;
 using lightfx::lightScene_t;
 using lightfx::moments_t;
+using lightfx::with;
 
 namespace {
 
@@ -37,11 +38,6 @@ lightfx::settings_t overhead(const char* shape, float a, float b, float h, float
             {"edge_u", point3d_t(a, 0, 0)},
             {"edge_v", point3d_t(0, 0, b)},
             {"power", power}};
-}
-
-lightfx::settings_t with(lightfx::settings_t set, const lightfx::settings_t& more) {
-    set.insert(set.end(), more.begin(), more.end());
-    return set;
 }
 
 // The mean of what `l` delivers at p on a surface of `sh` facing n.
@@ -66,7 +62,7 @@ std::pair<moments_t, moments_t> gridMoments(lightScene_t& s, const light_t& a, c
 
 } // namespace
 
-TEST(areaLight, IrradianceUnderTheCentreIsTheFormFactorAt16x16Samples) {
+TEST(areaLight, IrradianceIsTheFormFactorAndOneSampleIsAPointLightAtTheCentre) {
     SKIP_WITHOUT_PLUGINS();
     const struct {
         const char* shape;
@@ -75,47 +71,37 @@ TEST(areaLight, IrradianceUnderTheCentreIsTheFormFactorAt16x16Samples) {
         double formFactor;
     } cases[] = {
         {"rectangle", 2, 1, 1, "off", 4 * cornerFormFactor(1, 0.5, 1)},
-        {"rectangle", 1, 1, 0.5f, "on", 4 * cornerFormFactor(0.5, 0.5, 0.5)},
+        {"rectangle", 0.6f, 0.4f, 0.5f, "on", 4 * cornerFormFactor(0.3, 0.2, 0.5)},
         {"disc", 1, 1, 1, "off", 0.25 / (0.25 + 1)},
         {"disc", 2, 2, 0.5f, "on", 1 / (1 + 0.25)},
     };
     for (const auto& c : cases) {
         lightScene_t s;
         const shader_t* white = s.diffuse(color_t(1, 1, 1));
-        light_t* l = s.light(
-            "area", with(overhead(c.shape, c.a, c.b, c.h, 2.0f), {{"samples", 16}, {"visible", c.visible}}));
+        const lightfx::settings_t set = overhead(c.shape, c.a, c.b, c.h, 2.0f);
+        light_t* l = s.light("area", with(set, {{"samples", 16}, {"visible", c.visible}}));
+        light_t* one = s.light("area", with(set, {{"samples", 1}, {"jitter", "off"}}));
+        light_t* point = s.light("point", {{"from", point3d_t(0, c.h, 0)}, {"power", 2.0f}});
         s.ready();
-        // Radiance pi * power / area times the form factor, for albedo 1.
+        // At 16 x 16 samples: radiance pi * power / area times the form factor, for albedo 1.
         const double area = c.a * c.b * (c.shape[0] == 'd' ? pi / 4 : 1);
         const double expected = pi * 2.0 / area * c.formFactor;
         const double got = lit(s, *l, point3d_t(0, 0, 0), white);
         EXPECT_NEAR(got / expected, 1.0, 0.02) << c.shape << " " << c.a << " x " << c.b << " at " << c.h;
-    }
-}
-
-TEST(areaLight, OneSampleIsAPointLightAtTheCentreSeenAtTheEmittersAngle) {
-    SKIP_WITHOUT_PLUGINS();
-    for (const char* shape : {"rectangle", "disc"}) {
-        lightScene_t s;
-        const shader_t* white = s.diffuse(color_t(1, 1, 1));
-        light_t* area =
-            s.light("area", with(overhead(shape, 0.6f, 0.4f, 2, 3.0f), {{"samples", 1}, {"jitter", "off"}}));
-        light_t* point = s.light("point", {{"from", point3d_t(0, 2, 0)}, {"power", 3.0f}});
-        s.ready();
+        // One sample: the point light at the centre, seen at the emitter's angle.
         for (float x : {0.0f, 0.7f, -1.9f})
             for (float z : {0.0f, 1.3f}) {
                 const point3d_t p(x, 0, z);
-                const double cosEmitter = 2 / std::sqrt(x * x + 4.0 + z * z);
+                const double cosEmitter = c.h / std::sqrt(x * x + c.h * c.h + z * z);
                 const double b = lit(s, *point, p, white);
-                EXPECT_NEAR(lit(s, *area, p, white), b * cosEmitter, 1e-5 * b)
-                    << shape << " at " << x << " " << z;
+                EXPECT_NEAR(lit(s, *one, p, white), b * cosEmitter, 1e-5 * b)
+                    << c.shape << " at " << x << " " << z;
             }
     }
 }
 
 TEST(areaLight, PenumbraUnderASphereWidensWithTheLightsSize) {
     SKIP_WITHOUT_PLUGINS();
-    double last = 0;
     for (float size : {0.25f, 1.0f, 2.0f}) {
         lightScene_t s;
         const shader_t* white = s.diffuse(color_t(1, 1, 1));
@@ -131,10 +117,9 @@ TEST(areaLight, PenumbraUnderASphereWidensWithTheLightsSize) {
             const double f = lit(s, *shadowed, p, white) / lit(s, *open, p, white);
             if (f > 0.02 && f < 0.98) width += 0.01;
         }
-        // Similar triangles: the light's size times 1.5 / 2.5 on each side.
+        // Similar triangles: the light's size times 1.5 / 2.5 on each side (the
+        // tolerances leave the three sizes' bands apart, so the width grows).
         EXPECT_NEAR(width, 2 * 0.6 * size, 0.25 * 2 * 0.6 * size + 0.05) << size;
-        EXPECT_GT(width, last) << size;
-        last = width;
     }
 }
 
@@ -153,28 +138,6 @@ TEST(areaLight, VisibleEmitterShowsItsRadianceToCameraRaysOnlyAndCastsNoShadow) 
     EXPECT_GT(s.trace(point3d_t(0, 1, 0), vector3d_t(0, -1, 0)).R, 0.1f) << "the floor under it is lit";
 }
 
-TEST(skyLight, OpenPlaneReceivesTheSkyTimesItsAlbedo) {
-    SKIP_WITHOUT_PLUGINS();
-    lightScene_t s;
-    const shader_t* clay = s.diffuse(color_t(0.6f, 0.6f, 0.6f));
-    s.floor(0, 50, clay);
-    light_t* uniform =
-        s.light("sky", {{"source", "color"}, {"color", color_t(0.5f, 0.7f, 0.9f)}, {"power", 2.0f}});
-    light_t* backdrop = s.light("sky", {{"samples", 32}});
-    s.background([](const vector3d_t&) { return color_t(0.8f, 0.8f, 0.8f); });
-    s.ready();
-    std::vector<double> sky;
-    for (float x = -3; x < 3; x += 0.3f)
-        for (float z = -3; z < 3; z += 0.3f) {
-            const point3d_t p(x, 0, z);
-            const color_t c = s.lightAt(*uniform, p, vector3d_t(0, 1, 0), clay);
-            EXPECT_NEAR(c.R, 0.6 * 0.5 * 2, 1e-5);
-            EXPECT_NEAR(c.B, 0.6 * 0.9 * 2, 1e-5);
-            sky.push_back(lit(s, *backdrop, p, clay));
-        }
-    EXPECT_NEAR(lightfx::momentsOf(sky).mean, 0.6 * 0.8, 0.01);
-}
-
 TEST(skyLight, ClosedBoxReceivesNothingUnlessItsWallsLieBeyondTheDistance) {
     SKIP_WITHOUT_PLUGINS();
     lightScene_t s;
@@ -183,16 +146,13 @@ TEST(skyLight, ClosedBoxReceivesNothingUnlessItsWallsLieBeyondTheDistance) {
     light_t* sky = s.light("sky", {{"source", "color"}});
     light_t* near = s.light("sky", {{"source", "color"}, {"distance", 0.9f}});
     s.ready();
-    for (const point3d_t& p : {point3d_t(0, -1, 0), point3d_t(0.5f, -1, -0.3f)}) {
+    for (const point3d_t& p : {point3d_t(0, -1, 0), point3d_t(0.5f, -1, -0.3f)})
         EXPECT_TRUE(s.lightAt(*sky, p, vector3d_t(0, 1, 0), clay).isBlack());
-        // From the floor's middle every wall is at least 1 away.
-        if (p.x == 0) {
-            EXPECT_NEAR(s.lightAt(*near, p, vector3d_t(0, 1, 0), clay).G, 0.5, 1e-5);
-        }
-    }
+    // From the floor's middle every wall is at least 1 away.
+    EXPECT_NEAR(s.lightAt(*near, point3d_t(0, -1, 0), vector3d_t(0, 1, 0), clay).G, 0.5, 1e-5);
 }
 
-TEST(skyLight, ImportanceSamplingOfABrightSpotCutsVarianceAndKeepsTheMean) {
+TEST(skyLight, OpenPlaneSeesTheSkyAndImportanceSamplingOfABrightSpotCutsVariance) {
     SKIP_WITHOUT_PLUGINS();
     // A sky of radiance 1 with a spot of 8 degrees' radius, 40 degrees
     // from the zenith, about as bright in all as the rest of the sky.
@@ -200,17 +160,23 @@ TEST(skyLight, ImportanceSamplingOfABrightSpotCutsVarianceAndKeepsTheMean) {
     const double spot = 1 / (std::sin(alpha) * std::sin(alpha) * std::cos(theta));
     const vector3d_t toSpot(static_cast<float>(std::sin(theta)), static_cast<float>(std::cos(theta)), 0);
     lightScene_t s;
-    const shader_t* white = s.diffuse(color_t(1, 1, 1));
-    s.floor(0, 50, white);
+    const shader_t* clay = s.diffuse(color_t(0.6f, 0.6f, 0.6f));
+    s.floor(0, 50, clay);
     s.background([&](const vector3d_t& d) {
         return color_t(d * toSpot >= std::cos(alpha) ? static_cast<float>(1 + spot) : 1.0f);
     });
+    light_t* uniform =
+        s.light("sky", {{"source", "color"}, {"color", color_t(0.5f, 0.7f, 0.9f)}, {"power", 2.0f}});
     light_t* importance = s.light("sky", {{"samples", 64}});
     light_t* cosine = s.light("sky", {{"samples", 64}, {"importance", "off"}});
     s.ready();
-    const auto [mi, mc] = gridMoments(s, *importance, *cosine, 5, 0.2f, vector3d_t(0, 1, 0), white);
-    // The cap of half-angle alpha gives spot * sin^2(alpha) * cos(theta) = 1.
-    EXPECT_NEAR(mi.mean, 2.0, 0.02 * 2.0);
+    for (const point3d_t& p : {point3d_t(0, 0, 0), point3d_t(-2.7f, 0, 1.9f), point3d_t(4.1f, 0, -3.3f)}) {
+        const color_t c = s.lightAt(*uniform, p, vector3d_t(0, 1, 0), clay);
+        EXPECT_TRUE(std::fabs(c.R - 0.6 * 0.5 * 2) < 1e-5 && std::fabs(c.B - 0.6 * 0.9 * 2) < 1e-5) << c.R;
+    }
+    const auto [mi, mc] = gridMoments(s, *importance, *cosine, 5, 0.2f, vector3d_t(0, 1, 0), clay);
+    // The cap of half-angle alpha gives spot * sin^2(alpha) * cos(theta) = 1: the sky brings 2, times albedo.
+    EXPECT_NEAR(mi.mean, 0.6 * 2.0, 0.02 * 0.6 * 2.0);
     EXPECT_NEAR(mc.mean / mi.mean, 1.0, 0.03);
     EXPECT_GT(mc.variance, 4 * mi.variance);
 }

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <functional>
 
 #include "light_fixtures.h"
 #include "vexlarcore/object3d.h"
@@ -16,16 +17,26 @@ namespace {
 
 const double pi = 3.141592653589793;
 
-// Camera rays from (0, 0, 5) at points of the unit sphere at the origin
-// that face the camera by at least cos 0.3.
-std::vector<vector3d_t> raysAtTheBall() {
-    std::vector<vector3d_t> rays;
+// The channel means seen by camera rays from (0, 0, 5) at the points of a
+// unit ball of `type` at the origin that face the camera by at least cos 0.3,
+// under `sky`, gathering indirect light or not, with `levels` ray levels
+// (0: the default).
+std::vector<double> seenOnBall(const char* type, const lightfx::settings_t& settings,
+                               std::function<color_t(const vector3d_t&)> sky, bool gather = false,
+                               int levels = 0) {
+    lightScene_t s;
+    s.sphere(point3d_t(0, 0, 0), 1, s.shader(type, settings));
+    s.background(std::move(sky));
+    s.scene.setIndirect(gather, 6, 1.0f / 36);
+    if (levels) s.scene.setMaxRayLevel(levels);
+    s.ready();
+    std::vector<double> seen;
     for (float x = -0.9f; x <= 0.9f; x += 0.15f)
-        for (float y = -0.9f; y <= 0.9f; y += 0.15f) {
-            if (x * x + y * y > 0.9f) continue;
-            rays.push_back(point3d_t(x, y, std::sqrt(1 - x * x - y * y)) - point3d_t(0, 0, 5));
-        }
-    return rays;
+        for (float y = -0.9f; y <= 0.9f; y += 0.15f)
+            if (x * x + y * y <= 0.9f)
+                seen.push_back(lightfx::mean3(s.trace(
+                    point3d_t(0, 0, 5), point3d_t(x, y, std::sqrt(1 - x * x - y * y)) - point3d_t(0, 0, 5))));
+    return seen;
 }
 
 } // namespace
@@ -41,47 +52,31 @@ TEST(pbrShader, WhiteFurnaceShowsTheBackground) {
     } cases[] = {{0, 0.5f, 0, 0.01, 0.06}, {1, 0.5f, 0, 0.01, 0.01}, {0.5f, 0.2f, 0, 0.01, 0.06},
                  {0, 1, 0, 0.01, 0.06},    {0, 0, 1, 0.01, 0.01},    {0, 0.3f, 1, 0.05, 1.0}};
     for (const auto& c : cases) {
-        lightScene_t s;
-        s.sphere(point3d_t(0, 0, 0), 1,
-                 s.shader("pbr", {{"base_color", color_t(1, 1, 1)},
-                                  {"metallic", c.metallic},
-                                  {"roughness", c.roughness},
-                                  {"transmission", c.transmission}}));
-        s.background([](const vector3d_t&) { return color_t(0.5f, 0.5f, 0.5f); });
         // Glass has no diffuse part to gather for, but needs a few levels to
         // let the light out again.
         const bool glass = c.transmission > 0;
-        s.scene.setIndirect(!glass, 6, 1.0f / 36);
-        s.scene.setMaxRayLevel(glass ? 12 : 3);
-        s.ready();
-        double worst = 0, mean = 0;
-        const std::vector<vector3d_t> rays = raysAtTheBall();
-        for (const vector3d_t& r : rays) {
-            const double seen = lightfx::mean3(s.trace(point3d_t(0, 0, 5), r)) / 0.5;
-            worst = std::max(worst, std::fabs(seen - 1));
-            mean += seen / static_cast<double>(rays.size());
-        }
-        EXPECT_NEAR(mean, 1.0, c.meanTolerance) << c.metallic << " " << c.roughness << " " << c.transmission;
+        const std::vector<double> seen = seenOnBall(
+            "pbr",
+            {{"base_color", color_t(1, 1, 1)},
+             {"metallic", c.metallic},
+             {"roughness", c.roughness},
+             {"transmission", c.transmission}},
+            [](const vector3d_t&) { return color_t(0.5f, 0.5f, 0.5f); }, !glass, glass ? 12 : 3);
+        double worst = 0;
+        for (double v : seen) worst = std::max(worst, std::fabs(v / 0.5 - 1));
+        EXPECT_NEAR(lightfx::momentsOf(seen).mean / 0.5, 1.0, c.meanTolerance)
+            << c.metallic << " " << c.roughness << " " << c.transmission;
         EXPECT_LT(worst, c.pixelTolerance) << c.metallic << " " << c.roughness << " " << c.transmission;
     }
 }
 
 TEST(pbrShader, SmoothWhiteMetalIsTheGenericMirror) {
     SKIP_WITHOUT_PLUGINS();
-    auto seen = [](const char* type, const lightfx::settings_t& settings) {
-        lightScene_t s;
-        s.sphere(point3d_t(0, 0, 0), 1, s.shader(type, settings));
-        s.background([](const vector3d_t& d) { return color_t(1.5f + d.x, 1.5f + d.y, 1.5f + d.z); });
-        s.ready();
-        std::vector<double> out;
-        for (const vector3d_t& r : raysAtTheBall())
-            out.push_back(lightfx::mean3(s.trace(point3d_t(0, 0, 5), r)));
-        return out;
-    };
+    auto sky = [](const vector3d_t& d) { return color_t(1.5f + d.x, 1.5f + d.y, 1.5f + d.z); };
     const std::vector<double> metal =
-        seen("pbr", {{"base_color", color_t(1, 1, 1)}, {"metallic", 1.0f}, {"roughness", 0.0f}});
+        seenOnBall("pbr", {{"base_color", color_t(1, 1, 1)}, {"metallic", 1.0f}, {"roughness", 0.0f}}, sky);
     const std::vector<double> mirror =
-        seen("generic", {{"color", color_t(0, 0, 0)}, {"mirror_color", color_t(1, 1, 1)}});
+        seenOnBall("generic", {{"color", color_t(0, 0, 0)}, {"mirror_color", color_t(1, 1, 1)}}, sky);
     ASSERT_EQ(metal.size(), mirror.size());
     for (std::size_t k = 0; k < metal.size(); ++k) EXPECT_NEAR(metal[k], mirror[k], 1e-5) << k;
 }
@@ -119,8 +114,7 @@ TEST(pbrShader, HighlightWidensWithRoughness) {
         lightScene_t s;
         const shader_t* sh = s.shader("pbr", {{"base_color", color_t(0, 0, 0)}, {"roughness", roughness}});
         const vector3d_t up(0, 1, 0);
-        const surfacePoint_t sp(nullptr, point3d_t(0, 0, 0), point3d_t(0, 0, 0), up, up, 0, 0,
-                                color_t(0, 0, 0), 1, sh, false, false, false);
+        const surfacePoint_t sp = lightfx::hit(point3d_t(0, 0, 0), up, sh);
         // The eye straight above: the highlight peaks for light from above
         // too. Its half width at half height, in degrees.
         auto at = [&](double degrees) {

@@ -15,32 +15,14 @@
 #include <unistd.h>
 #include <vector>
 
-#include "plugintestcontext.h"
-#include "standardplugins.h"
-#include "vexlarcore/background.h"
-#include "vexlarcore/geometree.h"
-#include "vexlarcore/light.h"
+#include "light_fixtures.h"
 #include "vexlarcore/output.h"
-#include "vexlarcore/params.h"
-#include "vexlarcore/renderstate.h"
-#include "vexlarcore/scene.h"
-#include "vexlarcore/shader.h"
-#include "vexlarcore/sphere.h"
-#include "vexlarcore/texture.h"
 
 using namespace vexlar;
 
 namespace {
 
 const std::string imagePath = "/tmp/vexlar_pluginparams_" + std::to_string(getpid()) + ".tga";
-
-// A colour for every direction, so that any change of a traced ray shows.
-class directionSky_t : public background_t {
-public:
-    color_t lookup(const vector3d_t& d, renderState_t&) const override {
-        return color_t(1.5f + d.x, 1.5f + d.y, 1.5f + d.z);
-    }
-};
 
 // Sends back the arriving energy weighted by its direction.
 class probeShader_t : public shaderNode_t {
@@ -146,9 +128,8 @@ protected:
     static void TearDownTestSuite() { unlink(imagePath.c_str()); }
 
     void SetUp() override {
-        if (standardPluginDir().empty()) GTEST_SKIP() << "built without the standard plug-ins";
-        paramMap_t imageParams;
-        imageParams["filename"] = parameter_t(imagePath);
+        SKIP_WITHOUT_PLUGINS();
+        paramMap_t imageParams = lightfx::paramsOf({{"filename", imagePath.c_str()}});
         picture.reset(standardPlugins().createTexture("image", imageParams, context));
         ASSERT_TRUE(picture);
         context.textures["picture"] = picture.get();
@@ -211,18 +192,18 @@ protected:
     std::vector<std::uint32_t> probe(const fixture_t& f, paramMap_t& map) {
         state.traceCount = 0; // each probe is a camera sample of its own
         pluginManager_t& pm = standardPlugins();
-        std::unique_ptr<shader_t> sh(f.kind == pluginKind_t::shader ? pm.createShader(f.type, map, context)
-                                                                    : 0);
-        std::unique_ptr<light_t> li(f.kind == pluginKind_t::light ? pm.createLight(f.type, map, context) : 0);
-        std::unique_ptr<texture_t> tx(f.kind == pluginKind_t::texture ? pm.createTexture(f.type, map, context)
-                                                                      : 0);
+        const pluginKind_t k = f.kind;
+        std::unique_ptr<shader_t> sh(k == pluginKind_t::shader ? pm.createShader(f.type, map, context) : 0);
+        std::unique_ptr<light_t> li(k == pluginKind_t::light ? pm.createLight(f.type, map, context) : 0);
+        std::unique_ptr<texture_t> tx(k == pluginKind_t::texture ? pm.createTexture(f.type, map, context)
+                                                                 : 0);
         std::unique_ptr<background_t> bg(
-            f.kind == pluginKind_t::background ? pm.createBackground(f.type, map, context) : 0);
+            k == pluginKind_t::background ? pm.createBackground(f.type, map, context) : 0);
         std::vector<float> out;
         auto put = [&](const color_t& c) { out.insert(out.end(), {c.R, c.G, c.B}); };
         if (li) li->setup(scene);
-        for (float x = -2.1f; x < 2.2f; x += 0.7f) {
-            for (float y = -1.3f; y < 1.4f; y += 0.65f) {
+        for (float x = -2.1f; x < 2.2f; x += 0.7f)
+            for (float y = -1.3f; y < 1.4f; y += 0.65f)
                 for (float z : {-2.0f, -1.5f, 0.6f}) {
                     const point3d_t p(x, y, z);
                     vector3d_t n(y, z, 1.0f), eye(x, 1.0f, z + 2.0f);
@@ -247,8 +228,6 @@ protected:
                     }
                     if (bg) put(bg->lookup(vector3d_t(x, y, z), state));
                 }
-            }
-        }
         std::vector<std::uint32_t> bits(out.size());
         if (!out.empty()) std::memcpy(bits.data(), out.data(), out.size() * sizeof(float));
         return bits;
@@ -278,7 +257,9 @@ protected:
     testContext_t context;
     renderState_t state;
     scene_t scene;
-    directionSky_t sky;
+    // A colour for every direction, so that any change of a traced ray shows.
+    lightfx::lambdaBackground_t sky{
+        [](const vector3d_t& d) { return color_t(1.5f + d.x, 1.5f + d.y, 1.5f + d.z); }};
     probeShader_t probeLight;
     sphere_t occluder{point3d_t(0, 0, -1.0f), 0.3f};
     std::unique_ptr<texture_t> picture;
@@ -287,11 +268,16 @@ protected:
 } // namespace
 
 TEST_F(pluginParameters, ListedDefaultsAreWhatFactoriesUseAndEverySettingMatters) {
+    EXPECT_TRUE(standardPlugins().errors().empty());
     EXPECT_EQ(standardPlugins().moduleCount(), fixtures().size()) << "a standard type without a fixture";
+    const std::vector<std::string> kinds = {"float", "int", "bool", "string", "point", "color"};
     for (const fixture_t& f : fixtures()) {
         const pluginTypeInfo_t* info = standardPlugins().find(f.kind, f.type);
-        ASSERT_NE(info, nullptr) << f.type;
+        ASSERT_TRUE(info && !info->params.empty() && !info->description.empty()) << f.type;
         for (const pluginParam_t& r : info->params) {
+            EXPECT_TRUE(std::count(kinds.begin(), kinds.end(), r.kind) == 1 &&
+                        (r.kind == "color") == isColorKey(r.name) && !r.meaning.empty())
+                << f.type << " " << r.name;
             if (r.defaultValue.empty()) continue; // required: no default to compare
             const std::string key = keyOf(r);
             paramMap_t without = baseWithout(f, key), with = without;

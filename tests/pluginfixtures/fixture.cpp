@@ -10,18 +10,12 @@
 #include "vexlarcore/shader.h"
 #include "vexlarcore/texture.h"
 
-#define FIXTURE_GOOD 1
-#define FIXTURE_DUPLICATE 2
-#define FIXTURE_THROWS 3
-#define FIXTURE_BADVERSION 4
-#define FIXTURE_NOENTRY 5
-#define FIXTURE_NULLINFO 6
-#define FIXTURE_NOREGISTER 7
-#define FIXTURE_BADNAMES 8
-
 namespace {
 
 using namespace vexlar;
+
+enum kind_t { good = 1, duplicate, throws, badVersion, noEntry, nullInfo, noRegister, badNames };
+constexpr int kind = FIXTURE_KIND;
 
 // A shader whose colour says which module made it.
 class fixtureShader_t : public shaderNode_t {
@@ -53,75 +47,66 @@ public:
     color_t color;
 };
 
-[[maybe_unused]] shader_t* makeShader(paramMap_t& params, pluginContext_t&) {
+shader_t* makeShader(paramMap_t& params, pluginContext_t&) {
     float v = FIXTURE_KIND;
     params.getParam("value", v);
     return new fixtureShader_t(v);
 }
-[[maybe_unused]] shader_t* makeThrowingShader(paramMap_t&, pluginContext_t&) {
+shader_t* makeThrowingShader(paramMap_t&, pluginContext_t&) {
     throw std::runtime_error("boom");
 }
-[[maybe_unused]] shader_t* makeNullShader(paramMap_t&, pluginContext_t& context) {
+shader_t* makeNullShader(paramMap_t&, pluginContext_t& context) {
     context.warn("no can do");
     return nullptr;
 }
-[[maybe_unused]] light_t* makeLight(paramMap_t&, pluginContext_t&) {
+light_t* makeLight(paramMap_t&, pluginContext_t&) {
     return new fixtureLight_t();
 }
-[[maybe_unused]] texture_t* makeTexture(paramMap_t&, pluginContext_t&) {
+texture_t* makeTexture(paramMap_t&, pluginContext_t&) {
     return new fixtureTexture_t();
 }
-[[maybe_unused]] background_t* makeBackground(paramMap_t& params, pluginContext_t&) {
+background_t* makeBackground(paramMap_t& params, pluginContext_t&) {
     color_t c(0, 0, 0);
     params.getParam("color", c);
     return new fixtureBackground_t(c);
 }
 
-[[maybe_unused]] void registerAll([[maybe_unused]] pluginRegistry_t& registry) {
-#if FIXTURE_KIND == FIXTURE_GOOD
-    registry.registerShader("fx_shader", makeShader, {{"value", "float", "1", "grey level"}}, "test shader");
-    registry.registerShader("fx_throws", makeThrowingShader, {}, "factory throws");
-    registry.registerShader("fx_null", makeNullShader, {}, "factory fails");
-    registry.registerLight("fx_light", makeLight, {}, "test light");
-    registry.registerTexture("fx_texture", makeTexture, {}, "test texture");
-    registry.registerBackground("fx_background", makeBackground,
-                                {{"color", "color", "0 0 0", "the colour"}, {"file", "string", "", "needed"}},
-                                "test background");
-#elif FIXTURE_KIND == FIXTURE_DUPLICATE
-    registry.registerShader("fx_shader", makeShader, {}, "same name as in the good module");
-    registry.registerTexture("fx_twice", makeTexture, {}, "first");
-    registry.registerTexture("fx_twice", makeTexture, {}, "second");
-    registry.registerBackground("fx_dup_ok", makeBackground, {}, "fine");
-#elif FIXTURE_KIND == FIXTURE_THROWS
-    registry.registerShader("fx_partial", makeShader, {}, "registered before the failure");
-    throw std::runtime_error("out of paint");
-#elif FIXTURE_KIND == FIXTURE_BADVERSION
-    registry.registerShader("fx_badversion", makeShader, {}, "must never be registered");
-#elif FIXTURE_KIND == FIXTURE_BADNAMES
-    registry.registerShader("", makeShader, {}, "no name");
-    registry.registerLight("fx_nofactory", nullptr, {}, "no factory");
-#endif
+[[maybe_unused]] void registerAll(pluginRegistry_t& registry) {
+    if constexpr (kind == good) {
+        registry.registerShader("fx_shader", makeShader, {{"value", "float", "1", "grey level"}},
+                                "test shader");
+        registry.registerShader("fx_throws", makeThrowingShader, {}, "factory throws");
+        registry.registerShader("fx_null", makeNullShader, {}, "factory fails");
+        registry.registerLight("fx_light", makeLight, {}, "test light");
+        registry.registerTexture("fx_texture", makeTexture, {}, "test texture");
+        registry.registerBackground(
+            "fx_background", makeBackground,
+            {{"color", "color", "0 0 0", "the colour"}, {"file", "string", "", "needed"}}, "test background");
+    } else if constexpr (kind == duplicate) {
+        registry.registerShader("fx_shader", makeShader, {}, "same name as in the good module");
+        registry.registerTexture("fx_twice", makeTexture, {}, "first");
+        registry.registerTexture("fx_twice", makeTexture, {}, "second");
+        registry.registerBackground("fx_dup_ok", makeBackground, {}, "fine");
+    } else if constexpr (kind == throws) {
+        registry.registerShader("fx_partial", makeShader, {}, "registered before the failure");
+        throw std::runtime_error("out of paint");
+    } else if constexpr (kind == badVersion) {
+        registry.registerShader("fx_badversion", makeShader, {}, "must never be registered");
+    } else if constexpr (kind == badNames) {
+        registry.registerShader("", makeShader, {}, "no name");
+        registry.registerLight("fx_nofactory", nullptr, {}, "no factory");
+    }
 }
 
 } // namespace
 
-#if FIXTURE_KIND == FIXTURE_GOOD || FIXTURE_KIND == FIXTURE_DUPLICATE || FIXTURE_KIND == FIXTURE_THROWS ||   \
-    FIXTURE_KIND == FIXTURE_BADNAMES
-VEXLAR_PLUGIN("fixture", registerAll)
-#elif FIXTURE_KIND == FIXTURE_BADVERSION
+// One entry point for all but the module without one; the faulty kinds
+// announce another interface version, no information or no registration.
+#if FIXTURE_KIND != 5 // noEntry
 extern "C" VEXLAR_PLUGIN_VISIBLE const vexlar::vexlarPluginInfo_t* vexlarPluginEntry() {
-    static const vexlar::vexlarPluginInfo_t info = {vexlar::pluginInterfaceVersion + 98, "future",
-                                                    registerAll};
-    return &info;
-}
-#elif FIXTURE_KIND == FIXTURE_NULLINFO
-extern "C" VEXLAR_PLUGIN_VISIBLE const vexlar::vexlarPluginInfo_t* vexlarPluginEntry() {
-    return nullptr;
-}
-#elif FIXTURE_KIND == FIXTURE_NOREGISTER
-extern "C" VEXLAR_PLUGIN_VISIBLE const vexlar::vexlarPluginInfo_t* vexlarPluginEntry() {
-    static const vexlar::vexlarPluginInfo_t info = {vexlar::pluginInterfaceVersion, "", nullptr};
-    return &info;
+    static const vexlar::vexlarPluginInfo_t info = {vexlar::pluginInterfaceVersion +
+                                                        (kind == badVersion ? 98 : 0),
+                                                    "fixture", kind == noRegister ? nullptr : registerAll};
+    return kind == nullInfo ? nullptr : &info;
 }
 #endif
-// FIXTURE_NOENTRY exports nothing.
