@@ -9,7 +9,9 @@
 #include "host/objcheck.h"
 #include "host/objmaterials.h"
 #include "host/objscan.h"
+#include "host/objstream.h"
 #include "gtest/gtest.h"
+#include <tiny_obj_loader.h>
 
 using namespace vexlar::host;
 
@@ -23,7 +25,64 @@ std::string longPrefix() {
     return s;
 }
 
+// Every value the reader hands over, in order (faces as -1, then their
+// corners' three indices).
+struct record_t : objSink_t {
+    std::vector<float> numbers;
+    std::vector<int> faces;
+    void vertex(float x, float y, float z) override { numbers.insert(numbers.end(), {x, y, z}); }
+    void texcoord(float u, float v) override { numbers.insert(numbers.end(), {u, v, 9}); }
+    void face(const objCorner_t* c, std::size_t n) override {
+        faces.push_back(-1);
+        for (std::size_t i = 0; i < n; ++i)
+            faces.insert(faces.end(), {c[i].vertex, c[i].texcoord, c[i].normal});
+    }
+};
+
+// The same through tinyobjloader's own callback reader.
+record_t throughLoader(const std::string& text) {
+    record_t r;
+    tinyobj::callback_t cb;
+    cb.vertex_cb = [](void* u, float x, float y, float z, float) {
+        static_cast<record_t*>(u)->vertex(x, y, z);
+    };
+    cb.texcoord_cb = [](void* u, float a, float b, float) { static_cast<record_t*>(u)->texcoord(a, b); };
+    cb.index_cb = [](void* u, tinyobj::index_t* idx, int n) {
+        std::vector<objCorner_t> c;
+        for (int i = 0; i < n; ++i)
+            c.push_back({idx[i].vertex_index, idx[i].texcoord_index, idx[i].normal_index});
+        static_cast<record_t*>(u)->face(c.data(), c.size());
+    };
+    std::istringstream in(text);
+    std::string warn, err;
+    tinyobj::LoadObjWithCallback(in, cb, &r, nullptr, &warn, &err);
+    return r;
+}
+
 } // namespace
+
+TEST(objStatementReader, ReadsWhatTheLibraryReaderReads) {
+    const std::string texts[] = {
+        "v 1.5abc -2 +.5e-3\nv\t.\t-.\n v 1e999 1e-999 0.123456789012345678\nv 7\n",
+        "v 3.4028236e38 123456789012345678901234567890.5 1.00000000000000000001\rv 1E+2 1e+ 1e2147483647\r\n",
+        "vt 0.25\nvt x 1\nvn 1 2 3\nv\v1 2 3\nvx 1 2 3\n#v 1 2 3\n",
+        "f 1 2 3\nf 1/2 2//3 -1/-1/-1 3/\nf /1 // 1/a/2 1/ 2 1/\v2\n\tf 1/2/3/4 99999999999999999999\n",
+        "f 4294967297 -99999999999999999999 +3\nf\nf 1\r\nf 1 2" + std::string(1, '\0') + " 3\nf 5 6 7",
+        longPrefix() + "f 1 2 3"};
+    for (const std::string& text : texts) {
+        const record_t expected = throughLoader(text);
+        record_t fromText, fromStream;
+        readObjStatements(text.data(), text.size(), fromText);
+        std::istringstream in(text);
+        readObjStatements(in, fromStream);
+        for (const record_t* r : {&fromText, &fromStream}) {
+            ASSERT_EQ(r->numbers.size(), expected.numbers.size()) << text.substr(0, 80);
+            EXPECT_EQ(std::memcmp(r->numbers.data(), expected.numbers.data(), 4 * expected.numbers.size()), 0)
+                << text.substr(0, 80);
+            EXPECT_EQ(r->faces, expected.faces) << text.substr(0, 80);
+        }
+    }
+}
 
 TEST(objWords, FloatsAreReadAsTheStreamReadsThem) {
     const char* texts[] = {
