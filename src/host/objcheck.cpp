@@ -13,19 +13,27 @@ bool isDigit(char c) {
     return c >= '0' && c <= '9';
 }
 
-// The corners of a face line ("f ..."), 0 for any other line.
-std::size_t cornersOf(const textSpan_t& line) {
-    std::size_t i = 0;
-    while (i < line.size() && (line[i] == ' ' || line[i] == '\t')) ++i;
-    if (i + 1 >= line.size() || line[i] != 'f' || (line[i + 1] != ' ' && line[i + 1] != '\t')) return 0;
-    std::size_t n = 0;
+// The corners of a face line ("f ...", 0 for any other line), and whether a
+// face, line or point statement holds a run of ten digits or more (which
+// badIndexIn then looks at), in one pass over the line.
+std::size_t cornersOf(const textSpan_t& line, bool& longNumber) {
+    longNumber = false;
+    const char* p = line.begin;
+    const char* end = line.end;
+    while (p < end && (*p == ' ' || *p == '\t')) ++p;
+    if (end - p < 2 || (*p != 'f' && *p != 'l' && *p != 'p') || (p[1] != ' ' && p[1] != '\t')) return 0;
+    const bool face = *p == 'f';
+    std::size_t n = 0, digits = 0;
     bool inToken = false;
-    for (++i; i < line.size(); ++i) {
-        const bool blank = line[i] == ' ' || line[i] == '\t' || line[i] == '\r';
+    for (++p; p < end; ++p) {
+        const char c = *p;
+        const bool blank = c == ' ' || c == '\t' || c == '\r';
         if (!blank && !inToken) ++n;
         inToken = !blank;
+        digits = isDigit(c) ? digits + 1 : 0;
+        if (digits >= 10) longNumber = true;
     }
-    return n;
+    return face ? n : 0;
 }
 
 // The first index of one statement line out of the int range, or "".
@@ -66,8 +74,10 @@ std::string objIndexFault(std::istream& in, std::size_t* maxCorners) {
     forEachBlock(in, [&](const char* text, std::size_t size) {
         forEachLine(text, size, [&](textSpan_t line) {
             ++n;
-            const std::size_t corners = cornersOf(line);
+            bool longNumber = false;
+            const std::size_t corners = cornersOf(line, longNumber);
             if (corners > most) most = corners;
+            if (!longNumber) return true;
             const std::string bad = badIndexIn(line);
             if (!bad.empty())
                 fault = "line " + std::to_string(n) + ": the index " + bad + " is out of range (at most " +

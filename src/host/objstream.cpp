@@ -133,6 +133,17 @@ private:
     std::vector<objCorner_t> corners;
 };
 
+// std::pow(10.0, -n), the weight of the n-th digit after the point past the
+// first seven, remembered for the digits numbers usually have.
+double tenthPower(int n) {
+    static const std::vector<double> known = [] {
+        std::vector<double> t(64);
+        for (int i = 0; i < 64; ++i) t[static_cast<std::size_t>(i)] = std::pow(10.0, -i);
+        return t;
+    }();
+    return n < 64 ? known[static_cast<std::size_t>(n)] : std::pow(10.0, -n);
+}
+
 } // namespace
 
 bool objReaderDouble(const char* s, const char* end, double* result) {
@@ -174,8 +185,7 @@ bool objReaderDouble(const char* s, const char* end, double* result) {
             static const double tenths[] = {1.0, 0.1, 0.01, 0.001, 0.0001, 0.00001, 0.000001, 0.0000001};
             const int entries = sizeof tenths / sizeof tenths[0];
             while (more && isDigit(*p)) {
-                mantissa +=
-                    static_cast<int>(*p - 0x30) * (read < entries ? tenths[read] : std::pow(10.0, -read));
+                mantissa += static_cast<int>(*p - 0x30) * (read < entries ? tenths[read] : tenthPower(read));
                 ++read;
                 ++p;
                 more = p != end;
