@@ -127,23 +127,33 @@ private:
         if (count >= 6) report("vcolor", "vertex colours are ignored");
     }
 
+    // The first '/' of a corner, or null (words are short: no library call).
+    static const char* slashIn(const char* p, const char* end) {
+        for (; p < end; ++p)
+            if (*p == '/') return p;
+        return nullptr;
+    }
+
     void face(textSpan_t text) {
         std::size_t corners = 0;
         bool uv = true, normal = true;
         const std::size_t first = out.corners.size();
         for (textSpan_t w = nextWord(text); !w.empty(); w = nextWord(text)) {
+            ++corners;
+            // Once neither can hold, only the corners are counted.
+            if (!details && !uv && !normal) continue;
             std::array<int, 3> c{-1, -1, -1};
-            const char* s1 = static_cast<const char*>(std::memchr(w.begin, '/', w.size()));
-            c[0] = resolveIndex(w.begin, s1 ? s1 : w.end, vertices);
-            if (s1) {
-                const char* s2 = static_cast<const char*>(std::memchr(s1 + 1, '/', w.end - s1 - 1));
+            const char* s1 = slashIn(w.begin, w.end);
+            // The vertex only counts in the corners kept.
+            if (details) c[0] = resolveIndex(w.begin, s1 ? s1 : w.end, vertices);
+            if (s1 && (details || uv || normal)) {
+                const char* s2 = slashIn(s1 + 1, w.end);
                 c[1] = resolveIndex(s1 + 1, s2 ? s2 : w.end, texcoords);
                 if (s2) c[2] = resolveIndex(s2 + 1, w.end, normals);
             }
             uv = uv && c[1] >= 0;
             normal = normal && c[2] >= 0;
             if (details) out.corners.push_back(c);
-            ++corners;
         }
         if (corners < 3) {
             report("shortface", "faces of fewer than 3 corners are not surfaces; ignored");
