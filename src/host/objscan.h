@@ -33,16 +33,77 @@ inline bool isObjSpace(char c) {
 
 /// The next word of `line` after skipping white space (empty at its end);
 /// `line.begin` moves past the word.
-textSpan_t nextWord(textSpan_t& line);
+inline textSpan_t nextWord(textSpan_t& line) {
+    const char* p = line.begin;
+    while (p < line.end && isObjSpace(*p)) ++p;
+    const char* start = p;
+    while (p < line.end && !isObjSpace(*p)) ++p;
+    line.begin = p;
+    return textSpan_t{start, p};
+}
 
-/// `>> float` on the rest of `line`: skips white space, then takes the
-/// longest prefix of the form [+-]digits[.digits][(e|E)[+-]digits] and
-/// converts it as the "C" locale does. True when that gives a finite
-/// number. On failure `*value` (when given) is 0 for text that is no number
-/// and the largest float of its sign for one too large, and is left as it
-/// was when only white space remained. Without `value` the conversion is
-/// skipped whenever the text cannot overflow.
-bool extractFloat(textSpan_t& line, float* value);
+/// What `>> float` takes from a text: the longest prefix of the form
+/// [+-]digits[.digits][(e|E)[+-]digits] (digits before the exponent may be
+/// none on one side of the point).
+struct floatText_t {
+    const char* end = nullptr;
+    bool digit = false;            ///< a digit before any exponent
+    bool exponent = false;         ///< an 'e' was taken
+    bool exponentDigit = false;    ///< a digit after it
+    std::size_t integerDigits = 0; ///< digits before the point
+
+    /// Whether the taken text is a number (it may still be too large).
+    bool number() const { return digit && (!exponent || exponentDigit); }
+};
+
+inline floatText_t takeFloat(const char* p, const char* end) {
+    floatText_t t;
+    if (p < end && (*p == '+' || *p == '-')) ++p;
+    bool point = false;
+    for (; p < end; ++p) {
+        const char c = *p;
+        if (c >= '0' && c <= '9') {
+            if (t.exponent) {
+                t.exponentDigit = true;
+            } else {
+                t.digit = true;
+                if (!point) ++t.integerDigits;
+            }
+        } else if (c == '.' && !point && !t.exponent) {
+            point = true;
+        } else if ((c == 'e' || c == 'E') && !t.exponent && t.digit) {
+            t.exponent = true;
+            if (p + 1 < end && (p[1] == '+' || p[1] == '-')) ++p;
+        } else {
+            break;
+        }
+    }
+    t.end = p;
+    return t;
+}
+
+/// The conversion behind extractFloat of the text [begin, t.end) that
+/// takeFloat took.
+bool convertFloat(const char* begin, const floatText_t& t, float* value);
+
+/// `>> float` on the rest of `line`: skips white space, then takes what
+/// takeFloat takes and converts it as the "C" locale does. True when that
+/// gives a finite number. On failure `*value` (when given) is 0 for text
+/// that is no number and the largest float of its sign for one too large,
+/// and is left as it was when only white space remained. Without `value`
+/// the conversion is skipped whenever the text cannot overflow.
+inline bool extractFloat(textSpan_t& line, float* value) {
+    const char* p = line.begin;
+    while (p < line.end && isObjSpace(*p)) ++p;
+    line.begin = p;
+    if (p == line.end) return false;
+    const floatText_t t = takeFloat(p, line.end);
+    line.begin = t.end;
+    // Only an exponent or more than 38 digits before the point can leave
+    // the float range.
+    if (!value && t.number() && !t.exponent && t.integerDigits <= 38) return true;
+    return convertFloat(p, t, value);
+}
 
 /// Calls `line(textSpan_t)` for every line of `text` as std::getline splits
 /// it ('\n' ends a line, which it does not include; a last line may lack
