@@ -1,5 +1,6 @@
 #include "host/meshcache.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -56,9 +57,14 @@ bool makeFolders(const std::string& dir, std::string& why) {
 
 template <class T> bool readArray(std::FILE* f, T* to, std::uint64_t count, XXH3_state_t* sum) {
     const std::size_t bytes = static_cast<std::size_t>(count) * sizeof(T);
-    if (bytes == 0) return true;
-    if (std::fread(to, 1, bytes, f) != bytes) return false;
-    XXH3_64bits_update(sum, to, bytes);
+    // In pieces, each summed while it is still in the processor's cache.
+    char* at = reinterpret_cast<char*>(to);
+    for (std::size_t done = 0; done < bytes;) {
+        const std::size_t piece = std::min<std::size_t>(bytes - done, std::size_t(1) << 20);
+        if (std::fread(at + done, 1, piece, f) != piece) return false;
+        XXH3_64bits_update(sum, at + done, piece);
+        done += piece;
+    }
     return true;
 }
 
@@ -134,25 +140,28 @@ bool readMeshCache(const meshCacheSettings_t& settings, const std::array<std::ui
     }
     meshCacheEntry_t e;
     e.data.vertices.resize(h.vertices);
-    std::vector<std::uint32_t> faces(3 * h.faces);
+    // Faces are stored as three 32-bit indices, the layout of the array
+    // they are read into; each is checked below.
+    static_assert(sizeof(std::array<int, 3>) == 3 * sizeof(std::uint32_t), "face layout");
+    e.data.faces.resize(h.faces);
     e.data.faceUV.resize(h.uvFloats);
     e.tree.nodes.resize(h.nodes);
     e.tree.items.resize(h.items);
     XXH3_state_t* sum = XXH3_createState();
     XXH3_64bits_reset(sum);
     ok = readArray(f, e.data.vertices.data(), h.vertices, sum) &&
-         readArray(f, faces.data(), faces.size(), sum) &&
+         readArray(f, e.data.faces.data(), h.faces, sum) &&
          readArray(f, e.data.faceUV.data(), h.uvFloats, sum) &&
          readArray(f, e.tree.nodes.data(), h.nodes, sum) && readArray(f, e.tree.items.data(), h.items, sum);
     ok = ok && XXH3_64bits_digest(sum) == h.checksum;
     XXH3_freeState(sum);
     std::fclose(f);
     if (ok) {
-        e.data.faces.resize(h.faces);
-        for (std::size_t i = 0; ok && i < faces.size(); ++i) {
-            ok = faces[i] < h.vertices;
-            e.data.faces[i / 3][i % 3] = static_cast<int>(faces[i]);
-        }
+        // Read as unsigned, so that a negative index fails the test too.
+        for (const std::array<int, 3>& t : e.data.faces)
+            ok = ok && static_cast<std::uint32_t>(t[0]) < h.vertices &&
+                 static_cast<std::uint32_t>(t[1]) < h.vertices &&
+                 static_cast<std::uint32_t>(t[2]) < h.vertices;
         for (std::size_t i = 0; ok && i < e.tree.items.size(); ++i) ok = e.tree.items[i] < h.faces;
     }
     if (!ok) {

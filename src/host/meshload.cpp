@@ -1,6 +1,7 @@
 #include "host/meshload.h"
 
 #include "host/objcheck.h"
+#include "host/objstream.h"
 #include "host/polygon.h"
 
 #include <istream>
@@ -81,7 +82,7 @@ bool parseObjWhole(const std::string& text, meshData_t& out, std::string& error)
 // written (1-based, or negative counting back from the vertices read so far)
 // until the end, when they are checked against the whole file, as the
 // whole-file reader does.
-struct objStream_t {
+struct objStream_t : objSink_t {
     meshData_t& out;
     std::vector<float> texcoords; // u, v per "vt"
     std::vector<int> uvIndex;     // per face corner: 0-based "vt" index, or -1
@@ -91,14 +92,31 @@ struct objStream_t {
     std::vector<std::array<std::size_t, 3>> split;
     explicit objStream_t(meshData_t& m) : out(m) {}
 
+    void vertex(float x, float y, float z) override { out.vertices.emplace_back(x, y, z); }
+    void texcoord(float u, float v) override {
+        texcoords.push_back(u);
+        texcoords.push_back(v);
+    }
+    void face(const objCorner_t* idx, std::size_t count) override {
+        // Lines and points (fewer than 3 corners) are not surfaces.
+        if (count < 3) return;
+        if (count > 3 && !splitHere) {
+            polygons = true;
+            return;
+        }
+        split.clear();
+        splitPolygon(count, split);
+        for (const std::array<std::size_t, 3>& t : split) addTriangle(idx, t);
+    }
+
     // One triangle of corners a, b, c of `idx`.
-    void addTriangle(const tinyobj::index_t* idx, const std::array<std::size_t, 3>& corners) {
+    void addTriangle(const objCorner_t* idx, const std::array<std::size_t, 3>& corners) {
         std::array<int, 3> face{};
         for (int k = 0; k < 3; ++k) {
-            const tinyobj::index_t& c = idx[corners[static_cast<std::size_t>(k)]];
-            face[static_cast<std::size_t>(k)] = resolve(c.vertex_index, out.vertices.size());
-            if (c.vertex_index == 0) badIndex = true;
-            uvIndex.push_back(c.texcoord_index == 0 ? -1 : resolve(c.texcoord_index, texcoords.size() / 2));
+            const objCorner_t& c = idx[corners[static_cast<std::size_t>(k)]];
+            face[static_cast<std::size_t>(k)] = resolve(c.vertex, out.vertices.size());
+            if (c.vertex == 0) badIndex = true;
+            uvIndex.push_back(c.texcoord == 0 ? -1 : resolve(c.texcoord, texcoords.size() / 2));
         }
         out.faces.push_back(face);
     }
@@ -123,33 +141,11 @@ bool parseObjStream(std::istream& in, meshData_t& out, std::string& error, const
     // A file with a face too large for the whole-file reader's quadratic
     // split has every polygon split here instead (polygon.h).
     s.splitHere = maxCorners > maxFanCorners;
-    tinyobj::callback_t cb;
-    cb.vertex_cb = [](void* user, float x, float y, float z, float) {
-        static_cast<objStream_t*>(user)->out.vertices.emplace_back(x, y, z);
-    };
-    cb.texcoord_cb = [](void* user, float u, float v, float) {
-        objStream_t& st = *static_cast<objStream_t*>(user);
-        st.texcoords.push_back(u);
-        st.texcoords.push_back(v);
-    };
-    cb.index_cb = [](void* user, tinyobj::index_t* idx, int count) {
-        objStream_t& st = *static_cast<objStream_t*>(user);
-        // Lines and points (fewer than 3 corners) are not surfaces.
-        if (count < 3) return;
-        if (count > 3 && !st.splitHere) {
-            st.polygons = true;
-            return;
-        }
-        st.split.clear();
-        splitPolygon(static_cast<std::size_t>(count), st.split);
-        for (const std::array<std::size_t, 3>& t : st.split) st.addTriangle(idx, t);
-    };
-    std::string warn, err;
-    // No material reader: "mtllib" lines open no file.
-    if (!tinyobj::LoadObjWithCallback(in, cb, &s, nullptr, &warn, &err)) {
-        error = err.empty() ? "not a readable OBJ file" : err.substr(0, err.find('\n'));
-        return false;
-    }
+    // The reader skips "mtllib" and every other statement but v, vt and f.
+    if (wholeText)
+        readObjStatements(wholeText->data(), wholeText->size(), s);
+    else
+        readObjStatements(in, s);
     if (s.polygons) {
         // Polygons are split the way the whole-file reader splits them.
         if (wholeText) return parseObjWhole(*wholeText, out, error);

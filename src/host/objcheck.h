@@ -13,7 +13,8 @@ namespace host {
 
 /// "" when every index of the face, line and point statements ("f", "l",
 /// "p") of `in` fits an int; otherwise the reason, naming the line. Reads
-/// `in` to its end, one line at a time, and rewinds it to the start. With
+/// `in` to its end (in large blocks, up to the first fault) and rewinds it
+/// to the start. With
 /// `maxCorners`, also gives the largest number of corners of a face.
 std::string objIndexFault(std::istream& in, std::size_t* maxCorners = nullptr);
 

@@ -13,6 +13,7 @@
 #include <tiny_obj_loader.h>
 #include <unistd.h>
 
+#include "host/objscan.h"
 #include "host/sceneloader.h"
 
 namespace vexlar {
@@ -22,17 +23,20 @@ namespace {
 
 // Corner index as written (1-based, or negative from the end) against
 // `count` entries so far; -1 when there is none or it is out of range.
-int resolveIndex(const char* text, std::size_t count) {
-    if (!*text) return -1;
-    char* end = nullptr;
-    const long raw = std::strtol(text, &end, 10);
-    if (end == text) return -1;
-    long i = raw > 0 ? raw - 1 : (raw < 0 ? static_cast<long>(count) + raw : -1);
-    return i >= 0 && static_cast<std::size_t>(i) < count ? static_cast<int>(i) : -1;
+int resolveIndex(const char* p, const char* end, std::size_t count) {
+    bool negative = false;
+    if (p < end && (*p == '+' || *p == '-')) negative = *p++ == '-';
+    const char* digits = p;
+    // Anything past 18 digits is out of range whatever its sign.
+    long long raw = 0;
+    for (; p < end && *p >= '0' && *p <= '9'; ++p)
+        if (raw < 1000000000000000000LL) raw = raw * 10 + (*p - '0');
+    if (p == digits) return -1;
+    if (negative) raw = -raw;
+    const long long i = raw > 0 ? raw - 1 : (raw < 0 ? static_cast<long long>(count) + raw : -1);
+    return i >= 0 && static_cast<unsigned long long>(i) < count ? static_cast<int>(i) : -1;
 }
 
-// Statements that the readers use, or that only name things.
-const std::set<std::string> objUsed = {"v", "vt", "vn", "f", "usemtl", "mtllib", "o", "g", "s"};
 const std::set<std::string> mtlUsed = {"newmtl", "Kd",     "Ks",       "Ns",       "Ni",   "d", "Tr",
                                        "illum",  "map_Kd", "map_Bump", "map_bump", "bump", "Ke"};
 
@@ -42,99 +46,163 @@ std::string lineText(std::size_t line) {
 
 } // namespace
 
-void scanObj(std::istream& in, objDetails_t& out) {
-    out = objDetails_t();
-    std::size_t vertices = 0, lineNo = 0;
-    std::set<std::string> reported;
-    std::map<std::string, int> materialIndex;
-    int current = -1;
-    bool anyFace = false;
-    auto report = [&](const std::string& key, const std::string& message) {
-        if (reported.insert(key).second) out.warnings.push_back(lineText(lineNo) + message);
-    };
-    std::string line;
-    while (std::getline(in, line)) {
+namespace {
+
+// Reads the statements of OBJ text one line at a time (see scanObj).
+class objScanner_t {
+public:
+    objScanner_t(objDetails_t& out, bool details) : out(out), details(details) { out = objDetails_t(); }
+
+    void line(textSpan_t text) {
         ++lineNo;
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        std::istringstream words(line);
-        std::string key;
-        if (!(words >> key) || key[0] == '#') continue;
-        if (key == "v") {
-            ++vertices;
-            float x;
-            int n = 0;
-            while (words >> x) ++n;
-            if (n >= 6) report("vcolor", "vertex colours are ignored");
-        } else if (key == "vt") {
+        if (!text.empty() && text.end[-1] == '\r') --text.end;
+        const textSpan_t key = nextWord(text);
+        if (key.empty() || *key.begin == '#') return;
+        const std::size_t n = key.size();
+        const char k0 = *key.begin;
+        if (n == 1 && k0 == 'v') {
+            vertex(text);
+        } else if (n == 2 && k0 == 'v' && key.begin[1] == 't') {
+            ++texcoords;
             float u = 0, v = 0;
-            words >> u >> v;
-            out.texcoords.push_back(u);
-            out.texcoords.push_back(v);
-        } else if (key == "vn") {
-            float x = 0, y = 0, z = 0;
-            words >> x >> y >> z;
-            out.normals.emplace_back(x, y, z);
-        } else if (key == "f") {
-            objPolygon_t p;
-            p.firstCorner = out.corners.size();
-            p.material = current;
-            std::string corner;
-            while (words >> corner) {
-                std::array<int, 3> c{-1, -1, -1};
-                const std::size_t s1 = corner.find('/');
-                c[0] = resolveIndex(corner.c_str(), vertices);
-                if (s1 != std::string::npos) {
-                    const std::size_t s2 = corner.find('/', s1 + 1);
-                    const std::string t =
-                        corner.substr(s1 + 1, s2 == std::string::npos ? std::string::npos : s2 - s1 - 1);
-                    c[1] = resolveIndex(t.c_str(), out.texcoords.size() / 2);
-                    if (s2 != std::string::npos)
-                        c[2] = resolveIndex(corner.c_str() + s2 + 1, out.normals.size());
+            if (details) {
+                if (extractFloat(text, &u)) extractFloat(text, &v);
+                out.texcoords.push_back(u);
+                out.texcoords.push_back(v);
+            }
+        } else if (n == 2 && k0 == 'v' && key.begin[1] == 'n') {
+            ++normals;
+            float c[3] = {0, 0, 0};
+            if (details) {
+                for (int i = 0; i < 3 && extractFloat(text, &c[i]); ++i) {
                 }
-                out.corners.push_back(c);
-                ++p.corners;
+                out.normals.emplace_back(c[0], c[1], c[2]);
             }
-            if (p.corners < 3) {
-                report("shortface", "faces of fewer than 3 corners are not surfaces; ignored");
-                out.corners.resize(p.firstCorner);
-                continue;
-            }
-            anyFace = true;
-            bool uv = true, normal = true;
-            for (std::size_t k = 0; k < p.corners; ++k) {
-                uv = uv && out.corners[p.firstCorner + k][1] >= 0;
-                normal = normal && out.corners[p.firstCorner + k][2] >= 0;
-            }
-            out.anyUV = out.anyUV || uv;
-            out.allUV = out.allUV && uv;
-            out.anyNormal = out.anyNormal || normal;
-            out.polygons.push_back(p);
-        } else if (key == "usemtl") {
-            std::string name;
-            std::getline(words >> std::ws, name);
+        } else if (n == 1 && k0 == 'f') {
+            face(text);
+        } else if (key.is("usemtl")) {
+            const std::string name = restOf(text);
             auto it = materialIndex.find(name);
             if (it == materialIndex.end()) {
                 it = materialIndex.emplace(name, static_cast<int>(out.materials.size())).first;
                 out.materials.push_back(name);
             }
             current = it->second;
-        } else if (key == "mtllib") {
-            std::string name;
+        } else if (key.is("mtllib")) {
             // Several libraries may follow; names with spaces are not split
             // when only one is given.
-            std::getline(words >> std::ws, name);
+            const std::string name = restOf(text);
             if (!name.empty()) out.libraries.push_back(name);
-        } else if (key == "s") {
-            std::string v;
-            words >> v;
-            if (v != "0" && v != "off" && !out.smoothLine) out.smoothLine = lineNo;
-        } else if (key == "l" || key == "p") {
-            report("lines", "lines and points (\"" + key + "\") are not surfaces; ignored");
-        } else if (!objUsed.count(key)) {
-            report(key, "\"" + key + "\" statements are ignored");
+        } else if (n == 1 && k0 == 's') {
+            const textSpan_t v = nextWord(text);
+            if (!v.is("0") && !v.is("off") && !out.smoothLine) out.smoothLine = lineNo;
+        } else if (n == 1 && (k0 == 'l' || k0 == 'p')) {
+            report("lines", "lines and points (\"" + key.str() + "\") are not surfaces; ignored");
+        } else if (!(key.is("o") || key.is("g"))) {
+            const std::string word = key.str();
+            report(word, "\"" + word + "\" statements are ignored");
         }
     }
-    if (!anyFace) out.allUV = false;
+
+    void finish() {
+        if (!anyFace) out.allUV = false;
+    }
+
+private:
+    void report(const std::string& key, const std::string& message) {
+        if (reported.insert(key).second) out.warnings.push_back(lineText(lineNo) + message);
+    }
+
+    // The rest of a line after its white space, as std::getline gives it.
+    static std::string restOf(textSpan_t text) {
+        while (!text.empty() && isObjSpace(*text.begin)) ++text.begin;
+        return text.str();
+    }
+
+    void vertex(textSpan_t text) {
+        ++vertices;
+        // Colours follow the position: six numbers or more.
+        int count = 0;
+        while (count < 6 && extractFloat(text, nullptr)) ++count;
+        if (count >= 6) report("vcolor", "vertex colours are ignored");
+    }
+
+    // The first '/' of a corner, or null (words are short: no library call).
+    static const char* slashIn(const char* p, const char* end) {
+        for (; p < end; ++p)
+            if (*p == '/') return p;
+        return nullptr;
+    }
+
+    void face(textSpan_t text) {
+        std::size_t corners = 0;
+        bool uv = true, normal = true;
+        const std::size_t first = out.corners.size();
+        for (textSpan_t w = nextWord(text); !w.empty(); w = nextWord(text)) {
+            ++corners;
+            // Once neither can hold, only the corners are counted.
+            if (!details && !uv && !normal) continue;
+            std::array<int, 3> c{-1, -1, -1};
+            const char* s1 = slashIn(w.begin, w.end);
+            // The vertex only counts in the corners kept.
+            if (details) c[0] = resolveIndex(w.begin, s1 ? s1 : w.end, vertices);
+            if (s1 && (details || uv || normal)) {
+                const char* s2 = slashIn(s1 + 1, w.end);
+                c[1] = resolveIndex(s1 + 1, s2 ? s2 : w.end, texcoords);
+                if (s2) c[2] = resolveIndex(s2 + 1, w.end, normals);
+            }
+            uv = uv && c[1] >= 0;
+            normal = normal && c[2] >= 0;
+            if (details) out.corners.push_back(c);
+        }
+        if (corners < 3) {
+            report("shortface", "faces of fewer than 3 corners are not surfaces; ignored");
+            if (details) out.corners.resize(first);
+            return;
+        }
+        anyFace = true;
+        out.anyUV = out.anyUV || uv;
+        out.allUV = out.allUV && uv;
+        out.anyNormal = out.anyNormal || normal;
+        if (details) {
+            objPolygon_t p;
+            p.firstCorner = first;
+            p.corners = corners;
+            p.material = current;
+            out.polygons.push_back(p);
+        }
+    }
+
+    objDetails_t& out;
+    const bool details;
+    std::size_t vertices = 0, texcoords = 0, normals = 0, lineNo = 0;
+    std::set<std::string> reported;
+    std::map<std::string, int> materialIndex;
+    int current = -1;
+    bool anyFace = false;
+};
+
+} // namespace
+
+void scanObj(const char* text, std::size_t size, objDetails_t& out, bool details) {
+    objScanner_t scan(out, details);
+    forEachLine(text, size, [&](textSpan_t line) {
+        scan.line(line);
+        return true;
+    });
+    scan.finish();
+}
+
+void scanObj(std::istream& in, objDetails_t& out, bool details) {
+    objScanner_t scan(out, details);
+    forEachBlock(in, [&](const char* text, std::size_t size) {
+        forEachLine(text, size, [&](textSpan_t line) {
+            scan.line(line);
+            return true;
+        });
+        return true;
+    });
+    scan.finish();
 }
 
 bool applyObjDetails(const objDetails_t& d, const std::vector<int>& shaderOf, bool flipV, meshData_t& data,
@@ -316,17 +384,22 @@ meshObject_t* objMeshWithDetails(const std::string& path, const std::string* mem
                                  const shader_t* shader, sceneTarget_t& target, const jsonPath_t& at,
                                  diagnostics_t& diag, bool& usedMaterials) {
     usedMaterials = false;
+    // First only what decides whether the file needs more than meshload.h
+    // (a large mesh of positions and triangles keeps no corner here), then,
+    // when it does, everything.
     objDetails_t d;
-    {
-        std::unique_ptr<std::istream> in;
-        if (memoryText)
-            in.reset(new std::istringstream(*memoryText));
-        else
-            in.reset(new std::ifstream(path, std::ios::binary));
+    auto scan = [&](bool details) {
+        if (memoryText) {
+            scanObj(memoryText->data(), memoryText->size(), d, details);
+            return true;
+        }
+        std::ifstream in(path, std::ios::binary);
         // Unreadable files are reported by the mesh reader.
-        if (!*in) return nullptr;
-        scanObj(*in, d);
-    }
+        if (!in) return false;
+        scanObj(in, d, details);
+        return true;
+    };
+    if (!scan(false)) return nullptr;
     const std::string file = "mesh file \"" + path + "\": ";
     for (const std::string& w : d.warnings) diag.warn(at, file + w);
     if (d.smoothLine && !d.anyNormal && smooth < 0.0f)
@@ -334,7 +407,7 @@ meshObject_t* objMeshWithDetails(const std::string& path, const std::string* mem
             at, file + lineText(d.smoothLine) +
                     "smoothing groups (\"s\") are ignored; give the mesh \"auto_smooth\" or vertex normals");
     const bool materials = !shader && !d.materials.empty();
-    if (!d.matters(materials)) return nullptr;
+    if (!d.matters(materials) || !scan(true)) return nullptr;
 
     meshData_t data;
     std::string error;

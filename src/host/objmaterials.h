@@ -66,9 +66,14 @@ struct objDetails_t {
     }
 };
 
-/// Reads the statements of OBJ text. Never fails on content meshload.h
-/// accepts; indices it cannot resolve become -1.
-void scanObj(std::istream& in, objDetails_t& out);
+/// Reads the statements of OBJ text (of `in` from where it stands to its
+/// end, in large blocks). Never fails on content meshload.h accepts;
+/// indices it cannot resolve become -1. Without `details` only what
+/// decides whether the details matter is kept: `normals`, `texcoords`,
+/// `corners` and `polygons` stay empty, every other member is as with them.
+void scanObj(std::istream& in, objDetails_t& out, bool details = true);
+/// The same for the `size` characters at `text`.
+void scanObj(const char* text, std::size_t size, objDetails_t& out, bool details = true);
 
 /// Fills `extras` (and, for mixed texture coordinates, `data.faceUV`) for
 /// the triangles `data` holds, which parseObj made from the same text.
