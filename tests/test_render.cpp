@@ -205,10 +205,8 @@ protected:
             shadowed = shadowed || (t > 0 && t < norm(lp - P));
         }
         const double k = (cosine > 0 && !shadowed) ? cosine : 0.0;
-        return {
-            true,     {std::min(1.0, b.dif.R * k), std::min(1.0, b.dif.G * k), std::min(1.0, b.dif.B * k)},
-            1,        best,
-            shadowed, hit};
+        auto lit = [k](float c) { return std::min(1.0, c * k); };
+        return {true, {lit(b.dif.R), lit(b.dif.G), lit(b.dif.B)}, 1, best, shadowed, hit};
     }
 
     camera_t cam = frontCamera(resx, resy);
