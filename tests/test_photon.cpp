@@ -53,10 +53,7 @@ template <class T> std::vector<T> iterate(const gBoundTreeNode_t<T>* root, const
 
 // A photon arriving along +z, accepted by N = +z for any minCos below 1.
 storedPhoton_t upPhoton(const point3d_t& p) {
-    storedPhoton_t s;
-    s.pos = p;
-    s.theta = s.phi = 0;
-    return s;
+    return storedPhoton_t(p, color_t(1.0f), vector3d_t(0, 0, 1));
 }
 // A map of up-facing photons at `at`, its tree built.
 std::unique_ptr<globalPhotonMap_t> filled(float maxRadius, const std::vector<point3d_t>& at) {

@@ -72,18 +72,11 @@ bytes_t encode(enc_t e, const rgba_t& c, bool topBit = false) {
 // bits given or not) or as a colour-map entry.
 rgba_t decoded(enc_t e, const rgba_t& c, bool alpha, bool entry = false) {
     const std::uint8_t noAlpha = entry ? 0 : 255;
-    switch (e) {
-    case enc_t::grey8:
-        return {c[0], c[0], c[0], alpha ? c[0] : noAlpha};
-    case enc_t::rgb15:
-    case enc_t::rgb16:
-        return {kExpand5[c[0] >> 3], kExpand5[c[1] >> 3], kExpand5[c[2] >> 3],
-                alpha && e == enc_t::rgb16 ? std::uint8_t(c[3] >= 128 ? 128 : 0) : noAlpha};
-    case enc_t::rgb24:
-        return {c[0], c[1], c[2], noAlpha};
-    default:
-        return {c[0], c[1], c[2], alpha ? c[3] : noAlpha};
-    }
+    if (e == enc_t::grey8) return {c[0], c[0], c[0], alpha ? c[0] : noAlpha};
+    if (e == enc_t::rgb24) return {c[0], c[1], c[2], noAlpha};
+    if (e == enc_t::rgb32) return {c[0], c[1], c[2], alpha ? c[3] : noAlpha};
+    return {kExpand5[c[0] >> 3], kExpand5[c[1] >> 3], kExpand5[c[2] >> 3],
+            alpha && e == enc_t::rgb16 ? std::uint8_t(c[3] >= 128 ? 128 : 0) : noAlpha};
 }
 
 // Packet layouts: raw, greedy runs, raw packets of one, run packets of one,
