@@ -129,10 +129,9 @@ TEST(modulator, MappingKnownAnswers) {
         modulator_t m(&tex);
         c.setup(m);
         point3d_t t(0, 0, 0);
-        EXPECT_EQ(m.doMapping(makePoint(c.p, c.n), c.eye, t), c.clipped) << c.what;
-        EXPECT_TRUE(std::fabs(t.x - c.want.x) < 2e-6f && std::fabs(t.y - c.want.y) < 2e-6f &&
-                    std::fabs(t.z - c.want.z) < 2e-6f)
-            << c.what << ": " << t;
+        SCOPED_TRACE(c.what);
+        EXPECT_EQ(m.doMapping(makePoint(c.p, c.n), c.eye, t), c.clipped);
+        expectNear(t, c.want, 2e-6f);
     }
 }
 

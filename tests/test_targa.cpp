@@ -173,9 +173,8 @@ TEST_F(targaReader, TrueColourAndGreyscaleInEveryLayout) {
                     for (const rgba_t& c : fileOrder(truth, w, h, orient))
                         px.push_back(encode(f.enc, c, rng() & 1));
                     for (const rgba_t& c : truth) expect.push_back(decoded(f.enc, c, f.alphaBits != 0));
-                    tgaFile_t t = file(std::uint8_t(how == rle_t::none ? f.type : f.type + 8), w, h,
-                                       pack(px, how), f.depth);
-                    t.descriptor = static_cast<std::uint8_t>(orient | f.alphaBits);
+                    const tgaFile_t t = file(std::uint8_t(how == rle_t::none ? f.type : f.type + 8), w, h,
+                                             pack(px, how), f.depth, std::uint8_t(orient | f.alphaBits));
                     const std::string what = testing::PrintToString(
                         std::vector<int>{t.type, f.depth, f.alphaBits, orient, int(how), w});
                     targaImg_t img;
@@ -234,13 +233,10 @@ TEST_F(targaReader, EveryErrorText) {
         {"Unsupported colormap bitformat", withMap(file(1, 2, 1, d, 8), 8, 1, {})},
         {"24/32 bit colormap index???", withMap(file(1, 2, 1, d), 24, 1, {})},
         {"Unsupported grayscale image format", file(3, 2, 1, d)},
-        {"Unsupported grayscale image format", file(11, 2, 1, d, 32)},
         {"Unsupported alpha format", file(2, 2, 1, d, 24, 8)},
         {"Unsupported alpha format", file(2, 2, 1, d, 32, 1)},
         {"Unsupported alpha format", file(2, 2, 1, d, 16, 8)},
         {"Unsupported pixel depth", file(2, 2, 1, d, 12)},
-        {"Unsupported pixel depth", withMap(file(1, 2, 1, d, 0), 24, 1, {})},
-        {"Image too large", file(2, 65535, 65535, d)},
         {"Image too large", file(2, 32768, 16384, d)}, // exactly 2^31 bytes
         // Indices at or past the map's end, raw, in packets and 16 bits wide.
         {kIndex, withMap(file(1, 2, 1, {0, 3}, 8), 32, 3, map9)},
