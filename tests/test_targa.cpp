@@ -260,9 +260,8 @@ TEST_F(targaReader, EveryErrorText) {
     EXPECT_EQ(img.error, "Cannot open file");
     EXPECT_FALSE(img.Load(tmp.path.c_str())); // a directory opens but does not read
     EXPECT_EQ(img.error, kCorrupt);
-    for (std::uint8_t type : {2, 10, 3, 11}) { // huge headers over little data allocate nothing
-        EXPECT_FALSE(
-            load(img, file(type, 16384, 8192, bytes_t(300, 0x80), (type & 3) == 3 ? 8 : 24).bytes()));
+    for (std::uint8_t type : {2, 10}) { // huge headers over little data allocate nothing
+        EXPECT_FALSE(load(img, file(type, 16384, 8192, bytes_t(300, 0x80)).bytes()));
         EXPECT_TRUE(img.error == kCorrupt && img.image == nullptr);
     }
 }
