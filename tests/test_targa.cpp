@@ -287,11 +287,8 @@ TEST_F(targaReader, TruncationAtEveryOffsetFails) {
     const std::string fifo = tmp.path + "/fifo";
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
     for (std::size_t cut : {0, 1, 7}) {
-        const bytes_t b(files[3].begin(), files[3].end() - std::ptrdiff_t(cut));
-        std::thread writer([&fifo, b] {
-            if (std::FILE* f = std::fopen(fifo.c_str(), "wb"))
-                std::fwrite(b.data(), 1, b.size(), f), std::fclose(f);
-        });
+        const std::string b(files[3].begin(), files[3].end() - std::ptrdiff_t(cut));
+        std::thread writer([&fifo, b] { std::ofstream(fifo, std::ios::binary) << b; });
         targaImg_t img;
         EXPECT_EQ(img.Load(fifo.c_str()), cut == 0) << cut << ": " << img.error;
         writer.join();
