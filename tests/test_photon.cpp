@@ -161,9 +161,8 @@ TEST(photonMap, GatherDoublesAndShrinksTheRadius) {
     EXPECT_TRUE(g.found.size() == 2 && g.found[0].dis == 7.0f && g.radius == 2.0f);
     g = gather(*map, 2.5f, 4); // above the maximum: no search
     EXPECT_TRUE(g.found.size() == 2 && g.radius == 2.0f);
-    std::vector<point3d_t> at = onXAxis(3, 0.1f);
-    at.insert(at.end(), {origin, point3d_t(3, 0, 0)});
-    const auto five = filled(10.0f, at);
+    const auto five = filled(10.0f, {point3d_t(0.1f, 0, 0), point3d_t(0.2f, 0, 0), point3d_t(0.3f, 0, 0),
+                                     origin, point3d_t(3, 0, 0)});
     g = gather(*five, 0.5f, 4); // exactly K candidates: one pass, a heap with the farthest on top
     EXPECT_TRUE(g.radius == 0.5f && g.found.size() == 4 &&
                 std::is_heap(g.found.begin(), g.found.end(), compareFound_f()));
@@ -194,11 +193,8 @@ TEST(photonMap, GatherDoublesAndShrinksTheRadius) {
 
 TEST(photonMap, DirectionsTiesAndTheTree) {
     globalPhotonMap_t map(10.0f);
-    storedPhoton_t none = upPhoton(point3d_t(0.1f, 0, 0)), down = upPhoton(point3d_t(0.2f, 0, 0));
-    none.theta = 255; // no direction
-    down.theta = 254; // almost -z
-    map.store(none);
-    map.store(down);
+    map.store(storedPhoton_t(point3d_t(0.1f, 0, 0), color_t(1.0f), vector3d_t(0, 0, 0)));  // no direction
+    map.store(storedPhoton_t(point3d_t(0.2f, 0, 0), color_t(1.0f), vector3d_t(0, 0, -1))); // almost -z
     map.store(upPhoton(point3d_t(0.3f, 0, 0)));
     map.buildTree();
     EXPECT_EQ(gather(map, 1.0f, 1).found[0].photon, &map.photons[2]);
