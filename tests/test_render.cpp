@@ -205,10 +205,8 @@ protected:
             shadowed = shadowed || (t > 0 && t < norm(lp - P));
         }
         const double k = (cosine > 0 && !shadowed) ? cosine : 0.0;
-        return {
-            true,     {std::min(1.0, b.dif.R * k), std::min(1.0, b.dif.G * k), std::min(1.0, b.dif.B * k)},
-            1,        best,
-            shadowed, hit};
+        auto lit = [k](float c) { return std::min(1.0, c * k); };
+        return {true, {lit(b.dif.R), lit(b.dif.G), lit(b.dif.B)}, 1, best, shadowed, hit};
     }
 
     camera_t cam = frontCamera(resx, resy);
@@ -233,7 +231,7 @@ protected:
 TEST_F(wholeImage, ColoursShadowsDepthAndAlphaMatchTheModel) {
     recordingOutput_t out;
     captured([&] { scene.render(out); });
-    int checked = 0, shadowed = 0, lit = 0, background = 0, floorLit = 0, floorShadowed = 0;
+    int checked = 0, lit = 0, background = 0, floorLit = 0, floorShadowed = 0;
     for (const pixel_t& p : imageOf(out, resx, resy)) {
         const expected_t e = expected(p.x, p.y);
         if (!e.sure) continue;
@@ -242,13 +240,12 @@ TEST_F(wholeImage, ColoursShadowsDepthAndAlphaMatchTheModel) {
                     std::fabs(p.c.B - e.rgb.z) < 1e-4 && p.alpha == float(e.alpha) &&
                     std::fabs(p.depth - e.depth) < 1e-4)
             << p.x << "," << p.y;
-        shadowed += e.shadowed;
         lit += e.alpha == 1 && !e.shadowed && e.rgb.x > 0;
         background += e.alpha == 0;
         floorLit += e.hit == 3 && !e.shadowed;
         floorShadowed += e.hit == 3 && e.shadowed;
     }
     EXPECT_GT(checked, resx * resy * 9 / 10);
-    EXPECT_TRUE(shadowed > 3 && lit > 100 && background > 100 && floorLit > 50 && floorShadowed > 5)
-        << shadowed << " " << lit << " " << background << " " << floorLit << " " << floorShadowed;
+    EXPECT_TRUE(lit > 100 && background > 100 && floorLit > 50 && floorShadowed > 5)
+        << lit << " " << background << " " << floorLit << " " << floorShadowed;
 }

@@ -72,18 +72,11 @@ bytes_t encode(enc_t e, const rgba_t& c, bool topBit = false) {
 // bits given or not) or as a colour-map entry.
 rgba_t decoded(enc_t e, const rgba_t& c, bool alpha, bool entry = false) {
     const std::uint8_t noAlpha = entry ? 0 : 255;
-    switch (e) {
-    case enc_t::grey8:
-        return {c[0], c[0], c[0], alpha ? c[0] : noAlpha};
-    case enc_t::rgb15:
-    case enc_t::rgb16:
-        return {kExpand5[c[0] >> 3], kExpand5[c[1] >> 3], kExpand5[c[2] >> 3],
-                alpha && e == enc_t::rgb16 ? std::uint8_t(c[3] >= 128 ? 128 : 0) : noAlpha};
-    case enc_t::rgb24:
-        return {c[0], c[1], c[2], noAlpha};
-    default:
-        return {c[0], c[1], c[2], alpha ? c[3] : noAlpha};
-    }
+    if (e == enc_t::grey8) return {c[0], c[0], c[0], alpha ? c[0] : noAlpha};
+    if (e == enc_t::rgb24) return {c[0], c[1], c[2], noAlpha};
+    if (e == enc_t::rgb32) return {c[0], c[1], c[2], alpha ? c[3] : noAlpha};
+    return {kExpand5[c[0] >> 3], kExpand5[c[1] >> 3], kExpand5[c[2] >> 3],
+            alpha && e == enc_t::rgb16 ? std::uint8_t(c[3] >= 128 ? 128 : 0) : noAlpha};
 }
 
 // Packet layouts: raw, greedy runs, raw packets of one, run packets of one,
@@ -180,9 +173,8 @@ TEST_F(targaReader, TrueColourAndGreyscaleInEveryLayout) {
                     for (const rgba_t& c : fileOrder(truth, w, h, orient))
                         px.push_back(encode(f.enc, c, rng() & 1));
                     for (const rgba_t& c : truth) expect.push_back(decoded(f.enc, c, f.alphaBits != 0));
-                    tgaFile_t t = file(std::uint8_t(how == rle_t::none ? f.type : f.type + 8), w, h,
-                                       pack(px, how), f.depth);
-                    t.descriptor = static_cast<std::uint8_t>(orient | f.alphaBits);
+                    const tgaFile_t t = file(std::uint8_t(how == rle_t::none ? f.type : f.type + 8), w, h,
+                                             pack(px, how), f.depth, std::uint8_t(orient | f.alphaBits));
                     const std::string what = testing::PrintToString(
                         std::vector<int>{t.type, f.depth, f.alphaBits, orient, int(how), w});
                     targaImg_t img;
@@ -228,13 +220,9 @@ TEST_F(targaReader, ColourMappedInEveryLayout) {
                     expectPicture(img, t, expect, what);
                     EXPECT_TRUE(img.colorMapped);
                 }
-    // A map a true-colour file does not use is skipped.
-    for (std::uint8_t type : {2, 10}) {
-        const bytes_t data = type == 2 ? bytes_t{1, 2, 3, 1, 2, 3, 1, 2, 3} : bytes_t{0x82, 1, 2, 3};
-        targaImg_t img;
-        expectPicture(img, withMap(file(type, 3, 1, data, 24, 0x20), 16, 2, bytes_t{1, 2, 3, 4}),
-                      std::vector<rgba_t>(3, rgba_t{3, 2, 1, 255}), "unused map");
-    }
+    targaImg_t plain; // a map a true-colour file does not use is skipped
+    expectPicture(plain, withMap(file(10, 3, 1, {0x82, 1, 2, 3}, 24, 0x20), 16, 2, bytes_t{1, 2, 3, 4}),
+                  std::vector<rgba_t>(3, rgba_t{3, 2, 1, 255}), "unused map");
 }
 
 TEST_F(targaReader, EveryErrorText) {
@@ -245,13 +233,10 @@ TEST_F(targaReader, EveryErrorText) {
         {"Unsupported colormap bitformat", withMap(file(1, 2, 1, d, 8), 8, 1, {})},
         {"24/32 bit colormap index???", withMap(file(1, 2, 1, d), 24, 1, {})},
         {"Unsupported grayscale image format", file(3, 2, 1, d)},
-        {"Unsupported grayscale image format", file(11, 2, 1, d, 32)},
         {"Unsupported alpha format", file(2, 2, 1, d, 24, 8)},
         {"Unsupported alpha format", file(2, 2, 1, d, 32, 1)},
         {"Unsupported alpha format", file(2, 2, 1, d, 16, 8)},
         {"Unsupported pixel depth", file(2, 2, 1, d, 12)},
-        {"Unsupported pixel depth", withMap(file(1, 2, 1, d, 0), 24, 1, {})},
-        {"Image too large", file(2, 65535, 65535, d)},
         {"Image too large", file(2, 32768, 16384, d)}, // exactly 2^31 bytes
         // Indices at or past the map's end, raw, in packets and 16 bits wide.
         {kIndex, withMap(file(1, 2, 1, {0, 3}, 8), 32, 3, map9)},
@@ -275,9 +260,8 @@ TEST_F(targaReader, EveryErrorText) {
     EXPECT_EQ(img.error, "Cannot open file");
     EXPECT_FALSE(img.Load(tmp.path.c_str())); // a directory opens but does not read
     EXPECT_EQ(img.error, kCorrupt);
-    for (std::uint8_t type : {2, 10, 3, 11}) { // huge headers over little data allocate nothing
-        EXPECT_FALSE(
-            load(img, file(type, 16384, 8192, bytes_t(300, 0x80), (type & 3) == 3 ? 8 : 24).bytes()));
+    for (std::uint8_t type : {2, 10}) { // huge headers over little data allocate nothing
+        EXPECT_FALSE(load(img, file(type, 16384, 8192, bytes_t(300, 0x80)).bytes()));
         EXPECT_TRUE(img.error == kCorrupt && img.image == nullptr);
     }
 }
@@ -303,11 +287,8 @@ TEST_F(targaReader, TruncationAtEveryOffsetFails) {
     const std::string fifo = tmp.path + "/fifo";
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
     for (std::size_t cut : {0, 1, 7}) {
-        const bytes_t b(files[3].begin(), files[3].end() - std::ptrdiff_t(cut));
-        std::thread writer([&fifo, b] {
-            if (std::FILE* f = std::fopen(fifo.c_str(), "wb"))
-                std::fwrite(b.data(), 1, b.size(), f), std::fclose(f);
-        });
+        const std::string b(files[3].begin(), files[3].end() - std::ptrdiff_t(cut));
+        std::thread writer([&fifo, b] { std::ofstream(fifo, std::ios::binary) << b; });
         targaImg_t img;
         EXPECT_EQ(img.Load(fifo.c_str()), cut == 0) << cut << ": " << img.error;
         writer.join();
