@@ -165,8 +165,9 @@ public:
 };
 
 /// Camera at the origin looking along -z with +y up, focal length 1.
-inline camera_t frontCamera(int resx, int resy) {
-    return camera_t(point3d_t(0, 0, 0), point3d_t(0, 0, -1), point3d_t(0, 1, 0), resx, resy, 1.0f);
+inline camera_t frontCamera(int resx, int resy, float aperture = 0, float focus = 1, bool qmc = false) {
+    return camera_t(point3d_t(0, 0, 0), point3d_t(0, 0, -1), point3d_t(0, 1, 0), resx, resy, 1.0f, aperture,
+                    focus, qmc);
 }
 
 /// Double-precision vector of the reference models.

@@ -72,8 +72,7 @@ TEST_F(sceneDriver, ProgressLineAndLightMessages) {
     scene.addLight(&watcher);
     EXPECT_EQ(render(), header + "\n\rRender pass: [#]\n");
     EXPECT_EQ(watcher.order, "s"); // no preliminary pass, no postSetup
-    EXPECT_EQ(out.calls.size(), 65u * 65u);
-    EXPECT_EQ(out.flushes, 0); // flushing is the host's business
+    EXPECT_EQ(out.flushes, 0);     // flushing is the host's business
     imageOf(out, 65, 65);
     // One '#' before the eleventh and the twenty-first block, then "#]".
     camera_t strip = frontCamera(64 * 21, 1);
@@ -85,9 +84,6 @@ TEST_F(sceneDriver, ProgressLineAndLightMessages) {
     EXPECT_NE(render().find("Object count= 1\n"), std::string::npos);
     EXPECT_TRUE(watcher.treeDuringSetup);
     EXPECT_EQ(scene.objectTree, nullptr);
-    scene_t none;
-    captured([&] { none.render(out); }, &err);
-    EXPECT_NE(err.find("no camera"), std::string::npos);
 }
 
 TEST_F(sceneDriver, RefusedPixelAbortsThePass) {
