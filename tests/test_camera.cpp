@@ -71,7 +71,7 @@ TEST(camera, OrthographicOriginsSpanTheViewRectangle) {
     EXPECT_NEAR(length(c1 - tr), (20.0f / 30.0f) * L / 0.8f, 2e-5 * L);
 }
 
-TEST(camera, LensSamplesFromTheGeneratorOrTheHaltonSequences) {
+TEST(camera, LensSamplesFromTheGeneratorOrHaltonAndRaysMeetInFocus) {
     const int saved = myseed;
     camera_t cam = frontCamera(2, 2, 0.5f, 4.0f);
     myseed = 123212;
@@ -99,11 +99,7 @@ TEST(camera, LensSamplesFromTheGeneratorOrTheHaltonSequences) {
     EXPECT_EQ(myseed, seed);
     halton_t h(5); // a long run, carries included
     for (int i = 1; i <= 1000; ++i) ASSERT_NEAR(h.getNext(), digitsMirrored(i, 5), 1e-9) << i;
-    myseed = saved;
-}
-
-TEST(camera, LensRaysMeetThePinholeRayInFocus) {
-    const int saved = myseed;
+    // Every lens ray meets its pinhole ray on the sharp surface.
     myseed = 987654;
     const point3d_t from(1, 2, 3), to(-2, 0.5f, -6), up(1, 3, 3);
     for (cameraType type : {perspectiveCamera, orthoCamera})

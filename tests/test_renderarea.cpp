@@ -108,7 +108,7 @@ TEST(blockSpliter, OrderFollowsRandAndBadSizesDrawNothing) {
     }
 }
 
-TEST(renderArea, ResampleFlagsTheNeighboursOfADifferentPixel) {
+TEST(renderArea, ResampleFlagsTheNeighboursOfADifferentPixelInclusively) {
     renderArea_t flat = makeArea(5, 3, colorA_t(0.2f, 0.2f, 0.2f, 1.0f));
     EXPECT_TRUE(flat.checkResample(0.0f)); // threshold 0 flags everything
     for (bool f : flat.resample) EXPECT_TRUE(f);
@@ -125,10 +125,8 @@ TEST(renderArea, ResampleFlagsTheNeighboursOfADifferentPixel) {
                     EXPECT_EQ(a.resample[y * W + x], std::abs(x - ox) <= 1 && std::abs(y - oy) <= 1)
                         << ox << "," << oy << " at " << x << "," << y;
         }
-}
-
-TEST(renderArea, WeightedDifferenceIsSummedInDoubleAndComparedInclusively) {
-    // A single-precision sum gives 0.320000023 here.
+    // The weighted difference is summed in double and compared inclusively;
+    // a single-precision sum gives 0.320000023 here.
     const float expected = static_cast<float>(0.299 * 0.1f + 0.587 * 0.3f + 0.114 * 1.0f);
     EXPECT_EQ(expected, 0.319999993f);
     renderArea_t a = makeArea(2, 1, colorA_t(0.0f, 0.0f, 0.0f, 1.0f));

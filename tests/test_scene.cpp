@@ -86,7 +86,7 @@ TEST_F(sceneDriver, ProgressLineAndLightMessages) {
     EXPECT_EQ(scene.objectTree, nullptr);
 }
 
-TEST_F(sceneDriver, RefusedPixelAbortsThePass) {
+TEST_F(sceneDriver, RefusedPixelsAbortAndPreliminaryPassesRunUntilNoLightAsksForMore) {
     out.failAt = 1;
     EXPECT_EQ(render(), header + "\n\rRender pass: [Aborted\n");
     EXPECT_EQ(out.calls.size(), 1u);
@@ -94,9 +94,7 @@ TEST_F(sceneDriver, RefusedPixelAbortsThePass) {
     out.failAt = 65 * 64 + 3; // inside the second block, whichever it is
     EXPECT_EQ(render().substr(header.size() + 1), "\rRender pass: [Aborted\n");
     EXPECT_EQ(out.calls.size(), static_cast<size_t>(out.failAt));
-}
-
-TEST_F(sceneDriver, PreliminaryPassesUntilNoLightAsksForMore) {
+    out = recordingOutput_t();
     pointLight_t lamp(point3d_t(0, 0, 0), color_t(1.0f));
     lamp.repeatOnSetup = true;
     lamp.extraPasses = 2;
