@@ -35,19 +35,6 @@ std::int32_t parkMiller(std::int32_t s, int draws) {
     return static_cast<std::int32_t>(v);
 }
 
-/// A surface facing +z with the tangent frame (+y, -x).
-class framedObject_t : public fakeObject_t {
-public:
-    framedObject_t() : fakeObject_t(bound_t(point3d_t(-100, -100, -100), point3d_t(100, 100, 100)), 5.0f) {}
-    bool shoot(renderState_t& state, surfacePoint_t& sp, const point3d_t& from, const vector3d_t& ray,
-               bool shadow, float dist) const override {
-        if (!fakeObject_t::shoot(state, sp, from, ray, shadow, dist)) return false;
-        sp.tangentU = vector3d_t(0, 1, 0);
-        sp.tangentV = vector3d_t(-1, 0, 0);
-        return true;
-    }
-};
-
 class raytrace : public ::testing::Test {
 protected:
     color_t trace(const vector3d_t& dir = minusZ) {
@@ -177,7 +164,12 @@ TEST_F(raytrace, GatheringInAClosedRoomAddsTheUndividedSum) {
 
 TEST_F(raytrace, GatheringDirectionsFollowTheStrataAndTheTangentFrame) {
     lambertShader_t shader(color_t(1.0f));
-    framedObject_t surface;
+    // A surface facing +z with the tangent frame (+y, -x).
+    fakeObject_t surface(bound_t(point3d_t(-100, -100, -100), point3d_t(100, 100, 100)), 5.0f);
+    surface.dress = [](surfacePoint_t& sp) {
+        sp.tangentU = vector3d_t(0, 1, 0);
+        sp.tangentV = vector3d_t(-1, 0, 0);
+    };
     surface.shader = &shader;
     surface.accept = [](renderState_t& s) { return s.rayLevel == 0; }; // only the camera ray hits
     scene.addObject(&surface);
