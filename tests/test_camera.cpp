@@ -127,10 +127,7 @@ TEST(camera, LensSamplesFromTheGeneratorOrHaltonAndRaysMeetInFocus) {
 }
 
 TEST(camera, DegenerateViewsStillGiveUnitRays) {
-    struct frame_t {
-        point3d_t from, to, up;
-    };
-    const frame_t frames[] = {
+    const point3d_t frames[][3] = {
         {point3d_t(0, 0, 0), point3d_t(0, 0, -5), point3d_t(0, 0, 3)},  // up along the view
         {point3d_t(0, 0, 0), point3d_t(0, 0, -5), point3d_t(0, 0, 0)},  // up on the eye
         {point3d_t(0, 0, 0), point3d_t(0, -5, 0), point3d_t(0, 1, 0)},  // looking down, up +y
@@ -138,9 +135,9 @@ TEST(camera, DegenerateViewsStillGiveUnitRays) {
         {point3d_t(1, 1, 1), point3d_t(1, 1, 1), point3d_t(1, 2, 1)},   // target on the eye
         {point3d_t(1, 2, 3), point3d_t(4, 6, 3), point3d_t(-2, -2, 3)}, // up behind the eye
     };
-    for (const frame_t& f : frames)
+    for (const auto& f : frames) // from, to, up
         for (cameraType type : {perspectiveCamera, orthoCamera}) {
-            camera_t cam(f.from, f.to, f.up, 10, 10, 1.0f, 0.2f, 3.0f, true, type);
+            camera_t cam(f[0], f[1], f[2], 10, 10, 1.0f, 0.2f, 3.0f, true, type);
             SCOPED_TRACE(::testing::Message() << "to " << cam.viewDir << " type " << type);
             // Two axes across the view a pixel apart, unit rays (NaN fails too).
             const vector3d_t a = cam.shootRay(0, 0), b = cam.shootRay(10, 10);

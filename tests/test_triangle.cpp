@@ -125,7 +125,6 @@ TEST_F(unitTriangle, HitRecordsAndNewVertices) {
     sp = onLine.getSurface(point3d_t(0, 1, 0), 1, false);
     EXPECT_TRUE(std::isfinite(sp.u) && sp.dudNU == 0 && sp.dvdNV == 0);
     EXPECT_EQ(onLine.getSurface(point3d_t(0.5f, 0, 0), 1, false).u, -1.0f); // no weights: the quick record
-    // Vertex colours, smooth normals, orco points and new vertices.
     std::vector<float> col{1, 0, 0, 0, 1, 0, 0, 0, 1};
     tri.vcol = col.data();
     tri.hasVertexColor = true;
