@@ -85,26 +85,20 @@ TEST_F(raytrace, HitsBehindTheStartAndEqualDepths) {
 }
 
 TEST_F(raytrace, FogBlendsByDistanceAndReplacesMisses) {
-    const color_t fog(0.5f, 0.6f, 0.7f);
-    color_t c(1.0f, 0.0f, 0.25f);
-    scene.setFog(0.25f, fog);
-    scene.fog_addToCol(2.0f, c);
-    const float f = static_cast<float>(std::exp(-0.5));
-    expectColor(c, f * 1.0f + (1 - f) * 0.5f, (1 - f) * 0.6f, f * 0.25f + (1 - f) * 0.7f);
     scene.setFog(0.481f, color_t(0.0f)); // the product in single precision, the exponential in double
     color_t white(1.0f);
     scene.fog_addToCol(60.31f, white);
     EXPECT_EQ(white.R, static_cast<float>(std::exp(static_cast<double>(-60.31f * 0.481f))));
     ASSERT_NE(white.R, static_cast<float>(std::exp(-60.31 * 0.481f)));
-    scene.setFog(0.25f, fog);
+    scene.setFog(0.25f, color_t(0.5f, 0.6f, 0.7f));
     lambertShader_t shader(color_t(1.0f), color_t(1.0f));
     sphere_t s(point3d_t(0, 0, -5), 1);
     s.shader = &shader;
     scene.addObject(&s);
     treeScope_t tree(scene);
     expectColor(trace(vector3d_t(0, 0, 1)), 0.5f, 0.6f, 0.7f); // a miss is the fog colour
-    const float fh = static_cast<float>(std::exp(-4.0 * 0.25));
-    EXPECT_NEAR(trace().B, fh + (1 - fh) * 0.7f, 1e-5);
+    const float f = static_cast<float>(std::exp(-4.0 * 0.25)); // the white sphere 4 away
+    expectColor(trace(), f + (1 - f) * 0.5f, f + (1 - f) * 0.6f, f + (1 - f) * 0.7f, 1e-5);
 }
 
 TEST_F(raytrace, ShadowRaysStopAtTheTargetAndSkipSelfByTheBias) {
