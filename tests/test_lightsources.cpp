@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <cstdio>
 #include <memory>
 #include <string>
 #include <utility>
@@ -14,6 +13,7 @@
 #include "vexlarcore/colorutil.h"
 
 #include "light_fixtures.h"
+#include "test_support.h"
 
 using namespace vexlar;
 using lightfx::lightScene_t;
@@ -190,26 +190,21 @@ TEST(skyLight, PictureSunSmallerThanATableCellStillGivesItsShadowCleanly) {
     const int W = 256, H = 128;
     const double alpha = 1.2 * pi / 180, theta = 40 * pi / 180;
     const double sun = 1 / (std::sin(alpha) * std::sin(alpha) * std::cos(theta));
-    const std::string path = ::testing::TempDir() + "skylight_sun.hdr";
     double expected = 0; // what a white plane facing up reflects: the sum over texels of L cos / pi
-    {
-        std::FILE* f = std::fopen(path.c_str(), "wb");
-        ASSERT_TRUE(f);
-        std::fprintf(f, "#?RADIANCE\nFORMAT=32-bit_rle_rgbe\n\n-Y %d +X %d\n", H, W);
-        for (int y = 0; y < H; ++y)
-            for (int x = 0; x < W; ++x) {
-                // The centre of the picture faces x; the azimuth grows leftwards.
-                const double el = pi / 2 - (y + 0.5) / H * pi, az = (0.5 - (x + 0.5) / W) * 2 * pi;
-                const double c =
-                    std::cos(el) * std::cos(az) * std::sin(theta) + std::sin(el) * std::cos(theta);
-                const rgbe_t e(color_t(c >= std::cos(alpha) ? static_cast<float>(1 + sun) : 1.0f));
-                if (el > 0)
-                    expected += e.toColor().G * std::sin(el) * std::cos(el) * (2 * pi / W) * (pi / H) / pi;
-                const unsigned char b[4] = {e.R, e.G, e.B, e.E};
-                std::fwrite(b, 1, 4, f);
-            }
-        std::fclose(f);
-    }
+    std::string hdr =
+        "#?RADIANCE\nFORMAT=32-bit_rle_rgbe\n\n-Y " + std::to_string(H) + " +X " + std::to_string(W) + "\n";
+    for (int y = 0; y < H; ++y)
+        for (int x = 0; x < W; ++x) {
+            // The centre of the picture faces x; the azimuth grows leftwards.
+            const double el = pi / 2 - (y + 0.5) / H * pi, az = (0.5 - (x + 0.5) / W) * 2 * pi;
+            const double c = std::cos(el) * std::cos(az) * std::sin(theta) + std::sin(el) * std::cos(theta);
+            const rgbe_t e(color_t(c >= std::cos(alpha) ? static_cast<float>(1 + sun) : 1.0f));
+            if (el > 0)
+                expected += e.toColor().G * std::sin(el) * std::cos(el) * (2 * pi / W) * (pi / H) / pi;
+            hdr += {char(e.R), char(e.G), char(e.B), char(e.E)};
+        }
+    support::tempDir_t dir;
+    const std::string path = dir.write("sun.hdr", hdr);
     lightScene_t s;
     const shader_t* white = s.diffuse(color_t(1, 1, 1));
     s.mesh({{-50, -50, 0}, {50, -50, 0}, {50, 50, 0}, {-50, 50, 0}}, {{0, 1, 2, 3}}, white);
@@ -221,7 +216,6 @@ TEST(skyLight, PictureSunSmallerThanATableCellStillGivesItsShadowCleanly) {
     light_t* cosine = s.light("sky", {{"samples", 32}, {"importance", "off"}});
     s.ready();
     const auto [mi, mc] = gridMoments(s, *importance, *cosine, 5, 0.25f, vector3d_t(0, 0, 1), white);
-    std::remove(path.c_str());
     // The texels quantise the sun's disc: its share is not exactly 1.
     EXPECT_NEAR(mi.mean / expected, 1.0, 0.03) << expected;
     EXPECT_NEAR(mc.mean / mi.mean, 1.0, 0.1); // the cosine rays' mean is itself noisy

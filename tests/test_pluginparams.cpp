@@ -137,10 +137,6 @@ protected:
         scene.addObject(&occluder);
         scene.objectTree = buildObjectTree(scene.objects);
     }
-    void TearDown() override {
-        delete scene.objectTree;
-        scene.objectTree = nullptr;
-    }
 
     // The listed default as a parameter: a number, "on"/"off", text, three
     // numbers, or the name of an earlier setting, optionally "- (x y z)".
