@@ -14,9 +14,7 @@
 using namespace vexlar;
 using lightfx::lightScene_t;
 
-namespace {
 const double pi = 3.141592653589793;
-}
 
 TEST(photonGi, IndirectLightInsideADiffuseSphereIsItsAnalyticValue) {
     SKIP_WITHOUT_PLUGINS();

@@ -96,7 +96,6 @@ TEST_F(standardPlugins, LightsFallOffFadeAndCastHardShadows) {
         expectColor(above->illuminate(state, s, p, up), lit, lit, lit);
         expectColor(overhead->illuminate(state, s, p, up), 0, 0, 0);
     }
-    expectColor(overhead->illuminate(state, scene, p, up), 2, 2, 2); // nothing in the way
     // The spot fades with a smooth step between cos 30 and cos 15 degrees.
     auto spot =
         light("spot", {{"from", origin}, {"to", point3d_t(0, 0, -4)}, {"angle", 30}, {"blend", 0.5f}});
