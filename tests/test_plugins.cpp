@@ -315,20 +315,19 @@ TEST_F(standardPlugins, TexturesAndBackgroundsAtKnownPoints) {
         (std::vector<std::string>{
             "setting \"filename\" is missing: an image texture needs a picture (PNG, JPEG, TGA, HDR or EXR)",
             "cannot read the image \"/nonexistent/nofile.tga\": No such file or directory"}));
-    renderState_t s;
     const settings_t gradient = {{"horizon_color", color_t(0.9f, 0.8f, 0.7f)},
                                  {"zenith_color", color_t(0.1f, 0.2f, 0.3f)}};
     auto sky = background("gradient", gradient);
     auto ySky =
         background("gradient",
                    with(gradient, {{"ground_color", color_t(0.3f, 0.3f, 0.3f)}, {"up", point3d_t(0, 2, 0)}}));
-    expectColor(sky->lookup(vector3d_t(1, 0, 0), s), 0.9, 0.8, 0.7);
-    expectColor(sky->lookup(vector3d_t(0, 0, 7), s), 0.1, 0.2, 0.3);
+    expectColor(sky->lookup(vector3d_t(1, 0, 0), state), 0.9, 0.8, 0.7);
+    expectColor(sky->lookup(vector3d_t(0, 0, 7), state), 0.1, 0.2, 0.3);
     // Elevation sine 0.5: half way; below: the horizon colour.
-    expectColor(sky->lookup(vector3d_t(at(60).x, 0, at(60).z), s), 0.5, 0.5, 0.5);
-    expectColor(sky->lookup(vector3d_t(0, 0, -1), s), 0.9, 0.8, 0.7);
-    expectColor(ySky->lookup(vector3d_t(0, 1, 0), s), 0.1, 0.2, 0.3);
-    expectColor(ySky->lookup(vector3d_t(0, -1, 0.5f), s), 0.3, 0.3, 0.3);
+    expectColor(sky->lookup(vector3d_t(at(60).x, 0, at(60).z), state), 0.5, 0.5, 0.5);
+    expectColor(sky->lookup(vector3d_t(0, 0, -1), state), 0.9, 0.8, 0.7);
+    expectColor(ySky->lookup(vector3d_t(0, 1, 0), state), 0.1, 0.2, 0.3);
+    expectColor(ySky->lookup(vector3d_t(0, -1, 0.5f), state), 0.3, 0.3, 0.3);
 }
 
 TEST_F(standardPlugins, BadSettingsAreReportedAndReplacedByTheirDefaults) {
