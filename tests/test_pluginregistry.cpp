@@ -131,8 +131,6 @@ TEST(pluginManagerFailures, MissingDirectoriesFilesAndRepeatedModules) {
               "Shaders:\n  (none)\nLights:\n  (none)\nTextures:\n  (none)\nBackgrounds:\n  (none)\n");
     EXPECT_EQ(manager.loadDirectory("/nonexistent/vexlar/plugins"), 0);
     EXPECT_EQ(log.str(), "/nonexistent/vexlar/plugins: not a readable plug-in directory\n");
-    EXPECT_FALSE(manager.loadModule("/nonexistent/module.so"));
-    EXPECT_EQ(manager.errors().back().rfind("/nonexistent/module.so: cannot be loaded: ", 0), 0u);
     tempDir_t dir;
     const std::string garbage = dir.write("garbage.so", "this is not a shared library\n");
     dir.write("notes.txt", "plug-in notes\n");
@@ -144,11 +142,11 @@ TEST(pluginManagerFailures, MissingDirectoriesFilesAndRepeatedModules) {
     EXPECT_TRUE(line.rfind(prefix, 0) == 0 && line.size() > prefix.size() &&
                 line.find('\n') == std::string::npos)
         << line;
-    EXPECT_EQ(manager.errors().size(), 3u); // the other files are skipped
+    EXPECT_EQ(manager.errors().size(), 2u); // the other files are skipped
     EXPECT_TRUE(manager.loadModule(fixture("fx1_good")));
     EXPECT_FALSE(manager.loadModule(fixture("fx1_good"))); // nothing registered the second time
     EXPECT_EQ(manager.moduleCount(), 1u);
-    EXPECT_EQ(manager.errors().size(), 3u + 6u); // one duplicate line per type
+    EXPECT_EQ(manager.errors().size(), 2u + 6u); // one duplicate line per type
     for (const char* key : {"color", "colour", "specular_color", "horizonColour", "ZENITH_COLOR"})
         EXPECT_TRUE(isColorKey(key)) << key;
     for (const char* key : {"colors", "color1", "colo", "", "from"}) EXPECT_FALSE(isColorKey(key)) << key;

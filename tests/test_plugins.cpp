@@ -86,9 +86,7 @@ TEST_F(standardPlugins, LightsFallOffFadeAndCastHardShadows) {
     auto matte = shader("generic", {{"color", white}});
     p = hit(origin, up, matte.get());
     auto above = light("point", {{"from", point3d_t(0, 0, 2)}});
-    auto unshadowed = light("point", {{"from", point3d_t(0, 0, 2)}, {"shadows", "off"}});
     auto overhead = light("sun", {{"direction", point3d_t(0, 0, 3)}, {"power", 2}});
-    auto sunOff = light("sun", {{"direction", point3d_t(0, 0, 3)}, {"shadows", "off"}});
     for (float z : {1.0f, 3.0f}) {
         scene_t s;
         sphere_t ball(point3d_t(0, 0, z), 0.25f);
@@ -97,10 +95,7 @@ TEST_F(standardPlugins, LightsFallOffFadeAndCastHardShadows) {
         const double lit = z < 2 ? 0 : 0.25;
         expectColor(above->illuminate(state, s, p, up), lit, lit, lit);
         expectColor(overhead->illuminate(state, s, p, up), 0, 0, 0);
-        expectColor(unshadowed->illuminate(state, s, p, up), 0.25, 0.25, 0.25);
-        expectColor(sunOff->illuminate(state, s, p, up), 1, 1, 1);
     }
-    expectColor(overhead->illuminate(state, scene, p, up), 2, 2, 2); // nothing in the way
     // The spot fades with a smooth step between cos 30 and cos 15 degrees.
     auto spot =
         light("spot", {{"from", origin}, {"to", point3d_t(0, 0, -4)}, {"angle", 30}, {"blend", 0.5f}});
@@ -163,8 +158,6 @@ TEST_F(standardPlugins, ShadowRaysOnlyWhereTheSurfaceSendsLightBack) {
             EXPECT_TRUE(ball.shadowRays == c.rays && got.isBlack() == c.black)
                 << type << " normal z " << c.normal.z << " shadows " << c.shadows << ": " << ball.shadowRays;
         }
-    delete scene.objectTree;
-    scene.objectTree = nullptr;
 }
 
 TEST_F(standardPlugins, GenericShaderHighlightsMirrorsAndGlass) {
@@ -322,20 +315,19 @@ TEST_F(standardPlugins, TexturesAndBackgroundsAtKnownPoints) {
         (std::vector<std::string>{
             "setting \"filename\" is missing: an image texture needs a picture (PNG, JPEG, TGA, HDR or EXR)",
             "cannot read the image \"/nonexistent/nofile.tga\": No such file or directory"}));
-    renderState_t s;
     const settings_t gradient = {{"horizon_color", color_t(0.9f, 0.8f, 0.7f)},
                                  {"zenith_color", color_t(0.1f, 0.2f, 0.3f)}};
     auto sky = background("gradient", gradient);
     auto ySky =
         background("gradient",
                    with(gradient, {{"ground_color", color_t(0.3f, 0.3f, 0.3f)}, {"up", point3d_t(0, 2, 0)}}));
-    expectColor(sky->lookup(vector3d_t(1, 0, 0), s), 0.9, 0.8, 0.7);
-    expectColor(sky->lookup(vector3d_t(0, 0, 7), s), 0.1, 0.2, 0.3);
+    expectColor(sky->lookup(vector3d_t(1, 0, 0), state), 0.9, 0.8, 0.7);
+    expectColor(sky->lookup(vector3d_t(0, 0, 7), state), 0.1, 0.2, 0.3);
     // Elevation sine 0.5: half way; below: the horizon colour.
-    expectColor(sky->lookup(vector3d_t(at(60).x, 0, at(60).z), s), 0.5, 0.5, 0.5);
-    expectColor(sky->lookup(vector3d_t(0, 0, -1), s), 0.9, 0.8, 0.7);
-    expectColor(ySky->lookup(vector3d_t(0, 1, 0), s), 0.1, 0.2, 0.3);
-    expectColor(ySky->lookup(vector3d_t(0, -1, 0.5f), s), 0.3, 0.3, 0.3);
+    expectColor(sky->lookup(vector3d_t(at(60).x, 0, at(60).z), state), 0.5, 0.5, 0.5);
+    expectColor(sky->lookup(vector3d_t(0, 0, -1), state), 0.9, 0.8, 0.7);
+    expectColor(ySky->lookup(vector3d_t(0, 1, 0), state), 0.1, 0.2, 0.3);
+    expectColor(ySky->lookup(vector3d_t(0, -1, 0.5f), state), 0.3, 0.3, 0.3);
 }
 
 TEST_F(standardPlugins, BadSettingsAreReportedAndReplacedByTheirDefaults) {

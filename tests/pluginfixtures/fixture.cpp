@@ -59,11 +59,9 @@ shader_t* makeNullShader(paramMap_t&, pluginContext_t& context) {
     context.warn("no can do");
     return nullptr;
 }
-light_t* makeLight(paramMap_t&, pluginContext_t&) {
-    return new fixtureLight_t();
-}
-texture_t* makeTexture(paramMap_t&, pluginContext_t&) {
-    return new fixtureTexture_t();
+// A factory of a type without settings.
+template <class base_t, class made_t> base_t* make(paramMap_t&, pluginContext_t&) {
+    return new made_t();
 }
 background_t* makeBackground(paramMap_t& params, pluginContext_t&) {
     color_t c(0, 0, 0);
@@ -77,15 +75,15 @@ background_t* makeBackground(paramMap_t& params, pluginContext_t&) {
                                 "test shader");
         registry.registerShader("fx_throws", makeThrowingShader, {}, "factory throws");
         registry.registerShader("fx_null", makeNullShader, {}, "factory fails");
-        registry.registerLight("fx_light", makeLight, {}, "test light");
-        registry.registerTexture("fx_texture", makeTexture, {}, "test texture");
+        registry.registerLight("fx_light", make<light_t, fixtureLight_t>, {}, "test light");
+        registry.registerTexture("fx_texture", make<texture_t, fixtureTexture_t>, {}, "test texture");
         registry.registerBackground(
             "fx_background", makeBackground,
             {{"color", "color", "0 0 0", "the colour"}, {"file", "string", "", "needed"}}, "test background");
     } else if constexpr (kind == duplicate) {
         registry.registerShader("fx_shader", makeShader, {}, "same name as in the good module");
-        registry.registerTexture("fx_twice", makeTexture, {}, "first");
-        registry.registerTexture("fx_twice", makeTexture, {}, "second");
+        registry.registerTexture("fx_twice", make<texture_t, fixtureTexture_t>, {}, "first");
+        registry.registerTexture("fx_twice", make<texture_t, fixtureTexture_t>, {}, "second");
         registry.registerBackground("fx_dup_ok", makeBackground, {}, "fine");
     } else if constexpr (kind == throws) {
         registry.registerShader("fx_partial", makeShader, {}, "registered before the failure");
