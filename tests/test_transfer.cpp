@@ -80,10 +80,7 @@ char threadState(pid_t tid) {
 
 TEST_F(transfer, RawRowsFollowStepAndStartCompressedSendsTheWholeImage) {
     pipe_t p;
-    char in[6] = {};
-    EXPECT_EQ(writePipe(p.writeFd, const_cast<char*>("abcde"), 5), 0);
-    EXPECT_EQ(readPipe(p.readFd, in, 5), 0);
-    EXPECT_STREQ(in, "abcde");
+    char in[1] = {};
     EXPECT_TRUE(writePipe(p.writeFd, in, 0) == 0 && writePipe(p.writeFd, in, -5) == -5 &&
                 readPipe(p.readFd, in, -3) == -3);
     cBuffer_t b(4, 3);
