@@ -9,7 +9,6 @@
 #include "vexlarcore/mesh.h"
 #include "vexlarcore/sampling.h"
 #include "vexlarcore/sphere.h"
-#include "vexlarcore/workermessage.h"
 
 #include "scene_fixtures.h"
 #include "test_support.h"

@@ -77,19 +77,16 @@ public:
         }
         return false;
     }
-    // The exit status (128 + signal when killed); the watchdog kills a run
-    // still going after `seconds` and gives -1.
+    // The exit status (128 + signal when killed); -1 for a run still going
+    // after `seconds`, which the destructor kills.
     int finish(double seconds = 60) {
         const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
         while (!ended() && std::chrono::steady_clock::now() < end)
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
         out = slurp(outPath);
         err = slurp(errPath);
-        if (ended()) return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-        kill(pid, SIGKILL);
-        waitpid(pid, nullptr, 0);
-        status = 1000;
-        return -1;
+        if (!ended()) return -1;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     }
     // The program's own children: its render workers.
     std::vector<pid_t> children() const {
@@ -237,12 +234,22 @@ TEST_F(hostFaults, BrokenPluginModulesAreReportedAndTheOthersLoad) {
     // A program passes the file checks (an ELF file of this machine) but the
     // system loader refuses it, and says so: off the listing.
     std::ofstream(plugins + "/true.so", std::ios::binary) << slurp("/bin/true");
+    // Cut copies of a real module and a text file are refused before that.
+    const std::string real = slurp(std::string(VEXLAR_HOST_PLUGIN_DIR) + "/shader_generic.so");
+    ASSERT_GT(real.size(), 65536u);
+    for (std::size_t n : {16, 4096, 65536})
+        std::ofstream(plugins + "/cut" + std::to_string(n) + ".so", std::ios::binary) << real.substr(0, n);
+    std::ofstream(plugins + "/notes.so") << "not a library at all\n";
     for (const char* f : {"fx1_good.so", "fx3_throws.so", "fx5_noentry.so"})
         std::ofstream(plugins + "/" + f, std::ios::binary)
             << slurp(std::string(VEXLAR_FIXTURE_DIR) + "/" + f);
     run_t r({"--no-standard-plugins", "--plugins", plugins, "--list-plugins"}, work);
     EXPECT_EQ(r.finish(), 0) << r.err;
-    for (const char* f : {"fx3_throws.so", "fx5_noentry.so", "true.so: cannot be loaded: "})
+    for (const char* f : {"fx3_throws.so", "fx5_noentry.so",
+                          "true.so: cannot be loaded: ", "cut16.so: cannot be loaded: not an ELF file",
+                          "cut4096.so: cannot be loaded: the file is truncated",
+                          "cut65536.so: cannot be loaded: the file is truncated",
+                          "notes.so: cannot be loaded: not an ELF file"})
         EXPECT_TRUE(contains(r.err, f)) << f << " is reported: " << r.err;
     EXPECT_FALSE(contains(r.err, "fx1_good.so")) << r.err;
     EXPECT_EQ(r.out.rfind("Shaders:", 0), 0u) << r.out;

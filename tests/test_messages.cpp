@@ -3,7 +3,6 @@
 // loader's errors as values.
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <unistd.h>
 
 #include "messagecapture.h"

@@ -108,8 +108,7 @@ TEST(workerMessage, MalformedMessagesAreRefused) {
         change(h);
         return h;
     };
-    workerMessageHeader_t counters;
-    counters.index = workerCountersIndex;
+    const workerMessageHeader_t counters{workerCountersIndex, 0, 0, 0, 0};
     const std::size_t countersBytes = sizeof counters + 5 * sizeof(std::uint32_t);
     // level, stream, length and height of a text message
     auto text = [](int level, int stream, int length, int h = 0) {
