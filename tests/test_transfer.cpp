@@ -66,14 +66,9 @@ volatile sig_atomic_t alarms = 0;
 
 // The scheduler state letter of thread `tid` ('S' while it sleeps), 0 if unknown.
 char threadState(pid_t tid) {
-    char path[64], line[512] = {};
-    std::snprintf(path, sizeof path, "/proc/self/task/%d/stat", static_cast<int>(tid));
-    FILE* f = std::fopen(path, "r");
-    if (!f) return 0;
-    line[std::fread(line, 1, sizeof line - 1, f)] = '\0';
-    std::fclose(f);
-    const char* close = std::strrchr(line, ')');
-    return (close && close[1] == ' ') ? close[2] : 0;
+    const std::string line = support::slurp("/proc/self/task/" + std::to_string(tid) + "/stat");
+    const std::size_t close = line.rfind(')');
+    return close != std::string::npos && close + 2 < line.size() ? line[close + 2] : 0;
 }
 
 } // namespace
