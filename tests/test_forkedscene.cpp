@@ -89,8 +89,7 @@ struct forkedTestScene_t {
     forkedscene_t scene;
 };
 
-class throwingOutput_t : public recordingOutput_t {
-public:
+struct throwingOutput_t : public recordingOutput_t {
     bool putPixel(int x, int y, const color_t& c, float alpha, float depth) override {
         if (int(calls.size()) + 1 == throwAt) throw std::runtime_error("output failed");
         return recordingOutput_t::putPixel(x, y, c, alpha, depth);

@@ -31,12 +31,6 @@ struct pipe_t {
     }
 };
 
-std::vector<unsigned char> bytesOf(const workerMessageHeader_t& h, std::size_t bodyBytes) {
-    std::vector<unsigned char> b(sizeof h + bodyBytes, 0x5a);
-    std::memcpy(b.data(), &h, sizeof h);
-    return b;
-}
-
 // 130 x 70 pixels in 64-pixel blocks: six blocks of three different sizes.
 const int passW = 130, passH = 70, passBlock = 64;
 
@@ -150,7 +144,8 @@ TEST(workerMessage, MalformedMessagesAreRefused) {
         blockLedger_t ledger(blocks, 2, false);
         ledger.markDelivered(5);
         pipe_t pipe;
-        std::vector<unsigned char> bytes = bytesOf(c.header, full);
+        std::vector<unsigned char> bytes(full, 0x5a); // the header, then a body of 0x5a
+        std::memcpy(bytes.data(), &c.header, sizeof c.header);
         bytes.resize(c.sentBytes);
         pipe.put(bytes, c.writerAlive);
         workerMessage_t m;
