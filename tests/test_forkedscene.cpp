@@ -9,7 +9,6 @@
 #include "vexlarcore/mesh.h"
 #include "vexlarcore/sampling.h"
 #include "vexlarcore/sphere.h"
-#include "vexlarcore/workermessage.h"
 
 #include "scene_fixtures.h"
 #include "test_support.h"
@@ -90,14 +89,23 @@ struct forkedTestScene_t {
     forkedscene_t scene;
 };
 
-class throwingOutput_t : public recordingOutput_t {
-public:
+struct throwingOutput_t : public recordingOutput_t {
     bool putPixel(int x, int y, const color_t& c, float alpha, float depth) override {
         if (int(calls.size()) + 1 == throwAt) throw std::runtime_error("output failed");
         return recordingOutput_t::putPixel(x, y, c, alpha, depth);
     }
     int throwAt = 0;
 };
+
+// A T in memory that workers forked later share with this process.
+template <class T> std::shared_ptr<T> sharedObject() {
+    void* mem = mmap(nullptr, sizeof(T), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
+    if (mem == MAP_FAILED) throw std::runtime_error("no shared memory");
+    return std::shared_ptr<T>(new (mem) T(), [](T* p) {
+        p->~T();
+        munmap(p, sizeof(T));
+    });
+}
 
 // Descriptors open in this process (and the one that lists them).
 std::ptrdiff_t openDescriptors() {
@@ -155,20 +163,18 @@ TEST(forkedScene, RefusedPixelThrowingOutputOrInterruptStopsEverything) {
     EXPECT_TRUE(contains(text, "Aborted\n")) << text;
     EXPECT_TRUE(noChildLeft());
     EXPECT_EQ(openDescriptors(), before) << "pipes closed";
-    forkedTestScene_t u(3);
     throwingOutput_t thrower;
     thrower.throwAt = 7000;
-    EXPECT_THROW(u.render(thrower), std::runtime_error);
+    EXPECT_THROW(t.render(thrower), std::runtime_error);
     EXPECT_EQ(thrower.calls.size(), 6999u);
     EXPECT_TRUE(noChildLeft()) << "workers killed and reaped on the way out";
     EXPECT_EQ(openDescriptors(), before);
-    EXPECT_EQ(u.scene.objectTree, nullptr);
+    EXPECT_EQ(t.scene.objectTree, nullptr);
     // A set interrupt flag ends the pass before any block.
     static volatile std::sig_atomic_t flag = 1;
-    forkedTestScene_t v(2);
-    v.scene.setInterruptFlag(&flag);
+    t.scene.setInterruptFlag(&flag);
     recordingOutput_t none;
-    EXPECT_TRUE(contains(v.render(none), "Aborted")) << "interrupted";
+    EXPECT_TRUE(contains(t.render(none), "Aborted")) << "interrupted";
     EXPECT_TRUE(none.calls.empty());
     EXPECT_TRUE(noChildLeft());
 }
@@ -202,13 +208,10 @@ public:
 } // namespace
 
 TEST(forkedScene, IdleWorkerTakesOverBlocksNobodyStarted) {
-    void* mem =
-        mmap(nullptr, sizeof(sharedTally_t), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
-    ASSERT_NE(mem, MAP_FAILED);
-    sharedTally_t* tally = new (mem) sharedTally_t;
+    const std::shared_ptr<sharedTally_t> tally = sharedObject<sharedTally_t>();
     // Six blocks inside one sphere: every block costs the same.
     camera_t cam = frontCamera(192, 128);
-    unevenShader_t shader(tally);
+    unevenShader_t shader(tally.get());
     sphere_t room(point3d_t(0, 0, 0), 10.0f);
     room.setShader(&shader);
     forkedscene_t scene;
@@ -225,13 +228,11 @@ TEST(forkedScene, IdleWorkerTakesOverBlocksNobodyStarted) {
     EXPECT_GT(tally->fastCalls.load(), 2 * tally->slowCalls.load())
         << "fast " << tally->fastCalls.load() << " slow " << tally->slowCalls.load();
     EXPECT_TRUE(noChildLeft());
-    tally->~sharedTally_t();
-    munmap(mem, sizeof(sharedTally_t));
 }
 
 namespace {
 
-enum class fault_t { none, kill, stop, garbage, foreignBlock, killEvery, throwEvery };
+enum class fault_t { none, kill, stop, garbage, killEvery, throwEvery };
 
 // Write ends of pipes this process holds, as (device, inode) pairs with
 // their descriptors.
@@ -251,21 +252,12 @@ std::vector<std::pair<std::pair<dev_t, ino_t>, int>> writablePipes() {
 // every worker); shared memory tells the workers whether it happened already
 // and the test whether a worker returned from the render. Shading itself is
 // that of lambertShader_t.
-class faultyShader_t : public lambertShader_t {
-public:
-    explicit faultyShader_t(fault_t f)
-        : lambertShader_t(color_t(0.7f, 0.5f, 0.3f)), fault(f), parent(getpid()),
-          fired(static_cast<std::atomic<int>*>(mmap(nullptr, 2 * sizeof(std::atomic<int>),
-                                                    PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1,
-                                                    0))),
-          escaped(new (fired + 1) std::atomic<int>(0)) {
-        new (fired) std::atomic<int>(0);
-    }
+struct faultyShader_t : public lambertShader_t {
+    explicit faultyShader_t(fault_t f) : lambertShader_t(color_t(0.7f, 0.5f, 0.3f)), fault(f) {}
     // Called just before the render: the pipes open now are not a worker's.
     void notePipes() {
         for (const auto& p : writablePipes()) inherited.push_back(p.first);
     }
-    ~faultyShader_t() override { munmap(fired, 2 * sizeof(std::atomic<int>)); }
     color_t fromWorld(renderState_t& state, const surfacePoint_t& sp, const scene_t& s,
                       const vector3d_t& eye) const override {
         const bool every = fault == fault_t::killEvery || fault == fault_t::throwEvery;
@@ -274,8 +266,6 @@ public:
             inject();
         return lambertShader_t::fromWorld(state, sp, s, eye);
     }
-
-private:
     void inject() const {
         switch (fault) {
         case fault_t::kill:
@@ -289,16 +279,6 @@ private:
             char junk[200];
             std::memset(junk, 0xA5, sizeof junk);
             for (int fd : workerPipe()) (void)!write(fd, junk, sizeof junk);
-            break;
-        }
-        case fault_t::foreignBlock: {
-            // A well-formed header for a block of the wrong size.
-            const std::int32_t header[5] = {0, 0, 0, 1, 1};
-            const float pixel[5] = {1, 1, 1, 1, 1};
-            for (int fd : workerPipe()) {
-                (void)!write(fd, header, sizeof header);
-                (void)!write(fd, pixel, sizeof pixel);
-            }
             break;
         }
         case fault_t::throwEvery:
@@ -317,13 +297,10 @@ private:
         return fds;
     }
     fault_t fault;
-    pid_t parent;
-    std::atomic<int>* fired;
-
-public:
-    std::atomic<int>* escaped; // set by a worker that returns from the render
-
-private:
+    pid_t parent = getpid();
+    const std::shared_ptr<std::atomic<int>> fired = sharedObject<std::atomic<int>>();
+    // Set by a worker that returns from the render.
+    const std::shared_ptr<std::atomic<int>> escaped = sharedObject<std::atomic<int>>();
     std::vector<std::pair<dev_t, ino_t>> inherited;
 };
 
@@ -371,7 +348,6 @@ TEST(workerFault, RenderDeliversTheUndisturbedImage) {
         {fault_t::kill, "killed", "stopped before finishing its blocks"},
         {fault_t::stop, "stopped with SIGSTOP", "sent nothing for 1 s; taken for stalled"},
         {fault_t::garbage, "garbage on its pipe", "stopped before finishing its blocks"},
-        {fault_t::foreignBlock, "a block of the wrong size", "stopped before finishing its blocks"},
         {fault_t::killEvery, "every worker killed", "stopped before finishing its blocks"},
         {fault_t::throwEvery, "every worker throwing", "stopped before finishing its blocks"},
     };

@@ -1,17 +1,15 @@
 // Faults injected into whole runs of the vexlar program: Ctrl-C once and
-// twice during the render and during set-up, output to a full device, past
-// a file size limit and into a folder that cannot be written, and a plug-in
-// folder holding broken modules. Every run must end (a watchdog here kills a
-// run that hangs and fails the test), say what happened, leave no worker
-// process and no temporary file, and keep what it must keep.
+// twice during the render and during set-up, output to a full device and
+// past a file size limit, and a plug-in folder holding broken modules. Every
+// run must end (a watchdog here kills a run that hangs and fails the test),
+// say what happened, leave no worker process and no temporary file, and keep
+// what it must keep.
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <csignal>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -79,19 +77,16 @@ public:
         }
         return false;
     }
-    // The exit status (128 + signal when killed); the watchdog kills a run
-    // still going after `seconds` and gives -1.
+    // The exit status (128 + signal when killed); -1 for a run still going
+    // after `seconds`, which the destructor kills.
     int finish(double seconds = 60) {
         const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
         while (!ended() && std::chrono::steady_clock::now() < end)
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
         out = slurp(outPath);
         err = slurp(errPath);
-        if (ended()) return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-        kill(pid, SIGKILL);
-        waitpid(pid, nullptr, 0);
-        status = 1000;
-        return -1;
+        if (!ended()) return -1;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     }
     // The program's own children: its render workers.
     std::vector<pid_t> children() const {
@@ -155,21 +150,15 @@ protected:
     std::string work;
 };
 
-// A render far too big to finish soon: 2 workers, 2000 x 1500.
-std::vector<std::string> bigRender() {
-    std::istringstream words("-j 2 --size 2000x1500 --set render.antialiasing.samples=16 "
-                             "--set render.antialiasing.threshold=0 -o big.png");
-    std::vector<std::string> args(std::istream_iterator<std::string>(words), {});
-    args.push_back(dataDir + "/host_small.json");
-    return args;
-}
-
 } // namespace
 
 TEST_F(hostFaults, CtrlCOnceOrTwiceEndsEveryWorkerAndKeepsThePartialImage) {
     for (int signals : {1, 2}) {
         SCOPED_TRACE(std::to_string(signals) + " SIGINT");
-        run_t r(bigRender(), work);
+        // A render far too big to finish soon.
+        run_t r({"-j", "2", "--size", "2000x1500", "--set", "render.antialiasing.samples=16", "--set",
+                 "render.antialiasing.threshold=0", "-o", "big.png", dataDir + "/host_small.json"},
+                work);
         ASSERT_TRUE(r.waitFor("Render pass")) << r.out;
         std::this_thread::sleep_for(std::chrono::milliseconds(200));
         const std::vector<pid_t> workers = r.children();
@@ -218,10 +207,6 @@ TEST_F(hostFaults, OutputFailuresAreClearAndKeepTheEarlierImage) {
     const std::string earlier = "an earlier image";
     std::ofstream(work + "/kept.png") << earlier;
     ASSERT_EQ(symlink("/dev/full", (work + "/full.png").c_str()), 0);
-    // As root no folder is unwritable by its permissions; /proc takes no files.
-    const bool root = geteuid() == 0;
-    const std::string locked = work + "/locked";
-    mkdir(locked.c_str(), 0555);
     const struct {
         const char* name;
         std::string output;
@@ -230,7 +215,6 @@ TEST_F(hostFaults, OutputFailuresAreClearAndKeepTheEarlierImage) {
     } cases[] = {
         {"a full device", "full.png", RLIM_INFINITY, "No space left on device"},
         {"a file size limit", "kept.png", 2000, "cannot write \"kept.png\""},
-        {"an unwritable folder", root ? "/proc/out.png" : locked + "/out.png", RLIM_INFINITY, "cannot write"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -242,22 +226,30 @@ TEST_F(hostFaults, OutputFailuresAreClearAndKeepTheEarlierImage) {
         EXPECT_TRUE(lstat((work + "/full.png").c_str(), &st) == 0 && S_ISLNK(st.st_mode));
         EXPECT_EQ(temporaries(work), "") << "temporary files left";
     }
-    chmod(locked.c_str(), 0755);
 }
 
 TEST_F(hostFaults, BrokenPluginModulesAreReportedAndTheOthersLoad) {
     const std::string plugins = work + "/plugins";
     ASSERT_EQ(mkdir(plugins.c_str(), 0755), 0);
-    std::ofstream(plugins + "/notes.so") << "not a library at all\n";
     // A program passes the file checks (an ELF file of this machine) but the
     // system loader refuses it, and says so: off the listing.
     std::ofstream(plugins + "/true.so", std::ios::binary) << slurp("/bin/true");
+    // Cut copies of a real module and a text file are refused before that.
+    const std::string real = slurp(std::string(VEXLAR_HOST_PLUGIN_DIR) + "/shader_generic.so");
+    ASSERT_GT(real.size(), 65536u);
+    for (std::size_t n : {16, 4096, 65536})
+        std::ofstream(plugins + "/cut" + std::to_string(n) + ".so", std::ios::binary) << real.substr(0, n);
+    std::ofstream(plugins + "/notes.so") << "not a library at all\n";
     for (const char* f : {"fx1_good.so", "fx3_throws.so", "fx5_noentry.so"})
         std::ofstream(plugins + "/" + f, std::ios::binary)
             << slurp(std::string(VEXLAR_FIXTURE_DIR) + "/" + f);
     run_t r({"--no-standard-plugins", "--plugins", plugins, "--list-plugins"}, work);
     EXPECT_EQ(r.finish(), 0) << r.err;
-    for (const char* f : {"notes.so", "fx3_throws.so", "fx5_noentry.so", "true.so: cannot be loaded: "})
+    for (const char* f : {"fx3_throws.so", "fx5_noentry.so",
+                          "true.so: cannot be loaded: ", "cut16.so: cannot be loaded: not an ELF file",
+                          "cut4096.so: cannot be loaded: the file is truncated",
+                          "cut65536.so: cannot be loaded: the file is truncated",
+                          "notes.so: cannot be loaded: not an ELF file"})
         EXPECT_TRUE(contains(r.err, f)) << f << " is reported: " << r.err;
     EXPECT_FALSE(contains(r.err, "fx1_good.so")) << r.err;
     EXPECT_EQ(r.out.rfind("Shaders:", 0), 0u) << r.out;

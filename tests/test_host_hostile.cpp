@@ -1,13 +1,12 @@
 // Hostile input: every failure ends with a located message and a non-zero
-// status, limits hold before anything is allocated, and damaged plug-in
-// modules, odd files and deep instance chains are handled.
+// status, limits hold before anything is allocated, and data posing as a
+// module's entry point, odd files and deep instance chains are handled.
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <cstdlib>
 #include <map>
 #include <memory>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -21,7 +20,6 @@
 #include "host/polygon.h"
 #include "test_support.h"
 #include "vexlarcore/modulecheck.h"
-#include "vexlarcore/pluginregistry.h"
 #include "vexlarcore/sphere.h"
 #include "vexlarcore/texturebudget.h"
 
@@ -94,8 +92,6 @@ TEST(hostileInput, EveryFailureHasALocatedReasonAndSoundRunsEndWell) {
         {"string power", scene(ball, "\"bright\""), "", 1,
          "scene.json:3:18: error: lights.l: light \"l\" (point): setting \"power\" should be a number, not a "
          "string"},
-        {"near the float limit", scene(mesh("[[-3e38,-3e38,0],[3e38,-3e38,0],[0,3e38,0]]")), "", 1,
-         "error: objects.m: mesh: vertex 1 [-3e+38, -3e+38, 0] is out of range"},
         {"scaled to the limit",
          scene(mesh("[[-1,-1,0],[1,-1,0],[0,1,0]]", ", \"transform\": [{\"scale\": 3e38}]")), "", 1,
          "is placed at [-3e+38, -3e+38, 0], out of range"},
@@ -104,18 +100,12 @@ TEST(hostileInput, EveryFailureHasALocatedReasonAndSoundRunsEndWell) {
         {"OBJ index overflow", scene(meshFile("idx.obj")), "", 1,
          "\"idx.obj\": line 4: the index 99999999999999999999 is out of range"},
         {"mesh from a FIFO", scene(meshFile("fifo.obj")), "", 1, "\"fifo.obj\": not a regular file (a FIFO)"},
-        {"mesh from a device", scene(meshFile("/dev/zero")), "", 1,
-         "not a regular file (a character device)"},
         {"mesh is a folder", scene(meshFile("folder")), "", 1, "\"folder\": it is a folder"},
         {"scene is a device", "", "/dev/zero", 1, "\"/dev/zero\": not a regular file (a character device)"},
-        {"quiet keeps errors", scene(ball, "\"x\""), "-q", 1, "should be a number, not a string"},
         {"unknown nested --set", scene(ball), "--strict --set camera.foo.bar=1", 1,
          "--set camera.foo.bar=1: warning: camera.foo: unknown setting"},
-        {"--size too large", scene(ball), "--size 70000x10", 2, "each side must be from 1 to 65535 pixels"},
         {"image beyond memory", scene(ball), "--size 65535x65535", 1,
          "a 65535 x 65535 image needs about 176.0 GiB of memory, more than this machine has"},
-        {"samples per pass", scene(ball), "--set render.antialiasing.samples=4096", 1,
-         "render.antialiasing.samples: expected a whole number from 0 to 1024, found 4096"},
         {"samples per pixel", scene(ball), "'--set=render.antialiasing={\"passes\":100,\"samples\":1000}'", 1,
          "passes * samples must not exceed 16384"},
         {"output is a folder", scene(ball), "-o out.png", 1, "cannot write \"out.png\": it is a folder"},
@@ -156,25 +146,9 @@ TEST(hostileInput, EveryFailureHasALocatedReasonAndSoundRunsEndWell) {
     }
 }
 
-TEST(hostileInput, DamagedModulesAreRefusedBeforeLoading) {
-    const std::string real = std::string(VEXLAR_HOST_PLUGIN_DIR) + "/shader_generic.so";
-    if (std::string(VEXLAR_HOST_PLUGIN_DIR).empty()) GTEST_SKIP() << "built without plug-ins";
-    const std::string bytes = support::slurp(real);
-    ASSERT_GT(bytes.size(), 65536u);
-    EXPECT_EQ(moduleFileFault(real), "");
-    tempDir_t dir;
-    for (std::size_t n : {std::size_t(16), std::size_t(1024), std::size_t(4096), std::size_t(65536)})
-        dir.write("cut" + std::to_string(n) + ".so", bytes.substr(0, n));
-    dir.write("text.so", "not a library at all, just some text");
-    std::ostringstream log;
-    pluginManager_t plugins(log);
-    EXPECT_EQ(plugins.loadDirectory(dir.path), 0);
-    ASSERT_EQ(plugins.errors().size(), 5u);
-    for (const std::string& e : plugins.errors())
-        EXPECT_TRUE(contains(e, "cannot be loaded: ") &&
-                    (contains(e, "truncated") || contains(e, "not an ELF file")))
-            << e;
-    // The entry point must be code: a data symbol is not called.
+// (Damaged module files: hostFaults.BrokenPluginModulesAreReportedAndTheOthersLoad.)
+TEST(hostileInput, ModuleEntryPointsMustBeCode) {
+    // A data symbol is not called.
     EXPECT_TRUE(isFunctionSymbol(reinterpret_cast<const void*>(&moduleFileFault)));
     EXPECT_FALSE(isFunctionSymbol(&vexlar::leafs));
     EXPECT_FALSE(isFunctionSymbol(nullptr));

@@ -87,20 +87,16 @@ TEST(progressDisplay, OnATerminalOneLineIsRedrawnOffOnePlainLines) {
 }
 
 TEST(progressDisplay, VerbosityChoosesWhatShows) {
-    struct case_t {
-        verbosity_t v;
-        std::string shown;
-    };
     const std::string warnings = "[WARNING]:Unused param x in y\nerror\n";
     const std::string pass = "Render pass: 4 blocks\nRender pass: done, 4 blocks in 0:00\n";
-    const std::vector<case_t> cases = {
+    const std::vector<std::pair<verbosity_t, std::string>> cases = {
         {verbosity_t::quiet, warnings},
         {verbosity_t::normal, warnings + pass},
         {verbosity_t::verbose,
          "Building bounding tree ...\nObject count= 3\n" + warnings + pass + "Light setup ...\n"},
     };
-    for (const case_t& c : cases) {
-        display_t d(false, c.v);
+    for (const auto& c : cases) {
+        display_t d(false, c.first);
         d.progress("Object tree", progressStage_t::begin, 0, 0, "Building bounding tree ... ");
         d.say(messageLevel_t::info, "Object count= 3\n");
         d.progress("Object tree", progressStage_t::end, 0, 0, "OK\n");
@@ -111,7 +107,7 @@ TEST(progressDisplay, VerbosityChoosesWhatShows) {
         d.progress("Render pass", progressStage_t::end, 4, 4, "#]\n");
         d.say(messageLevel_t::info, "Light setup ...");
         d.t.reset(); // the unfinished line shows at the end
-        EXPECT_EQ(d.text(), c.shown) << static_cast<int>(c.v);
+        EXPECT_EQ(d.text(), c.second) << static_cast<int>(c.first);
     }
 }
 

@@ -66,24 +66,16 @@ volatile sig_atomic_t alarms = 0;
 
 // The scheduler state letter of thread `tid` ('S' while it sleeps), 0 if unknown.
 char threadState(pid_t tid) {
-    char path[64], line[512] = {};
-    std::snprintf(path, sizeof path, "/proc/self/task/%d/stat", static_cast<int>(tid));
-    FILE* f = std::fopen(path, "r");
-    if (!f) return 0;
-    line[std::fread(line, 1, sizeof line - 1, f)] = '\0';
-    std::fclose(f);
-    const char* close = std::strrchr(line, ')');
-    return (close && close[1] == ' ') ? close[2] : 0;
+    const std::string line = support::slurp("/proc/self/task/" + std::to_string(tid) + "/stat");
+    const std::size_t close = line.rfind(')');
+    return close != std::string::npos && close + 2 < line.size() ? line[close + 2] : 0;
 }
 
 } // namespace
 
 TEST_F(transfer, RawRowsFollowStepAndStartCompressedSendsTheWholeImage) {
     pipe_t p;
-    char in[6] = {};
-    EXPECT_EQ(writePipe(p.writeFd, const_cast<char*>("abcde"), 5), 0);
-    EXPECT_EQ(readPipe(p.readFd, in, 5), 0);
-    EXPECT_STREQ(in, "abcde");
+    char in[1] = {};
     EXPECT_TRUE(writePipe(p.writeFd, in, 0) == 0 && writePipe(p.writeFd, in, -5) == -5 &&
                 readPipe(p.readFd, in, -3) == -3);
     cBuffer_t b(4, 3);
