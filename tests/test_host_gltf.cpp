@@ -215,11 +215,8 @@ TEST(gltfFiles, CorruptAndHostileFilesGiveLocatedErrors) {
         EXPECT_NE(importError(junk, g), "");
     // A node squashed to nothing is left out with a warning, not shown.
     g = gltfScene_t();
-    ASSERT_EQ(importError(triangleFile([](json& d) {
-                              d["nodes"][0]["scale"] = json::array({0, 1, 1});
-                          }),
-                          g),
-              "");
+    const auto squash = [](json& d) { d["nodes"][0]["scale"] = json::array({0, 1, 1}); };
+    ASSERT_EQ(importError(triangleFile(squash), g), "");
     EXPECT_TRUE(g.placements.empty());
     EXPECT_TRUE(contains(joined(g.warnings), "nodes[0]: not shown: its placement is unusable"))
         << joined(g.warnings);

@@ -67,13 +67,14 @@ TEST(imageReader, EveryFormatGivesTheIndependentDecodersTexels) {
         const char* file;
         int width;
         float tolerance;
-    } cases[] = {{"rgba.png", 7, 0},        {"grey.png", 7, 0}, {"palette.png", 7, 0},
-                 {"grey16.png", 7, 0},      {"rgb.tga", 7, 0},  {"rle.tga", 7, 0},
-                 {"flat.hdr", 9, 0},        {"rle.hdr", 9, 0},  {"bottomup.hdr", 9, 0},
-                 {"rgb.jpg", 7, 2.5f / 255}}; // JPEG decoders may round differently
+        bool srgb = false; // sRGB decoding, which linear files never get (integer files: imagePlugins)
+    } cases[] = {{"rgba.png", 7, 0},     {"grey.png", 7, 0},        {"palette.png", 7, 0},
+                 {"grey16.png", 7, 0},   {"rgb.tga", 7, 0},         {"rle.tga", 7, 0},
+                 {"flat.hdr", 9, 0},     {"rle.hdr", 9, 0},         {"flat.hdr", 9, 0, true},
+                 {"bottomup.hdr", 9, 0}, {"rgb.jpg", 7, 2.5f / 255}}; // JPEG decoders may round differently
     for (const auto& c : cases) {
         const std::string path = pictures().path + "/" + c.file;
-        texelImage_t img = read(path);
+        texelImage_t img = read(path, c.srgb);
         EXPECT_EQ(img.width, c.width) << c.file;
         expectTexels(img, floats(path + ".f32"), c.tolerance, c.file);
         EXPECT_FLOAT_EQ(img.intensity[3], (img.rgba[12] + img.rgba[13] + img.rgba[14]) / 3) << c.file;
@@ -85,9 +86,6 @@ TEST(imageReader, SrgbDecodingAtKnownPoints) {
         float encoded, linear;
     } points[] = {{0, 0}, {0.04045f, 0.0031308f}, {0.5f, 0.2140411f}, {1, 1}, {10.0f / 255, 0.0030353f}};
     for (const auto& p : points) EXPECT_NEAR(srgbDecode(p.encoded), p.linear, 2e-7f) << p.encoded;
-    // Linear files are never decoded (files of integer samples: imagePlugins).
-    expectTexels(read(pictures().path + "/flat.hdr", true), floats(pictures().path + "/flat.hdr.f32"), 0,
-                 "HDR");
 }
 
 TEST(imageReader, OpenExrFilesInScanLinesAndTiles) {
@@ -111,7 +109,6 @@ TEST(imageReader, OpenExrFilesInScanLinesAndTiles) {
 
 TEST(imageReader, BadFilesNameTheirProblem) {
     tempDir_t dir;
-    const std::string png = slurp(pictures().path + "/rgba.png");
     const std::string hdr = slurp(pictures().path + "/flat.hdr");
     const struct {
         const char* name;
@@ -119,9 +116,7 @@ TEST(imageReader, BadFilesNameTheirProblem) {
         const char* message;
     } cases[] = {
         {"empty.png", "", "the file is empty"},
-        {"anim.png", "GIF89a....", "GIF pictures are not supported (use PNG, JPEG, TGA, HDR"},
         {"text.png", "hello, world", "unknown image format: the file starts like none of PNG"},
-        {"cut.png", png.substr(0, 60), "corrupt or unsupported PNG file ("},
         {"cut.jpg", "\xff\xd8\xff\xe0 nothing", "corrupt or unsupported JPEG file ("},
         {"zero.tga", std::string(18, '\0'), "TGA file: Targa type not supported"},
         {"xyz.hdr", "#?RADIANCE\nFORMAT=32-bit_rle_xyze\n\n-Y 1 +X 1\nabcd",
