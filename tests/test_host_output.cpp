@@ -80,8 +80,7 @@ TEST(hostOptions, EveryOptionHelpVersionAndUsageErrors) {
     const std::pair<const char*, const char*> bad[] = {
         {"--size 640", "expected WIDTHxHEIGHT"},
         {"--size 0x10", "--size"},
-        {"--size 70000x10", "--size: each side must be from 1 to 65535 pixels"},
-        {"--size 10x70000", "65535"},
+        {"--size 10x70000", "--size: each side must be from 1 to 65535 pixels"},
         {"-j 0", "--workers"},
         {"-j two", "--workers"},
         {"--region 1 2 3", "--region"},

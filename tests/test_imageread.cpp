@@ -94,8 +94,7 @@ TEST(imageReader, OpenExrFilesInScanLinesAndTiles) {
     host::floatImage_t picture(3, 2);
     const float values[] = {0.5f, 0.25f, 2.0f, 1.0f, 1e-3f, 100.0f, 3.5f, 0.5f};
     for (std::size_t i = 0; i < picture.rgba.size(); ++i) picture.rgba[i] = values[i % 8] * float(1 + i / 8);
-    host::outputSettings_t settings;
-    settings.bits = 32;
+    const host::outputSettings_t settings{host::outputColor_t(), 32};
     std::string error;
     ASSERT_TRUE(host::saveImage(dir.path + "/a.exr", picture, nullptr, settings, error)) << error;
     std::vector<float> want = picture.rgba;
