@@ -175,11 +175,9 @@ TEST_F(hostProgram, FailuresPrintOneLineAndKeepTheEarlierImage) {
         EXPECT_EQ(r.status, 1) << c.message;
         EXPECT_TRUE(contains(r.err, c.message)) << r.err;
         EXPECT_FALSE(contains(r.out, "Render pass")) << "found out before rendering: " << c.message;
-        const long lines = std::count(r.err.begin(), r.err.end(), '\n');
-        EXPECT_EQ(lines - contains(r.err, "has no \"shader\"") -
-                      contains(r.err, "warning: shaders.s.colour_typo"),
-                  1)
-            << r.err;
+        const long warnings =
+            contains(r.err, "has no \"shader\"") + contains(r.err, "warning: shaders.s.colour_typo");
+        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n') - warnings, 1) << r.err;
         EXPECT_EQ(slurp(target), "earlier image");
     }
     EXPECT_EQ(dir.files().size(), 2u); // the scene and the earlier image: no temporary files

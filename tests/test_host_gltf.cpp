@@ -54,9 +54,7 @@ TEST(gltfFiles, BlenderExportHasKnownPlacementsLightsAndCamera) {
         SCOPED_TRACE(name);
         gltfScene_t g;
         std::string error;
-        gltfImportOptions_t o;
-        o.baseDir = dataDir;
-        o.prefix = "m/";
+        const gltfImportOptions_t o{"m/", matrix4x4_t(), dataDir};
         ASSERT_TRUE(importGltf(slurp(dataDir + name), o, g, error)) << error;
         // Box and Twin share one mesh; Blender's z up became glTF's y up.
         ASSERT_EQ(g.meshes.size(), 3u);

@@ -123,6 +123,7 @@ TEST(imageReader, BadFilesNameTheirProblem) {
         {"turned.hdr", "#?RADIANCE\n\n+X 2 -Y 1\nabcdabcd", "unsupported resolution line \"+X 2 -Y 1\""},
         {"cut.hdr", hdr.substr(0, hdr.size() - 10), "the file ends inside the pixels (row 2)"},
         {"cut.exr", "\x76\x2f\x31\x01\x02", "OpenEXR file"},
+        {"none/missing.png", "", "No such file or directory"}, // no folder none/: nothing is written
     };
     for (const auto& c : cases) {
         texelImage_t img;
@@ -130,10 +131,6 @@ TEST(imageReader, BadFilesNameTheirProblem) {
         EXPECT_FALSE(readImage(dir.write(c.name, c.content), readOptions_t(), img, error)) << c.name;
         EXPECT_TRUE(contains(error, c.message)) << c.name << ": " << error;
     }
-    texelImage_t img;
-    std::string error;
-    EXPECT_FALSE(readImage(dir.path + "/missing.png", readOptions_t(), img, error));
-    EXPECT_EQ(error, "No such file or directory");
 }
 
 TEST(texelSampling, WrapModesFoldIndicesAndBordersBlendAcrossThem) {
@@ -153,8 +150,8 @@ TEST(texelSampling, WrapModesFoldIndicesAndBordersBlendAcrossThem) {
     const struct {
         double u;
         float repeat, clamp, mirror;
-    } points[] = {{0.0, 0.5f, 0, 0}, {1.0, 0.5f, 1, 1}, {0.25, 0, 0, 0},      {0.5, 0.5f, 0.5f, 0.5f},
-                  {-0.25, 1, 0, 0},  {1.25, 0, 1, 1},   {1e9 + 0.75, 1, 1, 1}};
+    } points[] = {{0.0, 0.5f, 0, 0}, {1.0, 0.5f, 1, 1}, {0.25, 0, 0, 0},       {0.5, 0.5f, 0.5f, 0.5f},
+                  {-0.25, 1, 0, 0},  {1.25, 0, 1, 1},   {1e9 + 0.75, 1, 1, 1}, {NAN, 0, 0, 0}};
     for (const auto& p : points) {
         const float want[3] = {p.repeat, p.clamp, p.mirror};
         const wrap_t modes[3] = {wrap_t::repeat, wrap_t::clamp, wrap_t::mirror};
@@ -168,8 +165,6 @@ TEST(texelSampling, WrapModesFoldIndicesAndBordersBlendAcrossThem) {
     sampleNearest(grid, -0.1, 0.5, wrap_t::repeat, wrap_t::clamp, &got);
     EXPECT_EQ(got, 1);
     sampleNearest(grid, -0.1, 0.5, wrap_t::mirror, wrap_t::clamp, &got);
-    EXPECT_EQ(got, 0);
-    sampleBilinear(grid, NAN, 0.5, wrap_t::repeat, wrap_t::clamp, &got);
     EXPECT_EQ(got, 0);
 }
 
