@@ -254,8 +254,7 @@ TEST_F(gltfImport, ModelOnItsOwnGetsAFramingCameraAndALight) {
     ASSERT_EQ(s->lightList.size(), 1u);
     EXPECT_EQ(s->lightList[0].first, "tri/headlight");
     // The camera looks at the middle of the triangle's box.
-    const point3d_t c(0.5f, 0.5f, 0.0f);
-    vector3d_t toCentre = c - s->camera->pos;
+    vector3d_t toCentre = point3d_t(0.5f, 0.5f, 0.0f) - s->camera->pos;
     toCentre.normalize();
     EXPECT_NEAR(toCentre * s->camera->viewDir, 1.0f, 1e-5f);
     // The file's own camera and aspect ratio win when it has one.

@@ -105,9 +105,7 @@ TEST(outputFormats, WidePngFilesReadBackByThePictureReader) {
     std::string error;
     ASSERT_TRUE(saveImage(dir.path + "/a.png", img, nullptr, s, error)) << error;
     plugins::texelImage_t wide;
-    plugins::readOptions_t raw;
-    raw.srgb = false;
-    ASSERT_TRUE(plugins::readImage(dir.path + "/a.png", raw, wide, error)) << error;
+    ASSERT_TRUE(plugins::readImage(dir.path + "/a.png", plugins::readOptions_t{false}, wide, error)) << error;
     for (int i = 0; i < 12; ++i) {
         const float v = img.rgba[static_cast<std::size_t>(i)];
         EXPECT_EQ(std::lround(wide.rgba[static_cast<std::size_t>(i)] * 65535.0f),
@@ -157,14 +155,10 @@ TEST(outputFormats, ExrChannelsAndValuesReadByOpenExrsCInterface) {
         exr_finish(&f);
         // A, B, G, R, Z; colour premultiplied by alpha, linear; 70000 is beyond the half range.
         const float halfOf005 = 0.04998779296875f; // the half nearest to 0.05
-        const float want[5][2] = {{0.5f, 1},
-                                  {1.5f, 2},
-                                  {bits == 16 ? halfOf005 : 0.05f, 1},
-                                  {0.25f, bits == 16 ? INFINITY : 70000.0f},
-                                  {2.5f, noHitDepth}};
-        for (int c = 0; c < 5; ++c)
-            for (int x = 0; x < 2; ++x)
-                EXPECT_EQ(values[c][x], want[c][x]) << "channel " << c << " pixel " << x;
+        const float green = bits == 16 ? halfOf005 : 0.05f, red = bits == 16 ? INFINITY : 70000.0f;
+        const float want[5][2] = {{0.5f, 1}, {1.5f, 2}, {green, 1}, {0.25f, red}, {2.5f, noHitDepth}};
+        for (int i = 0; i < 10; ++i)
+            EXPECT_EQ(values[i / 2][i % 2], want[i / 2][i % 2]) << "channel " << i / 2 << " pixel " << i % 2;
     }
 }
 #endif

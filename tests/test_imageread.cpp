@@ -45,10 +45,7 @@ std::vector<float> floats(const std::string& path) {
 texelImage_t read(const std::string& path, bool srgb = false) {
     texelImage_t img;
     std::string error;
-    readOptions_t options;
-    options.srgb = srgb;
-    options.keepIntensity = true;
-    EXPECT_TRUE(readImage(path, options, img, error)) << path << ": " << error;
+    EXPECT_TRUE(readImage(path, readOptions_t{srgb, true}, img, error)) << path << ": " << error;
     return img;
 }
 
