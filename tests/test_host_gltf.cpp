@@ -226,8 +226,7 @@ TEST_F(gltfImport, SceneObjectBuildsMeshesInstancesAndTheChosenCamera) {
                   dataDir);
     ASSERT_EQ(s->objectList.size(), 4u);
     EXPECT_EQ(s->objectList[0].first, "m/Box");
-    auto* box = dynamic_cast<meshObject_t*>(s->objectList[0].second);
-    ASSERT_NE(box, nullptr);
+    auto* box = &dynamic_cast<meshObject_t&>(*s->objectList[0].second); // throws unless a mesh
     expectNear(box->bound.a, point3d_t(0, 2, -3), 1e-4f);
     expectNear(box->bound.g, point3d_t(2, 4, -1), 1e-4f);
     auto* twin = dynamic_cast<referenceObject_t*>(s->objectList[1].second);

@@ -139,12 +139,10 @@ TEST_F(hostScene, PluginsObjectsAndFiles) {
     EXPECT_TRUE(s->scene->getBackground() == s->background && s->background != nullptr);
     EXPECT_TRUE(s->lightList.size() == 2 && s->lightList[0].first == "a" && s->scene->lights.size() == 2);
     EXPECT_TRUE(s->textures.count("t") == 1 && s->shaders.size() == 2 && s->scene->objects.size() == 3);
-    const sphere_t* ball = dynamic_cast<sphere_t*>(s->objectList[0].second);
-    ASSERT_NE(ball, nullptr);
-    EXPECT_TRUE(ball->center.z == 3 && ball->radius == 0.5f && ball->getShader() == s->shaders["s"] &&
-                !ball->castsShadows());
-    const meshObject_t* tri = dynamic_cast<meshObject_t*>(s->objectList[1].second);
-    ASSERT_NE(tri, nullptr);
+    const sphere_t& ball = dynamic_cast<sphere_t&>(*s->objectList[0].second); // throws unless a sphere
+    EXPECT_TRUE(ball.center.z == 3 && ball.radius == 0.5f && ball.getShader() == s->shaders["s"] &&
+                !ball.castsShadows());
+    const meshObject_t* tri = &dynamic_cast<meshObject_t&>(*s->objectList[1].second);
     EXPECT_TRUE(tri->getBound().g.z == 5.0f + 1e-5f && tri->castsShadows());
     const referenceObject_t* copy = dynamic_cast<referenceObject_t*>(s->objectList[2].second);
     ASSERT_TRUE(copy && copy->referenced == tri);
