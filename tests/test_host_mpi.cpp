@@ -115,16 +115,13 @@ TEST_F(mpiDriver, CheckpointKeepsWholeRecordsDropsATornTailAndRefusesOthers) {
     const std::size_t size =
         36 + 2 * recordOf(4, true).size() + recordOf(1, false).size() + recordOf(2, false).size();
     // Other settings, damage and strangers are refused and leave the file alone.
-    checkpointKey_t otherScene = key(), otherSize = key();
-    otherScene.fingerprint ^= 1;
-    otherSize.width = 131;
     std::ofstream(dir + "ckpt_garbage") << "not a checkpoint at all, just text";
     struct row_t {
         std::string file;
         checkpointKey_t key;
         const char* reason;
-    } rows[] = {{path, otherScene, "another scene"},
-                {path, otherSize, "another scene"},
+    } rows[] = {{path, {key().fingerprint ^ 1, 130, 70, 6}, "another scene"},
+                {path, {key().fingerprint, 131, 70, 6}, "another scene"},
                 {path, key(), "damaged at byte"},
                 {dir + "ckpt_garbage", key(), "not a vexlar checkpoint"},
                 {dir + "ckpt_missing", key(), "cannot open"}};

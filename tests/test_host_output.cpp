@@ -5,7 +5,6 @@
 #include "host/imagewrite.h"
 #include "host/options.h"
 #include "host/pluginpaths.h"
-#include "host/stats.h"
 #include "vexlarcore/version.h"
 
 #include "host_png.h"
@@ -54,9 +53,6 @@ std::vector<float> rgba(const imageSink_t& s, int x, int y) {
 TEST(hostOptions, EveryOptionHelpVersionAndUsageErrors) {
     parse_t d = parse("");
     EXPECT_TRUE(d.status == -1 && d.options.workers == processorCount() && d.options.workers >= 1);
-    EXPECT_TRUE(d.options.sceneFile.empty() && d.options.width == 0 && !d.options.hasRegion &&
-                !d.options.hasSeed && !d.options.alpha && !d.options.quiet && d.options.pluginDirs.empty() &&
-                !d.options.noStandardPlugins);
     parse_t p =
         parse("-o x.tga -j 3 --size 320x200 --region 1 2 3 4 --set camera.focal=2 --set output.file=a=b.png "
               "--seed 77 --alpha --plugins /p --plugins /q --strict -q --stats scene.json");
@@ -80,8 +76,7 @@ TEST(hostOptions, EveryOptionHelpVersionAndUsageErrors) {
     const std::pair<const char*, const char*> bad[] = {
         {"--size 640", "expected WIDTHxHEIGHT"},
         {"--size 0x10", "--size"},
-        {"--size 70000x10", "--size: each side must be from 1 to 65535 pixels"},
-        {"--size 10x70000", "65535"},
+        {"--size 10x70000", "--size: each side must be from 1 to 65535 pixels"},
         {"-j 0", "--workers"},
         {"-j two", "--workers"},
         {"--region 1 2 3", "--region"},
@@ -105,10 +100,6 @@ TEST(hostOptions, PluginFoldersBuildTreeFirst) {
               (std::vector<std::string>{std::string("/opt/vx/bin/../") + VEXLAR_PLUGIN_INSTALL_RELDIR,
                                         VEXLAR_PLUGIN_INSTALL_DIR, VEXLAR_PLUGIN_BUILD_DIR}));
     EXPECT_EQ(findPluginDir({"/no/such/dir", "/tmp", "/"}), "/tmp");
-    counters_t a, b; // differences wrap like the counters
-    a.rays = 4294967290u;
-    b.rays = 5;
-    EXPECT_EQ(b.since(a).rays, 11u);
 }
 
 TEST(hostSink, ClampsKeepsTheRectangleAndStopsOnRequest) {

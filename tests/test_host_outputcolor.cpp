@@ -21,22 +21,10 @@ using namespace vexlar;
 using namespace vexlar::host;
 using support::tempDir_t;
 
-namespace {
-
-float display(float x, transfer_t t, toneMap_t op, float stops) {
-    outputColor_t c;
-    c.transfer = t;
-    c.toneMap = op;
-    c.exposure = stops;
-    return colorPipeline_t(c).display(x);
-}
-
-} // namespace
-
 TEST(outputColor, CurvesAtKnownPoints) {
-    const std::pair<float, float> srgb[] = {
+    const std::pair<float, float> encoded[] = {
         {0, 0}, {0.0031308f, 0.04045f}, {0.5f, 0.735357f}, {1, 1}, {2, 1}};
-    for (const auto& p : srgb) EXPECT_NEAR(srgbEncode(p.first), p.second, 1e-6f) << p.first;
+    for (const auto& p : encoded) EXPECT_NEAR(srgbEncode(p.first), p.second, 1e-6f) << p.first;
     const toneMap_t clamp = toneMap_t::clamp, reinhard = toneMap_t::reinhard, filmic = toneMap_t::filmic;
     const struct {
         toneMap_t op;
@@ -47,17 +35,16 @@ TEST(outputColor, CurvesAtKnownPoints) {
         {filmic, 1, 0.8037975f}, {filmic, 10, 1}};
     for (const auto& t : tones)
         EXPECT_NEAR(applyToneMap(t.op, t.x), t.want, 1e-6f) << int(t.op) << " " << t.x;
+    const transfer_t gamma = transfer_t::gamma, linear = transfer_t::linear, srgb = transfer_t::srgb;
     const struct {
         float x;
-        transfer_t transfer;
-        toneMap_t op;
-        float stops, want;
-    } displayed[] = {
-        {0.5f, transfer_t::gamma, clamp, 0, 0.72974f}, {0.5f, transfer_t::linear, clamp, 0, 0.5f},
-        {0.25f, transfer_t::linear, clamp, 1, 0.5f},   {1, transfer_t::linear, reinhard, -1, 1.0f / 3},
-        {NAN, transfer_t::srgb, clamp, 0, 0},          {-1, transfer_t::srgb, filmic, 0, 0}};
+        outputColor_t c; // transfer, display gamma, exposure in stops, tone map
+        float want;
+    } displayed[] = {{0.5f, {gamma, 2.2f, 0, clamp}, 0.72974f}, {0.5f, {linear, 2.2f, 0, clamp}, 0.5f},
+                     {0.25f, {linear, 2.2f, 1, clamp}, 0.5f},   {1, {linear, 2.2f, -1, reinhard}, 1.0f / 3},
+                     {NAN, {srgb, 2.2f, 0, clamp}, 0},          {-1, {srgb, 2.2f, 0, filmic}, 0}};
     for (const auto& d : displayed)
-        EXPECT_NEAR(display(d.x, d.transfer, d.op, d.stops), d.want, 1e-6f) << d.x << " " << d.stops;
+        EXPECT_NEAR(colorPipeline_t(d.c).display(d.x), d.want, 1e-6f) << d.x << " " << d.c.exposure;
     const struct {
         float x;
         unsigned top, want;
@@ -75,9 +62,7 @@ TEST(outputColor, EncodersRoundColourAndKeepAlphaLinear) {
     encode8(img, outputColor_t(), bytes);
     const int want8[8] = {188, 0, 255, 128, 137, 255, 10, 255};
     for (int i = 0; i < 8; ++i) EXPECT_EQ(bytes.data[i], want8[i]) << i;
-    outputColor_t linear;
-    linear.transfer = transfer_t::linear;
-    floatImage_t lin = encodeLinear(img, linear, true);
+    floatImage_t lin = encodeLinear(img, outputColor_t{transfer_t::linear}, true);
     EXPECT_EQ(lin.rgba[0], 0.25f) << "premultiplied";
     EXPECT_EQ(lin.rgba[5], 2.0f) << "no clamp in linear files";
 }
@@ -101,10 +86,7 @@ TEST(outputFormats, SettingsAreCheckedAgainstTheFormat) {
         {"a.jpg", 0, false, false, "unsupported image format (use a .png, .tga, ", 0},
     };
     for (const auto& c : cases) {
-        outputSettings_t s;
-        s.bits = c.bits;
-        s.alpha = c.alpha;
-        s.colorSet = c.colorSet;
+        const outputSettings_t s{outputColor_t(), c.bits, c.alpha, c.colorSet};
         std::string error;
         std::vector<std::string> notes;
         EXPECT_EQ(checkOutput(c.path, s, error, notes), std::string(c.error).empty()) << c.path;
@@ -119,15 +101,11 @@ TEST(outputFormats, WidePngFilesReadBackByThePictureReader) {
     floatImage_t img(3, 1);
     const float px[12] = {1, 0.5f, 0.25f, 1, 0.75f, 0, 0, 1, 1000, 3e-5f, 7, 0.5f};
     std::copy(px, px + 12, img.rgba.begin());
-    outputSettings_t s;
-    s.bits = 16;
-    s.alpha = true;
+    const outputSettings_t s{outputColor_t(), 16, true};
     std::string error;
     ASSERT_TRUE(saveImage(dir.path + "/a.png", img, nullptr, s, error)) << error;
     plugins::texelImage_t wide;
-    plugins::readOptions_t raw;
-    raw.srgb = false;
-    ASSERT_TRUE(plugins::readImage(dir.path + "/a.png", raw, wide, error)) << error;
+    ASSERT_TRUE(plugins::readImage(dir.path + "/a.png", plugins::readOptions_t{false}, wide, error)) << error;
     for (int i = 0; i < 12; ++i) {
         const float v = img.rgba[static_cast<std::size_t>(i)];
         EXPECT_EQ(std::lround(wide.rgba[static_cast<std::size_t>(i)] * 65535.0f),
@@ -146,9 +124,7 @@ TEST(outputFormats, ExrChannelsAndValuesReadByOpenExrsCInterface) {
     depth(0, 0) = 2.5f;
     depth(1, 0) = noHitDepth;
     for (int bits : {16, 32}) {
-        outputSettings_t s;
-        s.bits = bits;
-        s.alpha = true;
+        const outputSettings_t s{outputColor_t(), bits, true};
         const std::string path = dir.path + "/a" + std::to_string(bits) + ".exr";
         std::string error;
         ASSERT_TRUE(saveImage(path, img, &depth, s, error)) << error;
@@ -177,15 +153,12 @@ TEST(outputFormats, ExrChannelsAndValuesReadByOpenExrsCInterface) {
         ASSERT_EQ(exr_decoding_run(f, 0, &decode), EXR_ERR_SUCCESS);
         exr_decoding_destroy(f, &decode);
         exr_finish(&f);
-        // A, B, G, R, Z; colour premultiplied by alpha, linear.
+        // A, B, G, R, Z; colour premultiplied by alpha, linear; 70000 is beyond the half range.
         const float halfOf005 = 0.04998779296875f; // the half nearest to 0.05
-        EXPECT_EQ(values[0][0], 0.5f);
-        EXPECT_EQ(values[3][0], 0.25f);
-        EXPECT_EQ(values[2][0], bits == 16 ? halfOf005 : 0.05f);
-        EXPECT_EQ(values[1][0], 1.5f);
-        EXPECT_EQ(values[3][1], bits == 16 ? INFINITY : 70000.0f) << "beyond the half range";
-        EXPECT_EQ(values[4][0], 2.5f);
-        EXPECT_EQ(values[4][1], noHitDepth);
+        const float green = bits == 16 ? halfOf005 : 0.05f, red = bits == 16 ? INFINITY : 70000.0f;
+        const float want[5][2] = {{0.5f, 1}, {1.5f, 2}, {green, 1}, {0.25f, red}, {2.5f, noHitDepth}};
+        for (int i = 0; i < 10; ++i)
+            EXPECT_EQ(values[i / 2][i % 2], want[i / 2][i % 2]) << "channel " << i / 2 << " pixel " << i % 2;
     }
 }
 #endif

@@ -45,10 +45,7 @@ std::vector<float> floats(const std::string& path) {
 texelImage_t read(const std::string& path, bool srgb = false) {
     texelImage_t img;
     std::string error;
-    readOptions_t options;
-    options.srgb = srgb;
-    options.keepIntensity = true;
-    EXPECT_TRUE(readImage(path, options, img, error)) << path << ": " << error;
+    EXPECT_TRUE(readImage(path, readOptions_t{srgb, true}, img, error)) << path << ": " << error;
     return img;
 }
 
@@ -67,13 +64,14 @@ TEST(imageReader, EveryFormatGivesTheIndependentDecodersTexels) {
         const char* file;
         int width;
         float tolerance;
-    } cases[] = {{"rgba.png", 7, 0},        {"grey.png", 7, 0}, {"palette.png", 7, 0},
-                 {"grey16.png", 7, 0},      {"rgb.tga", 7, 0},  {"rle.tga", 7, 0},
-                 {"flat.hdr", 9, 0},        {"rle.hdr", 9, 0},  {"bottomup.hdr", 9, 0},
-                 {"rgb.jpg", 7, 2.5f / 255}}; // JPEG decoders may round differently
+        bool srgb = false; // sRGB decoding, which linear files never get (integer files: imagePlugins)
+    } cases[] = {{"rgba.png", 7, 0},     {"grey.png", 7, 0},        {"palette.png", 7, 0},
+                 {"grey16.png", 7, 0},   {"rgb.tga", 7, 0},         {"rle.tga", 7, 0},
+                 {"flat.hdr", 9, 0},     {"rle.hdr", 9, 0},         {"flat.hdr", 9, 0, true},
+                 {"bottomup.hdr", 9, 0}, {"rgb.jpg", 7, 2.5f / 255}}; // JPEG decoders may round differently
     for (const auto& c : cases) {
         const std::string path = pictures().path + "/" + c.file;
-        texelImage_t img = read(path);
+        texelImage_t img = read(path, c.srgb);
         EXPECT_EQ(img.width, c.width) << c.file;
         expectTexels(img, floats(path + ".f32"), c.tolerance, c.file);
         EXPECT_FLOAT_EQ(img.intensity[3], (img.rgba[12] + img.rgba[13] + img.rgba[14]) / 3) << c.file;
@@ -85,9 +83,6 @@ TEST(imageReader, SrgbDecodingAtKnownPoints) {
         float encoded, linear;
     } points[] = {{0, 0}, {0.04045f, 0.0031308f}, {0.5f, 0.2140411f}, {1, 1}, {10.0f / 255, 0.0030353f}};
     for (const auto& p : points) EXPECT_NEAR(srgbDecode(p.encoded), p.linear, 2e-7f) << p.encoded;
-    // Linear files are never decoded (files of integer samples: imagePlugins).
-    expectTexels(read(pictures().path + "/flat.hdr", true), floats(pictures().path + "/flat.hdr.f32"), 0,
-                 "HDR");
 }
 
 TEST(imageReader, OpenExrFilesInScanLinesAndTiles) {
@@ -96,8 +91,7 @@ TEST(imageReader, OpenExrFilesInScanLinesAndTiles) {
     host::floatImage_t picture(3, 2);
     const float values[] = {0.5f, 0.25f, 2.0f, 1.0f, 1e-3f, 100.0f, 3.5f, 0.5f};
     for (std::size_t i = 0; i < picture.rgba.size(); ++i) picture.rgba[i] = values[i % 8] * float(1 + i / 8);
-    host::outputSettings_t settings;
-    settings.bits = 32;
+    const host::outputSettings_t settings{host::outputColor_t(), 32};
     std::string error;
     ASSERT_TRUE(host::saveImage(dir.path + "/a.exr", picture, nullptr, settings, error)) << error;
     std::vector<float> want = picture.rgba;
@@ -111,7 +105,6 @@ TEST(imageReader, OpenExrFilesInScanLinesAndTiles) {
 
 TEST(imageReader, BadFilesNameTheirProblem) {
     tempDir_t dir;
-    const std::string png = slurp(pictures().path + "/rgba.png");
     const std::string hdr = slurp(pictures().path + "/flat.hdr");
     const struct {
         const char* name;
@@ -119,9 +112,7 @@ TEST(imageReader, BadFilesNameTheirProblem) {
         const char* message;
     } cases[] = {
         {"empty.png", "", "the file is empty"},
-        {"anim.png", "GIF89a....", "GIF pictures are not supported (use PNG, JPEG, TGA, HDR"},
         {"text.png", "hello, world", "unknown image format: the file starts like none of PNG"},
-        {"cut.png", png.substr(0, 60), "corrupt or unsupported PNG file ("},
         {"cut.jpg", "\xff\xd8\xff\xe0 nothing", "corrupt or unsupported JPEG file ("},
         {"zero.tga", std::string(18, '\0'), "TGA file: Targa type not supported"},
         {"xyz.hdr", "#?RADIANCE\nFORMAT=32-bit_rle_xyze\n\n-Y 1 +X 1\nabcd",
@@ -129,6 +120,7 @@ TEST(imageReader, BadFilesNameTheirProblem) {
         {"turned.hdr", "#?RADIANCE\n\n+X 2 -Y 1\nabcdabcd", "unsupported resolution line \"+X 2 -Y 1\""},
         {"cut.hdr", hdr.substr(0, hdr.size() - 10), "the file ends inside the pixels (row 2)"},
         {"cut.exr", "\x76\x2f\x31\x01\x02", "OpenEXR file"},
+        {"none/missing.png", "", "No such file or directory"}, // no folder none/: nothing is written
     };
     for (const auto& c : cases) {
         texelImage_t img;
@@ -136,10 +128,6 @@ TEST(imageReader, BadFilesNameTheirProblem) {
         EXPECT_FALSE(readImage(dir.write(c.name, c.content), readOptions_t(), img, error)) << c.name;
         EXPECT_TRUE(contains(error, c.message)) << c.name << ": " << error;
     }
-    texelImage_t img;
-    std::string error;
-    EXPECT_FALSE(readImage(dir.path + "/missing.png", readOptions_t(), img, error));
-    EXPECT_EQ(error, "No such file or directory");
 }
 
 TEST(texelSampling, WrapModesFoldIndicesAndBordersBlendAcrossThem) {
@@ -159,8 +147,8 @@ TEST(texelSampling, WrapModesFoldIndicesAndBordersBlendAcrossThem) {
     const struct {
         double u;
         float repeat, clamp, mirror;
-    } points[] = {{0.0, 0.5f, 0, 0}, {1.0, 0.5f, 1, 1}, {0.25, 0, 0, 0},      {0.5, 0.5f, 0.5f, 0.5f},
-                  {-0.25, 1, 0, 0},  {1.25, 0, 1, 1},   {1e9 + 0.75, 1, 1, 1}};
+    } points[] = {{0.0, 0.5f, 0, 0}, {1.0, 0.5f, 1, 1}, {0.25, 0, 0, 0},       {0.5, 0.5f, 0.5f, 0.5f},
+                  {-0.25, 1, 0, 0},  {1.25, 0, 1, 1},   {1e9 + 0.75, 1, 1, 1}, {NAN, 0, 0, 0}};
     for (const auto& p : points) {
         const float want[3] = {p.repeat, p.clamp, p.mirror};
         const wrap_t modes[3] = {wrap_t::repeat, wrap_t::clamp, wrap_t::mirror};
@@ -174,8 +162,6 @@ TEST(texelSampling, WrapModesFoldIndicesAndBordersBlendAcrossThem) {
     sampleNearest(grid, -0.1, 0.5, wrap_t::repeat, wrap_t::clamp, &got);
     EXPECT_EQ(got, 1);
     sampleNearest(grid, -0.1, 0.5, wrap_t::mirror, wrap_t::clamp, &got);
-    EXPECT_EQ(got, 0);
-    sampleBilinear(grid, NAN, 0.5, wrap_t::repeat, wrap_t::clamp, &got);
     EXPECT_EQ(got, 0);
 }
 
