@@ -74,6 +74,59 @@ private:
                float& leave) const;
 };
 
+/// A ray prepared for many box tests: its origin, its direction and the
+/// direction's reciprocals, computed once instead of in every test. The zero
+/// checks look at the direction itself, so a test sees exactly the floats
+/// `bound_t::cross` computes.
+struct boxRay_t {
+    boxRay_t(const point3d_t& f, const vector3d_t& r)
+        : from(f), ray(r), inv(1.0f / r.x, 1.0f / r.y, 1.0f / r.z) {}
+    point3d_t from;
+    vector3d_t ray;
+    vector3d_t inv;
+};
+
+namespace boxTest {
+
+// One slab of the limited test, as bound_t::cross computes it, with the
+// reciprocal of the direction component given. `first`: the first slab
+// taken (sets both ends); `early`: a rejection test follows.
+template <bool first, bool early>
+inline bool slab(float o, float inv, float lo, float hi, float dist, float& lmin, float& lmax) {
+    const float d = o - lo;
+    float t0 = -d * inv;
+    float t1 = ((hi - lo) - d) * inv;
+    if (t0 > t1) {
+        const float s = t0;
+        t0 = t1;
+        t1 = s;
+    }
+    if (first) {
+        lmin = t0;
+        lmax = t1;
+    } else {
+        lmin = lmin < t0 ? t0 : lmin;
+        if (t1 < lmax || lmax < 0) lmax = t1;
+    }
+    return !(early && (lmax < 0 || lmin > dist));
+}
+
+} // namespace boxTest
+
+/// The limited test `b.cross(r.from, r.ray, where, dist)`, inline: the same
+/// comparisons on the same floats, `where` set only on success.
+inline bool crossBox(const bound_t& b, const boxRay_t& r, float& where, float dist) {
+    float lmin = -1, lmax = -1;
+    if (r.ray.x != 0 && !boxTest::slab<true, true>(r.from.x, r.inv.x, b.a.x, b.g.x, dist, lmin, lmax))
+        return false;
+    if (r.ray.y != 0 && !boxTest::slab<false, true>(r.from.y, r.inv.y, b.a.y, b.g.y, dist, lmin, lmax))
+        return false;
+    if (r.ray.z != 0) boxTest::slab<false, false>(r.from.z, r.inv.z, b.a.z, b.g.z, dist, lmin, lmax);
+    if (lmin > lmax || lmax < 0 || lmin > dist) return false;
+    where = lmin >= 0 ? lmin : 0;
+    return true;
+}
+
 /// Volume of the overlap of two boxes; 0 unless the overlap has a strictly
 /// positive extent on all three axes (boxes that only touch give 0).
 float b_intersect(const bound_t& l, const bound_t& r);
