@@ -21,13 +21,26 @@ namespace host {
 /// the camera, so the sink stores a far distance instead.
 constexpr float noHitDepth = 1e30f;
 
+/// A page-aligned stretch of a buffer (empty when `bytes` is 0).
+struct pageSpan_t {
+    void* begin = nullptr;
+    std::size_t bytes = 0;
+};
+
 class imageSink_t : public colorOutput_t {
 public:
     /// A black, fully transparent `width` x `height` image (both >= 1).
     /// Only pixels inside `keep` are stored: outside a render region the
     /// renderer hands over whatever its block buffers held. `stop` may be
     /// null; when it points at a non-zero value, putPixel refuses.
+    /// The buffers are not copied into processes forked while the sink
+    /// lives (they see zeros there; the render workers never read them), so
+    /// that writing the picture during a forked render costs no page copies.
+    /// The buffers must keep their size while the sink lives.
     imageSink_t(int width, int height, const pixelRect_t& keep, const volatile std::sig_atomic_t* stop);
+    ~imageSink_t() override;
+    imageSink_t(const imageSink_t&) = delete;
+    imageSink_t& operator=(const imageSink_t&) = delete;
 
     /// Stores the colour (negative channels and not-a-number as 0, an
     /// infinite channel as the largest float), the alpha clamped to [0, 1],
@@ -50,6 +63,8 @@ private:
     const volatile std::sig_atomic_t* stop;
     bool refused = false;
     std::size_t count = 0;
+    /// The stretches marked wipe-on-fork (colour, depth).
+    pageSpan_t spans[2];
 };
 
 } // namespace host

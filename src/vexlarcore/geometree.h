@@ -112,9 +112,9 @@ public:
     };
 
     geomeIterator_t(const geomeTree_t<T>* tree, float d, const point3d_t& f, const vector3d_t& r, bool s)
-        : stack(), current(nullptr), dist(d), from(&f), ray(&r), shadow(s) {
+        : stack(), current(nullptr), dist(d), from(&f), ray(&r), shadow(s), prepared(f, r) {
         float where;
-        if (tree == nullptr || !tree->bound.cross(*from, *ray, where, dist)) {
+        if (tree == nullptr || !crossBox(tree->bound, prepared, where, dist)) {
             return;
         }
         down(tree);
@@ -130,7 +130,7 @@ public:
             }
         } else {
             float where;
-            while (!stack.empty() && !stack.back().node->bound.cross(*from, *ray, where, dist)) {
+            while (!stack.empty() && !crossBox(stack.back().node->bound, prepared, where, dist)) {
                 stack.pop_back();
             }
         }
@@ -151,10 +151,10 @@ public:
         while (!node->isLeaf()) {
             float wl = std::numeric_limits<float>::infinity();
             float wr = std::numeric_limits<float>::infinity();
-            bool hitL = node->left->bound.cross(*from, *ray, wl, dist);
+            bool hitL = crossBox(node->left->bound, prepared, wl, dist);
             bool hitR = true;
             if (!shadow || !hitL) {
-                hitR = node->right->bound.cross(*from, *ray, wr, dist);
+                hitR = crossBox(node->right->bound, prepared, wr, dist);
             }
             if (!hitL && !hitR) {
                 if (stack.empty()) {
@@ -198,6 +198,8 @@ public:
     const vector3d_t* ray;
     /// Any-hit mode.
     bool shadow;
+    /// Copies of the ray with its reciprocals, for the box tests.
+    boxRay_t prepared;
 };
 
 /// One node of the node tree. A node is a leaf exactly when `object` is
