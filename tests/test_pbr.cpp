@@ -143,11 +143,7 @@ TEST(proceduralTextures, MarbleAndWoodWithoutTurbulenceAreTheirProfiles) {
         {"marble", "", [](const point3d_t& q) { return 0.5 + 0.5 * std::sin(2 * pi * q.x); }},
         {"wood", "sine",
          [](const point3d_t& q) { return 0.5 + 0.5 * std::cos(2 * pi * std::hypot(q.x, q.y)); }},
-        {"wood", "saw",
-         [](const point3d_t& q) {
-             const double r = std::hypot(q.x, q.y);
-             return r - std::floor(r);
-         }},
+        {"wood", "saw", [](const point3d_t& q) { return std::fmod(std::hypot(q.x, q.y), 1.0); }},
     };
     for (const auto& c : cases) {
         paramMap_t params = lightfx::paramsOf({{"turbulence", 0.0f}, {"size", 0.5f}});
