@@ -108,9 +108,7 @@ public:
         std::vector<triangle_t> tris;
         for (const std::vector<int>& p : polygons)
             for (std::size_t k = 2; k < p.size(); ++k)
-                tris.emplace_back(&corners[static_cast<std::size_t>(p[0])],
-                                  &corners[static_cast<std::size_t>(p[k - 1])],
-                                  &corners[static_cast<std::size_t>(p[k])]);
+                tris.emplace_back(&corners[p[0]], &corners[p[k - 1]], &corners[p[k]]);
         meshObject_t* m = meshObject_t::factory(corners, std::vector<vector3d_t>(), tris,
                                                 std::vector<float>(), std::vector<float>());
         m->setShader(sh);
