@@ -43,7 +43,7 @@ double referenceNoise(double px, double py, double pz) {
 
 } // namespace
 
-TEST(perlinNoise, MatchesAnIndependentEvaluationAndWrapsEvery256) {
+TEST(perlinNoise, MatchesAnIndependentEvaluationWrapsAndSumsOctaves) {
     EXPECT_EQ(std::vector<int>(permutation, permutation + 6), (std::vector<int>{151, 160, 137, 91, 90, 15}));
     newPerlin_t n;
     for (int i = 0; i < 512; ++i) ASSERT_EQ(n.p[i], permutation[i & 255]) << i; // doubled by the constructor
@@ -60,17 +60,14 @@ TEST(perlinNoise, MatchesAnIndependentEvaluationAndWrapsEvery256) {
     // It wraps every 256 and survives hostile coordinates.
     EXPECT_EQ(n.noise(point3d_t(-0.5f, -7.25f, -300.5f)), n.noise(point3d_t(255.5f, 248.75f, 211.5f)));
     EXPECT_NE(n.noise(point3d_t(-0.5f, 0, 0)), 0.0f);
-    const point3d_t p(3.25f, 17.5f, 0.125f);
-    EXPECT_EQ(n.noise(p), n.noise(point3d_t(259.25f, 17.5f, 0.125f)));
-    EXPECT_EQ(n.noise(p), n.noise(point3d_t(3.25f, 17.5f, -255.875f)));
+    const point3d_t w(3.25f, 17.5f, 0.125f);
+    EXPECT_EQ(n.noise(w), n.noise(point3d_t(259.25f, 17.5f, 0.125f)));
+    EXPECT_EQ(n.noise(w), n.noise(point3d_t(3.25f, 17.5f, -255.875f)));
     // 3e9 is a whole multiple of 256; infinities and NaN give 0.
     EXPECT_EQ(n.noise(point3d_t(3.0e9f, 0.5f, 0.25f)), n.noise(point3d_t(0, 0.5f, 0.25f)));
     EXPECT_EQ(n.noise(point3d_t(-3.0e9f, 0.5f, 0.25f)), n.noise(point3d_t(0, 0.5f, 0.25f)));
     EXPECT_TRUE(n.noise(point3d_t(INFINITY, 0.5f, 0.5f)) == 0 && n.noise(point3d_t(0.5f, 0.5f, NAN)) == 0);
-}
-
-TEST(perlinNoise, TurbulenceSums) {
-    newPerlin_t n;
+    // The two turbulence sums.
     const point3d_t p(1.3f, -2.7f, 5.45f);
     EXPECT_TRUE(n.turbulence(p, 0, false) == 0.5f && n.turbulence(p, -3, true) == 0.5f &&
                 n.turbulence2(p, 0, false, 0.5f, 2.0f) == 0.5f);
