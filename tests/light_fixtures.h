@@ -60,8 +60,7 @@ inline surfacePoint_t hit(const point3d_t& p, const vector3d_t& n, const shader_
 }
 
 /// A background computed by a function of the direction.
-class lambdaBackground_t : public background_t {
-public:
+struct lambdaBackground_t : background_t {
     explicit lambdaBackground_t(std::function<color_t(const vector3d_t&)> f) : f(std::move(f)) {}
     color_t lookup(const vector3d_t& dir, renderState_t&) const override { return f(dir); }
     std::function<color_t(const vector3d_t&)> f;

@@ -53,9 +53,8 @@ TEST_F(objects, SphereHitsFillTheRecordAsInDoublePrecision) {
     EXPECT_FALSE(shoot(unit, point3d_t(0, 0, 0), vector3d_t(0, 0, 0)));  // no direction
     EXPECT_FALSE(shoot(unit, point3d_t(std::nanf(""), 0, -5), vector3d_t(0, 0, 1), true));
     // Shadow queries: strictly before the limit, -1 for none; the record stays.
-    EXPECT_FALSE(shoot(unit, point3d_t(0, 0, -5), vector3d_t(0, 0, 1), true, 4.0f));
-    EXPECT_TRUE(shoot(unit, point3d_t(0, 0, -5), vector3d_t(0, 0, 1), true, 4.5f));
-    EXPECT_TRUE(shoot(unit, point3d_t(0, 0, -5), vector3d_t(0, 0, 1), true, -1.0f));
+    for (const float limit : {4.0f, 4.5f, -1.0f})
+        EXPECT_EQ(shoot(unit, point3d_t(0, 0, -5), vector3d_t(0, 0, 1), true, limit), limit != 4.0f) << limit;
     EXPECT_EQ(sp.depth, 123.0f);
     sphere_t s(point3d_t(1.5f, -0.25f, 3.0f), 0.75f);
     vector3d_t dir(0.7f, -0.25f, 5.0f); // passes 0.2 beside the centre
