@@ -116,9 +116,8 @@ TEST(pbrShader, HighlightWidensWithRoughness) {
         // The eye straight above: the highlight peaks for light from above
         // too. Its half width at half height, in degrees.
         auto at = [&](double degrees) {
-            const double b = degrees * M_PI / 180;
-            const energy_t e(vector3d_t(static_cast<float>(std::sin(b)), static_cast<float>(std::cos(b)), 0),
-                             color_t(1, 1, 1));
+            const float b = static_cast<float>(degrees * M_PI / 180);
+            const energy_t e(vector3d_t(std::sin(b), std::cos(b), 0), color_t(1, 1, 1));
             return lightfx::mean3(sh->fromLight(s.state, sp, e, up));
         };
         const double peak = at(0);
