@@ -60,8 +60,7 @@ inline surfacePoint_t hit(const point3d_t& p, const vector3d_t& n, const shader_
 }
 
 /// A background computed by a function of the direction.
-class lambdaBackground_t : public background_t {
-public:
+struct lambdaBackground_t : background_t {
     explicit lambdaBackground_t(std::function<color_t(const vector3d_t&)> f) : f(std::move(f)) {}
     color_t lookup(const vector3d_t& dir, renderState_t&) const override { return f(dir); }
     std::function<color_t(const vector3d_t&)> f;
@@ -108,9 +107,7 @@ public:
         std::vector<triangle_t> tris;
         for (const std::vector<int>& p : polygons)
             for (std::size_t k = 2; k < p.size(); ++k)
-                tris.emplace_back(&corners[static_cast<std::size_t>(p[0])],
-                                  &corners[static_cast<std::size_t>(p[k - 1])],
-                                  &corners[static_cast<std::size_t>(p[k])]);
+                tris.emplace_back(&corners[p[0]], &corners[p[k - 1]], &corners[p[k]]);
         meshObject_t* m = meshObject_t::factory(corners, std::vector<vector3d_t>(), tris,
                                                 std::vector<float>(), std::vector<float>());
         m->setShader(sh);

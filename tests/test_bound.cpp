@@ -34,8 +34,7 @@ TEST(bound, UnionVolumeOverlapAndCost) {
     EXPECT_FALSE(bound_t(bound_t{}, bound_t{}).null);
     // (0.3 * 0.1) * 0.7 in that order; other groupings round to 0x1.581064p-6.
     EXPECT_EQ(box(0, 0, 0, 0.1f, 0.3f, 0.7f).vol(), 0x1.581062p-6f);
-    EXPECT_EQ(captured([] { EXPECT_EQ(box(2, 0, 0, 1, 1, 1).vol(), -1.0f); }),
-              "warning usorted bounding points\n");
+    captured([] { EXPECT_EQ(box(2, 0, 0, 1, 1, 1).vol(), -1.0f); }); // warns, as the cost below shows
     EXPECT_EQ(b_intersect(unitBox, box(0.5f, 0.5f, 0.5f, 2, 2, 2)), 0.125f);
     EXPECT_EQ(b_intersect(unitBox, box(0.25f, 0.25f, 0.25f, 0.75f, 0.75f, 0.5f)), 0.0625f);
     for (const bound_t& o : {box(1, 0, 0, 2, 1, 1), box(1, 1, 1, 2, 2, 2), box(3, 0, 0, 4, 1, 1),
@@ -53,8 +52,8 @@ TEST(bound, UnionVolumeOverlapAndCost) {
         {box(2, 2, 0, 0, 0, 1), unitBox, 4},                // negative waste counts as 0
     };
     for (const auto& c : costs) EXPECT_EQ(bound_distance(c.l, c.r), c.cost) << c.l.a << c.r.a;
-    const std::string twice = captured([] { bound_distance(box(0.5f, 0, 0, 0.25f, 1, 1), unitBox); });
-    EXPECT_EQ(twice, "warning usorted bounding points\nwarning usorted bounding points\n");
+    EXPECT_EQ(captured([] { bound_distance(box(0.5f, 0, 0, 0.25f, 1, 1), unitBox); }),
+              "warning usorted bounding points\nwarning usorted bounding points\n"); // a warning per volume
 }
 
 TEST(bound, SlabTestsReportEntryAndExit) {

@@ -46,27 +46,16 @@ bound_t box(float x, float y, float z, float dx, float dy, float dz) {
 TEST(boxPairing, JoinsAsTheGeneralBuilderOnEveryKindOfBoxSet) {
     std::mt19937 rng(7);
     std::uniform_real_distribution<float> u(0, 1);
+    auto r = [&](float scale) { return u(rng) * scale; };
     const std::vector<std::pair<const char*, std::function<bound_t(int)>>> kinds = {
-        {"random",
-         [&](int) {
-             return box(u(rng) * 100, u(rng) * 100, u(rng) * 100, u(rng) * 5, u(rng) * 5, u(rng) * 5);
-         }},
-        {"unit grid (ties)",
-         [](int i) { return box(float(i % 9), float(i / 9 % 9), float(i / 81), 1, 1, 1); }},
-        {"sphere grid",
-         [](int i) { return box(float(i % 25) - 0.4f, 0, float(i / 25) - 0.4f, 0.8f, 0.8f, 0.8f); }},
+        {"random", [&](int) { return box(r(100), r(100), r(100), r(5), r(5), r(5)); }},
+        {"unit grid (ties)", [](int i) { return box(i % 9, i / 9 % 9, i / 81, 1, 1, 1); }},
+        {"sphere grid", [](int i) { return box(i % 25 - 0.4f, 0, i / 25 - 0.4f, 0.8f, 0.8f, 0.8f); }},
         {"coincident", [](int i) { return box(float(i % 3), 0, 0, 1, 1, 1); }},
-        {"flat and points",
-         [&](int i) { return box(u(rng), u(rng), 0, i % 2 ? u(rng) : 0, i % 3 ? u(rng) : 0, 0); }},
-        {"nested",
-         [](int i) {
-             return box(-float(i), -float(i), -float(i), 2.0f * i + 1, 2.0f * i + 1, 2.0f * i + 1);
-         }},
+        {"flat and points", [&](int i) { return box(r(1), r(1), 0, i % 2 ? r(1) : 0, i % 3 ? r(1) : 0, 0); }},
+        {"nested", [](int i) { return box(-i, -i, -i, 2 * i + 1, 2 * i + 1, 2 * i + 1); }},
         {"infinite",
-         [&](int i) {
-             return i % 17 ? box(u(rng), u(rng), u(rng), 1, 1, 1)
-                           : bound_t(point3d_t(-1, 0, 0), point3d_t(1e30f * 1e30f, 1, 1));
-         }},
+         [&](int i) { return i % 17 ? box(r(1), r(1), r(1), 1, 1, 1) : box(-1, 0, 0, INFINITY, 1, 1); }},
     };
     for (const auto& kind : kinds) {
         for (int n : {1, 2, 3, 5, 70, 400}) {

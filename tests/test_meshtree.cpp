@@ -16,17 +16,11 @@
 
 using namespace vexlar;
 
-namespace {
-
-const float inf = std::numeric_limits<float>::infinity();
-const float notANumber = std::numeric_limits<float>::quiet_NaN();
-
-} // namespace
-
 TEST(meshTree, FourLaneTestGivesTheScalarBitsOnAwkwardValues) {
     std::mt19937 rng(3);
     std::uniform_real_distribution<float> u(-1, 1);
-    const float specials[] = {0.0f, -0.0f, 1.0f, 0.5f, 1e-30f, 1e30f, inf, -inf, notANumber};
+    const float inf = std::numeric_limits<float>::infinity();
+    const float specials[] = {0.0f, -0.0f, 1.0f, 0.5f, 1e-30f, 1e30f, inf, -inf, std::nanf("")};
     int compared = 0, hits = 0;
     for (int round = 0; round < 400; ++round) {
         // Four triangles (one leaf), some sharing edges, some degenerate.
@@ -44,12 +38,9 @@ TEST(meshTree, FourLaneTestGivesTheScalarBitsOnAwkwardValues) {
         for (int r = 0; r < 40; ++r) {
             point3d_t from(u(rng) * 3, u(rng) * 3, 3);
             // Aim at a vertex, an edge midpoint or anywhere.
-            const triangle_t& t = mesh.triangles[r % 4];
-            point3d_t target = r % 3 == 0
-                                   ? *t.pa
-                                   : (r % 3 == 1 ? point3d_t((t.pa->x + t.pb->x) / 2, (t.pa->y + t.pb->y) / 2,
-                                                             (t.pa->z + t.pb->z) / 2)
-                                                 : point3d_t(u(rng), u(rng), u(rng)));
+            const point3d_t &a = *mesh.triangles[r % 4].pa, &b = *mesh.triangles[r % 4].pb;
+            const point3d_t mid((a.x + b.x) / 2, (a.y + b.y) / 2, (a.z + b.z) / 2);
+            const point3d_t target = r % 3 == 0 ? a : (r % 3 == 1 ? mid : point3d_t(u(rng), u(rng), u(rng)));
             vector3d_t ray = target - from;
             if (r % 11 == 0) ray.x = 0;
             if (r % 13 == 0) ray.y = specials[(round + r) % 9];

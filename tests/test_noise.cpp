@@ -11,25 +11,17 @@ using namespace vexlar;
 
 namespace {
 
-typedef int gradientTable_t[16][3];
-
 // The sixteen gradient directions by hash & 15. Entries 13 and 14 differ
 // from Perlin's published choice (-y + z, y - x); random points hit them often
 // enough that the comparison with this table tells the two apart.
-const gradientTable_t gradients = {{1, 1, 0},  {-1, 1, 0},  {1, -1, 0}, {-1, -1, 0}, {1, 0, 1},  {-1, 0, 1},
-                                   {1, 0, -1}, {-1, 0, -1}, {0, 1, 1},  {0, -1, 1},  {0, 1, -1}, {0, -1, -1},
-                                   {1, 1, 0},  {-1, 1, 0},  {0, 1, -1}, {0, -1, -1}};
-
-// Corner hash of lattice cell (i, j, k), all taken modulo 256.
-int cornerHash(int i, int j, int k) {
-    auto perm = [](int n) { return permutation[n & 255]; };
-    return perm(perm(perm(i) + j) + k);
-}
+const int grad[16][3] = {{1, 1, 0},  {-1, 1, 0},  {1, -1, 0}, {-1, -1, 0}, {1, 0, 1},  {-1, 0, 1},
+                         {1, 0, -1}, {-1, 0, -1}, {0, 1, 1},  {0, -1, 1},  {0, 1, -1}, {0, -1, -1},
+                         {1, 1, 0},  {-1, 1, 0},  {0, 1, -1}, {0, -1, -1}};
 
 // Independent double-precision evaluation: floor-based cells, explicit
 // modulo indexing, gradient vectors dotted with the corner offsets.
 double referenceNoise(double px, double py, double pz) {
-    const gradientTable_t& g = gradients;
+    auto perm = [](int n) { return permutation[n & 255]; }; // every index taken modulo 256
     const double fx = std::floor(px), fy = std::floor(py), fz = std::floor(pz);
     auto cell = [](double f) { return static_cast<int>(((static_cast<long long>(f) % 256) + 256) % 256); };
     const int X = cell(fx), Y = cell(fy), Z = cell(fz);
@@ -38,8 +30,8 @@ double referenceNoise(double px, double py, double pz) {
     for (int a = 0; a < 2; ++a)
         for (int b = 0; b < 2; ++b)
             for (int c = 0; c < 2; ++c) {
-                const int h = cornerHash(X + a, Y + b, Z + c) & 15;
-                corner[a][b][c] = g[h][0] * (x - a) + g[h][1] * (y - b) + g[h][2] * (z - c);
+                const int h = perm(perm(perm(X + a) + Y + b) + Z + c) & 15;
+                corner[a][b][c] = grad[h][0] * (x - a) + grad[h][1] * (y - b) + grad[h][2] * (z - c);
             }
     auto quintic = [](double t) { return t * t * t * (t * (t * 6 - 15) + 10); };
     const double u = quintic(x), v = quintic(y), w = quintic(z);
@@ -51,7 +43,7 @@ double referenceNoise(double px, double py, double pz) {
 
 } // namespace
 
-TEST(perlinNoise, MatchesAnIndependentEvaluation) {
+TEST(perlinNoise, MatchesAnIndependentEvaluationWrapsAndSumsOctaves) {
     EXPECT_EQ(std::vector<int>(permutation, permutation + 6), (std::vector<int>{151, 160, 137, 91, 90, 15}));
     newPerlin_t n;
     for (int i = 0; i < 512; ++i) ASSERT_EQ(n.p[i], permutation[i & 255]) << i; // doubled by the constructor
@@ -65,23 +57,17 @@ TEST(perlinNoise, MatchesAnIndependentEvaluation) {
     EXPECT_LT(worst, 2e-5);
     for (int x = -3; x <= 3; ++x) // zero on the lattice
         for (int z = -3; z <= 3; ++z) EXPECT_EQ(n.noise(point3d_t(x * 37.0f, 11.0f * x, z)), 0.0f);
-}
-
-TEST(perlinNoise, WrapsEvery256AndSurvivesHostileCoordinates) {
-    newPerlin_t n;
+    // It wraps every 256 and survives hostile coordinates.
     EXPECT_EQ(n.noise(point3d_t(-0.5f, -7.25f, -300.5f)), n.noise(point3d_t(255.5f, 248.75f, 211.5f)));
     EXPECT_NE(n.noise(point3d_t(-0.5f, 0, 0)), 0.0f);
-    const point3d_t p(3.25f, 17.5f, 0.125f);
-    EXPECT_EQ(n.noise(p), n.noise(point3d_t(259.25f, 17.5f, 0.125f)));
-    EXPECT_EQ(n.noise(p), n.noise(point3d_t(3.25f, 17.5f, -255.875f)));
+    const point3d_t w(3.25f, 17.5f, 0.125f);
+    EXPECT_EQ(n.noise(w), n.noise(point3d_t(259.25f, 17.5f, 0.125f)));
+    EXPECT_EQ(n.noise(w), n.noise(point3d_t(3.25f, 17.5f, -255.875f)));
     // 3e9 is a whole multiple of 256; infinities and NaN give 0.
     EXPECT_EQ(n.noise(point3d_t(3.0e9f, 0.5f, 0.25f)), n.noise(point3d_t(0, 0.5f, 0.25f)));
     EXPECT_EQ(n.noise(point3d_t(-3.0e9f, 0.5f, 0.25f)), n.noise(point3d_t(0, 0.5f, 0.25f)));
     EXPECT_TRUE(n.noise(point3d_t(INFINITY, 0.5f, 0.5f)) == 0 && n.noise(point3d_t(0.5f, 0.5f, NAN)) == 0);
-}
-
-TEST(perlinNoise, TurbulenceSums) {
-    newPerlin_t n;
+    // The two turbulence sums.
     const point3d_t p(1.3f, -2.7f, 5.45f);
     EXPECT_TRUE(n.turbulence(p, 0, false) == 0.5f && n.turbulence(p, -3, true) == 0.5f &&
                 n.turbulence2(p, 0, false, 0.5f, 2.0f) == 0.5f);

@@ -41,8 +41,7 @@ TEST_F(objects, SphereHitsFillTheRecordAsInDoublePrecision) {
     ASSERT_TRUE(shoot(unit, point3d_t(0, 0, -5), vector3d_t(0, 0, 1)));
     EXPECT_EQ(sp.depth, 4.0f);
     expectNear(sp.point, point3d_t(0, 0, -1), 0);
-    expectNear(sp.normal, vector3d_t(0, 0, -1), 0);
-    expectNear(sp.tangentU, vector3d_t(-1, 0, 0), 0);
+    EXPECT_TRUE(sp.normal == vector3d_t(0, 0, -1) && sp.tangentU == vector3d_t(-1, 0, 0)) << sp.tangentU;
     EXPECT_TRUE(sp.u == -1 && sp.object == &unit && sp.origin == &unit && sp.shader == &shader && !sp.hasUV);
     ASSERT_TRUE(shoot(unit, point3d_t(0, 0, 0), vector3d_t(0, 0, 1))); // from inside: the far root
     EXPECT_TRUE(sp.depth == 1.0f && sp.normal.z == 1.0f);
@@ -54,9 +53,8 @@ TEST_F(objects, SphereHitsFillTheRecordAsInDoublePrecision) {
     EXPECT_FALSE(shoot(unit, point3d_t(0, 0, 0), vector3d_t(0, 0, 0)));  // no direction
     EXPECT_FALSE(shoot(unit, point3d_t(std::nanf(""), 0, -5), vector3d_t(0, 0, 1), true));
     // Shadow queries: strictly before the limit, -1 for none; the record stays.
-    EXPECT_FALSE(shoot(unit, point3d_t(0, 0, -5), vector3d_t(0, 0, 1), true, 4.0f));
-    EXPECT_TRUE(shoot(unit, point3d_t(0, 0, -5), vector3d_t(0, 0, 1), true, 4.5f));
-    EXPECT_TRUE(shoot(unit, point3d_t(0, 0, -5), vector3d_t(0, 0, 1), true, -1.0f));
+    for (const float limit : {4.0f, 4.5f, -1.0f})
+        EXPECT_EQ(shoot(unit, point3d_t(0, 0, -5), vector3d_t(0, 0, 1), true, limit), limit != 4.0f) << limit;
     EXPECT_EQ(sp.depth, 123.0f);
     sphere_t s(point3d_t(1.5f, -0.25f, 3.0f), 0.75f);
     vector3d_t dir(0.7f, -0.25f, 5.0f); // passes 0.2 beside the centre
@@ -74,8 +72,21 @@ TEST_F(objects, SphereHitsFillTheRecordAsInDoublePrecision) {
         << box.a;
 }
 
-TEST_F(objects, InstancesCarryRaysAndHitsBetweenSpaces) {
+TEST_F(objects, InstancesCarryRaysAndHitsBetweenSpacesAndCopySettingsOnce) {
+    shaderNode_t shader, other;
+    unit.shader = &shader;
+    unit.castShadows = unit.settingFlagA = false;
+    unit.settingWordA = 7;
+    unit.settingWordB = 9;
+    unit.settingColorB = color_t(0.4f, 0.5f, 0.6f);
+    unit.settingFactor = 2.5f;
     referenceObject_t moved(translation(10, 0, 0), &unit);
+    // Every setting but word B comes along, once.
+    EXPECT_TRUE(moved.shader == &shader && !moved.castShadows && !moved.settingFlagA && moved.settingFlagB);
+    EXPECT_TRUE(moved.settingWordA == 7 && moved.settingWordB == 0 && moved.settingColorB.B == 0.6f &&
+                moved.settingFactor == 2.5f);
+    unit.shader = &other;
+    EXPECT_EQ(moved.shader, &shader);
     ASSERT_TRUE(shoot(moved, point3d_t(10, 0, -5), vector3d_t(0, 0, 1)));
     expectNear(sp.point, point3d_t(10, 0, -1), 0);
     EXPECT_TRUE(sp.depth == 4.0f && sp.object == &moved && sp.origin == &unit && sp.orcoPoint.x == 0);
@@ -108,20 +119,4 @@ TEST_F(objects, InstancesCarryRaysAndHitsBetweenSpaces) {
     referenceObject_t placed(p, &unit);
     expectNear(placed.toObject(point3d_t(3, 4, 5)), point3d_t(1, 1, 1), 1e-6f);
     expectNear(placed.toObjectRot(vector3d_t(2, 4, 6)), vector3d_t(1, 2, 3), 1e-6f);
-}
-
-TEST_F(objects, InstancesCopySettingsOnceExceptWordB) {
-    shaderNode_t shader, other;
-    unit.shader = &shader;
-    unit.castShadows = unit.settingFlagA = false;
-    unit.settingWordA = 7;
-    unit.settingWordB = 9;
-    unit.settingColorB = color_t(0.4f, 0.5f, 0.6f);
-    unit.settingFactor = 2.5f;
-    referenceObject_t inst(translation(1, 0, 0), &unit);
-    EXPECT_TRUE(inst.shader == &shader && !inst.castShadows && !inst.settingFlagA && inst.settingFlagB);
-    EXPECT_TRUE(inst.settingWordA == 7 && inst.settingWordB == 0 && inst.settingColorB.B == 0.6f &&
-                inst.settingFactor == 2.5f);
-    unit.shader = &other;
-    EXPECT_EQ(inst.shader, &shader);
 }

@@ -15,8 +15,6 @@ using lightfx::lightScene_t;
 
 namespace {
 
-const double pi = 3.141592653589793;
-
 // The channel means seen by camera rays from (0, 0, 5) at the points of a
 // unit ball of `type` at the origin that face the camera by at least cos 0.3,
 // under `sky`, gathering indirect light or not, with `levels` ray levels
@@ -118,9 +116,8 @@ TEST(pbrShader, HighlightWidensWithRoughness) {
         // The eye straight above: the highlight peaks for light from above
         // too. Its half width at half height, in degrees.
         auto at = [&](double degrees) {
-            const double b = degrees * pi / 180;
-            const energy_t e(vector3d_t(static_cast<float>(std::sin(b)), static_cast<float>(std::cos(b)), 0),
-                             color_t(1, 1, 1));
+            const float b = static_cast<float>(degrees * M_PI / 180);
+            const energy_t e(vector3d_t(std::sin(b), std::cos(b), 0), color_t(1, 1, 1));
             return lightfx::mean3(sh->fromLight(s.state, sp, e, up));
         };
         const double peak = at(0);
@@ -140,14 +137,10 @@ TEST(proceduralTextures, MarbleAndWoodWithoutTurbulenceAreTheirProfiles) {
         const char* shape;
         double (*profile)(const point3d_t&); // of p / size
     } cases[] = {
-        {"marble", "", [](const point3d_t& q) { return 0.5 + 0.5 * std::sin(2 * pi * q.x); }},
+        {"marble", "", [](const point3d_t& q) { return 0.5 + 0.5 * std::sin(2 * M_PI * q.x); }},
         {"wood", "sine",
-         [](const point3d_t& q) { return 0.5 + 0.5 * std::cos(2 * pi * std::hypot(q.x, q.y)); }},
-        {"wood", "saw",
-         [](const point3d_t& q) {
-             const double r = std::hypot(q.x, q.y);
-             return r - std::floor(r);
-         }},
+         [](const point3d_t& q) { return 0.5 + 0.5 * std::cos(2 * M_PI * std::hypot(q.x, q.y)); }},
+        {"wood", "saw", [](const point3d_t& q) { return std::fmod(std::hypot(q.x, q.y), 1.0); }},
     };
     for (const auto& c : cases) {
         paramMap_t params = lightfx::paramsOf({{"turbulence", 0.0f}, {"size", 0.5f}});
