@@ -2,6 +2,7 @@
 # program outside Blender, gives the engine's picture; and what the
 # exporter writes for known inputs (camera, lights, instancing, shading).
 
+import collections
 import json
 import math
 import os
@@ -34,9 +35,7 @@ def body(checks):
         checks.expect(diff < 2e-3, "the exported scene renders differently (largest difference %.4f)" % diff)
 
     objects = scene["objects"]
-    kinds = {}
-    for o in objects.values():
-        kinds[o["type"]] = kinds.get(o["type"], 0) + 1
+    kinds = dict(collections.Counter(o["type"] for o in objects.values()))
     # Floor, Suzanne, glass, cube, two props: meshes; cube twin and the
     # second placement of the two props: instances.
     print("objects:", kinds)

@@ -63,10 +63,8 @@ def main():
 
     def render(name, *settings):
         out = os.path.join(tmp, name)
-        args = [program, "-q", "-j", "1", "-o", out, scene]
-        for s in settings:
-            args[1:1] = ["--set", s]
-        run = subprocess.run(args, capture_output=True, text=True)
+        sets = [word for s in settings for word in ("--set", s)]
+        run = subprocess.run([program, *sets, "-q", "-j", "1", "-o", out, scene], capture_output=True, text=True)
         check(f"{name} {settings} exit status ({run.stderr.strip()})", run.returncode, 0)
         return out
 
