@@ -44,10 +44,9 @@ protected:
     }
 
     color_t sky(const std::string& settings, const vector3d_t& d) {
-        scenes.push_back(
-            load(R"({"background": {"type": "image", "filename": "env.hdr", "interpolate": false)" +
-                     settings + "}}",
-                 dir.path));
+        const std::string head =
+            R"({"background": {"type": "image", "filename": "env.hdr", "interpolate": false)";
+        scenes.push_back(load(head + settings + "}}", dir.path));
         renderState_t state;
         return scenes.back()->background->lookup(d, state);
     }

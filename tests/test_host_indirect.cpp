@@ -20,7 +20,6 @@ TEST_F(hostIndirect, FurnaceBallShowsItsAlbedoAtEverySampleCount) {
   "objects": {"ball": {"type": "sphere", "center": [0, 0, 0], "radius": 1, "shader": "grey"}}})";
         const auto ls = load(text);
         ASSERT_TRUE(ls) << n;
-        EXPECT_FLOAT_EQ(ls->scene->getIndirectStratumU(), 1.0f / static_cast<float>(n));
         EXPECT_FLOAT_EQ(ls->scene->getIndirectStratumPhi(), static_cast<float>(2 * M_PI / n));
         fixtures::recordingOutput_t out;
         ls->scene->render(out);
