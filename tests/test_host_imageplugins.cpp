@@ -11,8 +11,6 @@
 
 using namespace vexlar;
 using namespace vexlar::host;
-using support::contains;
-using support::tempDir_t;
 
 namespace {
 
@@ -51,7 +49,7 @@ protected:
         return scenes.back()->background->lookup(d, state);
     }
 
-    tempDir_t dir;
+    support::tempDir_t dir;
     std::vector<std::unique_ptr<loadedScene_t>> scenes;
 };
 
@@ -116,12 +114,12 @@ TEST_F(imagePlugins, UnreadablePicturesAreLocatedSceneErrors) {
     };
     for (const auto& c : cases) {
         const std::string message = errorOf(c.first, dir.path);
-        EXPECT_TRUE(contains(message, c.second)) << message;
+        EXPECT_TRUE(support::contains(message, c.second)) << message;
     }
     auto s = load(R"({"background": {"type": "image", "filename": "env.hdr", "mapping": "cube"}})", dir.path);
     ASSERT_EQ(s->warnings.size(), 1u);
-    EXPECT_TRUE(contains(s->warnings[0],
-                         "background: background \"background\" (image): setting \"mapping\" = "
-                         "\"cube\" is not one of \"latlong\", \"angular\", \"mirrorball\""))
+    EXPECT_TRUE(support::contains(s->warnings[0],
+                                  "background: background \"background\" (image): setting \"mapping\" = "
+                                  "\"cube\" is not one of \"latlong\", \"angular\", \"mirrorball\""))
         << s->warnings[0];
 }

@@ -37,14 +37,13 @@ def start(out, **env_extra):  # a two-rank job in the background, after removing
     for stale in (out, out + ".checkpoint", out.replace(".pfm", ".partial.pfm")):
         if os.path.exists(os.path.join(work, stale)):
             os.remove(os.path.join(work, stale))
-    return subprocess.Popen([mpiexec, "--oversubscribe", "-np", "2", vexlar, scene] + big + ["-o", out] + common,
-                            env=dict(env, **env_extra), cwd=work, stdout=subprocess.PIPE,
+    cmd = [mpiexec, "--oversubscribe", "-np", "2", vexlar, scene] + big + ["-o", out] + common
+    return subprocess.Popen(cmd, env=dict(env, **env_extra), cwd=work, stdout=subprocess.PIPE,
                             stderr=subprocess.STDOUT, text=True)
 
 
 def image(name):
-    with open(os.path.join(work, name), "rb") as f:
-        return f.read()
+    return open(os.path.join(work, name), "rb").read()
 
 
 def records(path):
