@@ -145,8 +145,7 @@ LIGHTS = {
 def render(engine, path):
     """Renders the current scene with `engine`: an RGBA array, top row first."""
     sc = bpy.context.scene
-    sc.render.engine = engine
-    sc.render.filepath = path
+    sc.render.engine, sc.render.filepath = engine, path
     bpy.ops.render.render(write_still=True)
     return readExr(path)
 
