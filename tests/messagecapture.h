@@ -59,16 +59,10 @@ private:
         return s;
     }
     void keep(const vexlar::message_t& m) {
-        capturedMessage_t c{
-            m.level, m.stream, std::string(m.text), m.progress != nullptr, "", vexlar::progressStage_t::step,
-            0,       0};
-        if (const vexlar::progressEvent_t* p = m.progress) {
-            c.pass = std::string(p->pass);
-            c.stage = p->stage;
-            c.done = p->done;
-            c.total = p->total;
-        }
-        messages.push_back(c);
+        const vexlar::progressEvent_t* p = m.progress;
+        messages.push_back({m.level, m.stream, std::string(m.text), p != nullptr,
+                            p ? std::string(p->pass) : "", p ? p->stage : vexlar::progressStage_t::step,
+                            p ? p->done : 0, p ? p->total : 0});
         if (passOn) passOn(m);
     }
     vexlar::messageSinkScope_t scope;

@@ -15,40 +15,20 @@
 using namespace vexlar;
 using namespace vexlar::host;
 
-namespace {
-
-// A bumpy 40 x 40 grid of 3,200 triangles over [0, 40]^2.
-meshData_t bumpyGrid() {
-    const std::string obj =
-        support::gridObj(40, [](int i, int j) { return std::sin(i * 0.7) * std::cos(j * 0.3); });
-    meshData_t data;
-    std::string error;
-    EXPECT_TRUE(parseObj(obj, data, error)) << error;
-    return data;
-}
-
-struct pair_t {
-    std::unique_ptr<meshObject_t> exact;
-    std::unique_ptr<embreeMesh_t> fast;
-};
-
-pair_t bothPaths() {
-    matrix4x4_t m;
-    m.identity();
-    pair_t p;
-    meshData_t d = bumpyGrid();
-    p.exact.reset(buildMesh(d, m, -1));
-    std::string error;
-    p.fast.reset(embreeMesh_t::wrap(buildMesh(std::move(d), m, -1, meshBuild_t{true, nullptr}), error));
-    EXPECT_NE(p.fast, nullptr) << error;
-    return p;
-}
-
-} // namespace
-
 TEST(embreeMesh, FindsTheExactPathsTrianglesAndDistances) {
     if (!embreeAvailable()) GTEST_SKIP() << "built without Embree";
-    pair_t p = bothPaths();
+    // A bumpy 40 x 40 grid of 3,200 triangles over [0, 40]^2, built both ways.
+    meshData_t d;
+    std::string error;
+    ASSERT_TRUE(parseObj(
+        support::gridObj(40, [](int i, int j) { return std::sin(i * 0.7) * std::cos(j * 0.3); }), d, error))
+        << error;
+    matrix4x4_t m;
+    m.identity();
+    const std::unique_ptr<meshObject_t> exact(buildMesh(d, m, -1));
+    const std::unique_ptr<embreeMesh_t> fast(
+        embreeMesh_t::wrap(buildMesh(std::move(d), m, -1, meshBuild_t{true, nullptr}), error));
+    ASSERT_NE(fast, nullptr) << error;
     std::mt19937 rng(7);
     std::uniform_real_distribution<float> u(0.5f, 39.5f);
     int differ = 0, hits = 0, selfBlocked = 0;
@@ -58,42 +38,36 @@ TEST(embreeMesh, FindsTheExactPathsTrianglesAndDistances) {
         const vector3d_t ray(u(rng) - from.x, u(rng) - from.y, -5.0f);
         renderState_t s1, s2;
         surfacePoint_t a, b;
-        const bool ha = p.exact->shoot(s1, a, from, ray, false, -1);
-        const bool hb = p.fast->shoot(s2, b, from, ray, false, -1);
+        const bool ha = exact->shoot(s1, a, from, ray, false, -1);
+        const bool hb = fast->shoot(s2, b, from, ray, false, -1);
         auto index = [](const surfacePoint_t& sp, const meshObject_t& mesh) {
             return static_cast<const triangle_t*>(sp.origin) - mesh.triangles.data();
         };
-        if (ha != hb || (ha && index(a, *p.exact) != index(b, p.fast->libraryMesh()))) {
+        if (ha != hb || (ha && index(a, *exact) != index(b, fast->libraryMesh()))) {
             ++differ;
             continue;
         }
         if (!ha) continue;
         ++hits;
         EXPECT_NEAR(a.depth, b.depth, 1e-4f * std::fabs(a.depth) + 1e-6f);
-        EXPECT_EQ(b.object, p.fast.get()); // shaders place points through the wrapper
+        EXPECT_EQ(b.object, fast.get()); // shaders place points through the wrapper
         EXPECT_FLOAT_EQ(a.normal.x, b.normal.x);
         // The shadow limit is strict, and the triangle a ray starts from is skipped.
-        EXPECT_FALSE(p.fast->shoot(s2, b, from, ray, true, a.depth * 0.999f));
-        EXPECT_TRUE(p.fast->shoot(s2, b, from, ray, true, a.depth * 1.001f));
+        EXPECT_FALSE(fast->shoot(s2, b, from, ray, true, a.depth * 0.999f));
+        EXPECT_TRUE(fast->shoot(s2, b, from, ray, true, a.depth * 1.001f));
         s2.skipElement = b.origin;
         surfacePoint_t c;
         const point3d_t at = from + a.depth * ray;
-        if (p.fast->shoot(s2, c, at, ray, true, 1e-3f)) ++selfBlocked; // only a neighbour at an edge may
+        if (fast->shoot(s2, c, at, ray, true, 1e-3f)) ++selfBlocked; // only a neighbour at an edge may
     }
     EXPECT_GT(hits, n * 9 / 10);
     EXPECT_LE(differ, n / 1000); // rays through edges only
     EXPECT_LE(selfBlocked, n / 1000);
-}
-
-TEST(embreeMesh, TriangleCountersAndEmptyMeshes) {
-    if (!embreeAvailable()) GTEST_SKIP() << "built without Embree";
-    matrix4x4_t m;
-    m.identity();
-    std::string error;
+    // An empty mesh hits nothing, for camera and shadow rays alike.
     std::unique_ptr<embreeMesh_t> empty(embreeMesh_t::wrap(buildMesh(meshData_t(), m, -1), error));
     ASSERT_NE(empty, nullptr) << error;
     renderState_t s;
     surfacePoint_t sp;
-    EXPECT_FALSE(empty->shoot(s, sp, point3d_t(0, 0, 1), vector3d_t(0, 0, -1), false, -1));
-    EXPECT_FALSE(empty->shoot(s, sp, point3d_t(0, 0, 1), vector3d_t(0, 0, -1), true, -1));
+    for (bool shadow : {false, true})
+        EXPECT_FALSE(empty->shoot(s, sp, point3d_t(0, 0, 1), vector3d_t(0, 0, -1), shadow, -1)) << shadow;
 }

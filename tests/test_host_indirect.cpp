@@ -1,27 +1,15 @@
 // The indirect-light settings of scene files, through the host's loader and
 // the library's renderer: a white furnace (a grey ball under a uniform sky)
 // shows the ball at its albedo whatever the sample count.
-#include <gtest/gtest.h>
-
+#include <algorithm>
 #include <cmath>
-#include <memory>
-#include <sstream>
-#include <string>
-#include <vector>
 
-#include "host/sceneloader.h"
+#include "importfixture.h"
 #include "scene_fixtures.h"
 
-using namespace vexlar;
-using namespace vexlar::host;
-using fixtures::pixel_t;
-using fixtures::recordingOutput_t;
+class hostIndirect : public support::importFixture_t {};
 
-TEST(hostIndirect, FurnaceBallShowsItsAlbedoAtEverySampleCount) {
-    std::ostringstream log;
-    pluginManager_t plugins(log);
-    if (std::string(VEXLAR_HOST_PLUGIN_DIR).empty()) GTEST_SKIP() << "standard plug-ins not built";
-    plugins.loadDirectory(VEXLAR_HOST_PLUGIN_DIR);
+TEST_F(hostIndirect, FurnaceBallShowsItsAlbedoAtEverySampleCount) {
     for (int n : {2, 5, 8}) {
         const std::string text = R"({
   "camera": {"from": [0, 0, 4], "to": [0, 0, 0], "up": [0, 1, 4], "resolution": [24, 24], "focal": 1.4},
@@ -30,18 +18,14 @@ TEST(hostIndirect, FurnaceBallShowsItsAlbedoAtEverySampleCount) {
   "background": {"type": "constant", "color": [1, 1, 1]},
   "shaders": {"grey": {"type": "generic", "color": [0.5, 0.5, 0.5]}},
   "objects": {"ball": {"type": "sphere", "center": [0, 0, 0], "radius": 1, "shader": "grey"}}})";
-        sceneSource_t source;
-        source.text = text;
-        source.label = "furnace.json";
-        std::unique_ptr<loadedScene_t> ls = loadScene(source, sceneOverrides_t(), plugins, loadOptions_t());
+        const auto ls = load(text);
         ASSERT_TRUE(ls) << n;
-        EXPECT_FLOAT_EQ(ls->scene->getIndirectStratumU(), 1.0f / static_cast<float>(n));
         EXPECT_FLOAT_EQ(ls->scene->getIndirectStratumPhi(), static_cast<float>(2 * M_PI / n));
-        recordingOutput_t out;
+        fixtures::recordingOutput_t out;
         ls->scene->render(out);
         std::size_t hits = 0;
         double worst = 0;
-        for (const pixel_t& p : out.calls) {
+        for (const auto& p : out.calls) {
             if (p.depth <= 0) continue; // the sky
             ++hits;
             worst = std::max(worst, std::fabs(p.c.G / 0.5 - 1));

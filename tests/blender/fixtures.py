@@ -115,7 +115,12 @@ def buildScene(lights="point", dof=False):
     twin = bpy.data.objects["Cube"].copy()
     twin.name, twin.location = "CubeTwin", (2.0, 1.2, 0.5)
     sc.collection.objects.link(twin)
-    addLights(sc, lights)
+    settings, obj_location, rotation = LIGHTS[lights]
+    light = bpy.data.objects.new(lights, bpy.data.lights.new(lights, lights.upper()))
+    sc.collection.objects.link(light)
+    for key, value in settings.items():
+        setattr(light.data, key, value)
+    light.location, light.rotation_euler = obj_location, rotation
     cam = bpy.data.objects.new("Camera", bpy.data.cameras.new("Camera"))
     sc.collection.objects.link(cam)
     cam.location, cam.data.lens = (5.5, -6.0, 4.2), 40
@@ -136,20 +141,11 @@ LIGHTS = {
 }
 
 
-def addLights(sc, kind):
-    settings, obj_location, rotation = LIGHTS[kind]
-    obj = bpy.data.objects.new(kind, bpy.data.lights.new(kind, kind.upper()))
-    sc.collection.objects.link(obj)
-    for key, value in settings.items():
-        setattr(obj.data, key, value)
-    obj.location, obj.rotation_euler = obj_location, rotation
-
 
 def render(engine, path):
     """Renders the current scene with `engine`: an RGBA array, top row first."""
     sc = bpy.context.scene
-    sc.render.engine = engine
-    sc.render.filepath = path
+    sc.render.engine, sc.render.filepath = engine, path
     bpy.ops.render.render(write_still=True)
     return readExr(path)
 

@@ -12,9 +12,7 @@ import fixtures as fx  # noqa: E402
 
 # Scene variants: (lights, depth of field).
 VARIANTS = [("point", False), ("sun", False), ("area", False), ("spot", True)]
-# World points on lit diffuse surfaces whose 7 x 7 pixel windows are
-# compared: the floor in front, the textured cube's top, Suzanne's top,
-# an instanced prop's top, the twin cube's top.
+# World points on lit diffuse surfaces whose 7 x 7 pixel windows are compared.
 REGIONS = {
     "floor": (0.8, -2.6, 0.0),
     "cube top": (-1.2, 0.4, 1.0),

@@ -2,11 +2,13 @@
 # program outside Blender, gives the engine's picture; and what the
 # exporter writes for known inputs (camera, lights, instancing, shading).
 
+import collections
 import json
 import math
 import os
 import subprocess
 import sys
+from types import SimpleNamespace
 
 import numpy as np
 
@@ -23,8 +25,7 @@ def body(checks):
     target = os.path.join(fx.WORK, "farm", "shot.json")
     os.makedirs(os.path.dirname(target))
     checks.expect(bpy.ops.export_scene.vexlar(filepath=target) == {"FINISHED"}, "the export operator failed")
-    with open(target) as f:
-        scene = json.load(f)
+    scene = json.load(open(target))
     out = os.path.join(fx.WORK, "farm.exr")
     run = subprocess.run([fx.program(), "--alpha", "-o", out, target], capture_output=True, text=True)
     checks.expect(run.returncode == 0, "vexlar on the exported scene failed: %s" % run.stderr.strip())
@@ -34,9 +35,7 @@ def body(checks):
         checks.expect(diff < 2e-3, "the exported scene renders differently (largest difference %.4f)" % diff)
 
     objects = scene["objects"]
-    kinds = {}
-    for o in objects.values():
-        kinds[o["type"]] = kinds.get(o["type"], 0) + 1
+    kinds = dict(collections.Counter(o["type"] for o in objects.values()))
     # Floor, Suzanne, glass, cube, two props: meshes; cube twin and the
     # second placement of the two props: instances.
     print("objects:", kinds)
@@ -62,10 +61,9 @@ def body(checks):
     # Principled inputs by their 3.x and 4.x names; a node set-up that is
     # not Principled warns once and keeps its colour.
     for names in (("Transmission", "Emission"), ("Transmission Weight", "Emission Color")):
-        node = type("node", (), {})()
-        node.type, node.inputs = "BSDF_PRINCIPLED", {}
-        for n, v in zip(names, (0.75, (1.0, 0.5, 0.0, 1.0))):
-            node.inputs[n] = type("sock", (), {"default_value": v, "is_linked": False})()
+        values = zip(names, (0.75, (1.0, 0.5, 0.0, 1.0)))
+        sockets = {n: SimpleNamespace(default_value=v, is_linked=False) for n, v in values}
+        node = SimpleNamespace(type="BSDF_PRINCIPLED", inputs=sockets)
         checks.expect(materials._value(node, "transmission", 0.0) == 0.75, "%s not read" % names[0])
         checks.expect(materials._value(node, "emission", None) == (1.0, 0.5, 0.0), "%s not read" % names[1])
     m = bpy.data.materials.new("plain")

@@ -93,16 +93,14 @@ def body(checks):
     checks.expect(max(seen) >= 1, "cancel: vexlar was never seen running")
     checks.expect(left == [], "cancel: processes %s were left running" % left)
 
-    # Progress marks: "#" every ten 64-pixel blocks of the final pass.
-    prog = runner.progress_t(640, 640)  # 100 blocks
-    for chunk, expected in (("Building ...", 0.0), ("\rRender pass: [", 0.0), ("#####", 0.5),
-                            ("####", 0.9), ("#]\n", 1.0)):
-        prog.feed(chunk)
-        checks.expect(abs(prog.fraction() - expected) < 1e-9,
-                      "progress after %r is %.2f, expected %.2f" % (chunk, prog.fraction(), expected))
-    pct = runner.progress_t(64, 64)
-    pct.feed("rendering 42% done")
-    checks.expect(abs(pct.fraction() - 0.42) < 1e-9, "a percentage gives %.2f, expected 0.42" % pct.fraction())
+    # Progress marks: "#" every ten 64-pixel blocks of the final pass; a percentage as it stands.
+    prog, pct = runner.progress_t(640, 640), runner.progress_t(64, 64)  # 100 blocks; one
+    for p, chunk, expected in ((prog, "Building ...", 0.0), (prog, "\rRender pass: [", 0.0),
+                               (prog, "#####", 0.5), (prog, "####", 0.9), (prog, "#]\n", 1.0),
+                               (pct, "rendering 42% done", 0.42)):
+        p.feed(chunk)
+        checks.expect(abs(p.fraction() - expected) < 1e-9,
+                      "progress after %r is %.2f, expected %.2f" % (chunk, p.fraction(), expected))
 
 
 fx.main(body, "Blender failures")

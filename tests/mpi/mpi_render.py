@@ -33,9 +33,17 @@ def run(args, mpi_ranks=0, **kw):
     return subprocess.run(cmd + common, env=env, cwd=work, capture_output=True, text=True, timeout=300, **kw)
 
 
+def start(out, **env_extra):  # a two-rank job in the background, after removing what a rerun would find
+    for stale in (out, out + ".checkpoint", out.replace(".pfm", ".partial.pfm")):
+        if os.path.exists(os.path.join(work, stale)):
+            os.remove(os.path.join(work, stale))
+    cmd = [mpiexec, "--oversubscribe", "-np", "2", vexlar, scene] + big + ["-o", out] + common
+    return subprocess.Popen(cmd, env=dict(env, **env_extra), cwd=work, stdout=subprocess.PIPE,
+                            stderr=subprocess.STDOUT, text=True)
+
+
 def image(name):
-    with open(os.path.join(work, name), "rb") as f:
-        return f.read()
+    return open(os.path.join(work, name), "rb").read()
 
 
 def records(path):
@@ -77,14 +85,9 @@ for label, args, ranks in [("j2", ["-j", "2"], 0), ("j3", ["-j", "3"], 0), ("np1
 # blocks rank 1 holds; then rank 1 is killed.
 big = ["--size", "512x384", "-j", "1"]
 ckpt = os.path.join(work, "kill.pfm.checkpoint")
-for stale in ("kill.pfm", "kill.pfm.checkpoint", "kill.partial.pfm"):
-    if os.path.exists(os.path.join(work, stale)):
-        os.remove(os.path.join(work, stale))
 check(run(["--size", "512x384", "-j", "2", "-o", "whole.pfm"]).returncode == 0, "reference render failed")
 mark = uuid.uuid4().hex
-job = subprocess.Popen([mpiexec, "--oversubscribe", "-np", "2", vexlar, scene] + big + ["-o", "kill.pfm"] + common,
-                       env=dict(env, VEXLAR_TEST_MARK=mark), cwd=work, stdout=subprocess.PIPE,
-                       stderr=subprocess.STDOUT, text=True)
+job = start("kill.pfm", VEXLAR_TEST_MARK=mark)
 deadline, victim = time.time() + 120, None
 while time.time() < deadline and job.poll() is None:
     victim = victim or rank_pid(mark, 1)
@@ -124,11 +127,7 @@ r = run(["--resume", "-o", "plain.pfm"])
 check(r.returncode != 0 and "mpirun" in r.stderr, "--resume without mpirun was not refused: " + r.stderr)
 
 # 4. Ctrl-C on mpirun: a partial image and the checkpoint, as on one machine.
-for stale in ("int.pfm.checkpoint", "int.partial.pfm"):
-    if os.path.exists(os.path.join(work, stale)):
-        os.remove(os.path.join(work, stale))
-job = subprocess.Popen([mpiexec, "--oversubscribe", "-np", "2", vexlar, scene] + big + ["-o", "int.pfm"] + common,
-                       env=env, cwd=work, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
+job = start("int.pfm")
 ckpt = os.path.join(work, "int.pfm.checkpoint")
 while job.poll() is None and not (os.path.exists(ckpt) and records(ckpt)):
     time.sleep(0.005)

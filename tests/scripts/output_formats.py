@@ -13,7 +13,6 @@ exact 16-bit samples and EXR files are read back in test_host_outputcolor.)
 """
 import math
 import os
-import shutil
 import subprocess
 import sys
 import tempfile
@@ -59,21 +58,17 @@ def rgbe_file(path):
 def main():
     program, data = sys.argv[1], sys.argv[2]
     scene = os.path.join(data, "host_flat.json")
-    tmp = tempfile.mkdtemp()
 
     def render(name, *settings):
         out = os.path.join(tmp, name)
-        args = [program, "-q", "-j", "1", "-o", out, scene]
-        for s in settings:
-            args[1:1] = ["--set", s]
-        run = subprocess.run(args, capture_output=True, text=True)
+        sets = [word for s in settings for word in ("--set", s)]
+        run = subprocess.run([program, *sets, "-q", "-j", "1", "-o", out, scene],
+                             capture_output=True, text=True)
         check(f"{name} {settings} exit status ({run.stderr.strip()})", run.returncode, 0)
         return out
 
-    try:
+    with tempfile.TemporaryDirectory() as tmp:
         checkAll(render, program)
-    finally:
-        shutil.rmtree(tmp)
     for f in failures:
         print("FAIL:", f)
     print("output_formats: %d checks failed" % len(failures) if failures else "output_formats: all passed")
