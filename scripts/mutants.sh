@@ -102,13 +102,15 @@ if ! cmake -S "$src" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DVEXLAR_SA
   exit 1
 fi
 
-build_tree() { cmake --build "$build" -j "$jobs" > "$1" 2>&1; }
+# Nothing run for a mutant may read the list being read: every build and
+# test gets /dev/null as its input (mpirun, for one, passes its input on).
+build_tree() { cmake --build "$build" -j "$jobs" > "$1" 2>&1 < /dev/null; }
 # The package installation checks (install.consumer, install.outOfTreePlugin)
 # configure and build programs against the installed package from scratch and
 # test packaging, not behaviour: they are left out to keep each mutant quick.
 run_suite() {
   ctest --test-dir "$build" -j "$jobs" --timeout "$timeout" --stop-on-failure -E '^install\.' \
-    > "$1" 2>&1
+    > "$1" 2>&1 < /dev/null
 }
 
 # The test that killed NAME in the hints file, if any.
@@ -120,7 +122,7 @@ hint_for() {
 run_one() {
   local pattern
   pattern="$(printf '%s' "$2" | sed 's/[][\\.*^$+?(){}|]/\\&/g')"
-  ctest --test-dir "$build" --timeout "$timeout" --no-tests=ignore -R "^${pattern}\$" > "$1" 2>&1
+  ctest --test-dir "$build" --timeout "$timeout" --no-tests=ignore -R "^${pattern}\$" > "$1" 2>&1 < /dev/null
 }
 
 if ! build_tree "$log/baseline-build.txt"; then
