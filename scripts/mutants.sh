@@ -108,9 +108,14 @@ build_tree() { cmake --build "$build" -j "$jobs" > "$1" 2>&1 < /dev/null; }
 # The package installation checks (install.consumer, install.outOfTreePlugin)
 # configure and build programs against the installed package from scratch and
 # test packaging, not behaviour: they are left out to keep each mutant quick.
+# The Blender renders are the slowest tests and catch little alone: they run
+# last, only when everything else passed, so that a mutant another test
+# catches is not kept waiting for them.
 run_suite() {
-  ctest --test-dir "$build" -j "$jobs" --timeout "$timeout" --stop-on-failure -E '^install\.' \
-    > "$1" 2>&1 < /dev/null
+  ctest --test-dir "$build" -j "$jobs" --timeout "$timeout" --stop-on-failure -E '^install\.' -LE blender \
+    > "$1" 2>&1 < /dev/null &&
+    ctest --test-dir "$build" -j "$jobs" --timeout "$timeout" --stop-on-failure -L blender \
+      --no-tests=ignore >> "$1" 2>&1 < /dev/null
 }
 
 # The test that killed NAME in the hints file, if any.
