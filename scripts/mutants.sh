@@ -108,13 +108,15 @@ build_tree() { cmake --build "$build" -j "$jobs" > "$1" 2>&1 < /dev/null; }
 # The package installation checks (install.consumer, install.outOfTreePlugin)
 # configure and build programs against the installed package from scratch and
 # test packaging, not behaviour: they are left out to keep each mutant quick.
-# The Blender renders are the slowest tests and catch little alone: they run
-# last, only when everything else passed, so that a mutant another test
-# catches is not kept waiting for them.
+# The MPI run and the Blender renders are the slowest tests and catch little
+# alone: they run last, only when everything else passed, so that a mutant
+# another test catches is not kept waiting for them (ctest starts the longest
+# tests first and lets them finish).
+slow='^(host_mpi_render|blender_)'
 run_suite() {
-  ctest --test-dir "$build" -j "$jobs" --timeout "$timeout" --stop-on-failure -E '^install\.' -LE blender \
+  ctest --test-dir "$build" -j "$jobs" --timeout "$timeout" --stop-on-failure -E "^install\\.|$slow" \
     > "$1" 2>&1 < /dev/null &&
-    ctest --test-dir "$build" -j "$jobs" --timeout "$timeout" --stop-on-failure -L blender \
+    ctest --test-dir "$build" -j "$jobs" --timeout "$timeout" --stop-on-failure -R "$slow" \
       --no-tests=ignore >> "$1" 2>&1 < /dev/null
 }
 
