@@ -1,6 +1,7 @@
 // Block splitting, the resampling test and delivery of finished blocks.
 #include "vexlarcore/output.h"
 #include "vexlarcore/renderarea.h"
+#include "vexlarcore/renderstate.h"
 
 #include "scene_fixtures.h"
 #include "test_support.h"
@@ -8,6 +9,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <tuple>
 
 using namespace vexlar;
 using fixtures::recordingOutput_t;
@@ -160,4 +162,15 @@ TEST(renderArea, OutDeliversTheBlockProperColumnByColumn) {
         EXPECT_FALSE(b.out(r));
         EXPECT_EQ(r.calls.size(), static_cast<size_t>(refuse));
     }
+}
+
+// Shaders and lights read these fields before anything has set them.
+TEST(renderState, FreshStateHasItsStartingValues) {
+    const renderState_t s;
+    EXPECT_EQ(std::make_tuple(s.rayLevel, s.sampleIndex, s.reservedCount, s.pixelNumber, s.traceCount),
+              std::make_tuple(0, 0, 1, 0, 0));
+    EXPECT_EQ(std::make_tuple(s.hitDistance, s.contribution, s.traveled, s.screenPos.x),
+              std::make_tuple(0.f, 1.f, 0.f, 0.f));
+    EXPECT_EQ(s.skipElement, nullptr);
+    EXPECT_TRUE(s.context.valueRecords.empty() && s.context.objectRecords.empty());
 }
