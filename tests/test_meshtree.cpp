@@ -57,13 +57,16 @@ TEST(meshTree, FourLaneTestGivesTheScalarBitsOnAwkwardValues) {
             EXPECT_EQ(support::bits(sp.depth), support::bits(expected)) << "round " << round << " ray " << r;
             ++hits;
             // Shadow queries give the node tree's answers (the node walk
-            // runs once the mesh holds a tree it did not make).
+            // runs once the mesh holds a tree it did not make), also when
+            // the nearest face is the one to skip.
             for (const float limit : {expected * 2, expected, -1.0f}) {
+                state.skipElement = limit < 0 ? want : nullptr;
                 const bool compactAnswer = mesh.shoot(state, sp, from, ray, true, limit);
                 triangleTree_t* kept = mesh.tree;
                 mesh.tree = nodeCopy.get();
                 const bool nodeAnswer = mesh.shoot(state, sp, from, ray, true, limit);
                 mesh.tree = kept;
+                state.skipElement = nullptr;
                 EXPECT_EQ(compactAnswer, nodeAnswer)
                     << "round " << round << " ray " << r << " limit " << limit;
             }
