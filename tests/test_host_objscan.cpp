@@ -77,7 +77,8 @@ TEST(objStatementReader, ReadsWhatTheLibraryReaderReads) {
         readObjStatements(in, fromStream);
         for (const record_t* r : {&fromText, &fromStream}) {
             ASSERT_EQ(r->numbers.size(), expected.numbers.size()) << text.substr(0, 80);
-            EXPECT_EQ(std::memcmp(r->numbers.data(), expected.numbers.data(), 4 * expected.numbers.size()), 0)
+            EXPECT_TRUE(expected.numbers.empty() || std::memcmp(r->numbers.data(), expected.numbers.data(),
+                                                                4 * expected.numbers.size()) == 0)
                 << text.substr(0, 80);
             EXPECT_EQ(r->faces, expected.faces) << text.substr(0, 80);
         }
