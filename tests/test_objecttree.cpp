@@ -120,6 +120,12 @@ TEST(objectTree, BuiltByDistanceAndCounted) {
     EXPECT_TRUE(root->count == 3 && root->left->count == 2 && root->bound.a.x == 0 && root->bound.g.z == 11);
     EXPECT_TRUE(root->left->left->element == &p1 && root->left->right->element == &p0 &&
                 root->right->element == &p2);
+    std::list<object3d_t*> one{&p2}; // a leaf root has its box tested too
+    captured([&] { root = buildObjectTree(one); });
+    std::unique_ptr<geomeTree_t<object3d_t>> leaf(root);
+    EXPECT_TRUE(walk(root, point3d_t(0, 0, 0), vector3d_t(1, 1, -1), false).empty());
+    EXPECT_EQ(walk(root, point3d_t(0, 0, 0), vector3d_t(1, 1, 1), true).size(), 1u);
+    root = owner.get();
     boundTree_t tree(objects); // the node tree: the same shape, with parents
     std::unique_ptr<boundTreeNode_t> nodes(tree.root);
     EXPECT_TRUE(tree.root->count == 3 && tree.root->left->count == 2 && tree.root->left->left->object == &p1);
@@ -138,12 +144,12 @@ TEST(objectTree, RandomRaysMatchBruteForce) {
     boundTree_t tree(scene.objects);
     std::unique_ptr<boundTreeNode_t> nodes(tree.root);
     renderState_t state;
-    int several = 0, hits = 0;
+    int several = 0, hits = 0, cut = 0;
     for (int r = 0; r < 200; ++r) {
         point3d_t from;
         vector3d_t ray;
         scene.randomRay(from, ray);
-        std::vector<object3d_t*> crossed, got;
+        std::vector<object3d_t*> crossed;
         float w;
         for (object3d_t* o : scene.objects)
             if (o->getBound().cross(from, ray, w, inf)) crossed.push_back(o);
@@ -154,8 +160,14 @@ TEST(objectTree, RandomRaysMatchBruteForce) {
         const std::vector<object3d_t*> any = sorted(walk(root, from, ray, true));
         EXPECT_EQ(std::adjacent_find(any.begin(), any.end()), any.end()) << r;
         EXPECT_TRUE(std::includes(any.begin(), any.end(), crossed.begin(), crossed.end())) << r;
-        for (objectIterator_t it(tree, from, ray, -1); !it.finished; ++it) got.push_back(*it);
-        EXPECT_EQ(sorted(got), crossed) << r;
+        for (float limit : {-1.0f, 40.0f}) { // no limit, and one that leaves the far boxes out
+            std::vector<object3d_t*> want, got;
+            for (object3d_t* o : scene.objects)
+                if (o->getBound().cross(from, ray, w, limit < 0 ? inf : limit)) want.push_back(o);
+            for (objectIterator_t it(tree, from, ray, limit); !it.finished; ++it) got.push_back(*it);
+            EXPECT_EQ(sorted(got), sorted(want)) << r << " " << limit;
+            cut += want.size() < crossed.size();
+        }
         // The caller's protocol (lower the limit after each hit) finds the nearest.
         float best = inf, found = inf;
         for (object3d_t* o : scene.objects)
@@ -167,5 +179,5 @@ TEST(objectTree, RandomRaysMatchBruteForce) {
         EXPECT_EQ(found, best) << r;
         hits += best != inf;
     }
-    EXPECT_TRUE(several > 30 && hits > 50);
+    EXPECT_TRUE(several > 30 && hits > 50 && cut > 20) << several << " " << hits << " " << cut;
 }

@@ -7,8 +7,11 @@
 
 #include <algorithm>
 #include <dlfcn.h>
+#include <fstream>
+#include <iterator>
 #include <memory>
 #include <sys/stat.h>
+#include <unistd.h>
 
 using namespace vexlar;
 using support::captured;
@@ -84,6 +87,14 @@ TEST(sharedLibrary, OpensLooksUpAndReportsFailures) {
         EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
     }
     EXPECT_EQ(err.find("cannot open"), std::string::npos);
+    // A bare file name means the current folder, not the loader's search path.
+    std::ifstream copy(modulePath, std::ios::binary);
+    d.write("bare.so", std::string(std::istreambuf_iterator<char>(copy), {}));
+    char* back = getcwd(nullptr, 0);
+    ASSERT_EQ(chdir(d.path.c_str()), 0);
+    EXPECT_TRUE(sharedlibrary_t("bare.so").isOpen());
+    EXPECT_EQ(chdir(back), 0);
+    free(back);
     sharedlibrary_t closed;
     EXPECT_EQ(captured([&] { EXPECT_EQ(closed.getSymbol("vexlarTestAnswer"), nullptr); }, &err) + err, "");
     EXPECT_FALSE(sharedlibrary_t(closed).isOpen());
