@@ -33,13 +33,17 @@ TEST(hostMeshCache, RoundTripsAndRefusesDamagedEntries) {
     std::unique_ptr<meshObject_t> built(buildMesh(std::move(data), m, -1, meshBuild_t()));
     meshCacheSettings_t settings;
     settings.folder = dir.path + "/cache";
-    ASSERT_TRUE(writeMeshCache(settings, key, original, built->compactTree(), error)) << error;
+    const meshFileNotes_t notes{{"line 2: \"o\" is ignored", ""}, 7, true};
+    ASSERT_TRUE(writeMeshCache(settings, key, original, built->compactTree(), notes, error)) << error;
 
     meshCacheEntry_t entry;
     ASSERT_TRUE(readMeshCache(settings, key, entry, error)) << error;
     std::unique_ptr<meshObject_t> cached(
         buildMesh(std::move(entry.data), m, -1, meshBuild_t{false, &entry.tree}));
     EXPECT_TRUE(cached->treeWasPrebuilt());
+    EXPECT_EQ(entry.notes.warnings, notes.warnings);
+    EXPECT_EQ(entry.notes.smoothLine, 7u);
+    EXPECT_TRUE(entry.notes.namesMaterials);
     const meshTree_t &a = built->compactTree(), &b = cached->compactTree();
     auto same = [](const auto& x, const auto& y) {
         return x.size() == y.size() && std::memcmp(x.data(), y.data(), x.size() * sizeof(x[0])) == 0;

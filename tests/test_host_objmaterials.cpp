@@ -168,6 +168,28 @@ TEST_F(objMaterials, PolygonCornersKeepTheirOwnNormals) {
     }
 }
 
+TEST_F(objMaterials, TheCacheServesPlainMeshesWithTheWarningsOfTheirFile) {
+    tempDir_t cache;
+    // Faces naming a material, a smoothing group and a statement left out:
+    // plain when the scene gives the shader, so cached with what the file says.
+    dir.write("m.obj",
+              "s 1\nusemtl red\nfoo\n" + gridObj(71, [](int i, int j) { return (i + j) % 3 * 0.1; }));
+    const std::string render = R"({"mesh_cache": ")" + cache.path + "\"}";
+    std::vector<std::string> said[2];
+    for (auto& w : said) {
+        auto s = load(meshScene(true, render), dir.path, sceneOverrides_t(), loadOptions_t());
+        EXPECT_EQ(cache.files().size(), 1u);
+        EXPECT_EQ(meshOf(*s)->treeWasPrebuilt(), &w == &said[1]);
+        w = s->warnings;
+    }
+    EXPECT_EQ(said[0], said[1]);
+    EXPECT_TRUE(contains(joined(said[1]), "smoothing groups (\"s\") are ignored")) << joined(said[1]);
+    // Without a shader the file's materials are wanted: not served from the entry.
+    auto s = load(meshScene(false, render), dir.path, sceneOverrides_t(), loadOptions_t());
+    EXPECT_FALSE(meshOf(*s)->treeWasPrebuilt());
+    EXPECT_TRUE(s->shaders.count("m/red"));
+}
+
 TEST_F(objMaterials, MeshesWithDetailsBypassTheCache) {
     tempDir_t cache;
     // Big enough to be cached, were it not for its normals.

@@ -21,7 +21,7 @@ namespace {
 
 const char magic[8] = {'v', 'x', 'l', 'r', 'm', 's', 'h', '1'};
 // Raised whenever the entry layout or the tree rules change.
-const std::uint32_t formatVersion = 1;
+const std::uint32_t formatVersion = 2;
 
 struct header_t {
     char magic[8];
@@ -31,9 +31,33 @@ struct header_t {
     std::uint64_t vertices, faces, uvFloats, nodes, items;
     std::uint32_t depth;
     float avgDepth, avgSize;
-    std::uint32_t reserved;
+    std::uint32_t namesMaterials;
+    std::uint64_t smoothLine, noteBytes;
     std::uint64_t checksum;
 };
+
+// The warnings of an entry's notes: each a 32-bit length and its characters.
+std::string encodeWarnings(const std::vector<std::string>& warnings) {
+    std::string out;
+    for (const std::string& w : warnings) {
+        const std::uint32_t n = static_cast<std::uint32_t>(w.size());
+        out.append(reinterpret_cast<const char*>(&n), sizeof n).append(w);
+    }
+    return out;
+}
+
+bool decodeWarnings(const std::string& in, std::vector<std::string>& warnings) {
+    for (std::size_t at = 0; at < in.size();) {
+        std::uint32_t n;
+        if (in.size() - at < sizeof n) return false;
+        std::memcpy(&n, in.data() + at, sizeof n);
+        at += sizeof n;
+        if (in.size() - at < n) return false;
+        warnings.push_back(in.substr(at, n));
+        at += n;
+    }
+    return true;
+}
 
 std::string entryPath(const meshCacheSettings_t& s, const std::array<std::uint64_t, 2>& key) {
     char name[48];
@@ -129,9 +153,10 @@ bool readMeshCache(const meshCacheSettings_t& settings, const std::array<std::ui
     // must hold exactly what the header announces.
     const std::uint64_t limit = std::uint64_t(1) << 34;
     ok = ok && h.vertices < limit && h.faces < limit && h.uvFloats < limit && h.nodes < limit &&
-         h.items < limit && h.vertices <= 0x7fffffffu && (h.uvFloats == 0 || h.uvFloats == 6 * h.faces);
+         h.items < limit && h.noteBytes < (std::uint64_t(1) << 24) && h.namesMaterials <= 1 &&
+         h.vertices <= 0x7fffffffu && (h.uvFloats == 0 || h.uvFloats == 6 * h.faces);
     const std::uint64_t expected =
-        sizeof h + 12 * h.vertices + 12 * h.faces + 4 * h.uvFloats + 8 * h.nodes + 4 * h.items;
+        sizeof h + 12 * h.vertices + 12 * h.faces + 4 * h.uvFloats + 8 * h.nodes + 4 * h.items + h.noteBytes;
     ok = ok && static_cast<std::uint64_t>(st.st_size) == expected;
     if (!ok) {
         std::fclose(f);
@@ -147,13 +172,15 @@ bool readMeshCache(const meshCacheSettings_t& settings, const std::array<std::ui
     e.data.faceUV.resize(h.uvFloats);
     e.tree.nodes.resize(h.nodes);
     e.tree.items.resize(h.items);
+    std::string warnings(h.noteBytes, '\0');
     XXH3_state_t* sum = XXH3_createState();
     XXH3_64bits_reset(sum);
     ok = readArray(f, e.data.vertices.data(), h.vertices, sum) &&
          readArray(f, e.data.faces.data(), h.faces, sum) &&
          readArray(f, e.data.faceUV.data(), h.uvFloats, sum) &&
-         readArray(f, e.tree.nodes.data(), h.nodes, sum) && readArray(f, e.tree.items.data(), h.items, sum);
-    ok = ok && XXH3_64bits_digest(sum) == h.checksum;
+         readArray(f, e.tree.nodes.data(), h.nodes, sum) && readArray(f, e.tree.items.data(), h.items, sum) &&
+         readArray(f, &warnings[0], h.noteBytes, sum);
+    ok = ok && XXH3_64bits_digest(sum) == h.checksum && decodeWarnings(warnings, e.notes.warnings);
     XXH3_freeState(sum);
     std::fclose(f);
     if (ok) {
@@ -171,12 +198,15 @@ bool readMeshCache(const meshCacheSettings_t& settings, const std::array<std::ui
     e.tree.depth = h.depth;
     e.tree.avgDepth = h.avgDepth;
     e.tree.avgSize = h.avgSize;
+    e.notes.smoothLine = h.smoothLine;
+    e.notes.namesMaterials = h.namesMaterials != 0;
     entry = std::move(e);
     return true;
 }
 
 bool writeMeshCache(const meshCacheSettings_t& settings, const std::array<std::uint64_t, 2>& key,
-                    const meshData_t& data, const meshTree_t& tree, std::string& why) {
+                    const meshData_t& data, const meshTree_t& tree, const meshFileNotes_t& notes,
+                    std::string& why) {
     if (settings.folder.empty()) return true;
     if (!makeFolders(settings.folder, why)) return false;
     const std::string path = entryPath(settings, key);
@@ -208,6 +238,10 @@ bool writeMeshCache(const meshCacheSettings_t& settings, const std::array<std::u
     h.depth = tree.depth;
     h.avgDepth = tree.avgDepth;
     h.avgSize = tree.avgSize;
+    const std::string warnings = encodeWarnings(notes.warnings);
+    h.namesMaterials = notes.namesMaterials ? 1 : 0;
+    h.smoothLine = notes.smoothLine;
+    h.noteBytes = warnings.size();
     std::vector<std::uint32_t> faces;
     faces.reserve(3 * data.faces.size());
     for (const auto& t : data.faces)
@@ -220,7 +254,8 @@ bool writeMeshCache(const meshCacheSettings_t& settings, const std::array<std::u
               writeArray(f, faces.data(), faces.size(), sum) &&
               writeArray(f, data.faceUV.data(), data.faceUV.size(), sum) &&
               writeArray(f, tree.nodes.data(), tree.nodes.size(), sum) &&
-              writeArray(f, tree.items.data(), tree.items.size(), sum);
+              writeArray(f, tree.items.data(), tree.items.size(), sum) &&
+              writeArray(f, warnings.data(), warnings.size(), sum);
     h.checksum = XXH3_64bits_digest(sum);
     XXH3_freeState(sum);
     ok = ok && std::fseek(f, 0, SEEK_SET) == 0 && std::fwrite(&h, 1, sizeof h, f) == sizeof h;

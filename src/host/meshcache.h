@@ -14,12 +14,18 @@
 //
 // Meshes of fewer than `minTriangles` triangles are not cached: they build
 // faster than an entry is checked.
+//
+// An entry also keeps what the first look at the file reported (its
+// warnings, its smoothing groups, whether its faces name materials), so that
+// a mesh served from the cache says what reading its file says without that
+// look, which would read the whole file once more.
 #ifndef VEXLAR_HOST_MESHCACHE_H
 #define VEXLAR_HOST_MESHCACHE_H
 
 #include <array>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "host/meshload.h"
 #include "vexlarcore/matrix4.h"
@@ -45,11 +51,22 @@ std::string defaultMeshCacheFolder();
 bool meshCacheKey(const std::string& meshPath, const matrix4x4_t& placement,
                   std::array<std::uint64_t, 2>& key);
 
-/// What an entry holds: the mesh as read from the file (object space) and,
-/// when `tree.nodes` is not empty, its tree.
+/// What the first look at a mesh file found beyond its triangles.
+struct meshFileNotes_t {
+    /// One line each, as reported ("line 7: ...").
+    std::vector<std::string> warnings;
+    /// Line of the first "s" statement that turns smoothing on (0: none).
+    std::uint64_t smoothLine = 0;
+    /// Whether faces name materials ("usemtl").
+    bool namesMaterials = false;
+};
+
+/// What an entry holds: the mesh as read from the file (object space),
+/// when `tree.nodes` is not empty its tree, and the notes of its file.
 struct meshCacheEntry_t {
     meshData_t data;
     meshTree_t tree;
+    meshFileNotes_t notes;
 };
 
 /// Reads the entry of `key`; false (with `why` saying what was wrong, ""
@@ -57,11 +74,12 @@ struct meshCacheEntry_t {
 bool readMeshCache(const meshCacheSettings_t& settings, const std::array<std::uint64_t, 2>& key,
                    meshCacheEntry_t& entry, std::string& why);
 
-/// Writes the entry of `key` for `data` and `tree` (the compact tree of the
-/// built mesh; empty for none). False, with the reason, when it cannot be
-/// written; a failed write leaves no file behind.
+/// Writes the entry of `key` for `data`, `tree` (the compact tree of the
+/// built mesh; empty for none) and `notes`. False, with the reason, when it
+/// cannot be written; a failed write leaves no file behind.
 bool writeMeshCache(const meshCacheSettings_t& settings, const std::array<std::uint64_t, 2>& key,
-                    const meshData_t& data, const meshTree_t& tree, std::string& why);
+                    const meshData_t& data, const meshTree_t& tree, const meshFileNotes_t& notes,
+                    std::string& why);
 
 } // namespace host
 } // namespace vexlar

@@ -379,10 +379,20 @@ void readLibrary(const std::string& path, std::map<std::string, mtlValues_t>& fo
 
 } // namespace
 
+void reportMeshFileNotes(const std::string& path, const meshFileNotes_t& notes, float smooth,
+                         const jsonPath_t& at, diagnostics_t& diag) {
+    const std::string file = "mesh file \"" + path + "\": ";
+    for (const std::string& w : notes.warnings) diag.warn(at, file + w);
+    if (notes.smoothLine && smooth < 0.0f)
+        diag.warn(
+            at, file + lineText(static_cast<std::size_t>(notes.smoothLine)) +
+                    "smoothing groups (\"s\") are ignored; give the mesh \"auto_smooth\" or vertex normals");
+}
+
 meshObject_t* objMeshWithDetails(const std::string& path, const std::string* memoryText,
                                  const std::string& name, const matrix4x4_t& placement, float smooth,
                                  const shader_t* shader, sceneTarget_t& target, const jsonPath_t& at,
-                                 diagnostics_t& diag, bool& usedMaterials) {
+                                 diagnostics_t& diag, bool& usedMaterials, meshFileNotes_t* notes) {
     usedMaterials = false;
     // First only what decides whether the file needs more than meshload.h
     // (a large mesh of positions and triangles keeps no corner here), then,
@@ -401,13 +411,17 @@ meshObject_t* objMeshWithDetails(const std::string& path, const std::string* mem
     };
     if (!scan(false)) return nullptr;
     const std::string file = "mesh file \"" + path + "\": ";
-    for (const std::string& w : d.warnings) diag.warn(at, file + w);
-    if (d.smoothLine && !d.anyNormal && smooth < 0.0f)
-        diag.warn(
-            at, file + lineText(d.smoothLine) +
-                    "smoothing groups (\"s\") are ignored; give the mesh \"auto_smooth\" or vertex normals");
+    meshFileNotes_t found;
+    found.warnings = std::move(d.warnings);
+    found.smoothLine = d.anyNormal ? 0 : d.smoothLine;
+    found.namesMaterials = !d.materials.empty();
+    reportMeshFileNotes(path, found, smooth, at, diag);
     const bool materials = !shader && !d.materials.empty();
-    if (!d.matters(materials) || !scan(true)) return nullptr;
+    if (!d.matters(materials)) {
+        if (notes) *notes = std::move(found);
+        return nullptr;
+    }
+    if (!scan(true)) return nullptr;
 
     meshData_t data;
     std::string error;

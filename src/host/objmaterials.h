@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "host/jsonread.h"
+#include "host/meshcache.h"
 #include "host/meshextras.h"
 #include "host/meshload.h"
 #include "host/scenetarget.h"
@@ -112,10 +113,18 @@ json mtlShader(const mtlValues_t& m, const std::string& textureName, const std::
 /// Null when the file needs nothing beyond meshload.h (the caller builds it,
 /// possibly from its cache). Warnings and faults go to `diag` at `at`.
 /// `usedMaterials` tells whether the faces took shaders from .mtl files.
+/// When it returns null having read the file, `notes` (if given) receive
+/// what it reported, for the mesh cache.
 meshObject_t* objMeshWithDetails(const std::string& path, const std::string* memoryText,
                                  const std::string& name, const matrix4x4_t& placement, float smooth,
                                  const shader_t* shader, sceneTarget_t& target, const jsonPath_t& at,
-                                 diagnostics_t& diag, bool& usedMaterials);
+                                 diagnostics_t& diag, bool& usedMaterials, meshFileNotes_t* notes = nullptr);
+
+/// Reports the warnings of `notes` about the mesh file `path` to `diag` at
+/// `at`, as objMeshWithDetails does on reading it; smoothing groups are
+/// said to be ignored unless `smooth` asks for automatic smoothing.
+void reportMeshFileNotes(const std::string& path, const meshFileNotes_t& notes, float smooth,
+                         const jsonPath_t& at, diagnostics_t& diag);
 
 } // namespace host
 } // namespace vexlar

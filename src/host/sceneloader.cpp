@@ -491,6 +491,8 @@ private:
     object3d_t* readMesh(sectionReader_t& r, const std::string& name) {
         meshData_t data;
         std::string cachePath; // the mesh file, when its mesh may be cached
+        cacheKey_t cacheKey;
+        meshFileNotes_t fileNotes;
         if (r.has("file")) {
             std::string file = r.text("file", "");
             const jsonPath_t at = r.path() / "file";
@@ -524,10 +526,17 @@ private:
                     diag.fail(r.path() / "file", "cannot read mesh file \"" + path + "\": " + fault);
             }
             const shader_t* given = r.has("shader") ? shaderFor(r, name) : nullptr;
+            // A cached mesh comes with what reading its file would report.
+            if (!useEmbree && !cachePath.empty())
+                if (meshObject_t* mesh =
+                        cachedMesh(cachePath, r.path() / "file", m, smooth, given, cacheKey)) {
+                    mesh->setShader(shaderFor(r, name));
+                    return mesh;
+                }
             bool materials = false;
             if (meshObject_t* mesh =
                     objMeshWithDetails(resolvePath(source.baseDir, file), text, name, m, smooth, given, *this,
-                                       r.path() / "file", diag, materials)) {
+                                       r.path() / "file", diag, materials, &fileNotes)) {
                 if (!given && !materials) shaderFor(r, name);
                 return mesh;
             }
@@ -544,8 +553,9 @@ private:
             return fast;
         }
         if (cachePath.empty()) failOnCoordinates(data, m, r.path());
-        meshObject_t* mesh = cachePath.empty() ? buildMesh(std::move(data), m, smooth, meshBuild_t())
-                                               : meshFromFile(cachePath, r.path() / "file", m, smooth);
+        meshObject_t* mesh = cachePath.empty()
+                                 ? buildMesh(std::move(data), m, smooth, meshBuild_t())
+                                 : meshFromFile(cachePath, r.path() / "file", m, smooth, cacheKey, fileNotes);
         mesh->setShader(sh);
         return mesh;
     }
@@ -580,26 +590,47 @@ private:
         return s;
     }
 
-    // A mesh from an OBJ file, through the mesh cache when it is on.
+    // The key of a mesh file's cache entry; `keyed` is false when the cache
+    // is off or the file cannot be read.
+    struct cacheKey_t {
+        bool keyed = false;
+        std::array<std::uint64_t, 2> key{};
+    };
+
+    // The mesh of the OBJ file `path` from its cache entry, reporting what
+    // its file says; null (with `key` set for storing the mesh) when the cache is
+    // off or has no usable entry, or when the faces name materials and no
+    // `shader` is given (the file then builds their shaders).
+    meshObject_t* cachedMesh(const std::string& path, const jsonPath_t& at, const matrix4x4_t& m,
+                             float smooth, const shader_t* shader, cacheKey_t& key) {
+        const meshCacheSettings_t cache = cacheSettings();
+        key.keyed = !cache.folder.empty() && meshCacheKey(path, m, key.key);
+        meshCacheEntry_t entry;
+        std::string why;
+        if (!key.keyed || !readMeshCache(cache, key.key, entry, why)) {
+            if (!why.empty()) diag.warn(at, "mesh cache: " + why);
+            return nullptr;
+        }
+        if (entry.notes.namesMaterials && !shader) return nullptr;
+        meshObject_t* mesh = buildMesh(std::move(entry.data), m, smooth, meshBuild_t{false, &entry.tree});
+        if (mesh->treeWasPrebuilt()) {
+            reportMeshFileNotes(path, entry.notes, smooth, at, diag);
+            return mesh;
+        }
+        delete mesh;
+        diag.warn(at, "mesh cache: the cached tree of \"" + path + "\" did not check out; rebuilt");
+        return nullptr;
+    }
+
+    // A mesh from an OBJ file, built (and stored in the mesh cache under
+    // `key` with the file's `notes`).
     meshObject_t* meshFromFile(const std::string& path, const jsonPath_t& at, const matrix4x4_t& m,
-                               float smooth) {
+                               float smooth, const cacheKey_t& key, const meshFileNotes_t& notes) {
         const std::string fault = inputFileFault(path, maxMeshFileBytes());
         if (!fault.empty()) diag.fail(at, "cannot read mesh file \"" + path + "\": " + fault);
         const meshCacheSettings_t cache = cacheSettings();
-        std::array<std::uint64_t, 2> key{};
-        const bool keyed = !cache.folder.empty() && meshCacheKey(path, m, key);
+        const bool keyed = key.keyed;
         std::string why;
-        if (keyed) {
-            meshCacheEntry_t entry;
-            if (readMeshCache(cache, key, entry, why)) {
-                meshObject_t* mesh =
-                    buildMesh(std::move(entry.data), m, smooth, meshBuild_t{false, &entry.tree});
-                if (mesh->treeWasPrebuilt()) return mesh;
-                delete mesh;
-                why = "the cached tree of \"" + path + "\" did not check out; rebuilt";
-            }
-            if (!why.empty()) diag.warn(at, "mesh cache: " + why);
-        }
         meshData_t data = readObjFile(path, at);
         failOnCoordinates(data, m, at);
         const bool store = keyed && data.faces.size() >= cache.minTriangles;
@@ -618,7 +649,7 @@ private:
             bool uv = !mesh->triangles.empty();
             for (const triangle_t& t : mesh->triangles) uv = uv && t.hasUV;
             if (uv) kept.faceUV = mesh->uvValues;
-            if (!writeMeshCache(cache, key, kept, mesh->compactTree(), why))
+            if (!writeMeshCache(cache, key.key, kept, mesh->compactTree(), notes, why))
                 diag.warn(at, "mesh cache: " + why);
         }
         return mesh;
