@@ -124,6 +124,11 @@ TEST(hostSink, ClampsKeepsTheRectangleAndStopsOnRequest) {
     stop = 1;
     EXPECT_FALSE(sink.putPixel(1, 3, color_t(1, 0, 0), 1, 1));
     EXPECT_TRUE(sink.aborted() && rgba(sink, 1, 3)[0] == 0 && sink.stored() == 3u);
+    EXPECT_EQ(sink.depths(), &sink.depth);
+    // Without depths: the colours alone, the last pixel included.
+    imageSink_t flat(4, 4, pixelRect_t{0, 4, 0, 4}, nullptr, false);
+    EXPECT_TRUE(flat.putPixel(3, 3, color_t(1, 2, 3), 1, 7) && flat.depths() == nullptr && flat.depth.resx == 1);
+    EXPECT_EQ(rgba(flat, 3, 3), (std::vector<float>{1, 2, 3, 1}));
 }
 
 TEST(hostImage, PngAndTgaFilesWithAndWithoutAlpha) {

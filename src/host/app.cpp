@@ -197,7 +197,10 @@ int renderScene(const options_t& opt) {
         if (interruptRequested()) failRun("interrupted before rendering", exitInterrupted);
 
         clock.start("render");
-        sink.reset(new imageSink_t(loaded->width, loaded->height, loaded->region, interruptFlag()));
+        // Only the depth-of-field filter and OpenEXR files use the depth.
+        const bool keepDepth = !loaded->filters.empty() || format == imageFormat_t::exr;
+        sink.reset(
+            new imageSink_t(loaded->width, loaded->height, loaded->region, interruptFlag(), keepDepth));
         if (auto* forked = dynamic_cast<forkedscene_t*>(loaded->scene.get())) {
             forked->setInterruptFlag(interruptFlag());
             forked->setStallTimeout(opt.stallTimeout);
@@ -208,16 +211,16 @@ int renderScene(const options_t& opt) {
             forgetTemporaryFile(tempName.c_str());
             file.discard();
             std::string partial = partialName(outputPath);
-            if (!saveImage(partial, sink->colour, &sink->depth, settings, error))
+            if (!saveImage(partial, sink->colour, sink->depths(), settings, error))
                 failRun("interrupted; the partial image could not be saved: " + error, exitInterrupted);
             failRun("interrupted; the blocks finished so far are in \"" + partial + "\"", exitInterrupted);
         }
 
         clock.start("filters");
-        applyFilters(loaded->filters, sink->colour, sink->depth);
+        if (!loaded->filters.empty()) applyFilters(loaded->filters, sink->colour, sink->depth);
 
         clock.start("write");
-        if (!writeImageTo(file, format, sink->colour, &sink->depth, settings, error) || !file.commit(error))
+        if (!writeImageTo(file, format, sink->colour, sink->depths(), settings, error) || !file.commit(error))
             failRun("cannot write \"" + outputPath + "\": " + error);
         forgetTemporaryFile(tempName.c_str());
         clock.stop();

@@ -53,9 +53,10 @@ bool markWipeOnFork(const pageSpan_t& span, bool keep) {
 } // namespace
 
 imageSink_t::imageSink_t(int width, int height, const pixelRect_t& keep,
-                         const volatile std::sig_atomic_t* stop)
-    : colour(width, height), depth(width, height), keep(keep), stop(stop) {
-    const std::size_t n = static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
+                         const volatile std::sig_atomic_t* stop, bool keepDepth)
+    : colour(width, height), depth(keepDepth ? width : 1, keepDepth ? height : 1), keep(keep), stop(stop),
+      keptDepth(keepDepth) {
+    const std::size_t n = static_cast<std::size_t>(depth.resx) * static_cast<std::size_t>(depth.resy);
     for (std::size_t i = 0; i < n; ++i) depth.data[i] = noHitDepth;
     // The render workers are forked after the sink is made and never touch
     // it. Left shared, every page of the picture this process then writes
@@ -85,7 +86,7 @@ bool imageSink_t::putPixel(int x, int y, const color_t& c, float alpha, float z)
     px[1] = tame(c.G);
     px[2] = tame(c.B);
     px[3] = unit(alpha);
-    depth(x, y) = (z < 0.0f || !std::isfinite(z)) ? noHitDepth : z;
+    if (keptDepth) depth(x, y) = (z < 0.0f || !std::isfinite(z)) ? noHitDepth : z;
     ++count;
     return true;
 }

@@ -1,7 +1,8 @@
 // The pixel sink of the vexlar program: keeps the finished pixels as RGBA
 // floats (as the renderer delivered them; the program's colour pipeline
-// turns them into file values later) with a depth per pixel, only inside the
-// rendered rectangle, and refuses pixels once a stop was requested.
+// turns them into file values later) with, when asked for, a depth per
+// pixel, only inside the rendered rectangle, and refuses pixels once a stop
+// was requested.
 #ifndef VEXLAR_HOST_IMAGESINK_H
 #define VEXLAR_HOST_IMAGESINK_H
 
@@ -36,8 +37,11 @@ public:
     /// The buffers are not copied into processes forked while the sink
     /// lives (they see zeros there; the render workers never read them), so
     /// that writing the picture during a forked render costs no page copies.
-    /// The buffers must keep their size while the sink lives.
-    imageSink_t(int width, int height, const pixelRect_t& keep, const volatile std::sig_atomic_t* stop);
+    /// The buffers must keep their size while the sink lives. Without
+    /// `keepDepth` (a picture whose filters and file do not use the depth)
+    /// `depth` is a single unused value, saving four bytes a pixel.
+    imageSink_t(int width, int height, const pixelRect_t& keep, const volatile std::sig_atomic_t* stop,
+                bool keepDepth = true);
     ~imageSink_t() override;
     imageSink_t(const imageSink_t&) = delete;
     imageSink_t& operator=(const imageSink_t&) = delete;
@@ -54,14 +58,19 @@ public:
     bool aborted() const { return refused; }
     /// Number of pixels stored.
     std::size_t stored() const { return count; }
+    /// The depths of the picture, or null when they are not kept.
+    const fBuffer_t* depths() const { return keptDepth ? &depth : nullptr; }
 
     floatImage_t colour;
+    /// Depth per pixel (noHitDepth where nothing was hit); 1 x 1 and unused
+    /// when not kept.
     fBuffer_t depth;
 
 private:
     pixelRect_t keep;
     const volatile std::sig_atomic_t* stop;
     bool refused = false;
+    bool keptDepth;
     std::size_t count = 0;
     /// The stretches marked wipe-on-fork (colour, depth).
     pageSpan_t spans[2];
