@@ -59,7 +59,8 @@ TEST(hostTransform, StepsApplyInOrderAndSingularOnesAreRefused) {
     const std::pair<const char*, const char*> errors[] = {
         {R"([{"scale": [1, 0, 1]}])", "t: error: transform[0].scale: a scale of 0 flattens the object"},
         {R"({"matrix": [1,0,0,0, 0,1,0,0, 0,0,0,0, 0,0,0,1]})", "transform: the transform is singular"},
-        {R"({"matrix": [1,2,3,0, 2,4,6,0, 1,0,1,0, 0,0,0,1]})", "singular"}, // dependent rows
+        {R"({"matrix": [1,2,3,0, 2,4,6,0, 1,0,1,0, 0,0,0,1]})", "singular"},    // dependent rows
+        {R"({"matrix": [1,0,0,0, 1,1e-8,0,0, 0,0,1,0, 0,0,0,1]})", "singular"}, // all but dependent
         {R"({"matrix": [1,0,0,0, 0,1,0,0, 0,0,1,0, 0,0,1,1]})", "last row of the matrix must be 0 0 0 1"},
         {R"([{"shear": 1}])", "transform[0]: unknown transform step \"shear\""},
         {R"([{"translate": [0,0,0], "scale": 2}])", "an object with 2 members"},
@@ -111,9 +112,11 @@ TEST_F(hostScene, DefaultsAndEverySetting) {
     EXPECT_FLOAT_EQ(sc.getRegionMinY(), 1.0f - 2.0f * 59.5f / 100.0f); // screen y runs upwards
     EXPECT_FLOAT_EQ(sc.getRegionMaxY(), 1.0f - 2.0f * 9.5f / 100.0f);
     auto e = load(
-        R"({"render": {"antialiasing": {}, "indirect": {"enabled": false, "stratum_u": 0.2, "stratum_phi": 0.3}},
+        R"({"camera": {"from": [0, 0, 5], "to": [0, 0, 2], "aperture": 0.1},
+            "render": {"antialiasing": {}, "indirect": {"enabled": false, "stratum_u": 0.2, "stratum_phi": 0.3}},
                      "filters": [{"type": "dof", "near_blur": 2, "far_blur": 3, "focus": 10, "scale": 0.5},
                                  {"type": "antinoise", "radius": 2, "max_delta": 0.2}]})");
+    EXPECT_EQ(e->camera->focusDistance, 3); // in focus at the point looked at
     EXPECT_TRUE(e->scene->getAaPasses() == 1 && e->scene->getAaSamples() == 4 &&
                 !e->scene->getIndirectEnabled());
     EXPECT_TRUE(e->scene->getIndirectStratumU() == 0.2f && e->scene->getIndirectStratumPhi() == 0.3f);
