@@ -12,9 +12,10 @@
 #   --sanitize         build the scratch tree with -DVEXLAR_SANITIZE=ON
 #   --check            only check that every mutant's text is found once (no build)
 #   --hints FILE       the output of an earlier run: a mutant it lists as killed
-#                      by a test runs that test alone first, and the whole suite
-#                      only when that test passes (the verdict is the same, the
-#                      run much shorter)
+#                      by a test builds only that test's program (with what it
+#                      depends on) and runs that test alone first, and builds
+#                      and runs the whole suite only when that test passes (the
+#                      verdict is the same, the run much shorter)
 #
 # The worktree itself is never touched. The script copies it (without build
 # folders and .git) to DIR/src, configures DIR/build once and keeps it: each
@@ -126,11 +127,19 @@ hint_for() {
   [ -n "$hints" ] && [ -f "$hints" ] || return 0
   awk -v n="$1" '$1 == "killed" && $2 == n && $3 == "by" { print $4; exit }' "$hints"
 }
-# Runs only the test named $2 (an exact name); fails when it fails.
+# The ctest pattern matching exactly the test named $1.
+exact() { printf '^%s$' "$(printf '%s' "$1" | sed 's/[][\\.*^$+?(){}|]/\\&/g')"; }
+# Runs only the test named $2; fails when it fails.
 run_one() {
-  local pattern
-  pattern="$(printf '%s' "$2" | sed 's/[][\\.*^$+?(){}|]/\\&/g')"
-  ctest --test-dir "$build" --timeout "$timeout" --no-tests=ignore -R "^${pattern}\$" > "$1" 2>&1 < /dev/null
+  ctest --test-dir "$build" --timeout "$timeout" --no-tests=ignore -R "$(exact "$2")" > "$1" 2>&1 < /dev/null
+}
+# Builds only the program that runs the test named $2 (a target named as
+# the program's file); fails when there is none or it does not build.
+build_for() {
+  local program
+  program="$(ctest --test-dir "$build" -N -V -R "$(exact "$2")" 2> /dev/null < /dev/null |
+    sed -n 's/.*Test command: \([^ ]*\).*/\1/p' | head -n 1)"
+  [ -n "$program" ] && cmake --build "$build" -j "$jobs" --target "$(basename "$program")" > "$1" 2>&1 < /dev/null
 }
 
 if ! build_tree "$log/baseline-build.txt"; then
@@ -203,7 +212,10 @@ plant() {
   fi
   local hint
   hint="$(hint_for "$name")"
-  if ! build_tree "$log/$tag.build.txt"; then
+  if [ -n "$hint" ] && build_for "$log/$tag.build.txt" "$hint" && ! run_one "$log/$tag.test.txt" "$hint"; then
+    status="killed"
+    killed=$((killed + 1))
+  elif ! build_tree "$log/$tag.build.txt"; then
     status="does not compile"
     broken=$((broken + 1))
   elif [ -n "$hint" ] && ! run_one "$log/$tag.test.txt" "$hint"; then
