@@ -1,8 +1,10 @@
 // The Embree accelerator against the exact mesh path: the same triangles and
 // distances for rays away from edges, strict shadow limits, the skipped
-// triangle, and whole renders that differ in at most 0.1 % of pixels.
+// triangle, and whole renders that differ in at most 0.1 % of pixels; the
+// program loads the accelerator as a module.
 #include "host/embreemesh.h"
 #include "host/meshload.h"
+#include "host/modules.h"
 
 #include "vexlarcore/renderstate.h"
 
@@ -15,8 +17,19 @@
 using namespace vexlar;
 using namespace vexlar::host;
 
+TEST(embreeMesh, TheProgramLoadsItAsAModule) {
+    std::string error;
+    EXPECT_EQ(moduleSymbol("no_such_module", "entry", error), nullptr);
+    EXPECT_TRUE(support::contains(error, "the module no_such_module.so is in none of ")) << error;
+    matrix4x4_t m;
+    m.identity();
+    const std::unique_ptr<object3d_t> wrapped(wrapWithEmbree(buildMesh(meshData_t(), m, -1), error));
+    EXPECT_EQ(wrapped != nullptr, embreeAvailable()) << error;
+    EXPECT_EQ(support::contains(error, "built without Embree"), !embreeAvailable()) << error;
+}
+
+#if VEXLAR_TEST_EMBREE
 TEST(embreeMesh, FindsTheExactPathsTrianglesAndDistances) {
-    if (!embreeAvailable()) GTEST_SKIP() << "built without Embree";
     // A bumpy 40 x 40 grid of 3,200 triangles over [0, 40]^2, built both ways.
     meshData_t d;
     std::string error;
@@ -71,3 +84,4 @@ TEST(embreeMesh, FindsTheExactPathsTrianglesAndDistances) {
     for (bool shadow : {false, true})
         EXPECT_FALSE(empty->shoot(s, sp, point3d_t(0, 0, 1), vector3d_t(0, 0, -1), shadow, -1)) << shadow;
 }
+#endif

@@ -127,7 +127,8 @@ TEST(hostSink, ClampsKeepsTheRectangleAndStopsOnRequest) {
     EXPECT_EQ(sink.depths(), &sink.depth);
     // Without depths: the colours alone, the last pixel included.
     imageSink_t flat(4, 4, pixelRect_t{0, 4, 0, 4}, nullptr, false);
-    EXPECT_TRUE(flat.putPixel(3, 3, color_t(1, 2, 3), 1, 7) && flat.depths() == nullptr && flat.depth.resx == 1);
+    EXPECT_TRUE(flat.putPixel(3, 3, color_t(1, 2, 3), 1, 7) && flat.depths() == nullptr &&
+                flat.depth.resx == 1);
     EXPECT_EQ(rgba(flat, 3, 3), (std::vector<float>{1, 2, 3, 1}));
 }
 

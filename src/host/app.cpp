@@ -162,6 +162,7 @@ int renderScene(const options_t& opt) {
     loadOptions.meshCache = opt.meshCache;
 
     std::unique_ptr<loadedScene_t> loaded;
+    int width = 0, height = 0;
     std::string outputPath;
     std::unique_ptr<imageSink_t> sink;
     {
@@ -218,6 +219,12 @@ int renderScene(const options_t& opt) {
 
         clock.start("filters");
         if (!loaded->filters.empty()) applyFilters(loaded->filters, sink->colour, sink->depth);
+        // Writing needs the picture only: the scene's memory (mostly its
+        // meshes) goes back first, so that the file's buffers do not add to
+        // the run's peak.
+        width = loaded->width;
+        height = loaded->height;
+        loaded.reset();
 
         clock.start("write");
         if (!writeImageTo(file, format, sink->colour, sink->depths(), settings, error) || !file.commit(error))
@@ -226,13 +233,11 @@ int renderScene(const options_t& opt) {
         clock.stop();
     }
     if (!opt.quiet)
-        std::cout << "vexlar: wrote " << outputPath << " (" << loaded->width << " x " << loaded->height
-                  << ") "
+        std::cout << "vexlar: wrote " << outputPath << " (" << width << " x " << height << ") "
                   << tookText(std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count())
                   << "\n";
     if (opt.stats)
-        clock.report(std::cout, counters_t::now().since(startCounters), loaded->width, loaded->height,
-                     opt.workers);
+        clock.report(std::cout, counters_t::now().since(startCounters), width, height, opt.workers);
     return exitOk;
 }
 

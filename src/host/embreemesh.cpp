@@ -8,18 +8,10 @@
 #include <limits>
 #include <mutex>
 
-#ifdef VEXLAR_HAVE_EMBREE
 #include <embree3/rtcore.h>
-#endif
 
 namespace vexlar {
 namespace host {
-
-#ifdef VEXLAR_HAVE_EMBREE
-
-bool embreeAvailable() {
-    return true;
-}
 
 namespace {
 
@@ -157,27 +149,6 @@ bool embreeMesh_t::shoot(renderState_t& state, surfacePoint_t& sp, const point3d
     return true;
 }
 
-#else
-
-bool embreeAvailable() {
-    return false;
-}
-
-struct embreeMesh_t::impl_t {};
-
-embreeMesh_t* embreeMesh_t::wrap(meshObject_t* m, std::string& error) {
-    delete m;
-    error = "this vexlar was built without Embree (VEXLAR_EMBREE off; Debian: libembree-dev)";
-    return nullptr;
-}
-
-bool embreeMesh_t::shoot(renderState_t&, surfacePoint_t&, const point3d_t&, const vector3d_t&, bool,
-                         float) const {
-    return false;
-}
-
-#endif
-
 embreeMesh_t::embreeMesh_t(meshObject_t* m, std::unique_ptr<impl_t> i) : mesh(m), impl(std::move(i)) {
     copySettingsFrom(*m);
     settingWordB = m->settingWordB;
@@ -192,3 +163,10 @@ void embreeMesh_t::transform(const matrix4x4_t&) {
 
 } // namespace host
 } // namespace vexlar
+
+// The module's entry, found by name when the program loads the module
+// (modules.h): wraps `mesh`, or returns null with `*error` set.
+extern "C" __attribute__((visibility("default"))) vexlar::object3d_t*
+vexlarEmbreeWrap(vexlar::meshObject_t* mesh, std::string* error) {
+    return vexlar::host::embreeMesh_t::wrap(mesh, *error);
+}

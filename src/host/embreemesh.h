@@ -1,4 +1,7 @@
 // The optional Embree accelerator for meshes (render.accelerator "embree").
+// Built, with Embree, as a module of its own that the program loads only
+// for a scene that asks for it (modules.h); the module's entry point is
+// vexlarEmbreeWrap, which calls embreeMesh_t::wrap.
 #ifndef VEXLAR_HOST_EMBREEMESH_H
 #define VEXLAR_HOST_EMBREEMESH_H
 
@@ -9,9 +12,6 @@
 
 namespace vexlar {
 namespace host {
-
-/// Whether this build of the program can use Embree (built with VEXLAR_EMBREE).
-bool embreeAvailable();
 
 /// A mesh whose rays Embree finds: Embree's watertight triangle test and
 /// tree give the nearest triangle and its distance, and the library mesh's

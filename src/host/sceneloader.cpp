@@ -7,7 +7,6 @@
 #include <fstream>
 #include <sstream>
 
-#include "host/embreemesh.h"
 #include "host/filecheck.h"
 #include "host/geometrycheck.h"
 #include "host/gltfobject.h"
@@ -18,6 +17,7 @@
 #include "host/loadprogress.h"
 #include "host/meshcache.h"
 #include "host/meshload.h"
+#include "host/modules.h"
 #include "host/objmaterials.h"
 #include "host/transform.h"
 #include "vexlarcore/forkedscene.h"
@@ -547,7 +547,7 @@ private:
             failOnCoordinates(data, m, r.path());
             std::string error;
             object3d_t* fast =
-                embreeMesh_t::wrap(buildMesh(std::move(data), m, smooth, meshBuild_t{true, nullptr}), error);
+                wrapWithEmbree(buildMesh(std::move(data), m, smooth, meshBuild_t{true, nullptr}), error);
             if (fast == nullptr) diag.fail(r.path(), error);
             fast->setShader(sh);
             return fast;
@@ -786,7 +786,7 @@ private:
     const pluginManager_t& plugins;
     std::string meshCacheOption;
     std::string sceneMeshCache;
-    // render.accelerator "embree": meshes are wrapped in embreeMesh_t.
+    // render.accelerator "embree": meshes are wrapped by the Embree module.
     bool useEmbree = false;
     bool resolutionGiven = false;
     diagnostics_t& diag;
