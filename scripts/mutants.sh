@@ -81,11 +81,33 @@ build="$dir/build"
 log="$dir/log"
 mkdir -p "$dir" "$log"
 
-# A fresh copy of the sources. cp -a keeps the timestamps, so files that did
-# not change since the last run are not rebuilt.
-rm -rf "$src"
-mkdir -p "$src"
-(cd "$root" && tar --exclude=./.git --exclude='./build*' --exclude=./demo.png -cf - .) | (cd "$src" && tar -xpf -)
+# A fresh copy of the sources. Files that did not change since the last run
+# keep their copies (and timestamps), so they are not rebuilt; changed files
+# are copied anew with the time of the copy, so that they are rebuilt even
+# when their own timestamp is older than the objects of the last run.
+rm -rf "$dir/incoming"
+mkdir -p "$src" "$dir/incoming"
+(cd "$root" && tar --exclude=./.git --exclude='./build*' --exclude=./demo.png -cf - .) |
+  (cd "$dir/incoming" && tar -xf -)
+python3 - "$dir/incoming" "$src" << 'EOF'
+import filecmp, os, shutil, sys
+new, old = sys.argv[1], sys.argv[2]
+keep = set()
+for base, dirs, files in os.walk(new):
+    for f in files:
+        rel = os.path.relpath(os.path.join(base, f), new)
+        keep.add(rel)
+        target = os.path.join(old, rel)
+        if not os.path.isfile(target) or not filecmp.cmp(os.path.join(new, rel), target, shallow=False):
+            os.makedirs(os.path.dirname(target), exist_ok=True)
+            shutil.copy(os.path.join(new, rel), target)
+for base, dirs, files in os.walk(old):
+    for f in files:
+        rel = os.path.relpath(os.path.join(base, f), old)
+        if rel not in keep:
+            os.remove(os.path.join(base, f))
+EOF
+rm -rf "$dir/incoming"
 # A run stopped while a mutant was planted left its object behind, newer
 # than the restored source: make that source newer again so it is rebuilt.
 if [ -f "$dir/planted" ]; then
