@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <malloc.h>
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
@@ -167,6 +168,9 @@ int renderScene(const options_t& opt) {
     std::unique_ptr<imageSink_t> sink;
     {
         loaded = loadScene(source, overrides, plugins, loadOptions);
+        // Loading frees large buffers (the mesh file's text and tables) that
+        // the allocator would otherwise keep for reuse through the render.
+        malloc_trim(0);
         for (const std::string& w : loaded->warnings) warnings.push_back(w);
         for (const std::string& w : warnings) display.line(w);
         if (opt.strict && !warnings.empty())
