@@ -2,11 +2,11 @@
 
 #include <algorithm>
 #include <chrono>
-#include <malloc.h>
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <iostream>
+#include <malloc.h>
 #include <memory>
 #include <new>
 #include <sstream>
