@@ -32,7 +32,7 @@ while getopts "t:b:nh" opt; do
 done
 shift $((OPTIND - 1))
 targets=("$@")
-[ ${#targets[@]} -eq 0 ] && targets=(targa obj scene transfer workermessage params image gltf)
+[ ${#targets[@]} -eq 0 ] && targets=(targa obj scene transfer workermessage params image gltf meshcache)
 
 if [ "$configure" = 1 ]; then
   bash scripts/install-deps.sh fuzz || exit 1
