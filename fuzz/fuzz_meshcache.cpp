@@ -38,7 +38,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (item >= entry.data.faces.size()) std::abort();
     matrix4x4_t m;
     m.identity();
-    std::unique_ptr<meshObject_t> mesh(buildMesh(std::move(entry.data), m, -1, meshBuild_t{false, &entry.tree}));
+    std::unique_ptr<meshObject_t> mesh(
+        buildMesh(std::move(entry.data), m, -1, meshBuild_t{false, &entry.tree}));
     const bound_t box = mesh->getBound();
     const point3d_t mid = box.a + 0.5f * (box.g - box.a);
     renderState_t state;
