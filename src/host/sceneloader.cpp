@@ -626,14 +626,11 @@ private:
     // `key` with the file's `notes`).
     meshObject_t* meshFromFile(const std::string& path, const jsonPath_t& at, const matrix4x4_t& m,
                                float smooth, const cacheKey_t& key, const meshFileNotes_t& notes) {
-        const std::string fault = inputFileFault(path, maxMeshFileBytes());
-        if (!fault.empty()) diag.fail(at, "cannot read mesh file \"" + path + "\": " + fault);
         const meshCacheSettings_t cache = cacheSettings();
-        const bool keyed = key.keyed;
         std::string why;
-        meshData_t data = readObjFile(path, at);
+        meshData_t data = readObjFile(path, at); // refuses what is not a readable file
         failOnCoordinates(data, m, at);
-        const bool store = keyed && data.faces.size() >= cache.minTriangles;
+        const bool store = key.keyed && data.faces.size() >= cache.minTriangles;
         std::vector<point3d_t> objectSpace;
         if (store) objectSpace = data.vertices;
         meshObject_t* mesh =
