@@ -4,6 +4,7 @@
 #include "host/objstream.h"
 #include "host/polygon.h"
 
+#include <cmath>
 #include <istream>
 #include <sstream>
 #include <utility>
@@ -231,7 +232,9 @@ meshData_t readInlineMesh(sectionReader_t& reader) {
         for (std::size_t k = 0; k < face.size(); ++k) {
             const json& e = face[k];
             double d = e.is_number() ? e.get<double>() : -1.0;
-            if (!e.is_number() || d != static_cast<double>(static_cast<long long>(d)) || d < 0 || d >= count)
+            // The range is checked before the whole-number test: a cast of a
+            // number beyond any integer is undefined.
+            if (!e.is_number() || !(d >= 0) || d >= count || d != std::floor(d))
                 diag.fail(fat / f / k, "expected a vertex index from 0 to " +
                                            std::to_string(data.vertices.size() - 1) + ", found " +
                                            (e.is_number() ? e.dump() : describeKind(e)));
