@@ -29,8 +29,9 @@ std::uint64_t claimedPixels(const std::uint8_t* p, std::size_t n) {
     }
     if (n >= 2 && p[0] == '#' && p[1] == '?') {
         const std::string text(reinterpret_cast<const char*>(p), n);
-        for (std::size_t at = 0; (at = text.find("Y ", at)) != std::string::npos; ++at) {
+        for (std::size_t at = 0; (at = text.find('Y', at)) != std::string::npos; ++at) {
             unsigned long long h = 0, w = 0;
+            // As the reader's: the blanks after "Y" and "X" may be missing.
             if (std::sscanf(text.c_str() + at, "Y %llu %*cX %llu", &h, &w) == 2) return h * w;
         }
         return 0;

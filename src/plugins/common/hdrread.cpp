@@ -2,6 +2,7 @@
 // line, then one scan line per row, each flat (four bytes a pixel, with the
 // old run-length marker 1 1 1 n repeating the previous pixel) or run-length
 // encoded per channel (the marker 2 2 hi lo, lo + 256 hi being the width).
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -146,14 +147,22 @@ bool decodeRgbe(const std::string& bytes, texelImage_t& out, std::string& error)
     }
     out.width = w;
     out.height = h;
-    out.rgba.assign(static_cast<std::size_t>(w) * static_cast<std::size_t>(h) * 4, 1.0f);
-    std::vector<unsigned char> row(static_cast<std::size_t>(w) * 4);
+    // The picture grows row by row in file order (its room reserved, not
+    // touched), so that a short file claiming a huge picture fails before
+    // it has cost the memory of that picture; a picture stored bottom-up is
+    // turned over at the end.
+    const std::size_t rowFloats = static_cast<std::size_t>(w) * 4;
+    out.rgba.clear();
+    out.rgba.reserve(rowFloats * static_cast<std::size_t>(h));
+    std::vector<unsigned char> row(rowFloats);
     for (int r = 0; r < h; ++r) {
         if (!readRow(in, w, row.data(), error)) {
             error += " (row " + std::to_string(r) + ")";
+            out.rgba.clear();
             return false;
         }
-        const int y = bottomUp ? h - 1 - r : r;
+        out.rgba.resize(out.rgba.size() + rowFloats);
+        float* line = out.rgba.data() + out.rgba.size() - rowFloats;
         for (int i = 0; i < w; ++i) {
             rgbe_t e;
             const unsigned char* p = row.data() + 4 * static_cast<std::size_t>(i);
@@ -163,13 +172,19 @@ bool decodeRgbe(const std::string& bytes, texelImage_t& out, std::string& error)
             e.E = p[3];
             const color_t c = e.toColor();
             const int x = rightToLeft ? w - 1 - i : i;
-            float* o = out.rgba.data() + 4 * (static_cast<std::size_t>(y) * static_cast<std::size_t>(w) +
-                                              static_cast<std::size_t>(x));
+            float* o = line + 4 * static_cast<std::size_t>(x);
             o[0] = c.R;
             o[1] = c.G;
             o[2] = c.B;
+            o[3] = 1.0f;
         }
     }
+    if (bottomUp)
+        for (int a = 0, b = h - 1; a < b; ++a, --b)
+            std::swap_ranges(
+                out.rgba.begin() + static_cast<std::ptrdiff_t>(rowFloats * static_cast<std::size_t>(a)),
+                out.rgba.begin() + static_cast<std::ptrdiff_t>(rowFloats * static_cast<std::size_t>(a + 1)),
+                out.rgba.begin() + static_cast<std::ptrdiff_t>(rowFloats * static_cast<std::size_t>(b)));
     return true;
 }
 
